@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+struct DirEntry
+{
+    std::string Name;
+    bool IsDir = false;
+    bool IsRegular = false;  // only regular files are ever opened
+    bool IsHidden = false;   // the name begins with "."
+    double ModTime = 0;      // local modification time as an OLE date, whole seconds
+};
+
+// Every entry of folder except "." and "..", in directory order; symbolic links are
+// followed for the type and time. An unreadable or missing folder gives an empty list.
+std::vector<DirEntry> ListDir(const std::string& folder);
+
+// Mask match: "*" and "?" wildcards, ignoring case; "*.*" matches every name.
+bool MatchesMask(const std::string& name, const std::string& mask);
+
+bool FileExists(const std::string& path);      // a regular file (after symlinks)
+bool DirectoryExists(const std::string& path); // a folder (after symlinks)
+
+} // namespace morvane

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+// Raised when an INI file cannot be written: "Unable to write to <path>".
+class IniWriteError : public std::runtime_error
+{
+public:
+    explicit IniWriteError(const std::string& path);
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// One INI file with private-profile behaviour: section names compare case-sensitively
+// (they are paths), keys case-insensitively; keys and values are trimmed and one pair of
+// surrounding quotes is stripped on read (a value with leading or trailing blanks is
+// written quoted); values are read up to 2047 characters; CR and LF are refused in
+// values and "]" in section names (std::invalid_argument).
+//
+// Reads come from a per-process cache of the parsed file, reused while the file on disk
+// is unchanged, so loading many items parses the file once. Writes are kept in this
+// object until Flush(), which, under an exclusive flock, re-reads the file when another
+// writer changed it, applies this object's changes in order, writes a temporary file,
+// flushes it and renames it over the old one: a reader never sees half a file and a crash
+// never loses one. The destructor flushes what is pending and swallows errors; call
+// Flush() to see them. Not shared between threads: one object per thread and use.
+class IniFile
+{
+public:
+    explicit IniFile(std::string path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // Decimal, or hexadecimal after 0x/0X; a text that is no number gives def.
+    int ReadInteger(const std::string& section, const std::string& key, int def) const;
+    bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+    // Date text (see FormatIniDate); a text that does not parse gives def.
+    double ReadDate(const std::string& section, const std::string& key, double def) const;
+
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, int value);
+    void WriteBool(const std::string& section, const std::string& key, bool value); // "1"/"0"
+    void WriteDate(const std::string& section, const std::string& key, double value);
+
+    void DeleteKey(const std::string& section, const std::string& key);
+    void EraseSection(const std::string& section);
+
+    // Section names in file order; keys of one section in file order.
+    std::vector<std::string> ReadSections() const;
+    std::vector<std::string> ReadKeys(const std::string& section) const;
+    bool SectionExists(const std::string& section) const;
+
+    // Writes pending changes (see above). Throws IniWriteError.
+    void Flush();
+
+    // Drops every cached parse (tests, and after another program rewrote files).
+    static void ClearCache();
+
+private:
+    struct Impl;
+    std::string m_path;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace morvane

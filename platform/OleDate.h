@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+// OLE dates: days since 1899-12-30 00:00 as a double, the fraction being the time of day.
+// 1900-01-01 00:00 is 2.0. A duration is stored as 1900-01-01 plus the duration.
+inline constexpr double kZeroDuration = 2.0;
+
+// The one encode function: every date the system builds goes through it, so equal
+// calendar values always give equal bits. ms may be 0..999.
+double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+                     int ms = 0);
+
+struct DateParts
+{
+    int Year = 1899, Month = 12, Day = 30, Hour = 0, Minute = 0, Second = 0, Ms = 0;
+};
+// Splits a date into its calendar parts (rounded to the millisecond).
+DateParts DecodeOleDate(double date);
+
+// The current local time as an OLE date (millisecond resolution).
+double Now();
+
+// A file's local modification time cut to whole seconds, or nothing when it is missing.
+std::optional<double> FileDate(const std::string& path);
+
+// Date text of INI files: the system locale's short date format with a four-digit year,
+// then, unless the time is 00:00:00, a blank and the 24-hour time with seconds. Reading
+// takes that format, then ISO 8601; a text that does not parse gives nothing. A date
+// written and read back is equal to the bit (whole seconds).
+std::string FormatIniDate(double date);
+std::optional<double> ParseIniDate(const std::string& text);
+
+// Formats with the format codes users type for DateFormat: d dd ddd dddd, m mm mmm mmmm,
+// yy yyyy, h hh, n nn (minutes), s ss, z zzz, am/pm, "/" and ":" as the locale's
+// separators, quoted text kept literally. "c" or an empty format gives the short date
+// and, unless midnight, the long time.
+std::string FormatDateTime(const std::string& format, double date);
+
+} // namespace morvane
