@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/MonItemRecord.h"
+
+#include <string>
+
+namespace morvane {
+
+class IniFile;
+
+// Name of the defaults section of the item list file; never an item.
+inline constexpr const char* kDefaultSection = "_Default settings";
+inline constexpr const char* kListFileName = "mvlist.srv";
+inline constexpr const char* kSettingsFileName = "kelvrim.ini";
+inline constexpr const char* kBackupIndexName = "files.lst";
+inline constexpr const char* kBackupIndexSection = "Files";
+// The default backup root below the home folder, one constant wherever it is named.
+inline constexpr const char* kDefaultBackupDir = "backup/";
+
+// Fills record from the section named by record.Path (the caller has set Path, and
+// IsFolder as the default of key IsFolder). A section without FileID reads every other
+// key from "_Default settings" and gets a fresh FileID, IsSaved false and VersionNum 0.
+// A missing file or section reads as defaults; values that do not parse take defaults.
+// backupRoot is where NewFileId looks for existing item folders.
+void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot);
+void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot);
+
+// Stores record as the section named by its Path (IsSaved always written as 1,
+// LastVersionPath never), then, when FileID is not empty, maps FileID to Path in
+// section "Files" of backupRoot + "files.lst". Throws IniWriteError when a file cannot
+// be written; std::invalid_argument for a record whose Path is empty.
+void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backupIndex);
+void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot);
+
+// A fresh FileID: "yymmdd" of today and a random 0..9999 padded to three digits; never
+// the name of an existing folder in backupRoot nor a FileID already used in listFile
+// (listFile may be empty: then only folders are looked at).
+std::string NewFileId(const std::string& backupRoot, const std::string& listFile);
+
+// True when id can name an item's backup folder: not empty, no "/", not "." or "..".
+// A FileID read from any file is used for deleting only when this holds.
+bool IsPlainFolderName(const std::string& id);
+
+// Backup tree names. Item backup folder = root + FileID + "/"; version folder name =
+// the number zero-padded to at least three digits (001, 999, 1000).
+std::string VersionFolderName(int versionNum);
+std::string ItemBackupFolder(const std::string& backupRoot, const std::string& fileId);
+
+// The backup root from the settings file: key BackupPath of section Basic, else
+// home + "backup/"; always ends with "/".
+std::string ReadBackupRoot(const std::string& settingsFile, const std::string& home);
+
+} // namespace morvane
