@@ -27,8 +27,10 @@ void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const s
 
 // Stores record as the section named by its Path (IsSaved always written as 1,
 // LastVersionPath never), then, when FileID is not empty, maps FileID to Path in
-// section "Files" of backupRoot + "files.lst". Throws IniWriteError when a file cannot
-// be written; std::invalid_argument for a record whose Path is empty.
+// section "Files" of backupRoot + "files.lst". The IniFile form only records the
+// changes (the caller flushes, so many records cost one write); the path form flushes
+// both files. Throws IniWriteError when the list cannot be written (a failure of the
+// index alone is logged); std::invalid_argument for a record whose Path is empty.
 void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backupIndex);
 void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot);
 
@@ -36,6 +38,10 @@ void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, 
 // the name of an existing folder in backupRoot nor a FileID already used in listFile
 // (listFile may be empty: then only folders are looked at).
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile);
+
+// Sets record.Path; a path longer than 255 bytes is refused with std::length_error
+// naming it, never stored cut.
+void SetRecordPath(TMonItemRecord& record, const std::string& path);
 
 // True when id can name an item's backup folder: not empty, no "/", not "." or "..".
 // A FileID read from any file is used for deleting only when this holds.

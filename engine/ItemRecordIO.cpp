@@ -1,0 +1,236 @@
+#include "engine/ItemRecordIO.h"
+
+#include "platform/DirListing.h"
+#include "platform/IniFile.h"
+#include "platform/OleDate.h"
+#include "platform/Paths.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <unordered_set>
+
+namespace morvane {
+
+namespace {
+
+// Enumerations are stored as integers; a value outside the enumeration is treated like
+// any other value that does not parse and takes the key's default.
+template <typename Enum>
+Enum ReadEnum(const IniFile& ini, const std::string& section, const char* key, int last)
+{
+    const int value = ini.ReadInteger(section, key, 0);
+    return static_cast<Enum>(value >= 0 && value <= last ? value : 0);
+}
+
+std::string PadNumber(int value)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%03d", value);
+    return buf;
+}
+
+std::string TodayStamp()
+{
+    const DateParts today = DecodeOleDate(Now());
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d", today.Year % 100, today.Month, today.Day);
+    return buf;
+}
+
+std::unordered_set<std::string> FileIdsInList(const std::string& listFile)
+{
+    std::unordered_set<std::string> ids;
+    if (listFile.empty())
+        return ids;
+    IniFile list(listFile);
+    for (const std::string& section : list.ReadSections()) {
+        std::string id = list.ReadString(section, "FileID", "");
+        if (!id.empty())
+            ids.insert(std::move(id));
+    }
+    return ids;
+}
+
+} // namespace
+
+void SetRecordPath(TMonItemRecord& record, const std::string& path)
+{
+    if (!FitsShortText(path))
+        throw std::length_error("The path is longer than 255 bytes and cannot be monitored: " + path);
+    record.Path.Set(path);
+}
+
+bool IsPlainFolderName(const std::string& id)
+{
+    return !id.empty() && id != "." && id != ".." && id.find(kPathSep) == std::string::npos &&
+           id.find('\0') == std::string::npos;
+}
+
+std::string VersionFolderName(int versionNum)
+{
+    return PadNumber(versionNum);
+}
+
+std::string ItemBackupFolder(const std::string& backupRoot, const std::string& fileId)
+{
+    return WithTrailingSep(backupRoot) + fileId + kPathSep;
+}
+
+std::string ReadBackupRoot(const std::string& settingsFile, const std::string& home)
+{
+    IniFile settings(settingsFile);
+    std::string root = settings.ReadString("Basic", "BackupPath", "");
+    if (root.empty())
+        root = WithTrailingSep(home) + kDefaultBackupDir;
+    return WithTrailingSep(root);
+}
+
+std::string NewFileId(const std::string& backupRoot, const std::string& listFile)
+{
+    const std::unordered_set<std::string> used = FileIdsInList(listFile);
+    const std::string stamp = TodayStamp();
+    const std::string root = WithTrailingSep(backupRoot);
+    auto isFree = [&](const std::string& id) { return !used.count(id) && !DirectoryExists(root + id); };
+
+    static thread_local std::mt19937 rng{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, 9999);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::string id = stamp + PadNumber(pick(rng));
+        if (isFree(id))
+            return id;
+    }
+    // A crowded day: walk every number of the day, then go past its 10,000 names
+    // rather than loop forever.
+    for (int n = 0; n <= 9999; ++n) {
+        std::string id = stamp + PadNumber(n);
+        if (isFree(id))
+            return id;
+    }
+    for (int n = 10000;; ++n) {
+        std::string id = stamp + std::to_string(n);
+        if (isFree(id))
+            return id;
+    }
+}
+
+void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot)
+{
+    const std::string realPath = record.Path.Get();
+    std::string fileId = list.ReadString(realPath, "FileID", "");
+    const bool isNew = fileId.empty();
+    // An item never saved takes every value from the defaults section.
+    const std::string section = isNew ? std::string(kDefaultSection) : realPath;
+
+    record.MonMode = ReadEnum<TMonMode>(list, section, "MonMode", mmNumber);
+    record.MonModeInterval = list.ReadDate(section, "MonModeInterval", kZeroDuration);
+    record.MonModeNumber = list.ReadInteger(section, "MonModeNumber", 10);
+    record.MonModeNumberCount = list.ReadInteger(section, "MonModeNumberCount", 0);
+    record.MonStatus = ReadEnum<TMonStatus>(list, section, "MonStatus", msBroken);
+    record.DelMode = ReadEnum<TDelMode>(list, section, "DelMode", dmInterval);
+    record.DelModeInterval = list.ReadDate(section, "DelModeInterval", kZeroDuration);
+    record.DelModeNumber = list.ReadInteger(section, "DelModeNumber", 0);
+    record.VersionNum = list.ReadInteger(section, "VersionNum", 0);
+    record.LastTime = list.ReadDate(section, "LastTime", 0.0);
+    record.Monitored = list.ReadBool(section, "Monitored", false);
+    record.NameMode = ReadEnum<TNameMode>(list, section, "NameMode", nmVersionNumber);
+    record.NameModeNumberCount = list.ReadInteger(section, "NameModeNumberCount", 0);
+    record.ExecuterMode = ReadEnum<TExecuterMode>(list, section, "ExecuterMode", emCustom);
+    const std::string executer = list.ReadString(section, "Executer", "");
+    // A program path cut short would name another program: drop it instead.
+    record.Executer.Set(FitsShortText(executer) ? executer : std::string());
+    record.MonModeConfirmation = list.ReadBool(section, "MonModeConfirmation", false);
+    record.MonModeCompare = list.ReadBool(section, "MonModeCompare", false);
+    record.MonModeSize = list.ReadBool(section, "MonModeSize", false);
+    record.IsFolder = list.ReadBool(section, "IsFolder", record.IsFolder);
+    record.IsWholeFolder = list.ReadBool(section, "IsWholeFolder", false);
+    record.FolderMonHidden = list.ReadBool(section, "FolderMonHidden", false);
+    record.FolderMonSystem = list.ReadBool(section, "FolderMonSystem", false);
+    record.AddNewFiles = list.ReadBool(section, "AddNewFiles", false);
+    record.UseTemplates = list.ReadBool(section, "UseTemplates", false);
+    record.Templates.Set(list.ReadString(section, "Templates", ""));
+    record.FolderWait = list.ReadInteger(section, "FolderWait", 3);
+    record.IsSaved = list.ReadBool(section, "IsSaved", false);
+
+    record.Path.Set(realPath);
+    if (isNew) {
+        record.FileID.Set(NewFileId(backupRoot, list.Path()));
+        record.IsSaved = false;
+        record.VersionNum = 0;
+    } else if (!IsPlainFolderName(fileId) || !FitsShortText(fileId)) {
+        // A FileID that is not a plain folder name would send versions, and deletions,
+        // outside the item's backup folder: give the item a folder of its own instead.
+        std::fprintf(stderr, "morvane: item %s has an unusable FileID \"%s\"; a new one is used\n",
+                     realPath.c_str(), fileId.c_str());
+        record.FileID.Set(NewFileId(backupRoot, list.Path()));
+    } else {
+        record.FileID.Set(fileId);
+    }
+}
+
+void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot)
+{
+    IniFile list(listFile);
+    ReadItemRecord(record, list, backupRoot);
+}
+
+void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backupIndex)
+{
+    const std::string s = record.Path.Get();
+    if (s.empty())
+        throw std::invalid_argument("an item record without a path cannot be stored");
+    const std::string fileId = record.FileID.Get();
+    list.WriteBool(s, "Monitored", record.Monitored);
+    list.WriteString(s, "FileID", fileId);
+    list.WriteInteger(s, "MonMode", record.MonMode);
+    list.WriteDate(s, "MonModeInterval", record.MonModeInterval);
+    list.WriteInteger(s, "MonModeNumber", record.MonModeNumber);
+    list.WriteInteger(s, "MonModeNumberCount", record.MonModeNumberCount);
+    list.WriteInteger(s, "MonStatus", record.MonStatus);
+    list.WriteInteger(s, "DelMode", record.DelMode);
+    list.WriteInteger(s, "VersionNum", record.VersionNum);
+    list.WriteDate(s, "DelModeInterval", record.DelModeInterval);
+    list.WriteInteger(s, "DelModeNumber", record.DelModeNumber);
+    list.WriteDate(s, "LastTime", record.LastTime);
+    list.WriteInteger(s, "NameMode", record.NameMode);
+    list.WriteInteger(s, "NameModeNumberCount", record.NameModeNumberCount);
+    list.WriteInteger(s, "ExecuterMode", record.ExecuterMode);
+    list.WriteInteger(s, "FolderWait", record.FolderWait);
+    list.WriteString(s, "Executer", record.Executer.Get());
+    list.WriteBool(s, "MonModeConfirmation", record.MonModeConfirmation);
+    list.WriteBool(s, "MonModeCompare", record.MonModeCompare);
+    list.WriteBool(s, "MonModeSize", record.MonModeSize);
+    list.WriteBool(s, "IsFolder", record.IsFolder);
+    list.WriteBool(s, "IsWholeFolder", record.IsWholeFolder);
+    list.WriteBool(s, "FolderMonHidden", record.FolderMonHidden);
+    list.WriteBool(s, "FolderMonSystem", record.FolderMonSystem);
+    list.WriteBool(s, "AddNewFiles", record.AddNewFiles);
+    list.WriteBool(s, "UseTemplates", record.UseTemplates);
+    list.WriteString(s, "Templates", record.Templates.Get());
+    list.WriteBool(s, "IsSaved", true);
+    if (backupIndex && !fileId.empty())
+        backupIndex->WriteString(kBackupIndexSection, fileId, s);
+}
+
+void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot)
+{
+    IniFile list(listFile);
+    WriteItemRecord(record, list, nullptr);
+    list.Flush();
+    if (record.FileID.Empty())
+        return;
+    // The index only maps backup folders back to their files; failing to update it must
+    // not fail the save of the list itself.
+    try {
+        std::error_code ec;
+        std::filesystem::create_directories(backupRoot, ec);
+        IniFile index(WithTrailingSep(backupRoot) + kBackupIndexName);
+        index.WriteString(kBackupIndexSection, record.FileID.Get(), record.Path.Get());
+        index.Flush();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morvane: %s\n", e.what());
+    }
+}
+
+} // namespace morvane
