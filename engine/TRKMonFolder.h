@@ -65,12 +65,19 @@ protected:
 private:
     friend class TRKMonItems;
 
-    // Takes the thread out (under m_watchMutex), asks it to stop and, when join, joins it.
+    friend class TRKMonItem;
+
+    // Asks the running thread to end; when join (main thread only), also joins it and
+    // every thread asked earlier. Without join the thread is kept to be joined later.
     void EndWatch(bool join);
+    // Drops that very item from the members.
+    void RemoveMember(const TRKMonItem* item);
 
     std::vector<std::shared_ptr<TRKMonItem>> m_files; // guarded by the owner's list lock
-    mutable std::mutex m_watchMutex;                  // guards m_watch
+    mutable std::mutex m_watchMutex;                  // guards m_watch and m_retired
     std::unique_ptr<morvane::WatchThread> m_watch;
+    // Threads asked to end off the main thread, joined at the next join.
+    std::vector<std::unique_ptr<morvane::WatchThread>> m_retired;
 };
 
 } // namespace morvane

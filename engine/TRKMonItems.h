@@ -149,6 +149,12 @@ private:
 
     // Checks a path for Add and Reassign (see Add); throws std::invalid_argument.
     static void CheckPath(const std::string& path);
+    // Makes the folder item for folderPath (from the list, or new: monitored, saved when
+    // active), appends it and, when active and monitored, starts its watch. firstMember,
+    // when given, becomes its member before it is switched on (Add); without one the folder
+    // is a plain one (Reassign). A folder another thread appended meanwhile is used instead.
+    std::shared_ptr<TRKMonFolder> MakeParentFolder(const std::string& folderPath,
+                                                   const std::shared_ptr<TRKMonItem>& firstMember);
     // A FileID that neither a backup folder nor an item in memory or in the list uses.
     std::string MakeFileId() const;
     // Erases the item's section and, when its FileID is set, its backup-index key; marks
