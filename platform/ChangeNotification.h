@@ -15,7 +15,8 @@ public:
     enum class WaitResult { Changed, Timeout, Stopped, Failed };
 
     // Throws std::system_error when the watch cannot be set up (missing folder, out of
-    // inotify watches): the caller reports it, never a silent stop.
+    // inotify watches): the caller reports it, never a silent stop. The message names
+    // the folder.
     explicit ChangeNotification(const std::string& folder);
     ChangeNotification(ChangeNotification&& other) noexcept;
     ChangeNotification& operator=(ChangeNotification&& other) noexcept;
@@ -36,9 +37,15 @@ public:
     void RequestStop();
 
 private:
+    // Reads every queued event; sets m_failed when the folder's own watch went away.
+    // Returns whether any event that counts as a change was read.
+    bool ReadEvents();
+    void Close() noexcept;
+
     int m_inotify = -1;
     int m_wake = -1;
     bool m_stopped = false;
+    bool m_failed = false;
 };
 
 } // namespace morvane

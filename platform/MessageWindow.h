@@ -34,6 +34,8 @@ public:
     // Install before the handle is published, so no message is missed.
     void SetHandler(Handler handler);
     std::uint32_t Handle() const { return m_handle; }
+    // Messages received but not handled yet. Main thread.
+    std::size_t Pending() const;
 
 private:
     struct Impl;

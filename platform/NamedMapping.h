@@ -23,8 +23,9 @@ public:
     static std::optional<NamedMapping> OpenExisting(const std::string& name,
                                                     const std::string& requireMutex = {});
 
-    // True when another live process holds the mapping (and requireMutex, when given, is
-    // held). Creates nothing.
+    // True when a live process holds the mapping (and requireMutex, when given, is held).
+    // A hold of this very process counts too; requireMutex tells a live owner from that.
+    // Creates nothing.
     static bool Exists(const std::string& name, const std::string& requireMutex = {});
 
     NamedMapping(NamedMapping&& other) noexcept;

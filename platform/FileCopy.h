@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+enum class CopyStatus
+{
+    Ok,
+    SourceMissing,    // the source does not exist (any more)
+    SourceUnreadable, // it exists but cannot be opened or read
+    NotRegular,       // a folder, FIFO, socket or device: never opened for reading
+    TargetExists,     // something already has the target's name; it is left alone
+    WriteFailed,      // the copy could not be written (disk full, folder missing ...)
+    Changed           // the source kept changing during every attempt
+};
+
+struct CopyResult
+{
+    CopyStatus Status = CopyStatus::Ok;
+    int Error = 0;         // errno of the failure, 0 for Ok, TargetExists and Changed
+    std::int64_t Size = 0; // bytes written (Ok only)
+};
+
+// Copies source to target so that target either does not appear or appears whole, with
+// the source's modification time: the bytes go to a temporary file in target's folder
+// (its name begins with "." and ends with ".part"), are flushed to disk and then given
+// target's name, never replacing an existing target. A source whose size, modification
+// time or identity changed while it was copied is copied again, at most maxAttempts times
+// in all. The temporary file is removed on every failure; after a crash one may be left
+// behind: folders that receive copies treat "." names ending in ".part" as leftovers.
+// afterCopy (may be empty) runs after the bytes of each attempt (1, 2, ...) were written,
+// before the source is checked again. Any thread; blocks for the duration of the copy.
+CopyResult CopyFileSafely(const std::string& source, const std::string& target, int maxAttempts = 3,
+                          const std::function<void(int attempt)>& afterCopy = {});
+
+// Whether two regular files hold the same bytes (sizes first, then the contents in 1 MB
+// pieces); nothing when either cannot be opened or read, or is not a regular file.
+std::optional<bool> FilesEqual(const std::string& a, const std::string& b);
+
+// Whether name is a temporary file left by an interrupted CopyFileSafely.
+bool IsCopyLeftover(const std::string& name);
+
+// Thin wrappers without exceptions; false leaves errno set.
+bool RemoveFile(const std::string& path);     // unlink: true when it was removed
+bool RemoveEmptyDir(const std::string& path); // rmdir: true when it was removed
+bool MakeDirs(const std::string& path);       // true when the folder exists afterwards
+
+} // namespace morvane

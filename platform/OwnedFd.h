@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+namespace morvane {
+
+// Move-only owner of one file descriptor; closes it on destruction. Closing also drops
+// any flock held through it, so a lock lives exactly as long as its owner.
+class OwnedFd
+{
+public:
+    OwnedFd() = default;
+    explicit OwnedFd(int fd) : m_fd(fd) {}
+    OwnedFd(OwnedFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    OwnedFd& operator=(OwnedFd&& other) noexcept
+    {
+        if (this != &other)
+            Reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    ~OwnedFd() { Reset(); }
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Throws std::system_error for err (an errno value) with a message naming what failed.
+[[noreturn]] inline void ThrowSystemError(int err, const std::string& what)
+{
+    throw std::system_error(err, std::generic_category(), what);
+}
+
+} // namespace morvane

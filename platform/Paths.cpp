@@ -1,0 +1,130 @@
+#include "platform/Paths.h"
+
+#include "platform/OwnedFd.h"
+
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace morvane {
+
+namespace {
+
+std::string EnvText(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+std::string UserHome()
+{
+    std::string home = EnvText("HOME");
+    if (!home.empty())
+        return home;
+    std::vector<char> buf(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    ThrowSystemError(ENOENT, "cannot find the home folder of the current user");
+}
+
+// Creates every missing folder of path with mode; existing ones are left as they are.
+void MakeFolders(const std::string& path, mode_t mode)
+{
+    std::string part;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != kPathSep) {
+            part += path[i];
+            continue;
+        }
+        if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+            ThrowSystemError(errno, "cannot create folder " + part);
+        if (i < path.size())
+            part += kPathSep;
+    }
+    struct stat st
+    {
+    };
+    if (stat(path.c_str(), &st) != 0)
+        ThrowSystemError(errno, "cannot create folder " + path);
+    if (!S_ISDIR(st.st_mode))
+        ThrowSystemError(ENOTDIR, path + " is not a folder");
+}
+
+} // namespace
+
+std::string HomeDir()
+{
+    std::string dir = EnvText("MORVANE_HOME");
+    if (dir.empty()) {
+        std::string data = EnvText("XDG_DATA_HOME");
+        // Relative values of the XDG variables are to be ignored.
+        if (data.empty() || data.front() != kPathSep)
+            data = WithTrailingSep(UserHome()) + ".local/share";
+        dir = WithTrailingSep(data) + "morvane";
+    }
+    dir = WithTrailingSep(dir);
+    MakeFolders(dir, 0755);
+    return dir;
+}
+
+std::string RuntimeDir()
+{
+    std::string dir = EnvText("MORVANE_RUNTIME_DIR");
+    if (dir.empty()) {
+        const std::string runtime = EnvText("XDG_RUNTIME_DIR");
+        if (!runtime.empty() && runtime.front() == kPathSep)
+            dir = WithTrailingSep(runtime) + "morvane";
+        else
+            dir = "/tmp/morvane-" + std::to_string(geteuid());
+    }
+    dir = WithTrailingSep(dir);
+    MakeFolders(dir, 0700);
+
+    // Locks, blocks and sockets live here: a folder someone else owns (for example one
+    // planted in /tmp) could be used to spoof or block them.
+    struct stat st
+    {
+    };
+    if (stat(dir.c_str(), &st) != 0)
+        ThrowSystemError(errno, "cannot inspect runtime folder " + dir);
+    if (st.st_uid != geteuid())
+        ThrowSystemError(EPERM, "runtime folder " + dir + " belongs to another user");
+    if ((st.st_mode & 0777) != 0700 && chmod(dir.c_str(), 0700) != 0)
+        ThrowSystemError(errno, "cannot restrict runtime folder " + dir + " to its owner");
+    return dir;
+}
+
+std::string ProgramDir()
+{
+    std::vector<char> buf(PATH_MAX + 1);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n < 0)
+        ThrowSystemError(errno, "cannot find the running program's file");
+    return FolderPart(std::string(buf.data(), static_cast<std::size_t>(n)));
+}
+
+std::string WithTrailingSep(std::string path)
+{
+    if (!path.empty() && path.back() != kPathSep)
+        path += kPathSep;
+    return path;
+}
+
+std::string FolderPart(const std::string& path)
+{
+    const auto pos = path.rfind(kPathSep);
+    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
+}
+
+std::string NamePart(const std::string& path)
+{
+    const auto pos = path.rfind(kPathSep);
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+} // namespace morvane

@@ -1,0 +1,125 @@
+#include "platform/ChangeNotification.h"
+
+#include "common/TestSupport.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace morvane;
+using Result = ChangeNotification::WaitResult;
+using std::chrono::milliseconds;
+
+namespace {
+
+// The kernel queues an event before the causing call returns, so a zero wait is exact.
+constexpr milliseconds kNow{0};
+constexpr milliseconds kLong{5000};
+
+class ChangeNotificationTest : public ::testing::Test
+{
+protected:
+    test::TestEnv env;
+    std::string dir = env.Work() + "watched/";
+    void SetUp() override
+    {
+        test::WriteFile(dir + "a.txt", "one");
+        test::WriteFile(dir + "b.txt", "two");
+    }
+};
+
+using Action = void (*)(const std::string& dir);
+class ChangeKinds : public ChangeNotificationTest, public ::testing::WithParamInterface<Action>
+{
+};
+
+TEST_P(ChangeKinds, WakeOnceForTheWholeBurst)
+{
+    ChangeNotification watch(dir);
+    GetParam()(dir);
+    EXPECT_EQ(watch.Wait(kLong), Result::Changed);
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folder, ChangeKinds,
+    ::testing::Values([](const std::string& d) { test::WriteFile(d + "new.txt", "x"); },
+                      [](const std::string& d) { test::WriteFile(d + "a.txt", "changed"); },
+                      [](const std::string& d) { std::rename((d + "a.txt").c_str(), (d + "c").c_str()); },
+                      [](const std::string& d) { ::chmod((d + "a.txt").c_str(), 0600); },
+                      [](const std::string& d) { ::unlink((d + "b.txt").c_str()); }));
+
+TEST_F(ChangeNotificationTest, OwnReadsDoNotWake)
+{
+    ChangeNotification watch(dir);
+    EXPECT_EQ(test::ReadFile(dir + "a.txt"), "one");
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
+}
+
+TEST_F(ChangeNotificationTest, StopEndsAWaitFromAnotherThreadForGood)
+{
+    ChangeNotification watch(dir);
+    std::atomic<int> result{-1};
+    std::thread waiter([&] { result = static_cast<int>(watch.Wait()); });
+    watch.RequestStop();
+    const bool ended = test::WaitUntil([&] { return result != -1; });
+    if (!ended)
+        test::WriteFile(dir + "unblock", "x"); // so the test reports instead of hanging
+    waiter.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(result, static_cast<int>(Result::Stopped));
+    test::WriteFile(dir + "later.txt", "x");
+    EXPECT_EQ(watch.Wait(kNow), Result::Stopped);
+}
+
+TEST_F(ChangeNotificationTest, QueueOverflowCountsAsOneChange)
+{
+    const int max = std::stoi(test::ReadFile("/proc/sys/fs/inotify/max_queued_events"));
+    if (max > 200000)
+        GTEST_SKIP() << "inotify queue too large to overflow";
+    ChangeNotification watch(dir);
+    // Two files in turn, so the kernel cannot merge neighbouring events.
+    for (int i = 0; i <= max / 2 + 10; ++i) {
+        ::chmod((dir + "a.txt").c_str(), i % 2 ? 0600 : 0644);
+        ::chmod((dir + "b.txt").c_str(), i % 2 ? 0600 : 0644);
+    }
+    EXPECT_EQ(watch.Wait(kLong), Result::Changed);
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
+}
+
+TEST_F(ChangeNotificationTest, DeletedOrMovedFolderFailsForGood)
+{
+    for (const bool remove : {true, false}) {
+        ChangeNotification watch(dir);
+        if (remove)
+            std::filesystem::remove_all(dir);
+        else
+            std::filesystem::rename(dir, env.Work() + "moved");
+        errno = 0;
+        EXPECT_EQ(watch.Wait(kLong), Result::Failed) << remove;
+        EXPECT_EQ(errno, ENOENT);
+        EXPECT_EQ(watch.Wait(kNow), Result::Failed);
+        std::filesystem::create_directories(dir);
+    }
+}
+
+TEST_F(ChangeNotificationTest, UnwatchableFolderThrowsNamingIt)
+{
+    for (const auto& [path, err] :
+         {std::pair{env.Work() + "missing/", ENOENT}, std::pair{dir + "a.txt", ENOTDIR}}) {
+        try {
+            ChangeNotification watch(path);
+            ADD_FAILURE() << path;
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code().value(), err);
+            EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
+        }
+    }
+}
+
+} // namespace

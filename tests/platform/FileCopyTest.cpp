@@ -1,0 +1,185 @@
+#include "platform/FileCopy.h"
+
+#include "common/TestSupport.h"
+#include "platform/DirListing.h"
+
+#include <QProcess>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace morvane;
+
+namespace {
+
+std::string RandomBytes(std::size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    std::mt19937 rng(seed);
+    for (char& c : bytes)
+        c = static_cast<char>(rng());
+    return bytes;
+}
+
+class FileCopyTest : public ::testing::Test
+{
+protected:
+    test::TestEnv env;
+    std::string src = env.Work() + "source.doc";
+    std::string out = env.Work() + "v/";
+    std::string dst = out + "source.doc";
+
+    void SetUp() override { ASSERT_TRUE(MakeDirs(out)); }
+
+    // Names in the target folder other than the target itself.
+    std::vector<std::string> Others()
+    {
+        std::vector<std::string> names;
+        for (const auto& e : ListDir(out))
+            if (e.Name != "source.doc")
+                names.push_back(e.Name);
+        return names;
+    }
+};
+
+TEST_F(FileCopyTest, CopiesBytesAndDate)
+{
+    const std::string content = RandomBytes(3 * 1024 * 1024 + 17, 7);
+    test::WriteFile(src, content);
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+
+    const CopyResult r = CopyFileSafely(src, dst);
+    ASSERT_EQ(r.Status, CopyStatus::Ok) << r.Error;
+    EXPECT_EQ(r.Size, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(test::ReadFile(dst), content);
+    struct stat st = {};
+    ::stat(dst.c_str(), &st);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    EXPECT_TRUE(Others().empty());
+}
+
+TEST_F(FileCopyTest, CopiesAcrossFileSystems)
+{
+    // The in-kernel copy refuses to cross file systems; the byte copy takes over.
+    char shm[] = "/dev/shm/mvt-XXXXXX";
+    if (!::mkdtemp(shm))
+        GTEST_SKIP() << "no /dev/shm";
+    const std::string content = RandomBytes(1536 * 1024, 5);
+    test::WriteFile(std::string(shm) + "/f", content);
+    const CopyResult r = CopyFileSafely(std::string(shm) + "/f", dst);
+    std::filesystem::remove_all(shm);
+    ASSERT_EQ(r.Status, CopyStatus::Ok) << r.Error;
+    EXPECT_EQ(test::ReadFile(dst), content);
+}
+
+TEST_F(FileCopyTest, RefusalsLeaveNothingBehind)
+{
+    EXPECT_EQ(CopyFileSafely(src, dst).Status, CopyStatus::SourceMissing);
+    EXPECT_EQ(CopyFileSafely(env.Work(), dst).Status, CopyStatus::NotRegular);
+    test::WriteFile(src, "new");
+    EXPECT_EQ(CopyFileSafely(src, env.Work() + "absent/x").Error, ENOENT);
+    test::WriteFile(dst, "older version");
+    EXPECT_EQ(CopyFileSafely(src, dst).Status, CopyStatus::TargetExists);
+    EXPECT_EQ(test::ReadFile(dst), "older version");
+    EXPECT_TRUE(Others().empty());
+}
+
+TEST_F(FileCopyTest, FifoIsRefusedWithoutBlocking)
+{
+    ASSERT_EQ(::mkfifo(src.c_str(), 0600), 0);
+    std::atomic<int> status{-1};
+    std::atomic<bool> compared{false};
+    std::thread copier([&] {
+        status = static_cast<int>(CopyFileSafely(src, dst).Status);
+        compared = !FilesEqual(src, src).has_value();
+    });
+    const bool ended = test::WaitUntil([&] { return compared.load(); });
+    if (!ended) { // release a blocked open so the test reports instead of hanging
+        for (int i = 0; i < 2; ++i)
+            ::close(::open(src.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    copier.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(status, static_cast<int>(CopyStatus::NotRegular));
+    EXPECT_FALSE(FileExists(dst));
+}
+
+TEST_F(FileCopyTest, SourceChangedWhileCopiedIsCopiedAgain)
+{
+    test::WriteFile(src, "first");
+    int calls = 0;
+    auto append = [&](int attempt) {
+        ++calls;
+        if (attempt == 1)
+            std::ofstream(src, std::ios::app) << " second";
+    };
+    ASSERT_EQ(CopyFileSafely(src, dst, 3, append).Status, CopyStatus::Ok);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(test::ReadFile(dst), "first second");
+
+    // Saved by rename: the name now leads to another file.
+    auto replace = [&](int attempt) {
+        if (attempt == 1) {
+            test::WriteFile(src + ".tmp", "third");
+            std::rename((src + ".tmp").c_str(), src.c_str());
+        }
+    };
+    ASSERT_EQ(CopyFileSafely(src, out + "b", 3, replace).Status, CopyStatus::Ok);
+    EXPECT_EQ(test::ReadFile(out + "b"), "third");
+
+    auto always = [&](int) {
+        std::ofstream(src, std::ios::app) << "y";
+    };
+    EXPECT_EQ(CopyFileSafely(src, out + "c", 2, always).Status, CopyStatus::Changed);
+    EXPECT_FALSE(FileExists(out + "c"));
+    EXPECT_EQ(Others().size(), 1u); // only "b"
+}
+
+TEST_F(FileCopyTest, KilledCopyLeavesNoPartialTarget)
+{
+    {
+        std::ofstream big(src, std::ios::binary);
+        for (unsigned i = 0; i < 128; ++i)
+            big << RandomBytes(1 << 20, i);
+    }
+    QProcess child;
+    child.start(QString::fromStdString(test::HelperPath("copy_child")),
+                {QString::fromStdString(src), QString::fromStdString(dst)});
+    ASSERT_TRUE(child.waitForStarted());
+    // Kill it once its temporary file exists (or it has finished).
+    test::WaitUntil([&] { return !Others().empty() || child.state() == QProcess::NotRunning; });
+    child.kill();
+    child.waitForFinished();
+
+    if (FileExists(dst)) {
+        EXPECT_EQ(FilesEqual(src, dst), std::optional<bool>(true));
+    }
+    for (const std::string& name : Others())
+        EXPECT_TRUE(IsCopyLeftover(name)) << name;
+    RemoveFile(dst);
+    EXPECT_EQ(CopyFileSafely(src, dst).Status, CopyStatus::Ok);
+}
+
+TEST_F(FileCopyTest, FilesEqualLooksPastTheFirstChunk)
+{
+    std::string content(2 * 1024 * 1024 + 5, 'a');
+    test::WriteFile(src, content);
+    test::WriteFile(dst, content);
+    EXPECT_EQ(FilesEqual(src, dst), std::optional<bool>(true));
+    content.back() = 'b';
+    test::WriteFile(dst, content);
+    EXPECT_EQ(FilesEqual(src, dst), std::optional<bool>(false));
+    EXPECT_EQ(FilesEqual(src, out + "missing"), std::nullopt);
+    EXPECT_TRUE(MakeDirs(out + "a/b/"));
+    EXPECT_FALSE(MakeDirs(dst + "/d"));
+}
+
+} // namespace

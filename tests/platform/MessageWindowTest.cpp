@@ -1,0 +1,170 @@
+#include "platform/MessageWindow.h"
+
+#include "ChildProcess.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <system_error>
+#include <vector>
+
+namespace morvane {
+namespace {
+
+using test::ChildProcess;
+using test::WaitUntil;
+
+constexpr std::uint32_t kMsg = 0xC123;
+
+// Records what the handler saw: order, thread, and whether it was ever entered twice.
+struct Recorder
+{
+    std::vector<WindowMessage> received;
+    int depth = 0;
+    int maxDepth = 0;
+    bool offMainThread = false;
+
+    void Enter(const WindowMessage& m)
+    {
+        maxDepth = std::max(maxDepth, ++depth);
+        offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+        received.push_back(m);
+    }
+    void Leave() { --depth; }
+};
+
+std::string HandleText(std::uint32_t handle)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(handle));
+    return text;
+}
+
+class MessageWindows : public ::testing::Test
+{
+protected:
+    test::TestEnv m_env;
+};
+
+TEST_F(MessageWindows, ABurstFromAnotherProcessArrivesWholeInOrderOneAtATime)
+{
+    constexpr std::uint32_t kCount = 1000;
+    MessageWindow window;
+    Recorder recorder;
+    window.SetHandler([&](const WindowMessage& m) {
+        recorder.Enter(m);
+        recorder.Leave();
+    });
+    EXPECT_NE(window.Handle(), 0u);
+
+    ChildProcess poster({"post-burst", QString::fromStdString(HandleText(window.Handle())),
+                         QString::number(kMsg), QString::number(kCount)});
+    ASSERT_TRUE(WaitUntil([&] { return recorder.received.size() >= kCount; }, std::chrono::seconds(60)));
+    EXPECT_EQ(poster.ReadLine(), "failed=0");
+
+    ASSERT_EQ(recorder.received.size(), kCount);
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        const WindowMessage& m = recorder.received[i];
+        ASSERT_EQ(m.WParam, i) << "out of order";
+        EXPECT_EQ(m.Msg, kMsg);
+        EXPECT_EQ(m.LParam, kCount - i);
+    }
+    EXPECT_EQ(recorder.maxDepth, 1);
+    EXPECT_FALSE(recorder.offMainThread);
+}
+
+TEST_F(MessageWindows, MessagesWaitWhileTheHandlerRunsANestedEventLoop)
+{
+    MessageWindow window;
+    Recorder recorder;
+    std::size_t seenDuringNestedLoop = 0;
+    window.SetHandler([&](const WindowMessage& m) {
+        recorder.Enter(m);
+        if (m.WParam == 0) {
+            // As a modal box would: spin events until both later messages are queued.
+            EXPECT_TRUE(PostMessage(window.Handle(), kMsg, 1, 0));
+            EXPECT_TRUE(PostMessage(window.Handle(), kMsg, 2, 0));
+            EXPECT_TRUE(WaitUntil([&] { return window.Pending() >= 2; }));
+            QCoreApplication::processEvents();
+            seenDuringNestedLoop = recorder.received.size();
+        }
+        recorder.Leave();
+    });
+
+    ASSERT_TRUE(PostMessage(window.Handle(), kMsg, 0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.received.size() >= 3; }));
+    EXPECT_EQ(seenDuringNestedLoop, 1u);
+    EXPECT_EQ(recorder.maxDepth, 1);
+    ASSERT_EQ(recorder.received.size(), 3u);
+    for (std::uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ(recorder.received[i].WParam, i);
+}
+
+TEST_F(MessageWindows, MessagesBeforeTheHandlerIsInstalledAreKept)
+{
+    MessageWindow window;
+    ASSERT_TRUE(PostMessage(window.Handle(), kMsg, 7, 8));
+    ASSERT_TRUE(WaitUntil([&] { return window.Pending() == 1; }));
+    std::vector<WindowMessage> received;
+    window.SetHandler([&](const WindowMessage& m) { received.push_back(m); });
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
+    EXPECT_EQ(received[0].WParam, 7u);
+    EXPECT_EQ(received[0].LParam, 8u);
+}
+
+TEST_F(MessageWindows, AHandlerMayDestroyItsWindow)
+{
+    auto* doomed = new MessageWindow;
+    int handled = 0;
+    doomed->SetHandler([&](const WindowMessage&) {
+        ++handled;
+        delete doomed;
+        doomed = nullptr;
+    });
+    const std::uint32_t handle = doomed->Handle();
+    for (std::uint32_t i = 0; i < 3; ++i)
+        ASSERT_TRUE(PostMessage(handle, kMsg, i, 0));
+    ASSERT_TRUE(WaitUntil([&] { return doomed == nullptr; }));
+
+    // Let any dispatch still queued run out, then check the rest went nowhere.
+    MessageWindow probe;
+    bool probed = false;
+    probe.SetHandler([&](const WindowMessage&) { probed = true; });
+    ASSERT_TRUE(PostMessage(probe.Handle(), kMsg, 0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return probed; }));
+    EXPECT_EQ(handled, 1);
+    EXPECT_FALSE(PostMessage(handle, kMsg, 0, 0));
+}
+
+TEST_F(MessageWindows, PostsToNoWindowOrADeadOneFail)
+{
+    EXPECT_FALSE(PostMessage(0, kMsg, 0, 0));
+    EXPECT_FALSE(PostMessage(0x12345678, kMsg, 0, 0)) << "no such window";
+
+    ChildProcess child({"hold-window"});
+    const std::string line = child.ReadLine();
+    ASSERT_EQ(line.rfind("ready ", 0), 0u) << line;
+    const auto handle = static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 16));
+    EXPECT_TRUE(PostMessage(handle, kMsg, 0, 0));
+
+    child.Kill(); // its socket file stays behind, with nobody reading it
+    EXPECT_FALSE(PostMessage(handle, kMsg, 0, 0));
+}
+
+TEST_F(MessageWindows, ARuntimeFolderTooLongForSocketsIsRefusedClearly)
+{
+    const std::string longDir = m_env.Runtime() + std::string(110, 'r');
+    qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(longDir));
+    try {
+        MessageWindow window;
+        ADD_FAILURE() << "a socket path over the limit was accepted";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code(), std::errc::filename_too_long);
+        EXPECT_NE(std::string(e.what()).find(longDir), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(PostMessage(0x12345678, kMsg, 0, 0));
+}
+
+} // namespace
+} // namespace morvane

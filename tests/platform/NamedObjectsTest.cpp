@@ -1,0 +1,163 @@
+#include "ChildProcess.h"
+#include "platform/NamedMapping.h"
+#include "platform/NamedMutex.h"
+
+#include <QDir>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <system_error>
+
+namespace morvane {
+namespace {
+
+using test::ChildProcess;
+
+class NamedObjects : public ::testing::Test
+{
+protected:
+    std::string RuntimeFile(const std::string& name) const { return m_env.Runtime() + name; }
+    bool AllZero(const NamedMapping& mapping) const
+    {
+        const auto* bytes = static_cast<const unsigned char*>(mapping.Data());
+        for (std::size_t i = 0; i < mapping.Size(); ++i)
+            if (bytes[i] != 0)
+                return false;
+        return true;
+    }
+    std::string BytesAt(const NamedMapping& mapping, std::size_t offset, std::size_t len) const
+    {
+        return std::string(static_cast<const char*>(mapping.Data()) + offset, len);
+    }
+
+    test::TestEnv m_env;
+};
+
+TEST_F(NamedObjects, MutexIsTakenOnceAcrossProcessesAndFreedWhenItsHolderIsKilled)
+{
+    EXPECT_FALSE(NamedMutex::IsHeld("M"));
+    auto mine = NamedMutex::TryAcquire("M");
+    ASSERT_TRUE(mine);
+    EXPECT_FALSE(NamedMutex::TryAcquire("M")) << "a second owner in the same process";
+    EXPECT_TRUE(NamedMutex::IsHeld("M"));
+    ChildProcess refused({"hold-mutex", "M"});
+    EXPECT_EQ(refused.ReadLine(), "busy");
+
+    mine.reset();
+    EXPECT_FALSE(NamedMutex::IsHeld("M"));
+    ChildProcess holder({"hold-mutex", "M"});
+    ASSERT_EQ(holder.ReadLine(), "ready");
+    EXPECT_TRUE(NamedMutex::IsHeld("M"));
+    EXPECT_FALSE(NamedMutex::TryAcquire("M"));
+
+    holder.Kill();
+    EXPECT_FALSE(NamedMutex::IsHeld("M"));
+    EXPECT_TRUE(NamedMutex::TryAcquire("M"));
+}
+
+TEST_F(NamedObjects, ChildProcessesInheritNoHold)
+{
+    auto mutex = NamedMutex::TryAcquire("M");
+    ASSERT_TRUE(mutex);
+    std::optional<NamedMapping> mapping = NamedMapping::Create("B", 64);
+    ChildProcess child({"hold-mutex", "Other"});
+    ASSERT_EQ(child.ReadLine(), "ready");
+
+    mutex.reset();
+    mapping.reset();
+    EXPECT_FALSE(NamedMutex::IsHeld("M"));
+    EXPECT_FALSE(NamedMapping::Exists("B"));
+}
+
+TEST_F(NamedObjects, PresenceTestsCreateNothing)
+{
+    EXPECT_FALSE(NamedMapping::Exists("B"));
+    EXPECT_FALSE(NamedMapping::Exists("B", "M"));
+    EXPECT_FALSE(NamedMapping::OpenExisting("B"));
+    EXPECT_FALSE(NamedMapping::OpenExisting("B", "M"));
+    EXPECT_FALSE(NamedMutex::IsHeld("M"));
+    EXPECT_TRUE(QDir(QString::fromStdString(m_env.Runtime())).isEmpty());
+
+    // A block made and dropped again leaves files behind, yet counts as absent.
+    NamedMapping::Create("B", 64);
+    EXPECT_FALSE(NamedMapping::Exists("B"));
+    EXPECT_FALSE(NamedMapping::OpenExisting("B"));
+}
+
+TEST_F(NamedObjects, BadNamesAndSizesAreRefused)
+{
+    EXPECT_THROW(NamedMapping::Create("a/b", 64), std::system_error);
+    EXPECT_THROW(NamedMapping::Create("..", 64), std::system_error);
+    EXPECT_THROW(NamedMapping::Create("B", 0), std::system_error);
+    EXPECT_THROW(NamedMutex::TryAcquire(""), std::system_error);
+}
+
+TEST_F(NamedObjects, MappingHeldByAChildExistsUntilTheChildIsKilled)
+{
+    ChildProcess holder({"hold-mapping", "B", "8192"});
+    ASSERT_EQ(holder.ReadLine(), "ready existed=0 size=8192");
+    EXPECT_TRUE(NamedMapping::Exists("B"));
+
+    holder.Kill();
+    EXPECT_FALSE(NamedMapping::Exists("B"));
+    EXPECT_FALSE(NamedMapping::OpenExisting("B"));
+}
+
+TEST_F(NamedObjects, ProcessesShareTheBytesAndAJoinNeverShrinks)
+{
+    ChildProcess writer({"write-mapping", "B", "100", "hello"});
+    ASSERT_EQ(writer.ReadLine(), "ready existed=0 size=4096");
+
+    bool existed = false;
+    NamedMapping joined = NamedMapping::Create("B", 50, &existed);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(joined.Size(), 4096u);
+    EXPECT_EQ(BytesAt(joined, 100, 5), "hello");
+
+    auto opened = NamedMapping::OpenExisting("B");
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(BytesAt(*opened, 100, 5), "hello");
+
+    std::memcpy(static_cast<char*>(opened->Data()) + 200, "world", 5);
+    ChildProcess reader({"read-mapping", "B", "200", "5"});
+    EXPECT_EQ(reader.ReadLine(), "world");
+}
+
+TEST_F(NamedObjects, AMappingNobodyHoldsStartsZeroFilled)
+{
+    // Left behind by a holder that was killed ...
+    {
+        ChildProcess writer({"write-mapping", "B", "0", "stale"});
+        ASSERT_EQ(writer.ReadLine(), "ready existed=0 size=4096");
+    }
+    bool existed = true;
+    {
+        NamedMapping fresh = NamedMapping::Create("B", 4096, &existed);
+        EXPECT_FALSE(existed);
+        EXPECT_TRUE(AllZero(fresh));
+    }
+
+    // ... or a stale file, larger than asked for, full of bytes.
+    test::WriteFile(RuntimeFile("B.shm"), std::string(10000, '\xAB'));
+    NamedMapping fresh = NamedMapping::Create("B", 2048, &existed);
+    EXPECT_FALSE(existed);
+    EXPECT_EQ(fresh.Size(), 2048u);
+    EXPECT_TRUE(AllZero(fresh));
+}
+
+TEST_F(NamedObjects, RequiredMutexHolderMustBeAlive)
+{
+    ChildProcess agent({"hold-mapping", "B", "4096", "M"});
+    ASSERT_EQ(agent.ReadLine(), "ready existed=0 size=4096");
+    EXPECT_TRUE(NamedMapping::Exists("B", "M"));
+    auto mine = NamedMapping::OpenExisting("B", "M");
+    ASSERT_TRUE(mine);
+
+    agent.Kill();
+    // Our own hold keeps the block alive, but it no longer counts as the agent's.
+    EXPECT_TRUE(NamedMapping::Exists("B"));
+    EXPECT_FALSE(NamedMapping::Exists("B", "M"));
+    EXPECT_FALSE(NamedMapping::OpenExisting("B", "M"));
+}
+
+} // namespace
+} // namespace morvane
