@@ -1,6 +1,7 @@
 #include "support/PellaryDefs.h"
 
 #include "engine/ItemRecordIO.h"
+#include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/OleDate.h"
@@ -15,26 +16,6 @@ namespace {
 
 // U+FF1D FULLWIDTH EQUALS SIGN: reads like "=" but is not the line's separator.
 constexpr const char* kEqualsLookAlike = "\xEF\xBC\x9D";
-
-bool AllDigits(const std::string& name)
-{
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Numeric order of all-digit names of any length (no overflow): 999 before 1000.
-bool NumericLess(const std::string& a, const std::string& b)
-{
-    auto strip = [](const std::string& s) {
-        const auto first = s.find_first_not_of('0');
-        return first == std::string::npos ? std::string() : s.substr(first);
-    };
-    const std::string x = strip(a), y = strip(b);
-    if (x.size() != y.size())
-        return x.size() < y.size();
-    if (x != y)
-        return x < y;
-    return a < b; // "01" and "001" both stand for 1: keep a stable, total order
-}
 
 } // namespace
 
@@ -69,15 +50,9 @@ bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item
     const std::string program = item.ExecuterMode == emCustom ? item.Executer.Get() + " " : std::string();
 
     try {
-        std::vector<std::string> versions;
-        for (const DirEntry& e : ListDir(folder)) {
-            if (e.IsDir && AllDigits(e.Name))
-                versions.push_back(e.Name);
-        }
-        std::sort(versions.begin(), versions.end(), NumericLess);
-
-        for (const std::string& v : versions) {
-            const std::string versionFolder = folder + v + std::string(kPathSepText);
+        // Version folders in numeric order (999 before 1000), whatever the directory order.
+        for (const VersionEntry& v : ListVersionFolders(folder)) {
+            const std::string versionFolder = folder + v.Name + std::string(kPathSepText);
             std::vector<DirEntry> files = ListDir(versionFolder);
             std::sort(files.begin(), files.end(),
                       [](const DirEntry& a, const DirEntry& b) { return a.Name < b.Name; });
