@@ -133,6 +133,8 @@ private:
     // just made); empty keepName protects nothing.
     void PruneVersions(double threshold, const std::string& keepName);
     void KeepVersions(int n, const std::string& keepName);
+    // Removal of the item: every version file and folder, then the emptied backup folder.
+    void DeleteAllVersions();
     // Shows text in a box on the main thread (waiting for it, cancellable) and returns
     // the answer; nothing when the wait was given up.
     std::optional<bool> AskOnMainThread(const std::string& text);

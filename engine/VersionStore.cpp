@@ -2,6 +2,7 @@
 
 #include "engine/ItemRecordIO.h"
 #include "platform/DirListing.h"
+#include "platform/FileCopy.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -160,7 +161,7 @@ PrunePlan PlanPruneBefore(const std::string& base, double threshold, double last
             if (keep || file.ModTime >= lastTime) {
                 removeFolder = false;
                 noneKept = false;
-                if (!old)
+                if (!old && !IsCopyLeftover(file.Name))
                     plan.Newest = path;
             }
             if (old)

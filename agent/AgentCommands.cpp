@@ -1,0 +1,415 @@
+#include "agent/AgentCommands.h"
+
+#include "agent/OpenCommand.h"
+#include "agent/ReportQueue.h"
+#include "engine/EngineHost.h"
+#include "engine/ItemRecordIO.h"
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
+#include "platform/DirListing.h"
+#include "platform/IniFile.h"
+#include "platform/MessageWindow.h"
+#include "platform/NamedMapping.h"
+#include "platform/Paths.h"
+#include "support/RunProgram.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace morvane {
+
+namespace {
+
+void Log(const std::string& line)
+{
+    std::fprintf(stderr, "quennet: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool IsFolderPath(const std::string& path)
+{
+    return !path.empty() && path.back() == kPathSep;
+}
+
+// Sets AgentBusy for the whole of one request, whatever way it ends.
+class BusyScope
+{
+public:
+    explicit BusyScope(SharedBlock* block) : m_block(block) { m_block->AgentBusy = true; }
+    ~BusyScope() { m_block->AgentBusy = false; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    SharedBlock* m_block;
+};
+
+} // namespace
+
+AgentCommands::AgentCommands(Context context) : m_ctx(std::move(context)) {}
+
+bool AgentCommands::AppMessage(const WindowMessage& msg)
+{
+    if (!m_ctx.Block)
+        return false;
+    BusyScope busy(m_ctx.Block);
+    // The numbers are read afresh for every message, in the order requests are tested.
+    static constexpr MessageIndex kOrder[] = {MsgAdd,  MsgOpen,  MsgDelete, MsgStart, MsgMake,
+                                              MsgStop, MsgClear, MsgUpdate, MsgReinit};
+    for (const MessageIndex index : kOrder) {
+        if (m_ctx.Block->MessageIds[index] != 0 && msg.Msg == m_ctx.Block->MessageIds[index]) {
+            try {
+                Dispatch(index, msg.WParam);
+            } catch (const IniWriteError& e) {
+                Log(std::string(kMessageNames[index]) + ": " + e.what());
+                m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
+            } catch (const std::exception& e) {
+                Log(std::string(kMessageNames[index]) + " failed: " + e.what());
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void AgentCommands::Dispatch(int index, std::uint32_t wParam)
+{
+    switch (index) {
+    case MsgAdd:
+        if (wParam == 1)
+            AddBulk();
+        else
+            AddSingle();
+        break;
+    case MsgOpen:
+        Open();
+        break;
+    case MsgDelete:
+        Delete();
+        break;
+    case MsgStart:
+        StartStop(true);
+        break;
+    case MsgMake:
+        Make();
+        break;
+    case MsgStop:
+        StartStop(false);
+        break;
+    case MsgClear:
+        Clear();
+        break;
+    case MsgUpdate:
+        Update(wParam);
+        break;
+    case MsgReinit:
+        if (m_ctx.Reinit)
+            m_ctx.Reinit();
+        break;
+    default:
+        break;
+    }
+}
+
+bool AgentCommands::PathArgument(std::string& path) const
+{
+    const char* arg = m_ctx.Block->PathArg;
+    if (!std::memchr(arg, '\0', sizeof m_ctx.Block->PathArg)) {
+        Log("request ignored: the path argument has no terminating NUL byte");
+        return false;
+    }
+    path = m_ctx.Block->PathArgText();
+    const PathProblem problem = CheckPathForm(path);
+    if (problem != PathProblem::None) {
+        Log(std::string("request ignored: ") + PathProblemText(problem));
+        return false;
+    }
+    return true;
+}
+
+bool AgentCommands::Refused(const std::string& path)
+{
+    const PathProblem problem = CheckAddPath(path, m_ctx.HomeDir(), m_ctx.BackupRoot());
+    if (problem == PathProblem::None)
+        return false;
+    Log("refused to add " + path + ": " + PathProblemText(problem));
+    if (IsRefusalShownToUser(problem)) {
+        EngineHost& host = *m_ctx.Host;
+        host.ShowMainWindow();
+        host.BringMainWindowToFront();
+        host.ShowMessage(BoxKind::Warning, m_ctx.Block->Text(TxtMesSystemFolder), BoxButtons::Ok);
+        host.HideMainWindow();
+    }
+    return true;
+}
+
+bool AgentCommands::EchoCondition() const
+{
+    return m_ctx.Block->MonitorRunning && m_ctx.Block->RequestOrigin != kOriginMonitor;
+}
+
+void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
+{
+    m_ctx.Reports->Post(msg, item.Data());
+}
+
+void AgentCommands::AddItem(const TMonItemRecord& record)
+{
+    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->Add(record, "");
+    if (!item)
+        return;
+    item->Start();
+    if (m_ctx.Block->MonitorRunning)
+        Echo(MsgAdd, *item);
+    item->Save();
+}
+
+void AgentCommands::AddSingle()
+{
+    // The monitor's record: it may hold an over-long or unfinished path only if the
+    // writer was not ours, so its path goes through the same tests as any other.
+    TMonItemRecord record = m_ctx.Block->ItemRecord;
+    const std::string path = record.Path.Get();
+    if (path.empty())
+        return;
+    if (Refused(path))
+        return;
+    record.IsFolder = IsFolderPath(path);
+    AddItem(record);
+}
+
+std::vector<std::string> AgentCommands::SplitPathList(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    int number = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        ++number;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty()) {
+            if (end < text.size())
+                Log("path list line " + std::to_string(number) + " is empty: skipped");
+        } else if (!FitsShortText(line)) {
+            Log("path list line " + std::to_string(number) + " is longer than 255 bytes: skipped");
+        } else {
+            lines.push_back(line);
+        }
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+void AgentCommands::AddBulk()
+{
+    std::string text;
+    {
+        std::optional<NamedMapping> list = NamedMapping::OpenExisting(kBulkPathsName);
+        if (!list) {
+            Log(std::string("bulk add: no \"") + kBulkPathsName + "\" list exists");
+            m_ctx.Host->ShowMessage(BoxKind::Information, "Failed", BoxButtons::Ok);
+            return;
+        }
+        const char* data = static_cast<const char*>(list->Data());
+        text.assign(data, strnlen(data, list->Size()));
+    }
+    for (std::string path : SplitPathList(text)) {
+        const bool folder = IsFolderPath(path) || DirectoryExists(path);
+        if (folder)
+            path = WithTrailingSep(path);
+        if (Refused(path))
+            continue;
+        TMonItemRecord record = EmptyItemRecord();
+        record.Path.Set(path);
+        record.IsFolder = folder;
+        record.IsWholeFolder = true;
+        record.UseTemplates = false;
+        record.IsSaved = false;
+        try {
+            AddItem(record);
+        } catch (const IniWriteError&) {
+            throw;
+        } catch (const std::exception& e) {
+            Log("bulk add of " + path + " failed: " + e.what());
+        }
+    }
+}
+
+void AgentCommands::Open()
+{
+    const char* arg = m_ctx.Block->PathArg;
+    if (!std::memchr(arg, '\0', sizeof m_ctx.Block->PathArg)) {
+        Log("OPEN ignored: the command line has no terminating NUL byte");
+        return;
+    }
+    const OpenCommand command = OpenCommand::Parse(m_ctx.Block->PathArgText());
+    if (command.File.empty())
+        return;
+    if (!RunProgram(command.File, command.Parameters, command.Directory))
+        Log("OPEN could not start " + command.File);
+}
+
+void AgentCommands::Delete()
+{
+    std::string path;
+    if (!PathArgument(path))
+        return;
+    TRKMonItems& items = *m_ctx.Items;
+    if (IsFolderPath(path)) {
+        const std::shared_ptr<TRKMonFolder> folder = items.FolderByPath(path);
+        if (!folder)
+            return;
+        // The monitor removes a folder from its views only on this answer.
+        Echo(MsgDelete, *folder);
+        items.RemoveFolderItem(folder);
+        return;
+    }
+    const std::shared_ptr<TRKMonItem> item = items.FileByPath(path);
+    if (!item)
+        return;
+    if (EchoCondition())
+        Echo(MsgDelete, *item);
+    items.RemoveFileItem(item);
+}
+
+void AgentCommands::StartStop(bool start)
+{
+    std::string path;
+    if (!PathArgument(path))
+        return;
+    TRKMonItems& items = *m_ctx.Items;
+    std::shared_ptr<TRKMonItem> item;
+    if (IsFolderPath(path)) {
+        const std::shared_ptr<TRKMonFolder> folder = items.FolderByPath(path);
+        if (!folder)
+            return;
+        if (start)
+            folder->StartWatch();
+        else
+            folder->StopWatch();
+        item = folder;
+    } else {
+        item = items.FileByPath(path);
+        if (!item)
+            return;
+        if (start)
+            item->Start();
+        else
+            item->Stop();
+    }
+    item->Save();
+    if (EchoCondition())
+        Echo(start ? MsgStart : MsgStop, *item);
+}
+
+void AgentCommands::Make()
+{
+    std::string path;
+    if (!PathArgument(path) || IsFolderPath(path))
+        return;
+    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->FileByPath(path);
+    if (!item)
+        return;
+    item->MakeVersion(true);
+    item->AfterVersion(true);
+}
+
+void AgentCommands::Clear()
+{
+    std::string path;
+    if (!PathArgument(path) || IsFolderPath(path))
+        return;
+    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->FileByPath(path);
+    if (!item)
+        return;
+    item->DeleteVersionsBefore(item->LastTime());
+    Echo(MsgVersion, *item);
+}
+
+void AgentCommands::SaveDefaults(const TMonItemRecord& record)
+{
+    // Written beside the item rather than by renaming the item for a moment: a watch
+    // thread saving the item meanwhile must never see the defaults' name.
+    TMonItemRecord defaults = record;
+    defaults.Path.Set(kDefaultSection);
+    IniFile list(m_ctx.Items->ListFile());
+    WriteItemRecord(defaults, list, nullptr);
+    list.Flush();
+}
+
+void AgentCommands::Update(std::uint32_t wParam)
+{
+    TMonItemRecord record = m_ctx.Block->ItemRecord;
+    if (record.IsFolder) {
+        UpdateFolder(record, wParam);
+        return;
+    }
+    TRKMonItems& items = *m_ctx.Items;
+    const std::shared_ptr<TRKMonItem> item = items.GetFile(items.FindByFileID(record.FileID.Get()));
+    if (!item)
+        return;
+    const std::string newPath = record.Path.Get();
+    if (item->Path() != newPath) {
+        if (Refused(newPath))
+            return;
+        item->Reassign(newPath);
+    }
+    // A record the monitor took before the last versions were made must not move the
+    // numbering back onto version folders that exist.
+    const TMonItemRecord current = item->Data();
+    record.VersionNum = std::max(record.VersionNum, current.VersionNum);
+    record.IsFolder = false;
+    item->SetData(record);
+    if (wParam > 0)
+        SaveDefaults(record);
+    item->Save();
+}
+
+void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t wParam)
+{
+    TRKMonItems& items = *m_ctx.Items;
+    TMonItemRecord record = incoming;
+    const std::string fileId = record.FileID.Get();
+    const std::string newPath = record.Path.Get();
+    std::shared_ptr<TRKMonFolder> folder;
+    if (!fileId.empty()) {
+        for (const auto& f : items.Folders()) {
+            if (f->FileID() == fileId)
+                folder = f;
+        }
+    }
+    if (!folder)
+        folder = items.FolderByPath(newPath);
+    if (!folder)
+        return;
+    if (folder->Path() != newPath && Refused(newPath))
+        return;
+
+    folder->StopWatch();
+    if (folder->Path() != newPath)
+        folder->Reassign(newPath);
+    const TMonItemRecord current = folder->Data();
+    record.FileID = current.FileID;
+    record.VersionNum = std::max(record.VersionNum, current.VersionNum);
+    record.IsFolder = true;
+    if (record.FileID.Empty())
+        record.FileID.Set(NewFileId(m_ctx.BackupRoot(), items.ListFile()));
+    folder->SetData(record);
+    if (wParam > 0)
+        SaveDefaults(record);
+    // A stopped folder whose options change stays stopped.
+    if (record.Monitored)
+        folder->StartWatch();
+    folder->Save();
+}
+
+} // namespace morvane

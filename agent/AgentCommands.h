@@ -1,0 +1,75 @@
+#pragma once
+
+#include "agent/RequestPaths.h"
+#include "engine/SharedBlock.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class EngineHost;
+class ReportQueue;
+class TRKMonItem;
+class TRKMonItems;
+struct WindowMessage;
+
+// The agent's handling of every request the monitor and outside clients post to its
+// window: add, delete, start, stop, open, clear, update, re-initialise and make. Each
+// request runs to its end before the next one is taken; answers go out through the
+// report queue. Main thread only.
+class AgentCommands
+{
+public:
+    struct Context
+    {
+        SharedBlock* Block = nullptr;
+        TRKMonItems* Items = nullptr;
+        EngineHost* Host = nullptr;
+        ReportQueue* Reports = nullptr;
+        // The folders no item may lie in: the home folder and the backup root in use.
+        std::function<std::string()> HomeDir;
+        std::function<std::string()> BackupRoot;
+        // Re-runs the block set-up (REINIT).
+        std::function<void()> Reinit;
+    };
+
+    explicit AgentCommands(Context context);
+
+    // Handles msg when it is one of the requests; true when it was recognised. AgentBusy
+    // is 1 while it runs. Never throws: a failure is logged (and a write failure shown).
+    bool AppMessage(const WindowMessage& msg);
+
+    // The lines of a bulk path list: split at LF, a CR before it dropped. Empty lines and
+    // lines longer than 255 bytes are left out, each with a log line.
+    static std::vector<std::string> SplitPathList(const std::string& text);
+
+private:
+    void Dispatch(int index, std::uint32_t wParam);
+    void AddSingle();
+    void AddBulk();
+    // Adds one item for path (a folder's ends with "/"), as an ADD request does.
+    void AddItem(const TMonItemRecord& record);
+    void Open();
+    void Delete();
+    void StartStop(bool start);
+    void Make();
+    void Clear();
+    void Update(std::uint32_t wParam);
+    void UpdateFolder(const TMonItemRecord& record, std::uint32_t wParam);
+    void SaveDefaults(const TMonItemRecord& record);
+
+    // The path argument, or nothing (logged) when it is malformed.
+    bool PathArgument(std::string& path) const;
+    // The refusal test; a refusal the user should know of shows the box.
+    bool Refused(const std::string& path);
+    bool EchoCondition() const;
+    void Echo(MessageIndex msg, const TRKMonItem& item);
+
+    Context m_ctx;
+};
+
+} // namespace morvane

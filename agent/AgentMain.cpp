@@ -1,0 +1,58 @@
+#include "agent/AgentMain.h"
+
+#include "agent/AgentSettings.h"
+#include "agent/TForm1.h"
+#include "engine/SharedBlock.h"
+#include "platform/NamedMutex.h"
+#include "platform/Paths.h"
+#include "platform/TerminationSignal.h"
+#include "support/FormLanguage.h"
+#include "support/components/MessageBoxes.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+namespace morvane {
+
+int AgentMain(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("quennet");
+    QApplication::setApplicationDisplayName("Morvane Agent");
+    // Closing a box must never end the agent: only "Shut down" or a signal does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    try {
+        const std::string home = HomeDir();
+        ProvideLanguageFiles(home);
+        AgentSettings settings(home);
+
+        // One atomic test-and-take: of two agents started at once exactly one goes on.
+        std::optional<NamedMutex> instance = NamedMutex::TryAcquire(kAgentMutexName);
+        if (!instance) {
+            MessageBoxes::Show(BoxKind::Information,
+                               settings.ReadMessage("MesAgentExists", "Agent already started."),
+                               BoxButtons::Ok);
+            return 0;
+        }
+
+        TForm1 form(home);
+        TerminationSignal termination;
+        QObject::connect(&termination, &TerminationSignal::Received, &form,
+                         [&form](int) { form.RequestClose(); });
+        QObject::connect(
+            &form, &TForm1::FormClosed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        form.FormCreate();
+        form.hide();
+        if (form.Closed())
+            return 0;
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quennet: cannot start: %s\n", e.what());
+        return 1;
+    }
+}
+
+} // namespace morvane

@@ -1,0 +1,190 @@
+#include "agent/AgentSettings.h"
+
+#include "engine/ItemRecordIO.h"
+#include "platform/Compression.h"
+#include "platform/DirListing.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QString>
+#include <cstdio>
+#include <exception>
+
+namespace morvane {
+
+namespace {
+
+constexpr const char* kBasic = "Basic";
+constexpr const char* kExplorerMenu = "ExplorerMenu";
+constexpr const char* kSystemMessages = "SystemMessages";
+
+void Log(const std::string& line)
+{
+    std::fprintf(stderr, "quennet: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+// The user's language as an upper-case English name ("ENGLISH"); empty when unknown.
+std::string UserLanguageName()
+{
+    const QLocale::Language language = QLocale::system().language();
+    if (language == QLocale::C || language == QLocale::AnyLanguage)
+        return "ENGLISH";
+    return QLocale::languageToString(language).toUpper().toStdString();
+}
+
+// Qt's date and time format letters turned into the ones DateFormat takes.
+std::string FromQtFormat(const QString& qt)
+{
+    std::string out;
+    for (qsizetype i = 0; i < qt.size();) {
+        const QChar c = qt[i];
+        qsizetype run = 1;
+        while (i + run < qt.size() && qt[i + run] == c)
+            ++run;
+        if (c == u'\'') {
+            // Quoted literal text; '' stands for one quote.
+            if (run >= 2 && run % 2 == 0) {
+                out += std::string(static_cast<std::size_t>(run / 2), '\'');
+                i += run;
+                continue;
+            }
+            qsizetype end = qt.indexOf(u'\'', i + 1);
+            if (end < 0)
+                end = qt.size();
+            out += '"' + qt.mid(i + 1, end - i - 1).toStdString() + '"';
+            i = end + 1;
+            continue;
+        }
+        const std::size_t n = static_cast<std::size_t>(run);
+        if (c == u'd' || c == u'y' || c == u's' || c == u'z')
+            out += std::string(n, c.toLatin1());
+        else if (c == u'M')
+            out += std::string(n, 'm');
+        else if (c == u'h' || c == u'H')
+            out += std::string(std::min<std::size_t>(n, 2), 'h');
+        else if (c == u'm')
+            out += std::string(n, 'n');
+        else if (c == u'A' || c == u'a') {
+            // "AP"/"ap" (or a lone "A"/"a"): the am/pm marker.
+            const bool upper = c == u'A';
+            if (i + 1 < qt.size() && (qt[i + 1] == u'P' || qt[i + 1] == u'p'))
+                ++i;
+            out += upper ? "AM/PM" : "am/pm";
+        } else if (c == u't') {
+            // The time zone has no code in DateFormat.
+        } else
+            out += qt.mid(i, run).toStdString();
+        i += run;
+    }
+    // A dropped zone leaves a trailing blank.
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+} // namespace
+
+AgentSettings::AgentSettings(std::string homeDir) : m_home(WithTrailingSep(std::move(homeDir))) {}
+
+std::string AgentSettings::LocaleDateTimeFormat()
+{
+    const QLocale locale = QLocale::system();
+    return FromQtFormat(locale.dateFormat(QLocale::ShortFormat)) + " " +
+           FromQtFormat(locale.timeFormat(QLocale::ShortFormat));
+}
+
+std::string AgentSettings::LanguageFile(const std::string& name) const
+{
+    const std::string folder = m_home + "Langs/";
+    const std::string wanted = name + ".ini";
+    for (const DirEntry& entry : ListDir(folder)) {
+        if (entry.IsRegular &&
+            QString::fromStdString(entry.Name).compare(QString::fromStdString(wanted), Qt::CaseInsensitive) ==
+                0)
+            return folder + entry.Name;
+    }
+    return folder + wanted;
+}
+
+std::string AgentSettings::ChooseLanguage() const
+{
+    IniFile settings(SettingsFile());
+    std::string name = settings.ReadString(kBasic, "Language", "");
+    if (!name.empty())
+        return name;
+    const std::string user = UserLanguageName();
+    if (!user.empty() && FileExists(LanguageFile(user)))
+        return user;
+    return "English";
+}
+
+std::string AgentSettings::ReadMessage(const std::string& key, const std::string& def) const
+{
+    IniFile language(LanguageFile(ChooseLanguage()));
+    return language.ReadString(kSystemMessages, key, def);
+}
+
+void AgentSettings::MakeBackupFolder(const std::string& root) const
+{
+    if (root.empty() || DirectoryExists(root))
+        return;
+    if (!QDir().mkpath(QString::fromStdString(root))) {
+        Log("cannot create the backup folder " + root);
+        return;
+    }
+    try {
+        if (DriveSupportsCompression(root))
+            SetFileCompression(root, 1);
+    } catch (const std::exception& e) {
+        // The folder works uncompressed; say why it is not compressed.
+        Log("cannot compress the backup folder " + root + ": " + e.what());
+    }
+}
+
+void AgentSettings::LoadSettings(SharedBlock& block)
+{
+    SharedSettings& s = block.Settings;
+    try {
+        IniFile settings(SettingsFile());
+        s.ShowDate = settings.ReadBool(kExplorerMenu, "ShowDate", true);
+
+        m_backupRoot = ReadBackupRoot(SettingsFile(), m_home);
+        if (FitsShortText(m_backupRoot)) {
+            s.BackupPath.Set(m_backupRoot);
+        } else {
+            // A cut path would name another folder; the monitor gets none rather than a
+            // wrong one.
+            Log("the backup path is longer than 255 bytes and is not shared: " + m_backupRoot);
+            s.BackupPath.Set("");
+        }
+        MakeBackupFolder(m_backupRoot);
+
+        s.DateFormat.Set(settings.ReadString(kExplorerMenu, "DateFormat", LocaleDateTimeFormat()));
+        s.ShowFileName = settings.ReadBool(kExplorerMenu, "ShowFileName", true);
+        s.LimitShow = settings.ReadBool(kExplorerMenu, "LimitShow", true);
+        s.LimitShowNumber = settings.ReadInteger(kExplorerMenu, "LimitShowNumber", 10);
+        m_language = ChooseLanguage();
+        s.Language.Set(m_language);
+        s.ShowBaloon = settings.ReadBool(kBasic, "ShowBaloon", true);
+    } catch (const std::exception& e) {
+        Log(std::string("cannot read the settings: ") + e.what());
+    }
+
+    try {
+        IniFile language(LanguageFile(m_language.empty() ? "English" : m_language));
+        for (int slot = 0; slot < kTextSlotCount; ++slot) {
+            const TextSlotInfo& info = kTextSlots[static_cast<std::size_t>(slot)];
+            if (info.Key)
+                block.Texts[slot].Set(language.ReadString(kSystemMessages, info.Key, info.Default));
+        }
+    } catch (const std::exception& e) {
+        Log(std::string("cannot read the language file: ") + e.what());
+    }
+    block.AgentBusy = false;
+    block.AddHandshake = false;
+}
+
+} // namespace morvane

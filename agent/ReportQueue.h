@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/MonItemRecord.h"
+#include "engine/SharedBlock.h"
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+
+namespace morvane {
+
+// The agent's reports to the monitor that carry an item record, posted one at a time.
+//
+// The block holds one record, and the monitor reads it only when it handles the report,
+// so a second report written before that would overwrite the first. Each report is
+// therefore sent as: ItemRecord := the record, AddHandshake := 1, post; the next report
+// waits until the monitor has cleared AddHandshake (it does so when it has taken the
+// record) or until a deadline has passed (a monitor that died, or one that does not clear
+// the flag). A post that fails (no monitor window) frees the way at once. While reports
+// wait, a short timer looks at the flag; nothing runs while the queue is empty.
+//
+// Main thread only; the engine's threads reach it through the engine's main-thread queue.
+class ReportQueue : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReportQueue(SharedBlock* block, QObject* parent = nullptr);
+
+    // Queues a report of msg with wParam carrying record, to the window in MonitorWnd as it
+    // is when the report is sent.
+    void Post(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam = 0);
+
+    // Posts a report without a record at once (CLOSE, ACTIVATE). False when the post
+    // fails.
+    bool PostBare(MessageIndex msg, std::uint32_t wParam = 0);
+
+    // Forgets every waiting report (the agent is closing, or the block goes away).
+    void Clear();
+    std::size_t Waiting() const { return m_queue.size(); }
+
+    // How long a sent report may hold the way before the next one goes.
+    void SetDeadline(std::chrono::milliseconds deadline) { m_deadline = deadline; }
+
+private:
+    struct Report
+    {
+        MessageIndex Msg;
+        std::uint32_t WParam;
+        TMonItemRecord Record;
+    };
+
+    void Pump();
+    bool WayIsFree();
+
+    SharedBlock* m_block;
+    std::deque<Report> m_queue;
+    bool m_inFlight = false;
+    std::chrono::steady_clock::time_point m_sentAt{};
+    std::chrono::milliseconds m_deadline{2000};
+    QTimer m_poll;
+};
+
+} // namespace morvane

@@ -1,0 +1,385 @@
+#include "agent/TForm1.h"
+
+#include "agent/AgentCommands.h"
+#include "agent/AutoStart.h"
+#include "agent/ReportQueue.h"
+#include "engine/TMonDirThread.h"
+#include "engine/TRKMonItems.h"
+#include "platform/MessageAtoms.h"
+#include "platform/Paths.h"
+#include "support/FormLanguage.h"
+#include "support/IconList.h"
+#include "support/TkitTrayIcon.h"
+#include "support/components/MessageBoxes.h"
+#include "support/components/QtTrayShell.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+
+namespace morvane {
+
+namespace {
+
+constexpr const char* kAutoStartName = "Morvane";
+constexpr const char* kMonitorProgram = "kelvrim";
+
+void Log(const std::string& line)
+{
+    std::fprintf(stderr, "quennet: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+// The tray's two images: a page with a folded corner, blue when idle, orange while a
+// folder is scanned.
+QIcon TrayImage(bool busy)
+{
+    QIcon icon;
+    for (const int size : {16, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size / 16.0, size / 16.0);
+        const QColor body = busy ? QColor(0xE0, 0x8A, 0x1E) : QColor(0x2F, 0x6D, 0xB5);
+        p.setPen(QPen(body.darker(150), 1));
+        p.setBrush(body);
+        const QPointF page[] = {{3, 1}, {10, 1}, {13, 4}, {13, 15}, {3, 15}};
+        p.drawPolygon(page, 5);
+        p.setBrush(body.lighter(160));
+        const QPointF corner[] = {{10, 1}, {10, 4}, {13, 4}};
+        p.drawPolygon(corner, 3);
+        p.setPen(QPen(Qt::white, 1.2));
+        for (const double y : {7.0, 9.5, 12.0})
+            p.drawLine(QPointF(5, y), QPointF(11, y));
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+TForm1::TForm1(std::string homeDir, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), m_home(WithTrailingSep(std::move(homeDir))),
+      m_settings(m_home)
+{
+    setObjectName("Form1");
+    setWindowTitle("Form1");
+    CreateComponents();
+}
+
+TForm1::~TForm1()
+{
+    FormClose();
+}
+
+void TForm1::CreateComponents()
+{
+    ImageList1 = new IconList(this);
+    ImageList1->setObjectName("ImageList1");
+    ImageList1->Add(TrayImage(false));
+    ImageList1->Add(TrayImage(true));
+
+    TrayPopup = new QMenu(this);
+    TrayPopup->setObjectName("TrayPopup");
+    ShowPellary1 = TrayPopup->addAction("Show Monitor");
+    ShowPellary1->setObjectName("ShowPellary1");
+    Shutdown1 = TrayPopup->addAction("Shut down");
+    Shutdown1->setObjectName("Shutdown1");
+    TrayPopup->setDefaultAction(ShowPellary1);
+    connect(ShowPellary1, &QAction::triggered, this, [this] { ShowPellary1Click(); });
+    connect(Shutdown1, &QAction::triggered, this, [this] { Shutdown1Click(); });
+
+    kitTrayIcon1 = new TkitTrayIcon(this, std::make_unique<QtTrayShell>());
+    kitTrayIcon1->setObjectName("kitTrayIcon1");
+    kitTrayIcon1->SetHint("Morvane Agent");
+    kitTrayIcon1->SetImageList(ImageList1);
+    kitTrayIcon1->SetMinimizeToTray(true);
+    kitTrayIcon1->SetMinimizeOnStart(true);
+    kitTrayIcon1->SetPopupMenu(TrayPopup);
+    kitTrayIcon1->SetInfoTimeout(1000);
+    kitTrayIcon1->SetInfoType(tiiInfo);
+    connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
+    connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
+}
+
+SharedBlock* TForm1::Block() const
+{
+    return m_block ? m_block->Block() : nullptr;
+}
+
+void TForm1::FormCreate()
+{
+    EnterWork();
+    // Below the screen, and without size: the form exists to own things, not to be seen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(0, screen->geometry().height() + 1);
+    resize(0, 0);
+
+    // The handler is in place before the window's handle is published in the block, so
+    // no request is lost; requests that come before the engine is loaded wait.
+    m_window = std::make_unique<MessageWindow>(this);
+    m_window->SetHandler([this](const WindowMessage& msg) { AppMessage(msg); });
+    m_block = SharedBlockMapping::Create();
+    m_reports = std::make_unique<ReportQueue>(Block(), this);
+    InitSharedBlock(true);
+
+    kitTrayIcon1->SetVisible(true);
+    kitTrayIcon1->Loaded();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        Log("no system tray is available: the agent runs without its icon");
+
+    CheckAutoStart();
+
+    m_items = std::make_unique<TRKMonItems>(Block(), this, m_home);
+    m_items->SetActive(true);
+    m_items->SetReportPoster(
+        [reports = m_reports.get()](MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam) {
+            reports->Post(msg, record, wParam);
+        });
+    TMonDirThread::Install(*m_items);
+    for (const std::string& skipped : m_items->LoadAll())
+        Log("list entry not loaded: " + skipped);
+
+    AgentCommands::Context context;
+    context.Block = Block();
+    context.Items = m_items.get();
+    context.Host = this;
+    context.Reports = m_reports.get();
+    context.HomeDir = [this] {
+        return m_home;
+    };
+    context.BackupRoot = [this] {
+        return m_settings.BackupRoot();
+    };
+    context.Reinit = [this] {
+        InitSharedBlock(false);
+    };
+    m_commands = std::make_unique<AgentCommands>(std::move(context));
+
+    m_ready = true;
+    if (!m_early.empty())
+        QTimer::singleShot(0, this, [this] { HandleEarly(); });
+    hide();
+    LeaveWork();
+}
+
+void TForm1::InitSharedBlock(bool atStart)
+{
+    SharedBlock& block = *Block();
+    if (FitsShortText(m_home))
+        block.AgentDir.Set(m_home);
+    else
+        Log("the home folder is longer than 255 bytes and cannot be shared: " + m_home);
+    for (int i = 0; i < kMessageCount; ++i)
+        block.MessageIds[i] = RegisterWindowMessage(kMessageNames[static_cast<std::size_t>(i)]);
+    block.AgentWnd = m_window->Handle();
+    if (atStart)
+        block.MonitorRunning = false;
+    m_settings.LoadSettings(block);
+    ApplyLanguage();
+}
+
+void TForm1::ApplyLanguage()
+{
+    const std::string file = m_settings.LanguageFile(m_settings.Language());
+    try {
+        ApplyFormLanguage(file, this);
+        SaveFormLanguage(file, this);
+    } catch (const std::exception& e) {
+        // A read-only language file keeps its texts; the agent runs on.
+        Log(std::string("form texts not saved: ") + e.what());
+    }
+}
+
+void TForm1::CheckAutoStart()
+{
+    const std::string program = QCoreApplication::applicationFilePath().toStdString();
+    const AutoStart entry(kAutoStartName);
+    const std::optional<std::string> value = entry.ReadValue();
+    if (!value) {
+        Log("the autostart entry " + entry.EntryPath() + " cannot be read: not checked");
+        return;
+    }
+    if (AutoStart::Matches(*value, program))
+        return;
+    ShowMainWindow();
+    BringMainWindowToFront();
+    EnterWork();
+    // Nobody to ask (no screen) means nobody agreed: the default answer is No.
+    const BoxAnswer answer = MessageBoxes::Show(BoxKind::Information, Block()->Text(TxtMesNotStartup),
+                                                BoxButtons::YesNo, BoxAnswer::No);
+    LeaveWork();
+    if (answer == BoxAnswer::Yes && !entry.WriteValue(AutoStart::QuotedProgram(program)))
+        Log("the autostart entry " + entry.EntryPath() + " cannot be written");
+    HideMainWindow();
+}
+
+void TForm1::AppMessage(const WindowMessage& msg)
+{
+    if (m_closed)
+        return;
+    // Requests keep their order: while earlier ones wait, later ones queue behind them.
+    if (!m_ready || !m_early.empty()) {
+        m_early.push_back(msg);
+        return;
+    }
+    EnterWork();
+    m_commands->AppMessage(msg);
+    LeaveWork();
+}
+
+void TForm1::HandleEarly()
+{
+    while (!m_early.empty() && !m_closed && !m_closeRequested) {
+        const WindowMessage msg = m_early.front();
+        m_early.erase(m_early.begin());
+        EnterWork();
+        m_commands->AppMessage(msg);
+        LeaveWork();
+    }
+}
+
+void TForm1::ShowPellary1Click()
+{
+    SharedBlock* block = Block();
+    if (!block)
+        return;
+    if (block->MonitorRunning) {
+        m_reports->PostBare(MsgActivate);
+        return;
+    }
+    const QString dir = QString::fromStdString(ProgramDir());
+    if (!QProcess::startDetached(dir + kMonitorProgram, {}, dir))
+        Log(std::string("cannot start ") + kMonitorProgram);
+}
+
+void TForm1::Shutdown1Click()
+{
+    RequestClose();
+}
+
+void TForm1::kitTrayIcon1DblClick()
+{
+    kitTrayIcon1->MinimizeApplication();
+}
+
+void TForm1::RequestClose()
+{
+    if (m_closed || m_closeRequested)
+        return;
+    m_closeRequested = true;
+    if (m_workDepth > 0) {
+        // A request or a box is in progress further down the stack; let it end first.
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+        return;
+    }
+    FormClose();
+}
+
+void TForm1::LeaveWork()
+{
+    if (--m_workDepth == 0 && m_closeRequested && !m_closed)
+        QTimer::singleShot(0, this, [this] { FormClose(); });
+}
+
+void TForm1::FormClose()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (SharedBlock* block = Block(); block && block->MonitorRunning && m_reports)
+        m_reports->PostBare(MsgClose);
+    ReleaseSharedBlock();
+    emit FormClosed();
+}
+
+void TForm1::ReleaseSharedBlock()
+{
+    if (m_window)
+        m_window->SetHandler(nullptr);
+    if (m_reports)
+        m_reports->Clear();
+    m_commands.reset();
+    // Every watch thread ends before the engine, and the engine before the block it uses.
+    if (m_items)
+        m_items->StopAllWatches();
+    m_items.reset();
+    m_reports.reset();
+    m_window.reset();
+    m_block.reset();
+}
+
+void TForm1::ShowMainWindow()
+{
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(0, screen->geometry().height() + 1);
+    show();
+}
+
+void TForm1::BringMainWindowToFront()
+{
+    raise();
+    activateWindow();
+}
+
+void TForm1::HideMainWindow()
+{
+    hide();
+}
+
+void TForm1::SetBalloonTitle(const std::string& title)
+{
+    kitTrayIcon1->SetInfoTitle(QString::fromStdString(title));
+}
+
+void TForm1::SetBalloonText(const std::string& text)
+{
+    kitTrayIcon1->SetInfoText(QString::fromStdString(text));
+}
+
+void TForm1::ShowBalloon()
+{
+    kitTrayIcon1->ShowBalloon();
+}
+
+void TForm1::SetTrayImage(int index)
+{
+    kitTrayIcon1->SetImageIndex(index);
+}
+
+BoxAnswer TForm1::ShowMessage(BoxKind kind, const std::string& text, BoxButtons buttons)
+{
+    if (m_closeRequested) {
+        // Closing: nobody is asked any more.
+        Log("not shown while closing: " + text);
+        return buttons == BoxButtons::Ok ? BoxAnswer::Ok : BoxAnswer::No;
+    }
+    EnterWork();
+    const BoxAnswer answer = MessageBoxes::Show(kind, text, buttons);
+    LeaveWork();
+    return answer;
+}
+
+void TForm1::PostToMainThread(std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+bool TForm1::IsMainThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+} // namespace morvane

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "agent/AgentSettings.h"
+#include "engine/EngineHost.h"
+#include "engine/SharedBlock.h"
+#include "platform/MessageWindow.h"
+
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QAction;
+class QMenu;
+
+namespace morvane {
+
+class AgentCommands;
+class IconList;
+class ReportQueue;
+class TRKMonItems;
+class TkitTrayIcon;
+
+// The agent's main form: hidden and zero-sized, it holds the tray icon and its menu, owns
+// the shared block, the agent's message window and the engine's item collection, and is
+// the engine's host. Main thread only (PostToMainThread excepted).
+class TForm1 : public QWidget, public EngineHost
+{
+    Q_OBJECT
+public:
+    explicit TForm1(std::string homeDir, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The set-up: the block, the message window, the autostart check, the engine with its
+    // list. The agent's mutex is held by the caller. Throws std::system_error when the
+    // block or the message window cannot be made.
+    void FormCreate();
+    // Fills the block: home folder, message numbers, window handle, settings and texts;
+    // re-applies the form's texts. atStart also clears MonitorRunning.
+    void InitSharedBlock(bool atStart);
+    // Asks to register the agent for the desktop's autostart when it is not.
+    void CheckAutoStart();
+
+    // Tray menu and icon.
+    void ShowPellary1Click();
+    void Shutdown1Click();
+    void kitTrayIcon1DblClick();
+
+    // Ends the agent the way "Shut down" does; safe from any main-thread context (a
+    // request or a box in progress finishes first, an open box is closed). Repeated calls
+    // do nothing more.
+    void RequestClose();
+    bool Closed() const { return m_closed; }
+
+    // EngineHost
+    void ShowMainWindow() override;
+    void BringMainWindowToFront() override;
+    void HideMainWindow() override;
+    void SetBalloonTitle(const std::string& title) override;
+    void SetBalloonText(const std::string& text) override;
+    void ShowBalloon() override;
+    void SetTrayImage(int index) override;
+    BoxAnswer ShowMessage(BoxKind kind, const std::string& text, BoxButtons buttons) override;
+    void PostToMainThread(std::function<void()> fn) override;
+    bool IsMainThread() const override;
+
+    SharedBlock* Block() const;
+    TRKMonItems* Items() const { return m_items.get(); }
+
+    // Components, named as the language file names them.
+    TkitTrayIcon* kitTrayIcon1 = nullptr;
+    IconList* ImageList1 = nullptr;
+    QMenu* TrayPopup = nullptr;
+    QAction* ShowPellary1 = nullptr;
+    QAction* Shutdown1 = nullptr;
+
+signals:
+    // The shutdown steps are done; the application may end.
+    void FormClosed();
+
+private:
+    void CreateComponents();
+    void AppMessage(const WindowMessage& msg);
+    void HandleEarly();
+    void FormClose();
+    void ReleaseSharedBlock();
+    void ApplyLanguage();
+    // Work on the main thread that must finish before the form may close.
+    void EnterWork() { ++m_workDepth; }
+    void LeaveWork();
+
+    std::string m_home;
+    AgentSettings m_settings;
+    std::unique_ptr<MessageWindow> m_window;
+    std::optional<SharedBlockMapping> m_block;
+    std::unique_ptr<ReportQueue> m_reports;
+    std::unique_ptr<TRKMonItems> m_items;
+    std::unique_ptr<AgentCommands> m_commands;
+    bool m_ready = false;
+    std::vector<WindowMessage> m_early; // requests that came before the engine was loaded
+    int m_workDepth = 0;
+    bool m_closeRequested = false;
+    bool m_closed = false;
+};
+
+} // namespace morvane

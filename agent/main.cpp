@@ -1,0 +1,6 @@
+#include "agent/AgentMain.h"
+
+int main(int argc, char** argv)
+{
+    return morvane::AgentMain(argc, argv);
+}

@@ -1,0 +1,174 @@
+// Starts the real agent on an item list of 10,000 files (100 monitored folders of 100
+// files, every file already versioned at its current date, so the start makes no
+// version) and prints how long it takes until the agent answers its first request, and
+// its resident memory then. The same figures for a list of one item are printed beside
+// them.
+//
+// Usage: bench_agent_start [items] [path of quennet]
+#include "engine/ItemRecordIO.h"
+#include "engine/SharedBlock.h"
+#include "platform/IniFile.h"
+#include "platform/MessageWindow.h"
+#include "platform/OleDate.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+
+using namespace morvane;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Figures
+{
+    double AnswerSeconds = -1;
+    long RssKb = -1;
+};
+
+long ResidentKb(qint64 pid)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    while (!status.atEnd()) {
+        const QByteArray line = status.readLine();
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// A home folder whose list holds count file items; returns the sentinel item's path.
+std::string MakeHome(const fs::path& root, int count)
+{
+    const std::string home = (root / "home/").string();
+    const std::string files = (root / "files/").string();
+    fs::create_directories(home);
+    IniFile list(home + kListFileName);
+    list.WriteString(kDefaultSection, "MonMode", "0");
+    list.WriteString(kDefaultSection, "FolderWait", "3");
+    std::string first;
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = files + "d" + std::to_string(i / 100) + "/";
+        const std::string path = folder + "f" + std::to_string(i) + ".txt";
+        fs::create_directories(folder);
+        std::ofstream(path) << "content " << i;
+        TMonItemRecord r = EmptyItemRecord();
+        r.Path.Set(path);
+        r.FileID.Set("bench" + std::to_string(i));
+        r.Monitored = true;
+        r.MonStatus = msActive;
+        r.MonModeInterval = kZeroDuration;
+        r.DelModeInterval = kZeroDuration;
+        r.DelModeNumber = 10;
+        r.LastTime = FileDate(path).value_or(0);
+        r.VersionNum = 1;
+        r.FolderWait = 3;
+        WriteItemRecord(r, list, nullptr);
+        if (i % 100 == 0) {
+            TMonItemRecord f = EmptyItemRecord();
+            f.Path.Set(folder);
+            f.IsFolder = true;
+            f.FileID.Set("benchdir" + std::to_string(i / 100));
+            f.Monitored = true;
+            f.MonStatus = msActive;
+            f.FolderWait = 3;
+            WriteItemRecord(f, list, nullptr);
+        }
+        if (first.empty())
+            first = path;
+    }
+    list.Flush();
+    return first;
+}
+
+Figures Run(const std::string& program, int count)
+{
+    Figures figures;
+    char tmpl[] = "/tmp/mvb-XXXXXX";
+    const fs::path root = mkdtemp(tmpl);
+    const std::string runtime = (root / "r/").string();
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(runtime));
+    const std::string first = MakeHome(root, count);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MORVANE_HOME", QString::fromStdString((root / "home/").string()));
+    env.insert("MORVANE_RUNTIME_DIR", QString::fromStdString(runtime));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((root / "config/").string()));
+    env.insert("MORVANE_AUTO_ANSWER", "no");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess agent;
+    agent.setProcessEnvironment(env);
+    agent.setStandardOutputFile(QProcess::nullDevice());
+    agent.setStandardErrorFile(QProcess::nullDevice());
+
+    bool answered = false;
+    MessageWindow monitor;
+    std::optional<SharedBlockMapping> block;
+    monitor.SetHandler([&](const WindowMessage& msg) {
+        if (block && msg.Msg == (*block)->MessageIds[MsgVersion])
+            answered = true;
+    });
+
+    const auto start = Clock::now();
+    agent.start(QString::fromStdString(program), {});
+    const auto deadline = start + std::chrono::minutes(5);
+    while (Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
+        block = SharedBlockMapping::OpenExisting();
+        if (block && (*block)->AgentWnd != 0)
+            break;
+        block.reset();
+        QThread::msleep(1);
+    }
+    if (block) {
+        (*block)->MonitorWnd = monitor.Handle();
+        (*block)->MonitorRunning = true;
+        // CLEAR is always answered; it is handled once the list is loaded.
+        (*block)->SetPathArg(first);
+        PostMessage((*block)->AgentWnd, (*block)->MessageIds[MsgClear], 0, 0);
+        while (!answered && Clock::now() < deadline && agent.state() != QProcess::NotRunning)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (answered)
+            figures.AnswerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+        figures.RssKb = ResidentKb(agent.processId());
+        (*block)->MonitorRunning = false;
+        block.reset();
+    }
+    agent.terminate();
+    agent.waitForFinished(60000);
+    fs::remove_all(root);
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    const std::string program =
+        argc > 2 ? argv[2] : (QCoreApplication::applicationDirPath() + "/../bin/quennet").toStdString();
+    if (!fs::exists(program)) {
+        std::fprintf(stderr, "no agent program at %s\n", program.c_str());
+        return 1;
+    }
+    const Figures one = Run(program, 1);
+    const Figures full = Run(program, count);
+    std::printf("agent start, 1 item:     first answer after %.3f s, VmRSS %ld kB\n", one.AnswerSeconds,
+                one.RssKb);
+    std::printf("agent start, %d items: first answer after %.3f s, VmRSS %ld kB\n", count, full.AnswerSeconds,
+                full.RssKb);
+    return full.AnswerSeconds < 0 ? 1 : 0;
+}

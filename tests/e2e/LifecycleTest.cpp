@@ -1,0 +1,223 @@
+#include "AgentFixture.h"
+#include "common/TestSupport.h"
+#include "platform/IniFile.h"
+
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace morvane;
+using namespace morvane::e2e;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Agents started by the test itself, each case with its own folders.
+class Lifecycle : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        if (HasFailure() && agent)
+            std::fprintf(stderr, "--- agent output ---\n%s\n", agent->Output().c_str());
+    }
+
+    AgentProcess& StartAgent(const std::string& answer = "no")
+    {
+        agent = std::make_unique<AgentProcess>(env, answer);
+        agent->Start();
+        EXPECT_TRUE(agent->WaitReady()) << agent->Output();
+        return *agent;
+    }
+
+    test::TestEnv env;
+    std::unique_ptr<AgentProcess> agent;
+};
+
+} // namespace
+
+TEST_F(Lifecycle, StartFillsTheBlock)
+{
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    const SharedBlock& b = *mon.Block();
+    EXPECT_EQ(b.AgentDir.Get(), env.Home());
+    EXPECT_EQ(b.Settings.BackupPath.Get(), env.Home() + "backup/");
+    EXPECT_TRUE(fs::is_directory(env.Home() + "backup/"));
+    EXPECT_EQ(b.Settings.Language.Get(), "English");
+    EXPECT_EQ(b.RequestOrigin, 0);
+    EXPECT_FALSE(b.MonitorRunning);
+    EXPECT_NE(b.AgentWnd, 0u);
+    for (int i = 0; i < kMessageCount; ++i) {
+        EXPECT_GE(b.MessageIds[i], 0xC000u);
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(b.MessageIds[i], b.MessageIds[j]);
+    }
+    EXPECT_EQ(b.Text(TxtStatusBarFiles), "  Number of monitored files:");
+    EXPECT_EQ(b.Text(TxtMesNotStartup), "Morvane Agent doesn't set for startup run. Do you want set it now?");
+    EXPECT_TRUE(fs::exists(env.Home() + "Langs/English.ini")) << "the shipped language files are provided";
+    IniFile::ClearCache();
+    IniFile language(env.Home() + "Langs/English.ini");
+    EXPECT_EQ(language.ReadString("Form1", "ShowPellary1.Caption", ""), "Show Monitor");
+    EXPECT_EQ(language.ReadString("Form1", "Shutdown1.Caption", ""), "Shut down");
+    EXPECT_EQ(language.ReadString("Form1", "kitTrayIcon1.Hint", ""), "Morvane Agent");
+    EXPECT_NE(agent->Output().find("runs without its icon"), std::string::npos) << "offscreen has no tray";
+}
+
+TEST_F(Lifecycle, SecondAgentShowsTheAlreadyStartedTextAndEnds)
+{
+    StartAgent();
+    AgentProcess second(env, "ok");
+    second.Start();
+    ASSERT_TRUE(second.WaitExit());
+    EXPECT_EQ(second.ExitCode(), 0);
+    EXPECT_NE(second.Output().find("BOX information: Morvane Agent already started"), std::string::npos)
+        << second.Output();
+    EXPECT_TRUE(agent->Running());
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach()) << "the first agent's block is untouched";
+}
+
+TEST_F(Lifecycle, AfterAKillNoBlockExistsAndANewAgentStartsClean)
+{
+    StartAgent();
+    {
+        MonitorClient mon;
+        ASSERT_TRUE(mon.Attach());
+        mon.BecomeMonitor(true);
+        mon.Block()->RequestOrigin = kOriginMonitor;
+        agent->Kill();
+        ASSERT_TRUE(agent->WaitExit());
+        MonitorClient late;
+        EXPECT_FALSE(late.Attach()) << "a dead agent's block must not count as existing";
+    }
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    EXPECT_EQ(mon.Block()->RequestOrigin, 0);
+    EXPECT_FALSE(mon.Block()->MonitorRunning);
+    EXPECT_EQ(mon.Block()->MonitorWnd, 0u);
+}
+
+TEST_F(Lifecycle, TerminateSignalClosesTheMonitorStopsWatchesAndExitsZero)
+{
+    WriteQuickDefaults(env);
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    mon.BecomeMonitor(true);
+    for (const char* name : {"w1", "w2", "w3"}) {
+        fs::create_directories(env.Work() + name);
+        mon.RequestRecord(MsgAdd, ItemRecordFor(env.Work() + name + "/"));
+    }
+    ASSERT_TRUE(mon.WaitReports(MsgAdd, 3));
+    agent->Terminate();
+    ASSERT_TRUE(mon.WaitReports(MsgClose, 1));
+    ASSERT_TRUE(agent->WaitExit());
+    EXPECT_FALSE(agent->Crashed());
+    EXPECT_EQ(agent->ExitCode(), 0);
+    // The folders stay monitored for the next start.
+    EXPECT_EQ(ListValue(env, env.Work() + "w2/", "Monitored"), "1");
+}
+
+TEST_F(Lifecycle, AutostartQuestionYesWritesTheQuotedProgramAndIsNotAskedAgain)
+{
+    StartAgent("yes");
+    const std::string entry = agent->ConfigHome() + "autostart/Morvane.desktop";
+    ASSERT_TRUE(agent->WaitOutput("BOX information: Morvane Agent doesn't set for startup run"));
+    const std::string text = test::ReadFile(entry);
+    const std::string program = fs::canonical(AgentProcess::ProgramPath()).string();
+    EXPECT_NE(text.find("Exec=\"" + program + "\"\n"), std::string::npos) << text;
+    agent->Terminate();
+    ASSERT_TRUE(agent->WaitExit());
+
+    StartAgent("yes");
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    EXPECT_EQ(agent->Output().find("doesn't set for startup run"), std::string::npos) << agent->Output();
+}
+
+TEST_F(Lifecycle, AutostartQuestionNoLeavesNothingAndUnquotedEntryIsReplaced)
+{
+    StartAgent("no");
+    const std::string entry = agent->ConfigHome() + "autostart/Morvane.desktop";
+    ASSERT_TRUE(agent->WaitOutput("doesn't set for startup run"));
+    EXPECT_FALSE(fs::exists(entry));
+    agent->Terminate();
+    ASSERT_TRUE(agent->WaitExit());
+
+    const std::string program = fs::canonical(AgentProcess::ProgramPath()).string();
+    test::WriteFile(entry, "[Desktop Entry]\nExec=" + program + "\n");
+    StartAgent("yes");
+    ASSERT_TRUE(agent->WaitOutput("doesn't set for startup run")) << "an unquoted path counts as not set";
+    EXPECT_NE(test::ReadFile(entry).find("Exec=\"" + program + "\""), std::string::npos);
+}
+
+TEST_F(Lifecycle, CorruptSettingsFileGivesDefaults)
+{
+    test::WriteFile(env.Home() + "kelvrim.ini",
+                    std::string("\xff\xfe[Basic\x00\nBackupPath\n[ExplorerMenu]]\n"
+                                "LimitShowNumber=lots\n\n=\n",
+                                56));
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    EXPECT_EQ(mon.Block()->Settings.LimitShowNumber, 10);
+    EXPECT_EQ(mon.Block()->Settings.BackupPath.Get(), env.Home() + "backup/");
+}
+
+TEST_F(Lifecycle, RunsWithReadOnlyLanguageFile)
+{
+    test::WriteFile(env.Home() + "Langs/English.ini", "[SystemMessages]\nMenuAdd=Add it\n");
+    fs::permissions(env.Home() + "Langs/English.ini", fs::perms::owner_read);
+    fs::permissions(env.Home() + "Langs", fs::perms::owner_read | fs::perms::owner_exec);
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    EXPECT_EQ(mon.Block()->Text(TxtMenuAdd), "Add it");
+    EXPECT_TRUE(agent->Running());
+    fs::permissions(env.Home() + "Langs", fs::perms::owner_all);
+}
+
+TEST_F(Lifecycle, RunsWithoutLanguageFolder)
+{
+    // A home whose Langs/ cannot be made: the built-in texts serve.
+    test::WriteFile(env.Home() + "Langs", "not a folder");
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    EXPECT_EQ(mon.Block()->Text(TxtMesSystemFolder), "You can't monitor application directory");
+    EXPECT_EQ(mon.Block()->Settings.Language.Get(), "English");
+}
+
+TEST_F(Lifecycle, BadMessagesLeaveTheAgentRunning)
+{
+    WriteQuickDefaults(env);
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    mon.BecomeMonitor(true);
+    const std::string file = env.Work() + "bad/a.txt";
+    test::WriteFile(file, "x");
+    mon.RequestRecord(MsgAdd, ItemRecordFor(file));
+    ASSERT_TRUE(mon.WaitReports(MsgAdd, 1));
+    mon.ClearReports();
+
+    mon.PostRaw(0xBEEF);
+    mon.PostRaw(0);
+    // A path argument that fills its field without an ending NUL.
+    std::memset(mon.Block()->PathArg, 'a', sizeof mon.Block()->PathArg);
+    mon.Block()->RequestOrigin = 0;
+    mon.Post(MsgStart);
+    mon.Post(MsgDelete);
+    mon.Post(MsgOpen);
+    // A record whose path field claims more bytes than it holds.
+    TMonItemRecord broken = ItemRecordFor(file);
+    broken.Path.Len = 255;
+    mon.RequestRecord(MsgAdd, broken);
+    mon.RequestPath(MsgClear, file);
+    ASSERT_TRUE(mon.WaitReports(MsgVersion, 1)) << "the agent still answers";
+    EXPECT_TRUE(agent->Running());
+    EXPECT_NE(agent->Output().find("no terminating NUL"), std::string::npos);
+}

@@ -1,0 +1,392 @@
+#include "AgentFixture.h"
+#include "common/TestSupport.h"
+#include "platform/NamedMapping.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace morvane;
+using namespace morvane::e2e;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Listed(const test::TestEnv& env, const std::string& path)
+{
+    const auto sections = ListSections(env);
+    return std::find(sections.begin(), sections.end(), path) != sections.end();
+}
+
+// Version files below an item's backup folder.
+std::vector<std::string> VersionFiles(const test::TestEnv& env, const std::string& fileId)
+{
+    std::vector<std::string> files;
+    const fs::path root = env.Home() + "backup/" + fileId;
+    if (!fs::exists(root))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file())
+            files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class Requests : public AgentTest
+{
+};
+
+} // namespace
+
+TEST_F(Requests, AddFileIsStoredStartedAndEchoed)
+{
+    const std::string file = MakeFile("docs/a.txt");
+    const TMonItemRecord echoed = Add(file);
+    EXPECT_EQ(echoed.Path.Get(), file);
+    EXPECT_TRUE(echoed.Monitored);
+    EXPECT_FALSE(echoed.FileID.Empty());
+    Sync();
+    EXPECT_TRUE(Listed(env, file));
+    EXPECT_TRUE(Listed(env, env.Work() + "docs/")) << "the file's folder item is made";
+    EXPECT_EQ(VersionFiles(env, echoed.FileID.Get()).size(), 1u) << "a first version on adding";
+}
+
+TEST_F(Requests, AddFolderIsStoredAsFolder)
+{
+    fs::create_directories(env.Work() + "tree");
+    const TMonItemRecord echoed = Add(env.Work() + "tree/");
+    EXPECT_TRUE(echoed.IsFolder);
+    Sync();
+    EXPECT_EQ(ListValue(env, env.Work() + "tree/", "IsFolder"), "1");
+}
+
+TEST_F(Requests, AddOfHomeBackupOrBracketPathIsRefusedWithTheBox)
+{
+    const std::string refused[] = {env.Home() + "mvlist.srv", env.Home() + "backup/x.txt",
+                                   env.Home() + "backup/", env.Work() + "odd[1].txt"};
+    for (const std::string& path : refused)
+        mon.RequestRecord(MsgAdd, ItemRecordFor(path));
+    const auto reports = Sync();
+    EXPECT_TRUE(mon.ReportsOf(MsgAdd).empty());
+    for (const std::string& path : refused)
+        EXPECT_FALSE(Listed(env, path)) << path;
+    const std::string out = agent->Output();
+    std::size_t boxes = 0;
+    for (std::size_t at = out.find("BOX warning: You can't monitor application directory");
+         at != std::string::npos;
+         at = out.find("BOX warning: You can't monitor application directory", at + 1))
+        ++boxes;
+    EXPECT_EQ(boxes, 4u) << out;
+}
+
+TEST_F(Requests, RefusalComparesWholeFolderNames)
+{
+    test::WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nBackupPath=" + env.Work() + "backup/\n");
+    mon.Post(MsgReinit);
+    const std::string beside = MakeFile("backupx/a.txt");
+    const std::string inside = MakeFile("backup/a.txt");
+    EXPECT_EQ(Add(beside).Path.Get(), beside);
+    mon.RequestRecord(MsgAdd, ItemRecordFor(inside));
+    Sync();
+    EXPECT_TRUE(Listed(env, beside));
+    EXPECT_FALSE(Listed(env, inside));
+}
+
+TEST_F(Requests, AddWithEmptyPathDoesNothing)
+{
+    mon.RequestRecord(MsgAdd, ItemRecordFor(""));
+    EXPECT_TRUE(Sync().empty());
+}
+
+TEST_F(Requests, BulkAddTakesEveryUsableLineOfTheList)
+{
+    const std::string a = MakeFile("bulk/a.txt");
+    const std::string b = MakeFile("bulk/b.txt");
+    fs::create_directories(env.Work() + "bulk/sub");
+    const std::string text = a + "\r\n\r\n" + env.Work() + "bulk/sub\r\n/" + std::string(300, 'q') + "\n" +
+                             env.Home() + "kelvrim.ini\n" + b + "\n";
+    {
+        NamedMapping list = NamedMapping::Create("MV_Temp", text.size() + 1);
+        std::memcpy(list.Data(), text.c_str(), text.size() + 1);
+        mon.Post(MsgAdd, 1);
+        Sync();
+    }
+    const auto adds = mon.ReportsOf(MsgAdd);
+    std::vector<std::string> paths;
+    for (const auto& r : adds)
+        paths.push_back(r.Record.Path.Get());
+    EXPECT_EQ(paths, (std::vector<std::string>{a, env.Work() + "bulk/sub/", b}));
+    EXPECT_TRUE(adds[1].Record.IsFolder);
+    EXPECT_TRUE(adds[1].Record.IsWholeFolder);
+    EXPECT_FALSE(Listed(env, env.Home() + "kelvrim.ini"));
+    const std::string out = agent->Output();
+    EXPECT_NE(out.find("longer than 255 bytes: skipped"), std::string::npos) << out;
+    EXPECT_NE(out.find("BOX warning: You can't monitor application directory"), std::string::npos);
+}
+
+TEST_F(Requests, BulkAddWithoutListSaysFailedAndAddsNothing)
+{
+    mon.Post(MsgAdd, 1);
+    EXPECT_TRUE(Sync().empty());
+    EXPECT_TRUE(agent->WaitOutput("BOX information: Failed"));
+}
+
+TEST_F(Requests, DeleteFileRemovesItsItemAndVersions)
+{
+    const TMonItemRecord rec = Add(MakeFile("del/a.txt"));
+    Sync();
+    ASSERT_FALSE(VersionFiles(env, rec.FileID.Get()).empty());
+    mon.RequestPath(MsgDelete, rec.Path.Get());
+    Sync();
+    EXPECT_FALSE(Listed(env, rec.Path.Get()));
+    EXPECT_TRUE(VersionFiles(env, rec.FileID.Get()).empty());
+    EXPECT_TRUE(fs::exists(rec.Path.Get())) << "the monitored file itself stays";
+}
+
+TEST_F(Requests, DeleteFolderEchoesFirstThenRemovesItsMembers)
+{
+    const std::string a = MakeFile("gone/a.txt");
+    Add(a);
+    mon.ClearReports();
+    mon.RequestPath(MsgDelete, env.Work() + "gone/");
+    const auto reports = Sync();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].Index, MsgDelete);
+    EXPECT_EQ(reports[0].Record.Path.Get(), env.Work() + "gone/");
+    EXPECT_FALSE(Listed(env, a));
+    EXPECT_FALSE(Listed(env, env.Work() + "gone/"));
+}
+
+TEST_F(Requests, StopAndStartSwitchMonitoring)
+{
+    const std::string file = MakeFile("sw/a.txt");
+    Add(file);
+    mon.RequestPath(MsgStop, file);
+    Sync();
+    EXPECT_EQ(ListValue(env, file, "Monitored"), "0");
+    EXPECT_EQ(ListValue(env, file, "MonStatus"), "0");
+    mon.RequestPath(MsgStart, file);
+    Sync();
+    EXPECT_EQ(ListValue(env, file, "Monitored"), "1");
+    EXPECT_EQ(ListValue(env, file, "MonStatus"), "1");
+    mon.RequestPath(MsgStop, env.Work() + "sw/");
+    Sync();
+    EXPECT_EQ(ListValue(env, env.Work() + "sw/", "Monitored"), "0");
+}
+
+TEST_F(Requests, MakeForcesAVersionUnlessTheDateIsUnchanged)
+{
+    const TMonItemRecord rec = Add(MakeFile("mk/a.txt"));
+    Sync();
+    mon.ClearReports();
+    ReplaceFile(rec.Path.Get(), "two", 5);
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    ASSERT_TRUE(mon.WaitReports(MsgVersion, 1));
+    EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 2u);
+    // Same date again: nothing is written, yet the monitor still hears of it.
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    ASSERT_TRUE(mon.WaitReports(MsgVersion, 2));
+    EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 2u);
+    // A path the list does not hold does nothing.
+    mon.RequestPath(MsgMake, env.Work() + "mk/unknown.txt");
+    Sync();
+    EXPECT_EQ(mon.ReportsOf(MsgVersion).size(), 2u);
+}
+
+TEST_F(Requests, ClearDeletesVersionsOlderThanTheLastChangeAndAnswersVersion)
+{
+    const TMonItemRecord rec = Add(MakeFile("cl/a.txt", "v1"));
+    ReplaceFile(rec.Path.Get(), "v2", -50);
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    Sync();
+    // The first two versions were made long before the file's next change.
+    for (const auto& entry : fs::directory_iterator(env.Home() + "backup/" + rec.FileID.Get()))
+        TouchFile(entry.path().string(), -100);
+    ReplaceFile(rec.Path.Get(), "v3", -10);
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    Sync();
+    ASSERT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 3u);
+    mon.ClearReports();
+    mon.BecomeMonitor(false);
+    mon.RequestPath(MsgClear, rec.Path.Get());
+    ASSERT_TRUE(mon.WaitReports(MsgVersion, 1)) << "answered whether or not the monitor runs";
+    EXPECT_EQ(mon.ReportsOf(MsgVersion)[0].Record.Path.Get(), rec.Path.Get());
+    const auto left = VersionFiles(env, rec.FileID.Get());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(test::ReadFile(left[0]), "v3");
+}
+
+TEST_F(Requests, UpdateWithDefaultsFlagWritesDefaultSettingsAndTheItem)
+{
+    TMonItemRecord rec = Add(MakeFile("up/a.txt"));
+    Sync();
+    rec.MonModeNumber = 7;
+    rec.FolderWait = 4;
+    mon.RequestRecord(MsgUpdate, rec, 1);
+    Sync();
+    EXPECT_EQ(ListValue(env, "_Default settings", "MonModeNumber"), "7");
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "MonModeNumber"), "7");
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "FolderWait"), "4");
+    EXPECT_EQ(ListValue(env, "_Default settings", "FileID"), "") << "the defaults name no item's history";
+
+    rec.MonModeNumber = 9;
+    mon.RequestRecord(MsgUpdate, rec, 0);
+    Sync();
+    EXPECT_EQ(ListValue(env, "_Default settings", "MonModeNumber"), "7");
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "MonModeNumber"), "9");
+}
+
+TEST_F(Requests, UpdateNeverMovesVersionNumberBack)
+{
+    TMonItemRecord rec = Add(MakeFile("vn/a.txt"));
+    ReplaceFile(rec.Path.Get(), "second", 10);
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    Sync();
+    ASSERT_EQ(ListValue(env, rec.Path.Get(), "VersionNum"), "2");
+    rec.VersionNum = 0;
+    mon.RequestRecord(MsgUpdate, rec, 0);
+    Sync();
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "VersionNum"), "2");
+    ReplaceFile(rec.Path.Get(), "third", 20);
+    mon.RequestPath(MsgMake, rec.Path.Get());
+    Sync();
+    const auto files = VersionFiles(env, rec.FileID.Get());
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(test::ReadFile(files[0]), "one") << "no version was overwritten";
+    EXPECT_EQ(test::ReadFile(files[1]), "second");
+    EXPECT_EQ(test::ReadFile(files[2]), "third");
+}
+
+TEST_F(Requests, UpdateToAnotherPathMovesTheHistory)
+{
+    TMonItemRecord rec = Add(MakeFile("mv/old.txt"));
+    Sync();
+    const std::string newPath = env.Work() + "mv2/new.txt";
+    fs::create_directories(env.Work() + "mv2");
+    fs::rename(rec.Path.Get(), newPath);
+    rec.Path.Set(newPath);
+    mon.RequestRecord(MsgUpdate, rec, 0);
+    Sync();
+    EXPECT_FALSE(Listed(env, env.Work() + "mv/old.txt"));
+    ASSERT_TRUE(Listed(env, newPath));
+    EXPECT_EQ(ListValue(env, newPath, "FileID"), rec.FileID.Get());
+    EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 1u);
+}
+
+TEST_F(Requests, UpdateOfFolderKeepsItsOwnFileId)
+{
+    fs::create_directories(env.Work() + "uf");
+    TMonItemRecord rec = Add(env.Work() + "uf/");
+    Sync();
+    const std::string own = ListValue(env, env.Work() + "uf/", "FileID");
+    rec.FileID.Set("999999999");
+    rec.FolderWait = 6;
+    mon.RequestRecord(MsgUpdate, rec, 0);
+    Sync();
+    EXPECT_EQ(ListValue(env, env.Work() + "uf/", "FileID"), own);
+    EXPECT_EQ(ListValue(env, env.Work() + "uf/", "FolderWait"), "6");
+}
+
+TEST_F(Requests, ReinitReloadsSettingsAndKeepsTheMonitor)
+{
+    test::WriteFile(env.Home() + "kelvrim.ini", "[ExplorerMenu]\nLimitShowNumber=33\nShowDate=0\n");
+    mon.Post(MsgReinit);
+    Sync();
+    EXPECT_EQ(mon.Block()->Settings.LimitShowNumber, 33);
+    EXPECT_FALSE(mon.Block()->Settings.ShowDate);
+    EXPECT_TRUE(mon.Block()->MonitorRunning);
+}
+
+namespace {
+
+struct EchoCase
+{
+    MessageIndex Request;
+    bool Folder;
+    std::uint8_t Origin;
+    bool Running;
+    bool Echoed;
+};
+
+class EchoTable : public AgentTest, public ::testing::WithParamInterface<EchoCase>
+{
+};
+
+} // namespace
+
+TEST_P(EchoTable, EchoFollowsOriginAndMonitorState)
+{
+    const EchoCase& c = GetParam();
+    const std::string file = MakeFile("echo/a.txt");
+    Add(file);
+    const std::string path = c.Folder ? env.Work() + "echo/" : file;
+    if (c.Request == MsgStart)
+        mon.RequestPath(MsgStop, path);
+    Sync();
+    mon.ClearReports();
+    mon.BecomeMonitor(c.Running);
+    mon.RequestPath(c.Request, path, c.Origin);
+    const auto reports = Sync();
+    if (c.Echoed) {
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].Index, c.Request);
+        EXPECT_EQ(reports[0].WParam, 0u);
+        EXPECT_EQ(reports[0].Record.Path.Get(), path);
+    } else {
+        EXPECT_TRUE(reports.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Agent, EchoTable,
+    ::testing::Values(EchoCase{MsgStart, false, 0, true, true}, EchoCase{MsgStart, false, 2, true, false},
+                      EchoCase{MsgStart, false, 0, false, false}, EchoCase{MsgStart, true, 0, true, true},
+                      EchoCase{MsgStart, true, 2, true, false}, EchoCase{MsgStop, false, 0, true, true},
+                      EchoCase{MsgStop, false, 2, true, false}, EchoCase{MsgStop, false, 0, false, false},
+                      EchoCase{MsgStop, true, 1, true, true}, EchoCase{MsgDelete, false, 0, true, true},
+                      EchoCase{MsgDelete, false, 2, true, false}, EchoCase{MsgDelete, false, 0, false, false},
+                      // A folder's DELETE is always answered.
+                      EchoCase{MsgDelete, true, 2, true, true}, EchoCase{MsgDelete, true, 0, false, true}));
+
+TEST_F(Requests, AddEchoDependsOnlyOnTheMonitorRunning)
+{
+    mon.BecomeMonitor(false);
+    mon.RequestRecord(MsgAdd, ItemRecordFor(MakeFile("quiet/a.txt")), 0, 0);
+    EXPECT_TRUE(Sync().empty());
+    EXPECT_TRUE(Listed(env, env.Work() + "quiet/a.txt"));
+    mon.BecomeMonitor(true);
+    mon.RequestRecord(MsgAdd, ItemRecordFor(MakeFile("loud/a.txt")), 0, 2);
+    Sync();
+    EXPECT_EQ(mon.ReportsOf(MsgAdd).size(), 1u);
+}
+
+TEST_F(Requests, OpenPassesAFileNameWithQuotesAndShellSyntaxAsOneArgument)
+{
+    const std::string record = env.Work() + "argv.out";
+    // The agent runs the helper; the helper finds where to write in the agent's
+    // environment, set before the agent started.
+    agent.reset();
+    mon.Detach();
+    agent = std::make_unique<AgentProcess>(env, autoAnswer);
+    agent->SetEnv("MORVANE_ARGV_FILE", record);
+    agent->Start();
+    ASSERT_TRUE(agent->WaitReady());
+    ASSERT_TRUE(mon.Attach());
+
+    const std::string folder = env.Work() + "open dir/";
+    const std::string file = folder + "a\"b;$(touch " + env.Work() + "pwned) `x` 'c'.txt";
+    test::WriteFile(file, "content");
+    mon.Block()->SetPathArg(test::HelperPath("argv_recorder") + " \"" + file + "\"");
+    mon.Post(MsgOpen);
+    ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(record); })) << agent->Output();
+    const std::string text = test::ReadFile(record);
+    std::vector<std::string> parts;
+    for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
+        parts.push_back(text.substr(start, end - start));
+    ASSERT_EQ(parts.size(), 2u) << "working folder and exactly one argument";
+    EXPECT_EQ(parts[0] + "/", folder);
+    EXPECT_EQ(parts[1], file);
+    EXPECT_FALSE(fs::exists(env.Work() + "pwned")) << "no shell ever saw the name";
+}
