@@ -1,0 +1,55 @@
+#include "monitor/FileDialogs.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <cstdio>
+#include <deque>
+
+namespace morvane::monitor {
+
+namespace {
+
+std::deque<std::optional<std::string>>& Answers()
+{
+    static std::deque<std::optional<std::string>> answers;
+    return answers;
+}
+
+bool Unattended()
+{
+    if (!qEnvironmentVariableIsEmpty("MORVANE_AUTO_ANSWER"))
+        return true;
+    const QString platform = QGuiApplication::platformName();
+    return platform == "offscreen" || platform == "minimal";
+}
+
+} // namespace
+
+std::optional<std::string> FileDialogs::OpenFile(QWidget* parent)
+{
+    if (!Answers().empty()) {
+        auto answer = Answers().front();
+        Answers().pop_front();
+        return answer;
+    }
+    if (Unattended()) {
+        std::fprintf(stderr, "DIALOG open: cancelled\n");
+        return std::nullopt;
+    }
+    const QString file = QFileDialog::getOpenFileName(parent);
+    if (file.isEmpty())
+        return std::nullopt;
+    return file.toStdString();
+}
+
+void FileDialogs::PushAnswer(std::optional<std::string> answer)
+{
+    Answers().push_back(std::move(answer));
+}
+
+void FileDialogs::Reset()
+{
+    Answers().clear();
+}
+
+} // namespace morvane::monitor

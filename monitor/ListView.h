@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QStackedWidget>
+#include <functional>
+#include <optional>
+
+class QAbstractItemView;
+class QListView;
+class QStandardItemModel;
+class QTreeView;
+
+namespace morvane::monitor {
+
+// A list of rows that can be shown in report style (columns), as a list or as large
+// icons, over one model, so rows, check marks and the selection survive a change of
+// style. Row r has a caption (column 0), sub-items (columns 1..), an optional check box
+// and an icon. One row at most is selected. Main thread only.
+//
+// ViewStyle and Checkboxes are properties so that the layout file carries them.
+class ListView : public QStackedWidget
+{
+    Q_OBJECT
+    Q_PROPERTY(ViewStyleKind ViewStyle READ ViewStyle WRITE SetViewStyle)
+    Q_PROPERTY(bool Checkboxes READ Checkboxes WRITE SetCheckboxes)
+
+public:
+    enum ViewStyleKind
+    {
+        vsIcon = 0,
+        vsSmallIcon = 1,
+        vsList = 2,
+        vsReport = 3
+    };
+    Q_ENUM(ViewStyleKind)
+
+    explicit ListView(QWidget* parent = nullptr);
+
+    // Columns of the report style: captions, widths (0 hides a column), right alignment.
+    struct Column
+    {
+        QString Caption;
+        int Width = 100;
+        bool RightAligned = false;
+    };
+    void SetColumns(const QList<Column>& columns);
+    int ColumnCount() const;
+    QString ColumnCaption(int column) const;
+    void SetColumnCaption(int column, const QString& caption);
+
+    ViewStyleKind ViewStyle() const { return m_style; }
+    void SetViewStyle(ViewStyleKind style);
+    bool Checkboxes() const { return m_checkboxes; }
+    void SetCheckboxes(bool on);
+
+    int RowCount() const;
+    // Appends an empty row and returns its index.
+    int AddRow();
+    void RemoveRow(int row);
+    void Clear();
+
+    QString Caption(int row) const;
+    void SetCaption(int row, const QString& text);
+    // Sub-item i is column i + 1; reading one the row lacks gives "".
+    QString SubItem(int row, int index) const;
+    void SetSubItem(int row, int index, const QString& text);
+    int SubItemCount(int row) const;
+    // The check mark is kept while check boxes are hidden.
+    bool Checked(int row) const;
+    void SetChecked(int row, bool checked);
+    void SetIcon(int row, const QIcon& icon);
+
+    // The selected row, -1 for none.
+    int Selected() const;
+    void SetSelected(int row);
+
+    // Asked for a row's text colour whenever it is drawn; nothing keeps the default.
+    void SetRowColour(std::function<std::optional<QColor>(int row)> colour);
+    // Draws every row again (after states changed).
+    void Repaint();
+
+    // The view that shows the current style (for focus, context menus and tests).
+    QAbstractItemView* CurrentView() const;
+    QTreeView* ReportView() const { return m_report; }
+    QListView* IconView() const { return m_icons; }
+
+signals:
+    // The selection moved (row -1: nothing selected). Emitted also while the program
+    // rebuilds the rows; receivers look at their own rebuilding flag.
+    void SelectionChanged(int row);
+    // The user ticked or unticked a row's check box.
+    void CheckToggled(int row);
+    // Double click or Enter on a row.
+    void RowActivated(int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ApplyCheckboxes(int row);
+    void OnItemChanged(int row, int column, const QList<int>& roles);
+
+    QStandardItemModel* m_model;
+    QTreeView* m_report;
+    QListView* m_icons;
+    ViewStyleKind m_style = vsReport;
+    bool m_checkboxes = false;
+    bool m_settingCheck = false;
+    QList<Column> m_columns;
+    std::function<std::optional<QColor>(int)> m_colour;
+};
+
+} // namespace morvane::monitor

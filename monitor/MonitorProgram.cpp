@@ -1,0 +1,194 @@
+#include "monitor/MonitorProgram.h"
+
+#include "monitor/AgentLink.h"
+#include "monitor/ListView.h"
+#include "monitor/MonitorLanguage.h"
+#include "monitor/TForm1.h"
+#include "monitor/TForm4.h"
+#include "platform/IniFile.h"
+#include "platform/MessageWindow.h"
+#include "platform/Paths.h"
+#include "support/LanguageFiles.h"
+#include "support/PellaryDefs.h"
+#include "support/RunProgram.h"
+#include "support/components/MessageBoxes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace morvane::monitor {
+
+namespace {
+
+constexpr const char* kAgentNotFoundDefault = "Agent may not be started yet. Do you want to start it?";
+
+} // namespace
+
+MonitorProgram::MonitorProgram() : m_home(HomeDir()) {}
+
+MonitorProgram::~MonitorProgram()
+{
+    // The handler goes before the window it calls.
+    m_window.reset();
+    m_form.reset();
+}
+
+SharedBlock* MonitorProgram::Block() const
+{
+    return m_block ? m_block->Block() : nullptr;
+}
+
+std::string MonitorProgram::AgentNotFoundText() const
+{
+    IniFile language(m_languageFile);
+    return language.ReadString("SystemMessages", "MesAgentNotFound", kAgentNotFoundDefault);
+}
+
+void MonitorProgram::HandOver()
+{
+    // The running monitor is the one registered in the block; it shows itself on ACTIVATE.
+    auto block = IsAgentRunning();
+    if (!block)
+        return;
+    const SharedBlock* shared = block->Block();
+    if (shared->MonitorRunning && shared->MonitorWnd != 0)
+        PostMessage(shared->MonitorWnd, shared->MessageIds[MsgActivate], 0, 0);
+}
+
+void MonitorProgram::OfferAgentStart()
+{
+    const BoxAnswer answer =
+        MessageBoxes::Show(BoxKind::Warning, AgentNotFoundText(), BoxButtons::YesNo, BoxAnswer::Yes);
+    if (answer != BoxAnswer::Yes)
+        return;
+    const std::string agent = ProgramDir() + "quennet";
+    if (!RunProgram(agent, {}, ProgramDir()))
+        MessageBoxes::Show(BoxKind::Error, "The agent could not be started: " + agent, BoxButtons::Ok,
+                           BoxAnswer::Ok);
+}
+
+bool MonitorProgram::StartupCheck()
+{
+    m_languageFile = LanguageFilePath(ChooseLanguage(m_home));
+    m_block = IsAgentRunning();
+    if (!m_block) {
+        OfferAgentStart();
+        return false;
+    }
+    // We hold the monitor mutex, so no other monitor runs: a set MonitorRunning flag was
+    // left by a monitor that died and is taken over.
+    if ((*m_block)->MonitorRunning)
+        std::fprintf(stderr, "kelvrim: taking over from a monitor that ended without closing\n");
+    return true;
+}
+
+bool MonitorProgram::OpenSharedRecord()
+{
+    m_languageFile = LanguageFilePath(ChooseLanguage(m_home));
+    m_form->ApplyLanguage(m_languageFile);
+    if (!m_block || !AgentLink::AgentAlive()) {
+        // The agent ended while the monitor was starting.
+        OfferAgentStart();
+        return false;
+    }
+    try {
+        m_window = std::make_unique<MessageWindow>();
+    } catch (const std::exception& e) {
+        MessageBoxes::Show(BoxKind::Error,
+                           std::string("The monitor cannot receive the agent's messages: ") + e.what(),
+                           BoxButtons::Ok, BoxAnswer::Ok);
+        return false;
+    }
+    TForm1* form = m_form.get();
+    m_window->SetHandler([form](const WindowMessage& message) { form->AppMessage(message); });
+    (*m_block)->MonitorRunning = 1;
+    (*m_block)->MonitorWnd = m_window->Handle();
+    return true;
+}
+
+bool MonitorProgram::Start()
+{
+    m_mutex = NamedMutex::TryAcquire(kMonitorMutexName);
+    if (!m_mutex) {
+        HandOver();
+        return false;
+    }
+    QGuiApplication::setApplicationDisplayName("Morvane Monitor");
+    if (!StartupCheck())
+        return false;
+
+    auto splash = std::make_unique<TForm4>();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        splash->move(screen->availableGeometry().center() - splash->rect().center());
+    splash->show();
+    QCoreApplication::processEvents();
+
+    m_form = std::make_unique<TForm1>(Block(), m_home);
+    m_form->SetOnClosed([this] { FormClose(); });
+    if (!OpenSharedRecord())
+        return false;
+    splash->SetProgress(QObject::tr("Loading file list..."));
+    m_form->InitActiveList();
+    m_form->LoadLayout(LayoutFile());
+    m_form->Hook();
+    splash.reset();
+    QCoreApplication::processEvents();
+    (*m_block)->MonitorWnd = m_window->Handle();
+    m_form->show();
+    return true;
+}
+
+void MonitorProgram::FormClose()
+{
+    try {
+        m_form->SaveLayout(LayoutFile());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kelvrim: the layout was not saved: %s\n", e.what());
+    }
+    if (m_quitOnClose)
+        QCoreApplication::quit();
+}
+
+void MonitorProgram::SaveScreenshots(const std::string& folder)
+{
+    const QString dir = QString::fromStdString(WithTrailingSep(folder));
+    QDir().mkpath(dir);
+    m_form->resize(900, 600);
+    if (m_form->FileList()->RowCount() > 0)
+        m_form->FileList()->SetSelected(0);
+    if (m_form->VerList()->RowCount() > 0)
+        m_form->VerList()->SetSelected(0);
+    QCoreApplication::processEvents();
+    const auto save = [&](QWidget* widget, const char* name) {
+        const QString file = dir + name;
+        if (!widget->grab().save(file))
+            std::fprintf(stderr, "kelvrim: cannot write %s\n", qPrintable(file));
+    };
+    save(m_form.get(), "main-report.png");
+    save(m_form->FoldersTree(), "folders-tree.png");
+    save(m_form->VerList(), "versions-list.png");
+    m_form->Icons1Click();
+    QCoreApplication::processEvents();
+    save(m_form.get(), "main-icons.png");
+    m_form->List1Click();
+    m_form->close();
+}
+
+int MonitorProgram::MonitorMain()
+{
+    m_quitOnClose = true;
+    if (!Start())
+        return 0;
+    // Unattended pictures of the window (documentation and checks under a virtual display).
+    const QByteArray shots = qgetenv("MORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty())
+        QTimer::singleShot(300, m_form.get(), [this, shots] { SaveScreenshots(shots.toStdString()); });
+    return QApplication::exec();
+}
+
+} // namespace morvane::monitor

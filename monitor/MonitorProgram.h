@@ -1,0 +1,68 @@
+#pragma once
+
+#include "engine/SharedBlock.h"
+#include "platform/NamedMutex.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace morvane {
+class MessageWindow;
+}
+
+namespace morvane::monitor {
+
+class TForm1;
+
+// The monitor program from start to end: one monitor at a time, a running agent, the
+// main window over the agent's block, the answer handler, the layout file, and the
+// orderly close. Objects go in reverse order of making: the message window first (so
+// no report reaches a window that is gone), then the window, the block, the mutex.
+// Main thread only.
+class MonitorProgram
+{
+public:
+    MonitorProgram();
+    ~MonitorProgram();
+    MonitorProgram(const MonitorProgram&) = delete;
+    MonitorProgram& operator=(const MonitorProgram&) = delete;
+
+    // Everything up to the message loop. False: the program ends now (another monitor
+    // runs and was brought to the front, or there is no agent). Throws std::system_error
+    // when the runtime folder cannot be used.
+    bool Start();
+    // Start, then the message loop until the window closes. The exit code.
+    int MonitorMain();
+
+    TForm1* Form() const { return m_form.get(); }
+    SharedBlock* Block() const;
+    const std::string& Home() const { return m_home; }
+    std::string LayoutFile() const { return m_home + "mvparam.ini"; }
+
+    // The agent runs: its block is mapped. Without it the user is offered to start the
+    // agent. False: end.
+    bool StartupCheck();
+    // The agent still runs: the window's language is set, the answer handler installed
+    // and the monitor published in the block. False: end.
+    bool OpenSharedRecord();
+
+private:
+    // Another monitor holds the mutex: ask it to come to the front.
+    void HandOver();
+    void OfferAgentStart();
+    void FormClose();
+    // Grabs the window's views into PNG files in folder, then closes the window.
+    void SaveScreenshots(const std::string& folder);
+    std::string AgentNotFoundText() const;
+
+    bool m_quitOnClose = false;
+    std::string m_home;
+    std::string m_languageFile;
+    std::optional<NamedMutex> m_mutex;
+    std::optional<SharedBlockMapping> m_block;
+    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<MessageWindow> m_window;
+};
+
+} // namespace morvane::monitor

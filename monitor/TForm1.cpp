@@ -1,0 +1,474 @@
+#include "monitor/TForm1.h"
+
+#include "engine/ItemRecordIO.h"
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItems.h"
+#include "monitor/CaptionToolBar.h"
+#include "monitor/ColumnCaptions.h"
+#include "monitor/ListView.h"
+#include "platform/IniFile.h"
+#include "platform/MessageWindow.h"
+#include "platform/Paths.h"
+#include "support/RunProgram.h"
+#include "support/components/FormOptions.h"
+#include "support/components/MessageBoxes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace morvane::monitor {
+
+namespace {
+
+QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
+}
+
+} // namespace
+
+TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
+    : QMainWindow(parent), m_block(block), m_link(block),
+      m_items(std::make_unique<TRKMonItems>(block, &m_host, home))
+{
+    // FormCreate: the tree may be filled from the start; the list copy stays passive.
+    m_treeLoaded = true;
+    setObjectName("Form1");
+    setWindowTitle(QGuiApplication::applicationDisplayName());
+    resize(760, 520);
+    m_host.SetWindow(this);
+    m_host.SetBalloonSink([this](const std::string& title, const std::string& text) {
+        m_statusBar->showMessage(QString::fromStdString(title.empty() ? text : title + ": " + text), 5000);
+    });
+    CreateActions();
+    CreateWidgets();
+    CreateMenus();
+    UpdateStatusBar();
+    UpdateActions();
+}
+
+TForm1::~TForm1() = default;
+
+QAction* TForm1::Action(const char* name) const
+{
+    return findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
+}
+
+void TForm1::CreateActions()
+{
+    struct Spec
+    {
+        const char* Name;
+        const char* Caption;
+        const char* Hint;
+        void (TForm1::*Run)();
+        bool Checkable;
+    };
+    const Spec specs[] = {
+        {"aAdd", "Add new", "Add new file", &TForm1::AddButtonClick, false},
+        {"aDeleteFile", "Delete", "Delete file from list", &TForm1::RemoveButtonClick, false},
+        {"aStartMonitoring", "Start monitoring", "", &TForm1::StartMonButtonClick, false},
+        {"aStopMonitoring", "Stop monitoring", "", &TForm1::StopMonButtonClick, false},
+        {"aMakeVersion", "Make version", "", &TForm1::Makeversion1Click, false},
+        {"aReassing", "Reassing", "", &TForm1::Maptoanother1Click, false},
+        {"aFileOpen", "Open", "", &TForm1::Open2Click, false},
+        {"aClearVersions", "Clear versions", "Clear versions", &TForm1::ClearHistoryClick, false},
+        {"aShowToolBar", "Show", "", &TForm1::aShowToolBarExecute, true},
+        {"aToolBarReport", "Report style", "", &TForm1::List1Click, true},
+        {"aToolBarList", "List style", "", &TForm1::aToolBarListExecute, true},
+        {"aToolBarIcon", "Icons style", "", &TForm1::Icons1Click, true},
+        {"aToolBarCaptions", "Show captions", "", &TForm1::aToolBarCaptionsExecute, true},
+        {"aToolBarCaptionsList", "List captions", "", &TForm1::aToolBarCaptionsListExecute, true},
+        {"aVerReport", "Report style", "", &TForm1::Report1Click, true},
+        {"aVerList", "List style", "", &TForm1::List2Click, true},
+        {"aVerIcon", "Icons style", "", &TForm1::Icons2Click, true},
+        {"aVerOpen", "Open", "", &TForm1::VerListDblClick, false},
+        {"aOpenLocation", "Open location", "", &TForm1::Openlocation1Click, false},
+        {"aVerDelete", "Delete", "", &TForm1::DeleteVersionClick, false},
+    };
+    for (const Spec& spec : specs) {
+        auto* action = new QAction(QString::fromUtf8(spec.Caption), this);
+        action->setObjectName(spec.Name);
+        action->setToolTip(QString::fromUtf8(*spec.Hint ? spec.Hint : spec.Caption));
+        action->setStatusTip(QString::fromUtf8(spec.Hint));
+        action->setCheckable(spec.Checkable);
+        const auto run = spec.Run;
+        // A checkable action's check mark follows the state its command sets, never the
+        // click alone: the update rule sets it again afterwards.
+        connect(action, &QAction::triggered, this, [this, run] {
+            (this->*run)();
+            UpdateActions();
+        });
+    }
+    auto* exit = new QAction(tr("E&xit"), this);
+    exit->setObjectName("FileExit1");
+    exit->setToolTip("Exit");
+    exit->setStatusTip("Quits the application");
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    Action("aAdd")->setIcon(ThemeIcon("document-new", QStyle::SP_FileIcon));
+    Action("aDeleteFile")->setIcon(ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
+    Action("aClearVersions")->setIcon(ThemeIcon("edit-clear", QStyle::SP_DialogResetButton));
+    Action("aFileOpen")->setShortcut(QKeySequence::Open);
+    Action("aDeleteFile")->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+}
+
+void TForm1::CreateWidgets()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName("CentralPanel");
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_coolBar = new QWidget(central);
+    m_coolBar->setObjectName("CoolBar1");
+    m_coolBar->setMinimumHeight(24);
+    auto* coolLayout = new QHBoxLayout(m_coolBar);
+    coolLayout->setContentsMargins(2, 2, 2, 2);
+    m_toolBar = new CaptionToolBar(m_coolBar);
+    m_toolBar->setObjectName("ToolBar1");
+    m_toolBar->setMovable(false);
+    m_toolBar->addAction(Action("aAdd"));
+    m_toolBar->addAction(Action("aClearVersions"));
+    m_toolBar->addSeparator();
+    m_toolBar->setContextMenuPolicy(Qt::CustomContextMenu);
+    coolLayout->addWidget(m_toolBar);
+    coolLayout->addStretch();
+    layout->addWidget(m_coolBar);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, central);
+    splitter->setObjectName("Splitter1");
+    m_tree = new QTreeWidget(splitter);
+    m_tree->setObjectName("FoldersTree");
+    m_tree->setHeaderHidden(true);
+    m_tree->setColumnCount(1);
+    m_tree->setSortingEnabled(true);
+    m_tree->sortByColumn(0, Qt::AscendingOrder);
+    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    m_panel = new QSplitter(Qt::Vertical, splitter);
+    m_panel->setObjectName("Panel1");
+    m_fileList = new ListView(m_panel);
+    m_fileList->setObjectName("FileList");
+    m_fileList->SetColumns({{"File", 150, false},
+                            {"Status", 70, false},
+                            {"File path", 0, false},
+                            {"Make", 80, false},
+                            {"Versions", 70, false}});
+    m_fileList->SetCheckboxes(true);
+    m_fileList->SetRowColour([this](int row) { return FileRowColour(row); });
+    m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_verList = new ListView(m_panel);
+    m_verList->setObjectName("VerList");
+    m_verList->SetColumns(
+        {{"File", 150, false}, {"Version", 60, true}, {"Time stamp", 70, false}, {"Location", 200, false}});
+    m_verList->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_panel->setStretchFactor(0, 3);
+    m_panel->setStretchFactor(1, 2);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 3);
+    splitter->setSizes({200, 560});
+    layout->addWidget(splitter, 1);
+    setCentralWidget(central);
+
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setObjectName("StatusBar1");
+    m_statusPanel = new QLabel(m_statusBar);
+    m_statusPanel->setObjectName("StatusPanel0");
+    m_statusPanel->setMinimumWidth(50);
+    m_statusBar->addPermanentWidget(m_statusPanel, 1);
+    m_agentPanel = new QLabel(m_statusBar);
+    m_agentPanel->setObjectName("AgentStatePanel");
+    m_agentPanel->setStyleSheet("color: #b00000;");
+    m_agentPanel->hide();
+    m_statusBar->addPermanentWidget(m_agentPanel);
+    setStatusBar(m_statusBar);
+
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* node) { FoldersTreeChange(node); });
+    connect(m_fileList, &ListView::SelectionChanged, this, [this] {
+        if (m_fileListTag == 1)
+            return;
+        FileListChange();
+    });
+    connect(m_fileList, &ListView::CheckToggled, this, [this] {
+        if (m_fileListTag == 1)
+            return;
+        FileListClick();
+        FileListChange();
+    });
+    connect(m_verList, &ListView::SelectionChanged, this, [this] { UpdateActions(); });
+    connect(m_verList, &ListView::RowActivated, this, [this] { VerListDblClick(); });
+}
+
+void TForm1::CreateMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu1");
+    QMenu* file = bar->addMenu(tr("&File"));
+    file->setObjectName("File1");
+    for (const char* name : {"aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion", "aReassing",
+                             "aFileOpen", "aDeleteFile"})
+        file->addAction(Action(name));
+    file->addSeparator();
+    file->addAction(Action("FileExit1"));
+
+    QMenu* view = bar->addMenu(tr("&View"));
+    view->setObjectName("View1");
+    QMenu* toolBar = view->addMenu(tr("Tool bar"));
+    toolBar->setObjectName("Toolbar1");
+    for (const char* name : {"aShowToolBar", "aToolBarCaptions", "aToolBarCaptionsList"})
+        toolBar->addAction(Action(name));
+    QMenu* fileStyles = view->addMenu(tr("File list"));
+    fileStyles->setObjectName("Filelist1");
+    for (const char* name : {"aToolBarReport", "aToolBarList", "aToolBarIcon"})
+        fileStyles->addAction(Action(name));
+    QMenu* verStyles = view->addMenu(tr("Versions list"));
+    verStyles->setObjectName("Versionslist1");
+    for (const char* name : {"aVerReport", "aVerList", "aVerIcon"})
+        verStyles->addAction(Action(name));
+
+    QMenu* versions = bar->addMenu(tr("V&ersions"));
+    versions->setObjectName("Versions1");
+    for (const char* name : {"aVerOpen", "aOpenLocation", "aVerDelete", "aClearVersions"})
+        versions->addAction(Action(name));
+
+    m_fileMenu = new QMenu(this);
+    m_fileMenu->setObjectName("FileMenu");
+    for (const char* name : {"aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion", "aReassing",
+                             "aFileOpen", "aClearVersions", "aDeleteFile"})
+        m_fileMenu->addAction(Action(name));
+
+    m_verMenu = new QMenu(this);
+    m_verMenu->setObjectName("VerMenu");
+    for (const char* name : {"aVerOpen", "aOpenLocation", "aVerDelete", "aClearVersions"})
+        m_verMenu->addAction(Action(name));
+    m_verMenu->setDefaultAction(Action("aVerOpen"));
+    m_verMenu->addSeparator();
+    QMenu* verStyle = m_verMenu->addMenu(tr("View style"));
+    verStyle->setObjectName("Viewstyle2");
+    for (const char* name : {"aVerReport", "aVerList", "aVerIcon"})
+        verStyle->addAction(Action(name));
+
+    m_toolBarPopup = new QMenu(this);
+    m_toolBarPopup->setObjectName("ToolBarPopup");
+    for (const char* name : {"aShowToolBar", "aToolBarCaptions", "aToolBarCaptionsList"})
+        m_toolBarPopup->addAction(Action(name));
+
+    // Menus ask the rules again before they open, as an idle update would.
+    for (QMenu* menu : findChildren<QMenu*>())
+        connect(menu, &QMenu::aboutToShow, this, &TForm1::UpdateActions);
+    connect(m_fileList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateActions();
+        m_fileMenu->popup(m_fileList->mapToGlobal(pos));
+    });
+    connect(m_verList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateActions();
+        m_verMenu->popup(m_verList->mapToGlobal(pos));
+    });
+    connect(m_toolBar, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { m_toolBarPopup->popup(m_toolBar->mapToGlobal(pos)); });
+    connect(m_fileList, &ListView::RowActivated, this, [this] {
+        // Enter or a double click: every check box is set again from its item first.
+        m_fileListTag = 1;
+        for (int row = 0; row < m_fileList->RowCount(); ++row) {
+            const int index = ItemIndexOfRow(row);
+            if (index >= 0)
+                m_fileList->SetChecked(row, m_items->GetFile(index)->Monitored());
+        }
+        m_fileListTag = 0;
+    });
+}
+
+void TForm1::ApplyLanguage(const std::string& languageFile)
+{
+    ApplyFormLanguage(languageFile, this);
+    try {
+        IniFile ini(languageFile);
+        LoadColumnCaptions(*m_fileList, ini);
+        LoadColumnCaptions(*m_verList, ini);
+    } catch (const std::exception& e) {
+        qWarning("Cannot read the column captions from %s: %s", languageFile.c_str(), e.what());
+    }
+}
+
+void TForm1::InitActiveList()
+{
+    if (!m_block)
+        return;
+    std::string agentDir = m_block->AgentDir.Get();
+    if (agentDir.empty())
+        agentDir = m_items->Home();
+    m_items->SetListFile(WithTrailingSep(agentDir) + kListFileName);
+    std::vector<std::string> skipped;
+    try {
+        skipped = m_items->LoadAll();
+    } catch (const std::exception& e) {
+        skipped.push_back(e.what());
+    }
+
+    m_fileListTag = 1;
+    m_listLoaded = false;
+    m_treeLoaded = false;
+    for (const auto& folder : m_items->Folders())
+        AddMonFolderRecord(folder->Data());
+    m_treeLoaded = true;
+    m_listLoaded = true;
+    m_fileListTag = 0;
+    // The folder the tree ends on shows its files at once.
+    FoldersTreeChange(m_tree->currentItem());
+    RepaintViews();
+    UpdateStatusBar();
+    if (!skipped.empty()) {
+        std::string text = "Some entries of the item list " + m_items->ListFile() + " cannot be shown:";
+        for (const auto& entry : skipped)
+            text += "\n" + entry;
+        MessageBoxes::Show(BoxKind::Warning, text, BoxButtons::Ok, BoxAnswer::Ok, this);
+    }
+}
+
+void TForm1::LoadLayout(const std::string& layoutFile)
+{
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{this, m_toolBar, m_fileList, m_verList, m_statusBar, m_coolBar})
+        LoadControlLayout(layoutFile, control, false);
+    // A monitor always starts in sight, whatever state it was closed in.
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    UpdateActions();
+}
+
+void TForm1::SaveLayout(const std::string& layoutFile)
+{
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{this, m_toolBar, m_fileList, m_verList, m_statusBar, m_coolBar})
+        SaveControlLayout(layoutFile, control, false);
+}
+
+void TForm1::Hook()
+{
+    if (m_unhooked)
+        return;
+    m_hooked = true;
+    // Reports that came while the list was loading are handled now, in order.
+    std::vector<WindowMessage> pending;
+    pending.swap(m_pending);
+    for (const WindowMessage& message : pending)
+        AppMessage(message);
+}
+
+void TForm1::Unhook()
+{
+    m_hooked = false;
+    m_unhooked = true;
+    m_pending.clear();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // FormClose: no report is handled once the window goes, and the agent is told that
+    // no monitor runs any more, so its "Show Monitor" starts a new one.
+    Unhook();
+    if (m_block)
+        m_block->MonitorRunning = 0;
+    m_closed = true;
+    hide();
+    event->accept();
+    if (m_onClosed)
+        m_onClosed();
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        // OnMinimize: out of the way until the agent's "Show Monitor" brings it back.
+        hide();
+    } else if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_block) {
+        ShowAgentState(AgentLink::AgentAlive());
+    }
+}
+
+void TForm1::ActivateWindow()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+bool TForm1::EnsureAgent()
+{
+    const bool alive = m_block && AgentLink::AgentAlive();
+    ShowAgentState(alive);
+    if (!alive)
+        MessageBoxes::Show(BoxKind::Warning,
+                           "The agent is not running, so nothing was changed. Start the agent and try again.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+    return alive;
+}
+
+void TForm1::SendFailed(bool sent)
+{
+    if (sent)
+        return;
+    ShowAgentState(false);
+    MessageBoxes::Show(BoxKind::Warning, "The request could not be sent to the agent. Is it still running?",
+                       BoxButtons::Ok, BoxAnswer::Ok, this);
+}
+
+void TForm1::ShowAgentState(bool alive)
+{
+    m_agentPanel->setText(alive ? QString() : tr("Agent not running"));
+    m_agentPanel->setVisible(!alive);
+}
+
+void TForm1::Open(const OpenRequest& request)
+{
+    if (m_opener) {
+        m_opener(request);
+        return;
+    }
+    if (!request.Program.empty()) {
+        RunProgram(request.Program, {request.Document}, request.Folder);
+        return;
+    }
+    // Documents and folders go to the desktop by URL: nothing in the name is ever read
+    // as an argument or a command.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request.Document))))
+        m_statusBar->showMessage(tr("Nothing could open %1").arg(QString::fromStdString(request.Document)),
+                                 5000);
+}
+
+std::string TForm1::Text(TextSlot slot) const
+{
+    // A slot the agent has not filled yet shows the built-in English text.
+    const std::string text = m_block ? m_block->Text(slot) : std::string();
+    if (text.empty() && kTextSlots[slot].Default)
+        return kTextSlots[slot].Default;
+    return text;
+}
+
+QString TForm1::StatusText() const
+{
+    return m_statusPanel->text();
+}
+
+} // namespace morvane::monitor

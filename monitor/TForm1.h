@@ -1,0 +1,203 @@
+#pragma once
+
+#include "engine/SharedBlock.h"
+#include "monitor/AgentLink.h"
+#include "monitor/MonitorHost.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QStatusBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace morvane {
+
+class TRKMonItem;
+class TRKMonItems;
+struct WindowMessage;
+
+namespace monitor {
+
+class CaptionToolBar;
+class ListView;
+
+// What opening a file, a version or a folder asks of the desktop. Program empty: open
+// Document with the desktop's handler; otherwise start Program with Document as its one
+// argument. Folder is the working folder.
+struct OpenRequest
+{
+    std::string Program;
+    std::string Document;
+    std::string Folder;
+};
+
+// The monitor's main window: the folders tree, the file list of the folder selected in
+// it, the versions list of the selected file, and every command on them. It mirrors the
+// agent's item list in a passive engine copy, sends each change to the agent through
+// the shared block and follows the agent's answers (AppMessage).
+//
+// The block may be nullptr (nothing is loaded or sent then). Main thread only.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // FormCreate: builds the window and the (inactive) engine copy. home holds the
+    // settings file the engine reads the backup root from.
+    TForm1(SharedBlock* block, const std::string& home, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    SharedBlock* Block() const { return m_block; }
+    TRKMonItems& Items() const { return *m_items; }
+    AgentLink& Link() { return m_link; }
+
+    // Localises the window and the list columns from a language file.
+    void ApplyLanguage(const std::string& languageFile);
+    // Loads the agent's item list (SharedBlock.AgentDir + "mvlist.srv") and builds the
+    // tree. Items the list file cannot hold are said in a warning box.
+    void InitActiveList();
+
+    // The answer handler. Messages arriving before Hook() are kept and handled then, so
+    // none sent while the list loads is lost; after Unhook() nothing is handled.
+    // Returns true when the message was one of the agent's reports.
+    bool AppMessage(const WindowMessage& message);
+    void Hook();
+    void Unhook();
+    bool Hooked() const { return m_hooked; }
+
+    // Layout of the six controls in the layout file.
+    void LoadLayout(const std::string& layoutFile);
+    void SaveLayout(const std::string& layoutFile);
+
+    // Called when the window has closed (after the block flag was cleared).
+    void SetOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
+    // Replaces how files, versions and folders are opened (tests record instead).
+    void SetOpener(std::function<void(const OpenRequest&)> opener) { m_opener = std::move(opener); }
+
+    // --- list upkeep ---
+    void InitFileListItem(const std::shared_ptr<TRKMonItem>& item, int row = -1);
+    void AddMonFile(const std::string& path, const std::string& fileId, bool notify);
+    void AddMonFolder();
+    void UpdateFoldersTree(const std::string& folder);
+    void DeleteMonFile(int index, const std::string& path, bool notify);
+    void StateMonFile(int state, int index, bool notify);
+    void StateMonFolder(int state, int index, bool notify);
+    void UpdateStatusBar();
+
+    // --- folders tree ---
+    // The folder path a node stands for (ends with "/").
+    std::string NodePath(QTreeWidgetItem* node) const;
+    int FolderIndexOfNode(QTreeWidgetItem* node) const;
+    void FoldersTreeChange(QTreeWidgetItem* node);
+    void DeleteMonFolder(const std::string& path);
+    // The node of a folder path, nullptr when there is none.
+    QTreeWidgetItem* FindNode(const std::string& folder) const;
+
+    // --- item commands ---
+    void AddButtonClick();
+    void RemoveButtonClick();
+    void StartMonButtonClick();
+    void StopMonButtonClick();
+    void FileListClick();
+    void Makeversion1Click();
+    void ClearHistoryClick();
+    void Maptoanother1Click();
+    void Open2Click();
+    void FileListChange();
+
+    // --- versions list ---
+    void VersionsClick();
+    void VerListDblClick();
+    void Openlocation1Click();
+    void DeleteVersionClick();
+    void Report1Click();
+    const std::vector<std::string>& VersionLines() const { return m_versionLines; }
+
+    // --- views and action states ---
+    void UpdateActions();
+    void List1Click();
+    void aToolBarListExecute();
+    void Icons1Click();
+    void List2Click();
+    void Icons2Click();
+    void aShowToolBarExecute();
+    void aToolBarCaptionsExecute();
+    void aToolBarCaptionsListExecute();
+
+    // The file item a row shows (its folder column followed by its caption), or -1.
+    int ItemIndexOfRow(int row) const;
+    // The row that shows the item with path (the last such row), or -1.
+    int RowOfPath(const std::string& path) const;
+    // The selected row's item index, or -1.
+    int SelectedItemIndex() const;
+
+    ListView* FileList() const { return m_fileList; }
+    ListView* VerList() const { return m_verList; }
+    QTreeWidget* FoldersTree() const { return m_tree; }
+    QStatusBar* StatusBar() const { return m_statusBar; }
+    QString StatusText() const;
+    // The text colour of a row: red for a broken file, grey in a stopped folder.
+    std::optional<QColor> FileRowColour(int row) const;
+    QAction* Action(const char* name) const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateWidgets();
+    void AddMonFolderRecord(const TMonItemRecord& record);
+    void ActivateWindow();
+    void RepaintViews();
+    void RefreshTreeColours();
+    // True when the agent runs; otherwise tells the user that nothing was sent.
+    bool EnsureAgent();
+    // Tells the user that a request could not be sent (the agent is gone).
+    void SendFailed(bool sent);
+    void ShowAgentState(bool alive);
+    void Open(const OpenRequest& request);
+    std::string Text(TextSlot slot) const;
+    std::string FlagLetters(const TMonItemRecord& record) const;
+    bool HandleMessage(const WindowMessage& message);
+
+    SharedBlock* m_block;
+    AgentLink m_link;
+    MonitorHost m_host;
+    std::unique_ptr<TRKMonItems> m_items;
+    std::vector<std::string> m_versionLines;
+    bool m_listLoaded = false;
+    bool m_treeLoaded = false;
+    int m_fileListTag = 0;
+    bool m_hooked = false;
+    bool m_unhooked = false;
+    bool m_closed = false;
+    std::vector<WindowMessage> m_pending;
+    std::function<void()> m_onClosed;
+    std::function<void(const OpenRequest&)> m_opener;
+
+    QWidget* m_coolBar = nullptr;
+    CaptionToolBar* m_toolBar = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    QSplitter* m_panel = nullptr;
+    ListView* m_fileList = nullptr;
+    ListView* m_verList = nullptr;
+    QStatusBar* m_statusBar = nullptr;
+    QLabel* m_statusPanel = nullptr;
+    QLabel* m_agentPanel = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    QMenu* m_verMenu = nullptr;
+    QMenu* m_toolBarPopup = nullptr;
+    QMenu* m_addNewPopup = nullptr;
+};
+
+} // namespace monitor
+} // namespace morvane

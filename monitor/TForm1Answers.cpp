@@ -1,0 +1,114 @@
+// The answer handler: the agent's reports mirrored in the engine copy and the views.
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
+#include "monitor/ListView.h"
+#include "monitor/TForm1.h"
+#include "platform/MessageWindow.h"
+#include "support/components/MessageBoxes.h"
+
+#include <QStatusBar>
+
+namespace morvane::monitor {
+
+bool TForm1::AppMessage(const WindowMessage& message)
+{
+    if (m_unhooked || !m_block)
+        return false;
+    if (!m_hooked) {
+        m_pending.push_back(message);
+        return false;
+    }
+    try {
+        return HandleMessage(message);
+    } catch (const std::exception& e) {
+        // A report the copy cannot take (a bad path in the block) is said and dropped;
+        // the handler goes on with the next one.
+        qWarning("A report of the agent could not be handled: %s", e.what());
+        m_statusBar->showMessage(tr("A report of the agent could not be handled: %1").arg(e.what()), 8000);
+        if (message.Msg == m_block->MessageIds[MsgAdd])
+            m_block->AddHandshake = 0;
+        return true;
+    }
+}
+
+bool TForm1::HandleMessage(const WindowMessage& message)
+{
+    // Numbers are read from the block at every message, never cached.
+    const auto is = [&](MessageIndex index) {
+        const std::uint32_t id = m_block->MessageIds[index];
+        return id != 0 && message.Msg == id;
+    };
+    const TMonItemRecord& record = m_block->ItemRecord;
+
+    if (is(MsgAdd)) {
+        if (record.IsFolder)
+            AddMonFolder();
+        else
+            AddMonFile(record.Path.Get(), record.FileID.Get(), false);
+        // Releases the agent's watch thread, which waits for this acknowledgement.
+        m_block->AddHandshake = 0;
+        return true;
+    }
+    if (is(MsgStart)) {
+        if (record.IsFolder)
+            StateMonFolder(1, -1, false);
+        else
+            StateMonFile(1, -1, false);
+        RepaintViews();
+        return true;
+    }
+    if (is(MsgStop)) {
+        if (message.WParam == 1) {
+            // The item's file or folder was found missing.
+            const std::string path = record.Path.Get();
+            const std::shared_ptr<TRKMonItem> item =
+                record.IsFolder ? std::shared_ptr<TRKMonItem>(m_items->FolderByPath(path))
+                                : m_items->FileByPath(path);
+            if (!item) {
+                MessageBoxes::Show(BoxKind::Information, "Start/Stop handler: Item not found", BoxButtons::Ok,
+                                   BoxAnswer::Ok, this);
+                return false;
+            }
+            item->UpdateData([](TMonItemRecord& data) { data.MonStatus = msBroken; });
+        }
+        if (record.IsFolder)
+            StateMonFolder(0, -1, false);
+        else
+            StateMonFile(0, -1, false);
+        RepaintViews();
+        return true;
+    }
+    if (is(MsgDelete)) {
+        if (record.IsFolder)
+            DeleteMonFolder(record.Path.Get());
+        else
+            DeleteMonFile(-1, record.Path.Get(), false);
+        return true;
+    }
+    if (is(MsgClose)) {
+        Unhook();
+        close();
+        return true;
+    }
+    if (is(MsgVersion)) {
+        const int index = m_items->FindByPath(record.Path.Get());
+        if (index >= 0) {
+            const auto item = m_items->GetFile(index);
+            item->SetData(record);
+            const int row = m_fileList->Selected();
+            if (row >= 0 && ItemIndexOfRow(row) == index) {
+                InitFileListItem(item, row);
+                VersionsClick();
+            }
+        }
+        return true;
+    }
+    if (is(MsgActivate)) {
+        ActivateWindow();
+        return true;
+    }
+    return false;
+}
+
+} // namespace morvane::monitor

@@ -1,0 +1,145 @@
+#include "monitor/TMonDirThread.h"
+
+#include "engine/EngineHost.h"
+#include "engine/ItemRecordIO.h"
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
+#include "platform/ChangeNotification.h"
+#include "platform/OleDate.h"
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <cstdio>
+#include <stdexcept>
+
+namespace morvane::monitor {
+
+namespace {
+
+constexpr auto kWait = std::chrono::milliseconds(1000);
+
+} // namespace
+
+TMonDirThread::TMonDirThread(TRKMonItem& item)
+    : m_item(item), m_owner(item.Owner()), m_path(item.Path()), m_folder(FolderPart(m_path))
+{
+    // The watch is set up before the first copy, so a change made meanwhile is not missed.
+    m_notify = std::make_unique<ChangeNotification>(m_folder);
+    if (const auto stamp = SaveCopy())
+        NotifyCopy(m_item.weak_from_this(), m_path, *stamp);
+    m_thread = std::thread([this] { Execute(); });
+}
+
+TMonDirThread::~TMonDirThread()
+{
+    RequestStop();
+    Join();
+}
+
+void TMonDirThread::RequestStop()
+{
+    m_stop.store(true);
+    m_notify->RequestStop();
+    m_owner.WakeSynchronizers();
+}
+
+void TMonDirThread::Join()
+{
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+std::string TMonDirThread::CopyFolderName(double stamp)
+{
+    const DateParts parts = DecodeOleDate(stamp);
+    std::string name = FormatDateTime("yyyy-mm-dd", stamp);
+    if (parts.Hour != 0 || parts.Minute != 0 || parts.Second != 0)
+        name += " " + FormatDateTime("h-nn-ss", stamp);
+    return name;
+}
+
+WatchThreadFactory TMonDirThread::Factory()
+{
+    return [](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> {
+        return std::make_unique<TMonDirThread>(folder);
+    };
+}
+
+std::optional<double> TMonDirThread::SaveCopy()
+{
+    const auto stamp = FileDate(m_path);
+    if (!stamp)
+        return std::nullopt;
+    const TMonItemRecord record = m_item.Data();
+    if (*stamp == record.LastTime)
+        return std::nullopt;
+    const std::string fileId = record.FileID.Get();
+    // Copies go only below the item's own backup folder.
+    if (!IsPlainFolderName(fileId))
+        throw std::runtime_error("no usable backup folder name for " + m_path);
+    const std::string copyFolder =
+        ItemBackupFolder(m_owner.BackupRoot(), fileId) + CopyFolderName(*stamp) + std::string(kPathSepText);
+    if (!QDir().mkpath(QString::fromStdString(copyFolder)))
+        throw std::runtime_error("cannot create " + copyFolder);
+
+    QFile in(QString::fromStdString(m_path));
+    if (!in.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + m_path + ": " + in.errorString().toStdString());
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError)
+        throw std::runtime_error("cannot read " + m_path + ": " + in.errorString().toStdString());
+    in.close();
+    // Written beside its final name and renamed into place: a crash leaves no half copy.
+    QSaveFile out(QString::fromStdString(copyFolder + NamePart(m_path)));
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        throw std::runtime_error("cannot write the copy of " + m_path + ": " +
+                                 out.errorString().toStdString());
+    return stamp;
+}
+
+void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const std::string& path,
+                               double stamp)
+{
+    const auto item = weakItem.lock();
+    if (!item || stamp == item->LastTime())
+        return;
+    TRKMonItems& owner = item->Owner();
+    if (EngineHost* host = owner.Host()) {
+        host->SetBalloonText(path);
+        host->ShowBalloon();
+    }
+    item->UpdateData([stamp](TMonItemRecord& record) { record.LastTime = stamp; });
+    try {
+        owner.SaveAll();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kelvrim: the item list was not saved: %s\n", e.what());
+    }
+}
+
+void TMonDirThread::Execute()
+{
+    TRKMonItems::SetThreadStopFlag(&m_stop);
+    try {
+        while (!m_stop.load()) {
+            const auto result = m_notify->Wait(kWait);
+            if (result == ChangeNotification::WaitResult::Failed ||
+                result == ChangeNotification::WaitResult::Stopped)
+                break;
+            if (result != ChangeNotification::WaitResult::Changed)
+                continue;
+            if (const auto stamp = SaveCopy()) {
+                m_owner.Synchronize([item = m_item.weak_from_this(), path = m_path,
+                                     copied = *stamp] { NotifyCopy(item, path, copied); },
+                                    &m_stop);
+            }
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kelvrim: watching %s ended: %s\n", m_path.c_str(), e.what());
+    }
+    m_finished.store(true);
+}
+
+} // namespace morvane::monitor

@@ -1,0 +1,227 @@
+// The bytes each command of the main window leaves in the shared block, and the message
+// it posts to the agent.
+#include "MonitorFixture.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
+
+#include <QAction>
+#include <cstring>
+
+namespace morvane::test {
+namespace {
+
+class RequestTest : public MonitorFixture
+{
+protected:
+    void SetUp() override
+    {
+        record = StoreFile("report.txt", "240101123");
+        path = record.Path.Get();
+        OpenForm();
+        ASSERT_GE(SelectFile(path), 0);
+        agent.Block()->RequestOrigin = 0;
+        std::memset(agent.Block()->PathArg, 'x', sizeof agent.Block()->PathArg);
+        agent.ClearReceived();
+    }
+
+    // PathArg holds exactly text and its NUL.
+    void ExpectPathArg(const std::string& text)
+    {
+        const SharedBlock* block = agent.Block();
+        EXPECT_EQ(std::string(block->PathArg, text.size()), text);
+        EXPECT_EQ(block->PathArg[text.size()], '\0');
+    }
+
+    TMonItemRecord record;
+    std::string path;
+};
+
+TEST_F(RequestTest, AddPostsTheRequestRecordWithTheMarker)
+{
+    const std::string added = env.Work() + "new.txt";
+    WriteFile(added, "n");
+    monitor::FileDialogs::PushAnswer(added);
+    form->Action("aAdd")->trigger();
+
+    const auto message = agent.WaitFor(MsgAdd);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->WParam, 0u);
+    EXPECT_EQ(message->LParam, 0u);
+    EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
+    TMonItemRecord expected = EmptyItemRecord();
+    expected.Path.Set(added);
+    EXPECT_EQ(std::memcmp(&agent.Block()->ItemRecord, &expected, sizeof expected), 0);
+    // The row comes with the agent's answer, not before.
+    EXPECT_EQ(form->RowOfPath(added), -1);
+}
+
+TEST_F(RequestTest, AddOfAnOverlongPathIsRefusedAndNothingSent)
+{
+    monitor::FileDialogs::PushAnswer(env.Work() + std::string(300, 'a'));
+    form->Action("aAdd")->trigger();
+    EXPECT_TRUE(agent.NothingArrives());
+    const auto shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("longer than 255"), std::string::npos);
+}
+
+TEST_F(RequestTest, CancelledAddSendsNothing)
+{
+    monitor::FileDialogs::PushAnswer(std::nullopt);
+    form->Action("aAdd")->trigger();
+    EXPECT_TRUE(agent.NothingArrives());
+}
+
+TEST_F(RequestTest, RemoveDeletesLocallyAndPostsDeleteWithThePath)
+{
+    const std::string version = WriteVersion(BackupRoot(), "240101123", "001", "report.txt");
+    form->Action("aDeleteFile")->trigger();
+
+    ASSERT_TRUE(agent.WaitFor(MsgDelete));
+    EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
+    ExpectPathArg(path);
+    EXPECT_EQ(form->Items().FindByPath(path), -1);
+    EXPECT_EQ(form->RowOfPath(path), -1);
+    EXPECT_FALSE(FileExists(version));
+    EXPECT_EQ(form->VerList()->RowCount(), 0);
+    EXPECT_EQ(form->StatusText().toStdString(), "  No files monitored now");
+}
+
+TEST_F(RequestTest, StartAndStopArePickedByTheirEntriesInTheBlock)
+{
+    // Distinct numbers at entries 2 and 3 show which entry each request takes.
+    agent.Block()->ItemRecord = EmptyItemRecord();
+    form->Items().GetFile(0)->UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
+    form->Action("aStartMonitoring")->trigger();
+    auto message = agent.WaitFor(MsgStart);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->Msg, agent.Block()->MessageIds[2]);
+    EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
+    ExpectPathArg(path);
+
+    agent.ClearReceived();
+    agent.Block()->RequestOrigin = 0;
+    form->Action("aStopMonitoring")->trigger();
+    message = agent.WaitFor(MsgStop);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->Msg, agent.Block()->MessageIds[3]);
+    EXPECT_EQ(message->WParam, 0u);
+    EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
+    ExpectPathArg(path);
+    EXPECT_FALSE(form->FileList()->Checked(form->RowOfPath(path)));
+}
+
+TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
+{
+    form->Items().GetFile(0)->UpdateData([](TMonItemRecord& r) {
+        r.Monitored = false;
+        r.MonStatus = msDisabled;
+    });
+    std::filesystem::remove(path);
+    form->StartMonButtonClick();
+    ASSERT_TRUE(agent.WaitFor(MsgStart));
+    const int row = form->RowOfPath(path);
+    EXPECT_EQ(Column(row, 0), "Broken");
+    EXPECT_FALSE(form->FileList()->Checked(row));
+    EXPECT_FALSE(form->Items().GetFile(0)->Monitored());
+}
+
+TEST_F(RequestTest, TickingACheckBoxSendsOnlyThatRow)
+{
+    const int row = form->RowOfPath(path);
+    form->FileList()->SetChecked(row, false); // as a click on the box would
+    form->FileListClick();
+    ASSERT_TRUE(agent.WaitFor(MsgStop));
+    EXPECT_EQ(agent.Received().size(), 1u);
+    agent.ClearReceived();
+    // Every row agrees now: a click sends nothing.
+    form->FileListClick();
+    EXPECT_TRUE(agent.NothingArrives());
+}
+
+TEST_F(RequestTest, MakeVersionPostsMakeWithThePath)
+{
+    form->Action("aMakeVersion")->trigger();
+    const auto message = agent.WaitFor(MsgMake);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->WParam, 0u);
+    EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
+    ExpectPathArg(path);
+}
+
+TEST_F(RequestTest, ClearHistoryPostsClearWithoutTheMarker)
+{
+    form->ClearHistoryClick();
+    ASSERT_TRUE(agent.WaitFor(MsgClear));
+    EXPECT_EQ(agent.Block()->RequestOrigin, 0);
+    ExpectPathArg(path);
+}
+
+TEST_F(RequestTest, ReassignPostsUpdateWithTheWholeRecord)
+{
+    const std::string other = env.Work() + "sub/other.txt";
+    WriteFile(other, "o");
+    monitor::FileDialogs::PushAnswer(other);
+    form->Action("aReassing")->trigger();
+
+    const auto message = agent.WaitFor(MsgUpdate);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->WParam, 0u);
+    const auto item = form->Items().FileByPath(other);
+    ASSERT_TRUE(item);
+    const TMonItemRecord data = item->Data();
+    EXPECT_EQ(std::memcmp(&agent.Block()->ItemRecord, &data, sizeof data), 0);
+    EXPECT_EQ(agent.Block()->ItemRecord.FileID.Get(), "240101123");
+    EXPECT_EQ(agent.Block()->ItemRecord.MonStatus, msActive);
+    EXPECT_TRUE(agent.Block()->ItemRecord.Monitored);
+    // The new folder has its node, and its files are on show.
+    EXPECT_NE(form->FindNode(env.Work() + "sub/"), nullptr);
+    EXPECT_GE(form->RowOfPath(other), 0);
+}
+
+TEST_F(RequestTest, OpenHandsTheFileToTheDesktop)
+{
+    form->Action("aFileOpen")->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].Program, "");
+    EXPECT_EQ(opened[0].Document, path);
+    EXPECT_EQ(opened[0].Folder, env.Work());
+}
+
+TEST_F(RequestTest, WithoutAnAgentNothingIsChangedOrLost)
+{
+    const std::string version = WriteVersion(BackupRoot(), "240101123", "001", "report.txt");
+    agent.Die();
+    MessageBoxes::PushAnswer(BoxAnswer::Ok);
+    form->RemoveButtonClick();
+    EXPECT_TRUE(FileExists(version));
+    EXPECT_GE(form->Items().FindByPath(path), 0);
+    EXPECT_GE(form->RowOfPath(path), 0);
+    const auto shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("agent is not running"), std::string::npos);
+
+    // A check box the user ticked goes back to the item's state.
+    const int row = form->RowOfPath(path);
+    form->FileList()->SetChecked(row, false);
+    form->FileListClick();
+    EXPECT_TRUE(form->FileList()->Checked(row));
+    EXPECT_TRUE(form->Items().GetFile(0)->Monitored());
+    EXPECT_EQ(form->findChild<QLabel*>("AgentStatePanel")->text().toStdString(), "Agent not running");
+}
+
+TEST_F(RequestTest, CommandsWithoutASelectedRowDoNothing)
+{
+    form->FileList()->SetSelected(-1);
+    form->RemoveButtonClick();
+    form->Makeversion1Click();
+    form->ClearHistoryClick();
+    form->StartMonButtonClick();
+    form->Open2Click();
+    EXPECT_TRUE(agent.NothingArrives());
+    EXPECT_TRUE(opened.empty());
+    EXPECT_GE(form->Items().FindByPath(path), 0);
+}
+
+} // namespace
+} // namespace morvane::test
