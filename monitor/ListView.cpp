@@ -30,10 +30,9 @@ protected:
         QStyledItemDelegate::initStyleOption(option, index);
         if (!*m_colour)
             return;
-        if (const auto colour = (*m_colour)(index.row())) {
+        // A selected row keeps the selection's colours, so it stays readable.
+        if (const auto colour = (*m_colour)(index.row()))
             option->palette.setColor(QPalette::Text, *colour);
-            option->palette.setColor(QPalette::HighlightedText, *colour);
-        }
     }
 
 private:

@@ -108,6 +108,7 @@ bool MonitorProgram::OpenSharedRecord()
     m_window->SetHandler([form](const WindowMessage& message) { form->AppMessage(message); });
     (*m_block)->MonitorRunning = 1;
     (*m_block)->MonitorWnd = m_window->Handle();
+    m_form->SetWindowHandle(m_window->Handle());
     return true;
 }
 
@@ -159,6 +160,14 @@ void MonitorProgram::SaveScreenshots(const std::string& folder)
     const QString dir = QString::fromStdString(WithTrailingSep(folder));
     QDir().mkpath(dir);
     m_form->resize(900, 600);
+    // The first folder that shows several files.
+    QTreeWidget* tree = m_form->FoldersTree();
+    for (int i = 0; i < tree->topLevelItemCount() && m_form->FileList()->RowCount() < 2; ++i) {
+        QTreeWidgetItem* top = tree->topLevelItem(i);
+        tree->setCurrentItem(top);
+        for (int j = 0; j < top->childCount() && m_form->FileList()->RowCount() < 2; ++j)
+            tree->setCurrentItem(top->child(j));
+    }
     if (m_form->FileList()->RowCount() > 0)
         m_form->FileList()->SetSelected(0);
     if (m_form->VerList()->RowCount() > 0)

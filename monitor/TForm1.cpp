@@ -418,6 +418,13 @@ bool TForm1::EnsureAgent()
 {
     const bool alive = m_block && AgentLink::AgentAlive();
     ShowAgentState(alive);
+    // A restarted agent knows of no monitor: this one registers again, so the agent's
+    // answers reach it.
+    if (alive && m_hooked && m_windowHandle != 0 &&
+        (m_block->MonitorRunning == 0 || m_block->MonitorWnd != m_windowHandle)) {
+        m_block->MonitorWnd = m_windowHandle;
+        m_block->MonitorRunning = 1;
+    }
     if (!alive)
         MessageBoxes::Show(BoxKind::Warning,
                            "The agent is not running, so nothing was changed. Start the agent and try again.",

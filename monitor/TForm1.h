@@ -76,6 +76,10 @@ public:
     void LoadLayout(const std::string& layoutFile);
     void SaveLayout(const std::string& layoutFile);
 
+    // The handle of the monitor's message window, published in the block again when a
+    // restarted agent has cleared it.
+    void SetWindowHandle(std::uint32_t handle) { m_windowHandle = handle; }
+
     // Called when the window has closed (after the block flag was cleared).
     void SetOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
     // Replaces how files, versions and folders are opened (tests record instead).
@@ -180,6 +184,7 @@ private:
     bool m_hooked = false;
     bool m_unhooked = false;
     bool m_closed = false;
+    std::uint32_t m_windowHandle = 0;
     std::vector<WindowMessage> m_pending;
     std::function<void()> m_onClosed;
     std::function<void(const OpenRequest&)> m_opener;

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Pictures of the monitor's main window under a virtual display: the agent and the
+# monitor start in a prepared home with several items and versions, and the monitor
+# saves PNG files of its window (report view, icons view, folders tree, versions list).
+#
+#   tests/screenshots.sh [build folder] [output folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+out=$(realpath -m "${2:-$build/screenshots}")
+for program in quennet kelvrim; do
+    if [ ! -x "$build/bin/$program" ]; then
+        echo "$build/bin/$program is not built" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d /tmp/mvshots-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work/user"
+export MORVANE_HOME="$work/home/"
+export MORVANE_RUNTIME_DIR="$work/r"
+export XDG_CONFIG_HOME="$work/config"
+export XDG_DATA_HOME="$work/data"
+export MORVANE_AUTO_ANSWER=no
+mkdir -p "$HOME/Documents/Letters" "$HOME/Projects/site" "$MORVANE_HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+mkdir -p -m 0700 "$MORVANE_RUNTIME_DIR"
+
+backup="${MORVANE_HOME}backup"
+list="${MORVANE_HOME}mvlist.srv"
+cat >"${MORVANE_HOME}kelvrim.ini" <<EOF
+[Basic]
+BackupPath=$backup/
+Language=English
+[ExplorerMenu]
+ShowDate=1
+ShowFileName=1
+DateFormat=yyyy-mm-dd hh:nn
+EOF
+
+# item <path> <FileID> <monitored> <mode> [versions...]: a list section and its versions.
+item() {
+    local path=$1 id=$2 monitored=$3 mode=$4
+    shift 4
+    local folder=0
+    [[ $path == */ ]] && folder=1
+    cat >>"$list" <<EOF
+[$path]
+Monitored=$monitored
+FileID=$id
+MonMode=$mode
+MonStatus=$monitored
+DelMode=0
+DelModeNumber=10
+IsFolder=$folder
+FolderWait=3
+MonModeSize=1
+IsSaved=1
+EOF
+    local n=0
+    for text in "$@"; do
+        n=$((n + 1))
+        local version
+        version=$(printf '%03d' "$n")
+        mkdir -p "$backup/$id/$version"
+        printf '%s\n' "$text" >"$backup/$id/$version/$(basename "$path")"
+        touch -d "2024-05-0$n 10:1$n" "$backup/$id/$version/$(basename "$path")"
+    done
+    if [ "$folder" = 0 ]; then
+        printf '%s\n' "${*: -1}" >"$path"
+        cat >>"$list" <<EOF
+VersionNum=$n
+EOF
+    fi
+}
+
+item "$HOME/Documents/" 240501100 1 0
+item "$HOME/Documents/Letters/" 240501101 1 0
+item "$HOME/Projects/site/" 240501102 0 0
+item "$HOME/Documents/report.odt" 240501001 1 0 "draft" "second draft" "final" "final, checked"
+item "$HOME/Documents/budget.ods" 240501002 1 1 "q1" "q2"
+item "$HOME/Documents/notes.txt" 240501003 0 2 "a"
+item "$HOME/Documents/Letters/bank.txt" 240501004 1 0 "dear sir" "dear madam"
+item "$HOME/Projects/site/index.html" 240501005 1 0 "<html>" "<html><body>" "<html><body>hi"
+
+mkdir -p "$out"
+rm -f "$out"/*.png
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+    set -euo pipefail
+    "$1/bin/quennet" >"$2/quennet.log" 2>&1 &
+    agent=$!
+    for _ in $(seq 100); do
+        [ -e "$MORVANE_RUNTIME_DIR/MVMem.shm" ] && break
+        sleep 0.1
+    done
+    sleep 1
+    MORVANE_SCREENSHOT_DIR="$2" "$1/bin/kelvrim" >"$2/kelvrim.log" 2>&1 || true
+    kill "$agent" 2>/dev/null || true
+    wait "$agent" 2>/dev/null || true
+' shots "$build" "$out"
+
+ls "$out"/*.png >/dev/null 2>&1 || {
+    echo "no pictures were made; see $out/*.log" >&2
+    exit 1
+}
+echo "Pictures in $out:"
+ls -1 "$out"/*.png
