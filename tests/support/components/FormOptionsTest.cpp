@@ -3,6 +3,7 @@
 #include "FakeTrayShell.h"
 #include "common/TestSupport.h"
 #include "platform/IniFile.h"
+#include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
 
 #include <QAction>
@@ -30,6 +31,7 @@ namespace {
 // they must be skipped.
 struct PropertiesDialog
 {
+    test::FakeTrayState trayState; // outlives the form, which deletes the tray icon
     QDialog form;
     QLabel* title;
     QLabel* empty;
@@ -44,7 +46,6 @@ struct PropertiesDialog
     QWidget* general;
     QLabel* multiLine;
     QLabel* internal;
-    test::FakeTrayState trayState;
     TkitTrayIcon* tray;
 
     PropertiesDialog()
@@ -101,7 +102,7 @@ class FormLanguageTest : public ::testing::Test
 {
 protected:
     test::TestEnv env;
-    std::string file = env.Home() + "Langs/German.ini";
+    std::string file = LanguageFolder() + "German.ini";
     PropertiesDialog dialog;
 
     std::set<std::string> Keys(const std::string& section)
@@ -286,8 +287,7 @@ protected:
         bar->setObjectName("ToolBar1");
         action->setObjectName("GoAction");
         action->setCheckable(true);
-        form.move(30, 40);
-        form.resize(500, 300);
+        form.setGeometry(30, 40, 500, 300);
     }
     std::vector<std::string> Keys(const std::string& section)
     {
@@ -349,7 +349,7 @@ TEST_F(ControlLayoutTest, RoundTripRestoresGeometryStateAndSwitches)
     list->setEnabled(true);
     LoadControlLayout(file, &form, true);
 
-    EXPECT_EQ(form.pos(), QPoint(30, 40));
+    EXPECT_EQ(form.geometry().topLeft(), QPoint(30, 40));
     EXPECT_EQ(form.size(), QSize(500, 300));
     EXPECT_TRUE(form.windowState() & Qt::WindowMaximized);
     EXPECT_EQ(bar->ButtonWidth(), 40);
@@ -361,7 +361,7 @@ TEST_F(ControlLayoutTest, RoundTripRestoresGeometryStateAndSwitches)
 TEST_F(ControlLayoutTest, MissingFileLeavesWindowAsDesigned)
 {
     LoadControlLayout(file, &form, true);
-    EXPECT_EQ(form.pos(), QPoint(30, 40));
+    EXPECT_EQ(form.geometry().topLeft(), QPoint(30, 40));
     EXPECT_EQ(form.size(), QSize(500, 300));
     EXPECT_FALSE(fs::exists(file));
 }
@@ -373,7 +373,7 @@ TEST_F(ControlLayoutTest, ValuesThatDoNotFitLeavePropertiesUnchanged)
     LoadControlLayout(file, &form, false);
     EXPECT_EQ(form.size(), QSize(500, 300));
     EXPECT_EQ(form.windowState(), Qt::WindowNoState);
-    EXPECT_EQ(form.x(), 16);
+    EXPECT_EQ(form.geometry().x(), 16);
     EXPECT_EQ(bar->ButtonWidth(), 23); // not reached without recursion
 }
 
