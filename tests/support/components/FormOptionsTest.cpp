@@ -234,18 +234,25 @@ TEST_F(FormLanguageTest, UnwritableFileGivesClearErrorAndKeepsFile)
     EXPECT_THROW(SaveControlLayout(blocked, &dialog.form, false), IniWriteError);
 }
 
-TEST_F(FormLanguageTest, ReadOnlyFileIsNotReplaced)
+TEST_F(FormLanguageTest, ReadOnlyFileOrFolderRefusesTheWrite)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the superuser";
-    test::WriteFile(file, "[Form2]\nOkButton.Caption=Gut\n");
+    const std::string original = "[Form2]\nOkButton.Caption=Gut\n";
+    test::WriteFile(file, original);
     fs::permissions(file, fs::perms::owner_read);
-    fs::permissions(env.Home() + "Langs", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_THROW(SaveFormLanguage(file, &dialog.form), IniWriteError);
-    ApplyFormLanguage(file, &dialog.form); // reading still works
+    EXPECT_EQ(test::ReadFile(file), original);
+
+    const std::string langs = env.Home() + "Langs";
+    const std::string other = langs + "/Dutch.ini";
+    fs::permissions(langs, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(SaveFormLanguage(other, &dialog.form), IniWriteError);
+    fs::permissions(langs, fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(other));
+
+    ApplyFormLanguage(file, &dialog.form); // reading a read-only file still works
     EXPECT_EQ(dialog.ok->text(), "Gut");
-    fs::permissions(env.Home() + "Langs", fs::perms::owner_all);
-    EXPECT_EQ(test::ReadFile(file), "[Form2]\nOkButton.Caption=Gut\n");
 }
 
 // A control class of the programs with a layout value of its own.
