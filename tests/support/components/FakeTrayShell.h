@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <stdexcept>
 #include <vector>
 
 namespace morvane::test {
@@ -23,7 +22,6 @@ struct FakeTrayState
     bool hasDefaultItem = false;
     bool ownerIsWindow = true;
     bool ownerVisible = false;
-    bool failIconCalls = false;
     // Runs inside PopupMenu / ClickDefaultItem, as a menu's own handlers would.
     std::function<void()> duringPopup;
     std::function<void()> onDefaultClick;
@@ -104,8 +102,6 @@ public:
 private:
     void Icon(const char* what, const TrayIconData& data)
     {
-        if (m_s->failIconCalls)
-            throw std::runtime_error("shell refused");
         m_s->calls << what;
         m_s->icons.push_back(data);
     }
