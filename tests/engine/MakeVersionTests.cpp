@@ -74,6 +74,10 @@ struct IntervalCase
     int Minutes;
     bool Made;
 };
+void PrintTo(const IntervalCase& c, std::ostream* os)
+{
+    *os << c.Minutes << " min";
+}
 class IntervalModeTest : public MakeVersionTest, public ::testing::WithParamInterface<IntervalCase>
 {
 };
@@ -222,6 +226,10 @@ struct NameCase
     int Hour;
     const char* Expected;
 };
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.Expected;
+}
 class NamingTest : public EngineFixture, public ::testing::WithParamInterface<NameCase>
 {
 };
