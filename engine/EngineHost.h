@@ -5,9 +5,24 @@
 
 namespace morvane {
 
-enum class BoxKind { Information, Confirmation, Warning, Error };
-enum class BoxButtons { Ok, YesNo };
-enum class BoxAnswer { Ok, Yes, No };
+enum class BoxKind
+{
+    Information,
+    Confirmation,
+    Warning,
+    Error
+};
+enum class BoxButtons
+{
+    Ok,
+    YesNo
+};
+enum class BoxAnswer
+{
+    Ok,
+    Yes,
+    No
+};
 
 // What the engine needs of the program that hosts it. The agent implements it over its
 // hidden main window and tray icon; tests use a scripted host. Every method but

@@ -92,7 +92,9 @@ std::string NewFileId(const std::string& backupRoot, const std::string& listFile
     const std::unordered_set<std::string> used = FileIdsInList(listFile);
     const std::string stamp = TodayStamp();
     const std::string root = WithTrailingSep(backupRoot);
-    auto isFree = [&](const std::string& id) { return !used.count(id) && !DirectoryExists(root + id); };
+    auto isFree = [&](const std::string& id) {
+        return !used.count(id) && !DirectoryExists(root + id);
+    };
 
     static thread_local std::mt19937 rng{std::random_device{}()};
     std::uniform_int_distribution<int> pick(0, 9999);

@@ -32,7 +32,8 @@ void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const s
 // both files. Throws IniWriteError when the list cannot be written (a failure of the
 // index alone is logged); std::invalid_argument for a record whose Path is empty.
 void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backupIndex);
-void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot);
+void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile,
+                     const std::string& backupRoot);
 
 // A fresh FileID: "yymmdd" of today and a random 0..9999 padded to three digits; never
 // the name of an existing folder in backupRoot nor a FileID already used in listFile

@@ -9,15 +9,38 @@
 namespace morvane {
 
 // When a version is made.
-enum TMonMode : std::uint8_t { mmAlways = 0, mmInterval = 1, mmNumber = 2 };
+enum TMonMode : std::uint8_t
+{
+    mmAlways = 0,
+    mmInterval = 1,
+    mmNumber = 2
+};
 // State shown to the user.
-enum TMonStatus : std::uint8_t { msDisabled = 0, msActive = 1, msBroken = 2 };
+enum TMonStatus : std::uint8_t
+{
+    msDisabled = 0,
+    msActive = 1,
+    msBroken = 2
+};
 // How old versions are pruned.
-enum TDelMode : std::uint8_t { dmNumber = 0, dmInterval = 1 };
+enum TDelMode : std::uint8_t
+{
+    dmNumber = 0,
+    dmInterval = 1
+};
 // How a version file is named.
-enum TNameMode : std::uint8_t { nmOriginal = 0, nmDateTime = 1, nmVersionNumber = 2 };
+enum TNameMode : std::uint8_t
+{
+    nmOriginal = 0,
+    nmDateTime = 1,
+    nmVersionNumber = 2
+};
 // How the monitor opens a version.
-enum TExecuterMode : std::uint8_t { emDefault = 0, emCustom = 1 };
+enum TExecuterMode : std::uint8_t
+{
+    emDefault = 0,
+    emCustom = 1
+};
 
 // The settings and running state of one monitored file or folder. Its byte layout is
 // shared by both programs through the shared block, so every offset is fixed: Booleans

@@ -23,7 +23,8 @@ inline constexpr const char* kMonitorMutexName = "KelvrimMutex";
 inline constexpr std::uint8_t kOriginMonitor = 2;
 
 // The twelve registered messages, in the order their numbers sit in the block.
-enum MessageIndex : int {
+enum MessageIndex : int
+{
     MsgAdd = 0,
     MsgDelete,
     MsgStart,
@@ -41,7 +42,8 @@ enum MessageIndex : int {
 extern const std::array<const char*, kMessageCount> kMessageNames;
 
 // The 29 text slots (two reserved ones have no key).
-enum TextSlot : int {
+enum TextSlot : int
+{
     TxtCaptionProperties = 0,
     TxtItemStatusActive,
     TxtItemStatusDisabled,

@@ -1,0 +1,173 @@
+#include "engine/TRKMonFolder.h"
+
+#include "engine/EngineHost.h"
+#include "engine/ItemRecordIO.h"
+#include "engine/TRKMonItems.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+
+namespace morvane {
+
+namespace {
+
+bool OnMainThread(const TRKMonItems& owner)
+{
+    return !owner.Host() || owner.Host()->IsMainThread();
+}
+
+} // namespace
+
+TRKMonFolder::TRKMonFolder(TRKMonItems& owner) : TRKMonItem(owner) {}
+
+TRKMonFolder::~TRKMonFolder()
+{
+    EndWatch(true);
+}
+
+std::shared_ptr<TRKMonFolder> TRKMonFolder::Create(const std::string& path, TRKMonItems& owner)
+{
+    std::shared_ptr<TRKMonFolder> folder(new TRKMonFolder(owner));
+    folder->UpdateData([&](TMonItemRecord& r) {
+        SetRecordPath(r, path);
+        r.IsFolder = true;
+    });
+    folder->Load();
+    folder->UpdateData([](TMonItemRecord& r) { r.IsFolder = true; });
+    return folder;
+}
+
+std::shared_ptr<TRKMonFolder> TRKMonFolder::CreateFromRecord(const TMonItemRecord& record, TRKMonItems& owner)
+{
+    std::shared_ptr<TRKMonFolder> folder(new TRKMonFolder(owner));
+    TMonItemRecord given = record;
+    given.IsFolder = true;
+    folder->SetData(given);
+    folder->Load();
+    // A folder the list does not hold yet keeps the caller's options.
+    if (!folder->Data().IsSaved)
+        folder->SetData(given);
+    folder->CheckExists(false);
+    return folder;
+}
+
+int TRKMonFolder::IndexOfFile(const std::string& path) const
+{
+    std::lock_guard lock(Owner().m_mutex);
+    for (std::size_t i = 0; i < m_files.size(); ++i) {
+        if (m_files[i]->Path() == path)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void TRKMonFolder::RemoveFile(const std::string& path)
+{
+    std::lock_guard lock(Owner().m_mutex);
+    auto it = std::find_if(m_files.begin(), m_files.end(), [&](const auto& m) { return m->Path() == path; });
+    if (it != m_files.end())
+        m_files.erase(it);
+}
+
+void TRKMonFolder::RemoveMember(const TRKMonItem* item)
+{
+    std::lock_guard lock(Owner().m_mutex);
+    std::erase_if(m_files, [item](const auto& m) { return m.get() == item; });
+}
+
+bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item)
+{
+    const std::string path = item->Path();
+    if (FolderPart(path) != Path())
+        return false;
+    {
+        std::lock_guard lock(Owner().m_mutex);
+        for (const auto& member : m_files) {
+            if (member == item || member->Path() == path)
+                return true;
+        }
+        m_files.push_back(item);
+    }
+    if (Owner().Active() && Monitored()) {
+        if (item->MakeVersion(false))
+            item->AfterVersion(false);
+    }
+    return true;
+}
+
+int TRKMonFolder::FileCount() const
+{
+    std::lock_guard lock(Owner().m_mutex);
+    return static_cast<int>(m_files.size());
+}
+
+std::shared_ptr<TRKMonItem> TRKMonFolder::GetFile(int index) const
+{
+    std::lock_guard lock(Owner().m_mutex);
+    if (index < 0 || index >= static_cast<int>(m_files.size()))
+        return nullptr;
+    return m_files[static_cast<std::size_t>(index)];
+}
+
+std::vector<std::shared_ptr<TRKMonItem>> TRKMonFolder::Files() const
+{
+    std::lock_guard lock(Owner().m_mutex);
+    return m_files;
+}
+
+void TRKMonFolder::StartWatch()
+{
+    // One watch per folder: an earlier thread ends before the new one starts.
+    EndWatch(OnMainThread(Owner()));
+    UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
+    if (!Owner().Active() || !Owner().WatchFactory())
+        return;
+    std::unique_ptr<morvane::WatchThread> thread = Owner().WatchFactory()(*this);
+    std::lock_guard lock(m_watchMutex);
+    m_watch = std::move(thread);
+}
+
+void TRKMonFolder::StopWatch()
+{
+    EndWatch(OnMainThread(Owner()));
+    UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
+}
+
+void TRKMonFolder::DropWatch()
+{
+    EndWatch(OnMainThread(Owner()));
+}
+
+void TRKMonFolder::EndWatch(bool join)
+{
+    std::vector<std::unique_ptr<morvane::WatchThread>> ending;
+    {
+        std::lock_guard lock(m_watchMutex);
+        if (m_watch) {
+            m_watch->RequestStop();
+            m_retired.push_back(std::move(m_watch));
+        }
+        if (join)
+            ending.swap(m_retired);
+    }
+    if (ending.empty())
+        return;
+    // A thread waiting for the main thread looks at its stop flag again and gives up.
+    Owner().WakeSynchronizers();
+    for (auto& thread : ending)
+        thread->Join();
+}
+
+morvane::WatchThread* TRKMonFolder::WatchThread() const
+{
+    std::lock_guard lock(m_watchMutex);
+    return m_watch.get();
+}
+
+bool TRKMonFolder::WatchRunning() const
+{
+    std::lock_guard lock(m_watchMutex);
+    return m_watch && !m_watch->Finished();
+}
+
+} // namespace morvane

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "engine/MonItemRecord.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace morvane {
+
+class TRKMonItems;
+class WatchThread;
+
+// One monitored file (a TRKMonFolder for a folder): its record, and the operations that
+// make, prune and report versions and switch monitoring.
+//
+// Ownership: items are held by shared_ptr. The collection (Owner) holds every item; a
+// watch thread may hold one while it works on it, so an item removed by the main thread
+// stays valid (but marked removed: it is no longer saved) until the thread lets go.
+//
+// Threads: the record is guarded by the item's own mutex; Data() copies it out and
+// SetData()/UpdateData() copy it in, each in one step. No lock is held across file
+// copying, a box or a call onto the main thread. Which thread may call what is said at
+// each method; "any thread" means the main thread or a watch thread.
+class TRKMonItem : public std::enable_shared_from_this<TRKMonItem>
+{
+public:
+    // Makes a file item for path and loads it from the owner's list file (Load). The
+    // caller has checked the path. Any thread. Throws IniWriteError when a presence test
+    // cannot save the item.
+    static std::shared_ptr<TRKMonItem> Create(const std::string& path, TRKMonItems& owner);
+
+    virtual ~TRKMonItem();
+    TRKMonItem(const TRKMonItem&) = delete;
+    TRKMonItem& operator=(const TRKMonItem&) = delete;
+
+    // The collection that holds the item; it outlives the item's use. Any thread.
+    TRKMonItems& Owner() const { return *m_owner; }
+
+    // A copy of the whole record, taken in one step. Any thread.
+    TMonItemRecord Data() const;
+    // Replaces the whole record in one step. Any thread.
+    void SetData(const TMonItemRecord& record);
+    // Runs change on the record under the item's lock; change must be short and must not
+    // call back into the engine. Any thread.
+    void UpdateData(const std::function<void(TMonItemRecord&)>& change);
+
+    // Single fields, read in one step. Any thread.
+    std::string Path() const;
+    std::string FileID() const;
+    bool IsFolder() const;
+    bool Monitored() const;
+    TMonStatus MonStatus() const;
+    double LastTime() const;
+    std::string LastVersionPath() const;
+
+    // True while a MakeVersion of this item runs. Any thread.
+    bool Busy() const { return m_busy.load(); }
+
+    // The folder's watch thread, nullptr for file items and folders without one. Main
+    // thread only (the pointer is owned by the folder and joined there).
+    virtual morvane::WatchThread* WatchThread() const { return nullptr; }
+
+    // Reads the record from the owner's list file, tests presence without a message and,
+    // when the engine is active and the item is monitored, restarts it (Start). Any
+    // thread. Throws IniWriteError when marking it broken cannot be saved.
+    void Load();
+
+    // Writes the record to the owner's list file and its FileID to the backup index.
+    // Does nothing for an item the collection has removed. Any thread. Throws
+    // IniWriteError when a file cannot be written.
+    void Save();
+
+    // Makes a version of the file when its change deserves one; true when a version file
+    // was written. force skips the mode test, the confirmation question and both
+    // comparisons, not the date test. A second call while one runs returns false at
+    // once. The confirmation question is asked on the main thread (waiting for it from a
+    // watch thread ends when the thread's stop flag is set: no version then). A file
+    // that cannot be read after about five seconds marks the item broken (in memory).
+    // Any thread. Throws IniWriteError when the mode counter cannot be saved.
+    bool MakeVersion(bool force);
+
+    // Reports a version made by MakeVersion (tray balloon, VERSION to a running monitor)
+    // and records its file date as LastTime, then saves. With force and no change of the
+    // file date it reports that the version already exists. A version that was not made
+    // is never reported and leaves LastTime alone. Runs on the main thread; called on
+    // another thread it is queued there and returns at once.
+    void AfterVersion(bool force);
+
+    // Deletes the version files whose version folder is older than threshold, removes
+    // emptied version folders, and makes the newest version written after LastTime the
+    // LastVersionPath. Only all-digit folder names count as versions, taken in numeric
+    // order; nothing outside the item's backup folder is touched, and nothing at all
+    // when the FileID is not a plain folder name. Failures are silent. Any thread.
+    void DeleteVersionsBefore(double threshold);
+    // Keeps the n highest-numbered version folders and deletes the others (n <= 0: all).
+    // Same safety as above. Any thread.
+    void KeepLastVersions(int n);
+
+    // True when the item may be considered present. Only when the engine is active: a
+    // missing file or folder (tested for about one second) stops the item, marks it
+    // broken, saves it and tells a running monitor (STOP, wParam 1) unless the current
+    // request came from the monitor; with show, the user is told in a warning box on the
+    // main thread. Passive engine: false, no effect. Any thread. Throws IniWriteError.
+    bool CheckExists(bool show);
+
+    // Switches monitoring on when the item is present. Any thread.
+    void Start();
+    // Switches monitoring off (a broken item stays broken). A folder's watch thread is
+    // asked to end; on the main thread it is also joined. Any thread.
+    void Stop();
+
+    // Gives the item a new path, moving it between folder items; its FileID, and so its
+    // history, stays. Main thread only. Throws std::invalid_argument for a path that is
+    // empty, not absolute, longer than 255 bytes, or of the wrong kind (a folder's ends
+    // with "/", a file's does not); IniWriteError when the list cannot be written.
+    void Reassign(const std::string& newPath);
+
+protected:
+    explicit TRKMonItem(TRKMonItems& owner);
+
+    // Stop's part for a folder's watch thread.
+    virtual void DropWatch() {}
+
+private:
+    friend class TRKMonItems;
+    friend class TRKMonFolder;
+
+    // Pruning with one version folder that must stay whatever the limit (the version
+    // just made); empty keepName protects nothing.
+    void PruneVersions(double threshold, const std::string& keepName);
+    void KeepVersions(int n, const std::string& keepName);
+    // Removal of the item: every version file and folder, then the emptied backup folder.
+    void DeleteAllVersions();
+    // Shows text in a box on the main thread (waiting for it, cancellable) and returns
+    // the answer; nothing when the wait was given up.
+    std::optional<bool> AskOnMainThread(const std::string& text);
+    void ReportBroken(bool show);
+    void ReassignFile(const std::string& newPath);
+    void ReassignFolder(const std::string& newPath);
+    void MarkRemoved() { m_removed.store(true); }
+    bool Removed() const { return m_removed.load(); }
+
+    TRKMonItems* m_owner;
+    std::atomic<bool> m_busy{false};
+    std::atomic<bool> m_removed{false};
+    mutable std::mutex m_mutex; // guards m_data and m_madeDate
+    TMonItemRecord m_data;
+    // Date of the version file MakeVersion wrote and AfterVersion has not reported yet.
+    std::optional<double> m_madeDate;
+};
+
+} // namespace morvane

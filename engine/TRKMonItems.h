@@ -1,0 +1,187 @@
+#pragma once
+
+#include "engine/MonItemRecord.h"
+#include "engine/SharedBlock.h"
+#include "engine/WatchThread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+class EngineHost;
+class TRKMonItem;
+class TRKMonFolder;
+
+// The engine's list of everything monitored: file items and folder items, each array in
+// the order of adding. It holds the engine's context: the shared block (the agent's or
+// the monitor's mapping, or a plain struct in tests), the host program, the home folder
+// (settings file home + "kelvrim.ini", whose backup root is read again at every use), the
+// item list file and the Active role. Active (the agent) writes the list, makes versions,
+// tests presence and starts watch threads; passive (the monitor) only loads and mirrors.
+//
+// Threads: both arrays and every folder's member list are guarded by one mutex, held only
+// for the array operations themselves. Items are shared_ptr, so a watch thread's item
+// stays valid while the main thread removes it. Index-based methods are safe to call from
+// any thread, but an index can go stale when another thread adds or removes; threads
+// other than the main one use the path-based lookups (FileByPath).
+class TRKMonItems
+{
+public:
+    // block and host may be nullptr only where nothing needs them (a host is needed for
+    // boxes, balloons and main-thread calls; a block for texts and posts). home ends
+    // with "/". ListFile := home + "mvlist.srv". Main thread.
+    TRKMonItems(SharedBlock* block, EngineHost* host, std::string home);
+    // Stops and joins every watch thread (main thread). Frees the items it still holds.
+    ~TRKMonItems();
+    TRKMonItems(const TRKMonItems&) = delete;
+    TRKMonItems& operator=(const TRKMonItems&) = delete;
+
+    // The role; false after construction. Set once by the agent, before LoadAll.
+    bool Active() const { return m_active.load(); }
+    void SetActive(bool active) { m_active.store(active); }
+
+    // Full name of the item list file; the monitor points it at the agent's file before
+    // LoadAll. Set on the main thread before any thread starts.
+    const std::string& ListFile() const { return m_listFile; }
+    void SetListFile(std::string listFile) { m_listFile = std::move(listFile); }
+
+    const std::string& Home() const { return m_home; }
+    // home + "kelvrim.ini".
+    std::string SettingsFile() const;
+    // The backup root as the settings file names it now (ends with "/"). Any thread.
+    std::string BackupRoot() const;
+
+    SharedBlock* Block() const { return m_block; }
+    EngineHost* Host() const { return m_host; }
+
+    // Installs how folder watches are started (see WatchThread.h). Main thread, before
+    // LoadAll.
+    void SetWatchThreadFactory(WatchThreadFactory factory) { m_factory = std::move(factory); }
+    const WatchThreadFactory& WatchFactory() const { return m_factory; }
+
+    int FileCount() const;
+    int FolderCount() const;
+    // The item at index, nullptr out of range. Any thread.
+    std::shared_ptr<TRKMonItem> GetFile(int index) const;
+    std::shared_ptr<TRKMonFolder> GetFolder(int index) const;
+    // Copies of the arrays. Any thread.
+    std::vector<std::shared_ptr<TRKMonItem>> Files() const;
+    std::vector<std::shared_ptr<TRKMonFolder>> Folders() const;
+
+    // The existing or a new item for record.Path. A path ending with "/" is a folder
+    // (made from the record when the list does not hold it); any other a file (only its
+    // path is used; its folder item is made when missing). fileId, when a plain folder
+    // name, becomes a new file item's FileID. Any thread; a folder made here starts its
+    // watch when the engine is active. Throws std::invalid_argument for a path that is
+    // empty, not absolute, longer than 255 bytes or the defaults section's name;
+    // IniWriteError when saving fails.
+    std::shared_ptr<TRKMonItem> Add(const TMonItemRecord& record, const std::string& fileId);
+
+    // Drops slot index of the file array (nothing when out of range); the item is neither
+    // stopped nor taken from its folder. Any thread.
+    void DeleteFileEntry(int index);
+    // Removes a file item: stops it, deletes all its version files, takes it from its
+    // folder and (active) erases its section and its backup-index key. Nothing when index
+    // is out of range. Any thread. Throws IniWriteError when the list cannot be written.
+    void RemoveFile(int index);
+    void RemoveFileItem(const std::shared_ptr<TRKMonItem>& item);
+    // Removes a folder item: stops its watch, removes its members as above, then (active)
+    // its own section and key. Main thread.
+    void RemoveFolder(int index);
+    void RemoveFolderItem(const std::shared_ptr<TRKMonFolder>& folder);
+
+    // First exact (case-sensitive) match from index 0, or -1. Any thread.
+    int FindByFileID(const std::string& id) const;
+    int FindByPath(const std::string& path) const;
+    int FindFolder(const std::string& path) const;
+    // The file or folder item with that path, or nullptr: one step, so safe on any thread.
+    std::shared_ptr<TRKMonItem> FileByPath(const std::string& path) const;
+    std::shared_ptr<TRKMonFolder> FolderByPath(const std::string& path) const;
+
+    // Makes an item for every section of the list file but the defaults section and loads
+    // it once more (so a monitored item restarts after its folder item exists). Sections
+    // that cannot be items (bad or over-long paths) are skipped; their names come back
+    // with the reason. Main thread.
+    std::vector<std::string> LoadAll();
+    // Saves every file item, then every folder item, in one write of the list file. Any
+    // thread. Throws IniWriteError.
+    void SaveAll();
+
+    // Runs fn on the main thread through the host and waits until it has run. On the main
+    // thread (or without a host) fn runs at once. The wait ends early, returning false,
+    // when stop (or, when stop is nullptr, the calling thread's flag from
+    // SetThreadStopFlag) is set: fn then either never runs or runs later, so fn must hold
+    // what it touches by value or shared_ptr. An exception thrown by fn is rethrown here.
+    bool Synchronize(std::function<void()> fn, const std::atomic<bool>* stop = nullptr);
+    // Wakes every Synchronize wait so it looks at its stop flag again (after RequestStop).
+    void WakeSynchronizers();
+    // The stop flag of the calling thread, used by every wait of the engine on the main
+    // thread from that thread. A watch thread sets it once at its start. Any thread.
+    static void SetThreadStopFlag(const std::atomic<bool>* stop);
+    static const std::atomic<bool>* ThreadStopFlag();
+    // True when the calling thread's stop flag is set.
+    static bool StopRequested();
+
+    // Copies record into the block's ItemRecord and posts message msg (wParam, lParam 0)
+    // to the monitor window, on the main thread (queued when called elsewhere, so block
+    // writes never race). Nothing without a block. Any thread.
+    void PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam = 0);
+
+    // Stops and joins every folder's watch thread. Main thread.
+    void StopAllWatches();
+
+    // Expires when the collection goes away: work queued onto the main thread looks at it
+    // first, so a late call never reaches a collection (or block) that is gone.
+    std::weak_ptr<void> AliveToken() const { return m_alive; }
+
+private:
+    friend class TRKMonItem;
+    friend class TRKMonFolder;
+
+    struct SyncHub
+    {
+        std::mutex Mutex;
+        std::condition_variable Cv;
+    };
+
+    // Checks a path for Add and Reassign (see Add); throws std::invalid_argument.
+    static void CheckPath(const std::string& path);
+    // Makes the folder item for folderPath (from the list, or new: monitored, saved when
+    // active), appends it and, when active and monitored, starts its watch. firstMember,
+    // when given, becomes its member before it is switched on (Add); without one the folder
+    // is a plain one (Reassign). A folder another thread appended meanwhile is used instead.
+    std::shared_ptr<TRKMonFolder> MakeParentFolder(const std::string& folderPath,
+                                                   const std::shared_ptr<TRKMonItem>& firstMember);
+    // A FileID that neither a backup folder nor an item in memory or in the list uses.
+    std::string MakeFileId() const;
+    // Erases the item's section and, when its FileID is set, its backup-index key; marks
+    // it removed so no later save brings the section back.
+    void EraseStored(TRKMonItem& item, bool eraseSection);
+    void EraseSection(const std::string& section);
+    // Serialises this process's writes of the list file and the backup index.
+    std::mutex& ListFileMutex() const { return m_listFileMutex; }
+
+    SharedBlock* m_block;
+    EngineHost* m_host;
+    std::string m_home;
+    std::string m_listFile;
+    std::atomic<bool> m_active{false};
+    WatchThreadFactory m_factory;
+
+    mutable std::mutex m_mutex; // guards m_files, m_folders and every folder's member list
+    std::vector<std::shared_ptr<TRKMonItem>> m_files;
+    std::vector<std::shared_ptr<TRKMonFolder>> m_folders;
+
+    mutable std::mutex m_listFileMutex;
+    std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+};
+
+} // namespace morvane

@@ -1,0 +1,208 @@
+#include "engine/VersionStore.h"
+
+#include "engine/ItemRecordIO.h"
+#include "platform/DirListing.h"
+#include "platform/FileCopy.h"
+#include "platform/OleDate.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+
+namespace morvane {
+
+namespace {
+
+std::string WithoutTrailingSep(std::string path)
+{
+    while (path.size() > 1 && path.back() == kPathSep)
+        path.pop_back();
+    return path;
+}
+
+bool IsSymlink(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path, ec));
+}
+
+std::string StripZeros(const std::string& digits)
+{
+    const auto first = digits.find_first_not_of('0');
+    return first == std::string::npos ? std::string() : digits.substr(first);
+}
+
+// The number of a version folder name, or -1 when it is too large to continue from.
+long long NumberOf(const std::string& name)
+{
+    const std::string digits = StripZeros(name);
+    if (digits.size() > 10)
+        return -1;
+    const long long value = digits.empty() ? 0 : std::stoll(digits);
+    return value < INT_MAX ? value : -1;
+}
+
+// The files of one version folder (anything that is not a folder, links included: a
+// link is deleted, never what it points to).
+std::vector<DirEntry> VersionFiles(const std::string& folder)
+{
+    std::vector<DirEntry> files;
+    for (DirEntry& entry : ListDir(folder)) {
+        if (!entry.IsDir || IsSymlink(folder + kPathSep + entry.Name))
+            files.push_back(std::move(entry));
+    }
+    return files;
+}
+
+} // namespace
+
+bool IsVersionFolderName(const std::string& name)
+{
+    return !name.empty() &&
+           std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool VersionNameLess(const std::string& a, const std::string& b)
+{
+    const std::string x = StripZeros(a);
+    const std::string y = StripZeros(b);
+    if (x.size() != y.size())
+        return x.size() < y.size();
+    if (x != y)
+        return x < y;
+    return a < b;
+}
+
+std::vector<VersionEntry> ListVersionFolders(const std::string& base)
+{
+    std::vector<VersionEntry> versions;
+    const std::string root = WithTrailingSep(base);
+    for (const DirEntry& entry : ListDir(root)) {
+        if (!entry.IsDir || !IsVersionFolderName(entry.Name) || IsSymlink(root + entry.Name))
+            continue;
+        versions.push_back({entry.Name, entry.ModTime});
+    }
+    std::sort(versions.begin(), versions.end(),
+              [](const VersionEntry& a, const VersionEntry& b) { return VersionNameLess(a.Name, b.Name); });
+    return versions;
+}
+
+int HighestVersionNumber(const std::string& base)
+{
+    long long highest = 0;
+    for (const DirEntry& entry : ListDir(base)) {
+        if (IsVersionFolderName(entry.Name))
+            highest = std::max(highest, NumberOf(entry.Name));
+    }
+    return static_cast<int>(highest);
+}
+
+std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(WithoutTrailingSep(base), ec);
+    if (!DirectoryExists(base))
+        return std::nullopt;
+    int next = std::max(std::max(versionNum, 0), HighestVersionNumber(base));
+    // Another writer may take a number between our look and our mkdir: move on then.
+    for (int attempt = 0; attempt < 1000 && next < INT_MAX; ++attempt) {
+        ++next;
+        const std::string path = WithTrailingSep(base) + VersionFolderName(next);
+        ec.clear();
+        if (std::filesystem::create_directory(path, ec))
+            return VersionFolder{next, path};
+        if (ec && ec != std::errc::file_exists)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::string VersionFileName(const std::string& fileName, TNameMode mode, int count, double date)
+{
+    const auto dot = fileName.rfind('.');
+    const std::string stem = dot == std::string::npos ? std::string() : fileName.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? fileName : fileName.substr(dot);
+    switch (mode) {
+    case nmDateTime: {
+        const DateParts p = DecodeOleDate(date);
+        char stamp[40];
+        if (p.Hour == 0 && p.Minute == 0 && p.Second == 0)
+            std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d", p.Year % 100, p.Month, p.Day);
+        else
+            std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d %02d-%02d-%02d", p.Year % 100, p.Month, p.Day,
+                          p.Hour, p.Minute, p.Second);
+        return stem + "(" + stamp + ")" + extension;
+    }
+    case nmVersionNumber:
+        return stem + "(v " + std::to_string(count) + ")" + extension;
+    case nmOriginal:
+    default:
+        return fileName;
+    }
+}
+
+PrunePlan PlanPruneBefore(const std::string& base, double threshold, double lastTime,
+                          const std::string& keepName)
+{
+    PrunePlan plan;
+    const std::string root = WithTrailingSep(base);
+    bool noneKept = true;
+    for (const VersionEntry& version : ListVersionFolders(root)) {
+        const std::string folder = root + version.Name;
+        const bool keep = !keepName.empty() && version.Name == keepName;
+        const bool old = !keep && version.Time < threshold;
+        bool removeFolder = !keep;
+        if (keep)
+            noneKept = false;
+        for (const DirEntry& file : VersionFiles(folder)) {
+            const std::string path = folder + kPathSep + file.Name;
+            if (keep || file.ModTime >= lastTime) {
+                removeFolder = false;
+                noneKept = false;
+                if (!old && !IsCopyLeftover(file.Name))
+                    plan.Newest = path;
+            }
+            if (old)
+                plan.Files.push_back(path);
+        }
+        if (removeFolder)
+            plan.Folders.push_back(folder);
+    }
+    if (noneKept)
+        plan.Folders.push_back(WithoutTrailingSep(root));
+    return plan;
+}
+
+PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName)
+{
+    PrunePlan plan;
+    const std::string root = WithTrailingSep(base);
+    const std::vector<VersionEntry> versions = ListVersionFolders(root);
+    const std::size_t keepCount = static_cast<std::size_t>(std::max(n, 0));
+    if (versions.size() <= keepCount)
+        return plan;
+    for (std::size_t i = 0; i < versions.size() - keepCount; ++i) {
+        if (!keepName.empty() && versions[i].Name == keepName)
+            continue;
+        const std::string folder = root + versions[i].Name;
+        for (const DirEntry& file : VersionFiles(folder))
+            plan.Files.push_back(folder + kPathSep + file.Name);
+        plan.Folders.push_back(folder);
+    }
+    return plan;
+}
+
+void ApplyPrunePlan(const PrunePlan& plan)
+{
+    std::error_code ec;
+    for (const std::string& file : plan.Files)
+        std::filesystem::remove(file, ec);
+    // remove() takes a folder only when it is empty: a folder still holding something
+    // (a file that could not be deleted, anything not ours) stays.
+    for (const std::string& folder : plan.Folders)
+        std::filesystem::remove(folder, ec);
+}
+
+} // namespace morvane

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "engine/MonItemRecord.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane {
+
+// The version folders of one item's backup folder (base, ending with "/"): names made of
+// digits only, taken in numeric order (999 before 1000), never in directory order. A
+// symbolic link is never a version folder, so nothing reached through one is touched.
+// Any thread; failures of the file system are silent (pruning goes on without a word).
+
+// True for a name of one or more digits and nothing else.
+bool IsVersionFolderName(const std::string& name);
+// Numeric order of version folder names ("999" < "1000", "007" == "7" sorts by text).
+bool VersionNameLess(const std::string& a, const std::string& b);
+
+struct VersionEntry
+{
+    std::string Name; // the folder's name, e.g. "042"
+    double Time = 0;  // its modification time as an OLE date
+};
+std::vector<VersionEntry> ListVersionFolders(const std::string& base);
+// The highest version number among the folders (0 when there is none).
+int HighestVersionNumber(const std::string& base);
+
+struct VersionFolder
+{
+    int Number = 0;
+    std::string Path; // base + the padded number, without a trailing "/"
+};
+// Creates base and the version folder after versionNum, moving past any number that
+// exists already (as a folder or a file) or that a higher folder has used. Nothing when
+// a folder cannot be created.
+std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum);
+
+// The name of a version file: the file's own name (nmOriginal); base + "(yy-mm-dd)" or
+// "(yy-mm-dd hh-mm-ss)" + extension (nmDateTime, the time left out at midnight); base +
+// "(v N)" + extension (nmVersionNumber). The extension runs from the last "." on; a name
+// without a dot is all extension, so the insertion comes first.
+std::string VersionFileName(const std::string& fileName, TNameMode mode, int count, double date);
+
+// What a pruning deletes: files first, then folders (each removed only when empty).
+struct PrunePlan
+{
+    std::vector<std::string> Files;
+    std::vector<std::string> Folders;
+    // The newest surviving version file written at or after lastTime ("" when none).
+    std::string Newest;
+};
+// Version folders older than threshold lose their files; a folder with no file of
+// lastTime or later is removed, and base itself when no version stays. keepName (if not
+// empty) names a version folder that is left whole.
+PrunePlan PlanPruneBefore(const std::string& base, double threshold, double lastTime,
+                          const std::string& keepName);
+// All but the n highest-numbered version folders (n <= 0: all) lose their files and are
+// removed; keepName is left whole.
+PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName);
+void ApplyPrunePlan(const PrunePlan& plan);
+
+} // namespace morvane

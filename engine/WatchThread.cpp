@@ -1,0 +1,7 @@
+#include "engine/WatchThread.h"
+
+namespace morvane {
+
+WatchThread::~WatchThread() = default;
+
+} // namespace morvane

@@ -1,0 +1,533 @@
+#include "EngineFixture.h"
+#include "engine/WatchThread.h"
+#include "platform/MessageWindow.h"
+
+#include <atomic>
+#include <thread>
+
+namespace morvane::test {
+namespace {
+
+// What the fake watch threads did, shared with the test.
+struct WatchLog
+{
+    std::atomic<int> Started{0};
+    std::atomic<int> Joined{0};
+    std::atomic<int> Waits{0};
+};
+
+// A watch thread that keeps waiting on the main thread, as a scan reporting versions
+// does, or that ends by itself at once.
+class FakeWatch : public WatchThread
+{
+public:
+    FakeWatch(TRKMonFolder& folder, WatchLog& log, bool endAtOnce) : m_log(log)
+    {
+        ++m_log.Started;
+        TRKMonItems* owner = &folder.Owner();
+        m_thread = std::thread([this, owner, endAtOnce] {
+            TRKMonItems::SetThreadStopFlag(&m_stop);
+            while (!endAtOnce && !m_stop) {
+                ++m_log.Waits;
+                owner->Synchronize([] {});
+            }
+            m_finished = true;
+        });
+    }
+    ~FakeWatch() override
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    void RequestStop() override { m_stop = true; }
+    void Join() override
+    {
+        m_thread.join();
+        ++m_log.Joined;
+    }
+    bool Finished() const override { return m_finished; }
+
+private:
+    WatchLog& m_log;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{false};
+    std::thread m_thread;
+};
+
+class CollectionTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        items->SetWatchThreadFactory(
+            [this](TRKMonFolder& folder) { return std::make_unique<FakeWatch>(folder, log, endAtOnce); });
+    }
+    bool HasSection(const std::string& section) const
+    {
+        IniFile::ClearCache();
+        return IniFile(items->ListFile()).SectionExists(section);
+    }
+    std::string IndexKey(const std::string& id) const
+    {
+        IniFile::ClearCache();
+        return IniFile(BackupRoot() + "files.lst").ReadString("Files", id, "<none>");
+    }
+    // A file item with one version in its backup folder.
+    std::shared_ptr<TRKMonItem> AddVersioned(const std::string& path)
+    {
+        WriteFile(path, "x");
+        auto item = AddFile(path);
+        item->Save();
+        // A monitored folder makes the first version itself when it takes the file.
+        item->MakeVersion(true);
+        EXPECT_EQ(Versions(*item).size(), 1u);
+        return item;
+    }
+
+    WatchLog log;
+    bool endAtOnce = false;
+};
+
+TEST_F(CollectionTest, AddingAKnownPathReturnsTheSameItem)
+{
+    WriteFile(Work("a.txt"), "a");
+    auto first = AddFile(Work("a.txt"));
+    auto again = AddFile(Work("a.txt"));
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(items->FileCount(), 1);
+    EXPECT_EQ(items->FolderCount(), 1);
+}
+
+TEST_F(CollectionTest, AFileWithoutAFolderItemGetsAMonitoredSavedWatchedOne)
+{
+    WriteFile(Work("a.txt"), "a");
+    auto item = AddFile(Work("a.txt"));
+    ASSERT_EQ(items->FolderCount(), 1);
+    auto folder = items->GetFolder(0);
+    EXPECT_EQ(folder->Path(), env.Work());
+    EXPECT_TRUE(folder->Monitored());
+    EXPECT_TRUE(HasSection(env.Work()));
+    EXPECT_EQ(log.Started.load(), 1);
+    EXPECT_EQ(folder->IndexOfFile(Work("a.txt")), 0);
+    EXPECT_FALSE(item->Monitored()) << "a new file item starts switched off";
+    EXPECT_FALSE(item->FileID().empty());
+}
+
+TEST_F(CollectionTest, ThePassiveEngineNeitherSavesNorWatchesANewFolder)
+{
+    items->SetActive(false);
+    WriteFile(Work("a.txt"), "a");
+    AddFile(Work("a.txt"));
+    EXPECT_FALSE(HasSection(env.Work()));
+    EXPECT_EQ(log.Started.load(), 0);
+}
+
+TEST_F(CollectionTest, ANewFolderKeepsTheCallersOptionsAStoredOneItsOwn)
+{
+    TMonItemRecord record = EmptyItemRecord();
+    record.Path.Set(Work("f/"));
+    record.FolderWait = 9;
+    std::filesystem::create_directories(Work("f/"));
+    auto folder = items->Add(record, "");
+    EXPECT_TRUE(folder->IsFolder());
+    EXPECT_EQ(folder->Data().FolderWait, 9);
+    EXPECT_TRUE(folder->Monitored());
+
+    // A second engine on the same list: the stored options win over the record's.
+    TRKMonItems other(block.get(), &host, env.Home());
+    record.FolderWait = 1;
+    EXPECT_EQ(other.Add(record, "")->Data().FolderWait, 9);
+}
+
+TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
+{
+    const std::string path = Work("a.txt");
+    WriteFile(path, "a");
+    {
+        IniFile list(items->ListFile());
+        list.WriteInteger("_Default settings", "MonModeNumber", 5);
+        list.WriteString(path, "FileID", "261208001");
+        list.WriteBool(path, "IsSaved", true);
+        list.WriteString("relative/name", "FileID", "261208002");
+        list.Flush();
+    }
+    IniFile::ClearCache();
+    const std::vector<std::string> refused = items->LoadAll();
+    EXPECT_EQ(items->FileCount(), 1);
+    EXPECT_EQ(items->FindByPath("_Default settings"), -1);
+    EXPECT_EQ(items->FindFolder("_Default settings"), -1);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].rfind("relative/name", 0), 0u);
+    // The folder the list lacked is made as a new, monitored item.
+    ASSERT_EQ(items->FolderCount(), 1);
+    EXPECT_TRUE(items->GetFolder(0)->Monitored());
+    EXPECT_EQ(items->GetFile(0)->FileID(), "261208001");
+}
+
+TEST_F(CollectionTest, SearchesAreExactAndTurnAwayBadIndexes)
+{
+    WriteFile(Work("Report.txt"), "a");
+    WriteFile(Work("b.txt"), "b");
+    auto report = AddFile(Work("Report.txt"));
+    AddFile(Work("b.txt"));
+    EXPECT_EQ(items->FindByPath(Work("report.txt")), -1);
+    EXPECT_EQ(items->FindByPath(Work("b.txt")), 1);
+    EXPECT_EQ(items->FindByFileID(report->FileID()), 0);
+    EXPECT_EQ(items->FindByFileID(""), -1);
+    EXPECT_EQ(items->FindFolder(env.Work()), 0);
+    EXPECT_EQ(items->FindFolder(Work("")), 0);
+    EXPECT_EQ(items->GetFile(2), nullptr);
+
+    items->DeleteFileEntry(-1);
+    items->DeleteFileEntry(items->FileCount());
+    EXPECT_EQ(items->FileCount(), 2);
+    items->DeleteFileEntry(0);
+    EXPECT_EQ(items->FileCount(), 1);
+    EXPECT_EQ(items->FindByPath(Work("b.txt")), 0);
+}
+
+TEST_F(CollectionTest, BadPathsAreRefusedWithAClearError)
+{
+    for (const std::string& path : {std::string(), std::string("_Default settings"),
+                                    std::string("relative.txt"), std::string("/a]b.txt")})
+        EXPECT_THROW(AddFile(path), std::invalid_argument) << path;
+    EXPECT_EQ(items->FileCount(), 0);
+
+    WriteFile(Work("a.txt"), "a");
+    auto item = AddFile(Work("a.txt"));
+    EXPECT_THROW(item->Reassign("/" + std::string(300, 'x')), std::invalid_argument);
+    EXPECT_EQ(item->Path(), Work("a.txt")) << "never stored cut";
+}
+
+TEST_F(CollectionTest, RemovingAFileDeletesItsVersionsSectionAndKeyAndNothingElse)
+{
+    auto gone = AddVersioned(Work("gone.txt"));
+    auto kept = AddVersioned(Work("kept.txt"));
+    WriteFile(BackupRoot() + "other.txt", "mine");
+    const std::string id = gone->FileID();
+    ASSERT_EQ(IndexKey(id), Work("gone.txt"));
+
+    items->RemoveFile(items->FindByPath(Work("gone.txt")));
+    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*gone)));
+    EXPECT_FALSE(HasSection(Work("gone.txt")));
+    EXPECT_EQ(IndexKey(id), "<none>");
+    EXPECT_EQ(items->GetFolder(0)->IndexOfFile(Work("gone.txt")), -1);
+    EXPECT_EQ(items->FindByPath(Work("gone.txt")), -1);
+    EXPECT_EQ(ReadFile(Work("gone.txt")), "x") << "the monitored file itself stays";
+
+    EXPECT_EQ(Versions(*kept).size(), 1u);
+    EXPECT_EQ(ReadFile(BackupRoot() + "other.txt"), "mine");
+
+    gone->Save();
+    EXPECT_FALSE(HasSection(Work("gone.txt"))) << "a removed item is never saved again";
+}
+
+TEST_F(CollectionTest, ThePassiveEngineStillDeletesVersionsButLeavesTheList)
+{
+    auto item = AddVersioned(Work("a.txt"));
+    items->SetActive(false);
+    items->RemoveFile(0);
+    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+    EXPECT_TRUE(HasSection(Work("a.txt")));
+}
+
+class StoredFileIdTest : public CollectionTest, public ::testing::WithParamInterface<const char*>
+{
+};
+
+TEST_P(StoredFileIdTest, AListWithAnUnusableFileIdMakesRemovalDeleteNothingOutside)
+{
+    const std::string path = Work("a.txt");
+    WriteFile(path, "a");
+    const std::vector<std::string> bait{BackupRoot() + "001/x", env.Home() + "001/x",
+                                        BackupRoot() + "a/b/001/x", BackupRoot() + "261208001/001/x"};
+    for (const auto& b : bait)
+        WriteFile(b, "mine");
+    {
+        IniFile list(items->ListFile());
+        list.WriteString(path, "FileID", GetParam());
+        list.WriteBool(path, "IsSaved", true);
+        list.Flush();
+    }
+    IniFile::ClearCache();
+    items->LoadAll();
+    ASSERT_EQ(items->FileCount(), 1);
+    items->RemoveFile(0);
+    for (const auto& b : bait)
+        EXPECT_EQ(ReadFile(b), "mine") << b;
+}
+INSTANTIATE_TEST_SUITE_P(Ids, StoredFileIdTest, ::testing::Values("", "..", "a/b", "../backup", "."));
+
+TEST_F(CollectionTest, RemovingAFolderRemovesItsMembersTheirVersionsSectionsAndKeys)
+{
+    auto a = AddVersioned(Work("a.txt"));
+    auto b = AddVersioned(Work("b.txt"));
+    WriteFile(Work("sub/c.txt"), "c");
+    auto other = AddVersioned(Work("sub/c.txt"));
+    auto folder = items->FolderByPath(env.Work());
+    ASSERT_TRUE(folder);
+    folder->Save();
+    const std::string folderId = folder->FileID();
+
+    items->RemoveFolder(items->FindFolder(env.Work()));
+    EXPECT_EQ(log.Joined.load(), 1);
+    EXPECT_EQ(items->FileCount(), 1);
+    EXPECT_EQ(items->FolderCount(), 1);
+    for (const auto& item : {a, b}) {
+        EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+        EXPECT_FALSE(HasSection(item->Path()));
+        EXPECT_EQ(IndexKey(item->FileID()), "<none>");
+    }
+    EXPECT_FALSE(HasSection(env.Work()));
+    EXPECT_EQ(IndexKey(folderId), "<none>");
+    EXPECT_EQ(Versions(*other).size(), 1u);
+    EXPECT_TRUE(HasSection(Work("sub/c.txt")));
+}
+
+TEST_F(CollectionTest, ReassignWithinTheFolderKeepsFileIdHistoryAndMembership)
+{
+    auto item = AddVersioned(Work("old.txt"));
+    const std::string id = item->FileID();
+    const auto history = Versions(*item);
+    WriteFile(Work("new.txt"), "n");
+    item->Reassign(Work("new.txt"));
+    item->Save();
+    EXPECT_EQ(item->FileID(), id);
+    EXPECT_EQ(Versions(*item), history);
+    EXPECT_EQ(items->FindByPath(Work("new.txt")), 0);
+    EXPECT_EQ(items->FolderCount(), 1);
+    EXPECT_EQ(items->GetFolder(0)->IndexOfFile(Work("new.txt")), 0);
+    EXPECT_EQ(items->GetFolder(0)->FileCount(), 1);
+    EXPECT_FALSE(HasSection(Work("old.txt")));
+    EXPECT_TRUE(HasSection(Work("new.txt")));
+}
+
+TEST_F(CollectionTest, ReassignToAnotherFolderMakesAMonitoredFolderItemForIt)
+{
+    auto item = AddVersioned(Work("a.txt"));
+    const std::string id = item->FileID();
+    item->AfterVersion(false);
+    WriteFile(Work("elsewhere/a.txt"), "moved");
+    SetModTime(Work("elsewhere/a.txt"), 2026, 1, 2, 3, 4, 5);
+    item->Reassign(Work("elsewhere/a.txt"));
+    EXPECT_EQ(item->FileID(), id);
+    // The monitored folder that takes the file makes a version of it at its new place.
+    ASSERT_EQ(Versions(*item).size(), 2u);
+    EXPECT_EQ(ReadFile(item->LastVersionPath()), "moved");
+    auto oldFolder = items->FolderByPath(env.Work());
+    auto newFolder = items->FolderByPath(Work("elsewhere/"));
+    ASSERT_TRUE(newFolder);
+    EXPECT_EQ(oldFolder->FileCount(), 0);
+    EXPECT_EQ(newFolder->IndexOfFile(Work("elsewhere/a.txt")), 0);
+    EXPECT_TRUE(newFolder->Monitored());
+    EXPECT_FALSE(newFolder->Data().IsWholeFolder);
+    EXPECT_TRUE(HasSection(Work("elsewhere/")));
+    EXPECT_EQ(log.Started.load(), 2);
+    EXPECT_THROW(item->Reassign(Work("dir/")), std::invalid_argument);
+}
+
+TEST_F(CollectionTest, ReassigningAFolderMovesItsMembers)
+{
+    AddVersioned(Work("f/a.txt"));
+    auto folder = items->FolderByPath(Work("f/"));
+    folder->Reassign(Work("g/"));
+    EXPECT_EQ(folder->Path(), Work("g/"));
+    EXPECT_EQ(items->FindByPath(Work("g/a.txt")), 0);
+    EXPECT_TRUE(HasSection(Work("g/a.txt")));
+    EXPECT_FALSE(HasSection(Work("f/a.txt")));
+    EXPECT_FALSE(HasSection(Work("f/")));
+    EXPECT_EQ(log.Joined.load(), 1) << "the watch of the old place ends";
+    EXPECT_EQ(log.Started.load(), 2);
+}
+
+TEST_F(CollectionTest, StoppingAWatchThatWaitsOnTheMainThreadNeverDeadlocks)
+{
+    WriteFile(Work("a.txt"), "a");
+    AddFile(Work("a.txt"));
+    auto folder = items->GetFolder(0);
+    ASSERT_TRUE(WaitUntil([&] { return log.Waits.load() > 2; }));
+    // The main thread joins without running its event loop meanwhile.
+    folder->StopWatch();
+    EXPECT_EQ(log.Joined.load(), 1);
+    EXPECT_FALSE(folder->Monitored());
+    EXPECT_EQ(folder->WatchThread(), nullptr);
+}
+
+TEST_F(CollectionTest, AWatchThatEndedByItselfIsJoinedOnceAndNotRunning)
+{
+    endAtOnce = true;
+    WriteFile(Work("a.txt"), "a");
+    AddFile(Work("a.txt"));
+    auto folder = items->GetFolder(0);
+    ASSERT_TRUE(WaitUntil([&] { return folder->WatchThread() && folder->WatchThread()->Finished(); }));
+    EXPECT_FALSE(folder->WatchRunning());
+    folder->StartWatch();
+    EXPECT_EQ(log.Joined.load(), 1) << "a second start ends the first thread";
+    folder->StopWatch();
+    EXPECT_EQ(log.Joined.load(), 2);
+}
+
+TEST_F(CollectionTest, SynchronizeRunsOnTheMainThreadAndPassesErrorsBack)
+{
+    std::atomic<bool> onMain{false};
+    bool threw = false;
+    std::thread worker([&] {
+        items->Synchronize([&] { onMain = host.IsMainThread(); });
+        try {
+            items->Synchronize([] { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error&) {
+            threw = true;
+        }
+    });
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        worker.join();
+        done = true;
+    });
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+    watcher.join();
+    EXPECT_TRUE(onMain.load());
+    EXPECT_TRUE(threw);
+}
+
+// Presence test and reports to a monitor window living in this process.
+class MonitorTest : public CollectionTest
+{
+protected:
+    static constexpr std::uint32_t kStop = 0xC003;
+    static constexpr std::uint32_t kVersion = 0xC009;
+    static constexpr std::uint32_t kSentinel = 0xC0FF;
+
+    void SetUp() override
+    {
+        CollectionTest::SetUp();
+        monitor = std::make_unique<MessageWindow>();
+        monitor->SetHandler([this](const WindowMessage& m) { received.push_back(m); });
+        block->MonitorRunning = true;
+        block->MonitorWnd = monitor->Handle();
+        block->MessageIds[MsgStop] = kStop;
+        block->MessageIds[MsgVersion] = kVersion;
+        path = Work("a.txt");
+        WriteFile(path, "a");
+        item = AddFile(path);
+        item->Start();
+        ASSERT_TRUE(item->Monitored());
+    }
+    void TearDown() override { monitor.reset(); }
+
+    // Every message posted so far, up to a sentinel posted now.
+    std::vector<WindowMessage> Drain()
+    {
+        PostMessage(monitor->Handle(), kSentinel, 0, 0);
+        EXPECT_TRUE(WaitUntil([&] { return !received.empty() && received.back().Msg == kSentinel; }));
+        std::vector<WindowMessage> got(received.begin(), received.end() - 1);
+        received.clear();
+        return got;
+    }
+
+    std::unique_ptr<MessageWindow> monitor;
+    std::vector<WindowMessage> received;
+    std::string path;
+    std::shared_ptr<TRKMonItem> item;
+};
+
+TEST_F(MonitorTest, AMissingFileIsMarkedBrokenSavedAndReportedToTheMonitor)
+{
+    std::filesystem::remove(path);
+    EXPECT_FALSE(item->CheckExists(false));
+    EXPECT_EQ(item->MonStatus(), msBroken);
+    EXPECT_FALSE(item->Monitored());
+    IniFile::ClearCache();
+    EXPECT_EQ(IniFile(items->ListFile()).ReadInteger(path, "MonStatus", 0), msBroken);
+    const auto got = Drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Msg, kStop);
+    EXPECT_EQ(got[0].WParam, 1u);
+    EXPECT_EQ(block->ItemRecord.Path.Get(), path);
+    EXPECT_EQ(block->ItemRecord.MonStatus, msBroken);
+    EXPECT_TRUE(host.Boxes().empty());
+    EXPECT_FALSE(item->CheckExists(false)) << "a broken item stays broken";
+    EXPECT_TRUE(Drain().empty()) << "and is reported once";
+}
+
+TEST_F(MonitorTest, ABrokenItemIsNotReportedBackToAMonitorThatAsked)
+{
+    block->RequestOrigin = kOriginMonitor;
+    std::filesystem::remove(path);
+    EXPECT_FALSE(item->CheckExists(false));
+    EXPECT_EQ(item->MonStatus(), msBroken);
+    EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(MonitorTest, ThePresenceTestsBoxIsShownOnTheMainThreadAroundTheWindow)
+{
+    std::filesystem::remove(path);
+    host.QueueAnswer(BoxAnswer::Ok);
+    std::atomic<int> result{-1};
+    std::thread scan([&] { result = item->CheckExists(true) ? 1 : 0; });
+    EXPECT_TRUE(WaitUntil([&] { return result.load() >= 0; }));
+    scan.join();
+    EXPECT_EQ(result.load(), 0);
+    ASSERT_EQ(host.Boxes().size(), 1u);
+    EXPECT_EQ(host.Boxes()[0].Kind, BoxKind::Warning);
+    EXPECT_EQ(host.Boxes()[0].Text, path + " is missing");
+    const auto calls = host.Calls();
+    const std::vector<std::string> expected{"ShowMainWindow", "BringMainWindowToFront", "ShowMessage",
+                                            "HideMainWindow"};
+    EXPECT_TRUE(std::search(calls.begin(), calls.end(), expected.begin(), expected.end()) != calls.end());
+    EXPECT_EQ(host.OffMainThreadCalls(), 0);
+    EXPECT_EQ(Drain().size(), 1u);
+}
+
+TEST_F(MonitorTest, AFileWhoseFolderIsAbsentIsLeftAlone)
+{
+    WriteFile(Work("gone/b.txt"), "b");
+    auto other = AddFile(Work("gone/b.txt"));
+    other->Start();
+    std::filesystem::remove_all(Work("gone"));
+    EXPECT_TRUE(other->CheckExists(true));
+    EXPECT_EQ(other->MonStatus(), msActive);
+}
+
+TEST_F(MonitorTest, ThePassiveEngineNeverTestsPresence)
+{
+    items->SetActive(false);
+    std::filesystem::remove(path);
+    EXPECT_FALSE(item->CheckExists(true));
+    EXPECT_EQ(item->MonStatus(), msActive);
+    item->Stop();
+    item->Start();
+    EXPECT_FALSE(item->Monitored());
+    EXPECT_TRUE(Drain().empty());
+}
+
+TEST_F(MonitorTest, AReportedVersionIsSentToTheMonitorWithItsRecord)
+{
+    ASSERT_TRUE(item->MakeVersion(false));
+    item->AfterVersion(false);
+    auto got = Drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Msg, kVersion);
+    EXPECT_EQ(block->ItemRecord.LastVersionPath.Get(), item->LastVersionPath());
+
+    // A forced make of the unchanged file still answers.
+    EXPECT_FALSE(item->MakeVersion(true));
+    item->AfterVersion(true);
+    got = Drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Msg, kVersion);
+}
+
+TEST_F(MonitorTest, AReportFromAnotherThreadIsMadeOnTheMainThread)
+{
+    ASSERT_TRUE(item->MakeVersion(false));
+    std::thread scan([&] { item->AfterVersion(false); });
+    scan.join();
+    EXPECT_TRUE(WaitUntil([&] { return host.CountOf("ShowBalloon") == 1; }));
+    EXPECT_EQ(host.OffMainThreadCalls(), 0);
+    EXPECT_EQ(Drain().size(), 1u);
+}
+
+} // namespace
+} // namespace morvane::test

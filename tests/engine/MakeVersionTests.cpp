@@ -1,0 +1,370 @@
+#include "EngineFixture.h"
+#include "platform/Paths.h"
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+namespace morvane::test {
+namespace {
+
+class MakeVersionTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        file = Work("docs/report.doc");
+        Change("one", 14, 5, 9);
+        item = AddFile(file, [](TMonItemRecord& r) {
+            r.NameMode = nmVersionNumber;
+            r.DelMode = dmNumber;
+            r.DelModeNumber = 100;
+        });
+    }
+
+    // Writes the file anew and stamps it 2026-12-08 at the given time.
+    void Change(const std::string& text, int hour, int minute, int second = 0)
+    {
+        WriteFile(file, text);
+        SetModTime(file, 2026, 12, 8, hour, minute, second);
+    }
+    // As a scan would: make the version and report it.
+    bool MakeAndReport()
+    {
+        const bool made = item->MakeVersion(false);
+        if (made)
+            item->AfterVersion(false);
+        return made;
+    }
+    std::string StoredKey(const std::string& key) const
+    {
+        IniFile::ClearCache();
+        return IniFile(items->ListFile()).ReadString(file, key, "<none>");
+    }
+
+    std::string file;
+    std::shared_ptr<TRKMonItem> item;
+};
+
+TEST_F(MakeVersionTest, EveryChangeMakesTheNextVersionAndTheReportRecordsTheFileDate)
+{
+    ASSERT_TRUE(item->MakeVersion(false));
+    const std::string first = ItemFolder(*item) + "001/report(v 1).doc";
+    EXPECT_EQ(ReadFile(first), "one");
+    EXPECT_EQ(item->LastVersionPath(), first);
+    EXPECT_EQ(item->LastTime(), 0.0) << "only the report moves LastTime";
+
+    item->AfterVersion(false);
+    EXPECT_EQ(host.BalloonTitle(), "New version");
+    EXPECT_EQ(host.BalloonText(), "report(v 1).doc");
+    EXPECT_EQ(host.CountOf("ShowBalloon"), 1);
+    EXPECT_EQ(item->LastTime(), *FileDate(file));
+    EXPECT_EQ(StoredKey("VersionNum"), "1");
+
+    EXPECT_FALSE(MakeAndReport()) << "an unchanged date makes no version";
+    Change("two", 14, 6);
+    EXPECT_TRUE(MakeAndReport());
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"001", "002"}));
+    EXPECT_EQ(ReadFile(ItemFolder(*item) + "002/report(v 2).doc"), "two");
+}
+
+struct IntervalCase
+{
+    int Minutes;
+    bool Made;
+};
+void PrintTo(const IntervalCase& c, std::ostream* os)
+{
+    *os << c.Minutes << " min";
+}
+class IntervalModeTest : public MakeVersionTest, public ::testing::WithParamInterface<IntervalCase>
+{
+};
+
+TEST_P(IntervalModeTest, AVersionNeedsTheWholeIntervalSinceTheLastReport)
+{
+    item->UpdateData([&](TMonItemRecord& r) {
+        r.MonMode = mmInterval;
+        r.MonModeInterval = EncodeOleDate(1900, 1, 1, 2, 0, 0);
+        r.LastTime = EncodeOleDate(2026, 12, 8, 10, 0, 0);
+    });
+    Change("later", 10 + GetParam().Minutes / 60, GetParam().Minutes % 60);
+    EXPECT_EQ(item->MakeVersion(false), GetParam().Made);
+    EXPECT_EQ(Versions(*item).size(), GetParam().Made ? 1u : 0u);
+}
+INSTANTIATE_TEST_SUITE_P(Boundary, IntervalModeTest,
+                         ::testing::Values(IntervalCase{119, false}, IntervalCase{120, true},
+                                           IntervalCase{121, true}));
+
+TEST_F(MakeVersionTest, IntervalModeIsSkippedByAForcedVersion)
+{
+    item->UpdateData([&](TMonItemRecord& r) {
+        r.MonMode = mmInterval;
+        r.MonModeInterval = EncodeOleDate(1900, 1, 1, 2, 0, 0);
+        r.LastTime = EncodeOleDate(2026, 12, 8, 14, 0, 0);
+    });
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_TRUE(item->MakeVersion(true));
+}
+
+TEST_F(MakeVersionTest, NumberModeMakesEveryNthChangeAndSavesTheCounterEachTime)
+{
+    item->UpdateData([](TMonItemRecord& r) {
+        r.MonMode = mmNumber;
+        r.MonModeNumber = 3;
+    });
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_EQ(StoredKey("MonModeNumberCount"), "1");
+    Change("b", 15, 0);
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_EQ(StoredKey("MonModeNumberCount"), "2");
+    Change("c", 16, 0);
+    EXPECT_TRUE(item->MakeVersion(false));
+    EXPECT_EQ(item->Data().MonModeNumberCount, 0);
+    EXPECT_EQ(StoredKey("MonModeNumberCount"), "0");
+    EXPECT_EQ(Versions(*item).size(), 1u);
+}
+
+TEST_F(MakeVersionTest, ConfirmationYesMakesTheVersion)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });
+    host.QueueAnswer(BoxAnswer::Yes);
+    EXPECT_TRUE(item->MakeVersion(false));
+    ASSERT_EQ(host.Boxes().size(), 1u);
+    EXPECT_EQ(host.Boxes()[0].Text, "Create a new version of 'report.doc' ?");
+    EXPECT_EQ(host.Boxes()[0].Buttons, BoxButtons::YesNo);
+    EXPECT_EQ(host.CountOf("HideMainWindow"), 1);
+}
+
+TEST_F(MakeVersionTest, ConfirmationNoIsNotAskedAgainForTheSameFileState)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });
+    host.QueueAnswer(BoxAnswer::No);
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_TRUE(Versions(*item).empty());
+    EXPECT_EQ(item->LastTime(), *FileDate(file));
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_EQ(host.Boxes().size(), 1u);
+    EXPECT_EQ(host.CountOf("HideMainWindow"), 1);
+}
+
+TEST_F(MakeVersionTest, ConfirmationFromAnotherThreadIsAskedOnTheMainThread)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });
+    host.QueueAnswer(BoxAnswer::Yes);
+    std::atomic<int> result{-1};
+    std::thread scan([&] { result = item->MakeVersion(false) ? 1 : 0; });
+    // While the question waits for the main thread, a second call is turned away.
+    while (!item->Busy())
+        std::this_thread::yield();
+    EXPECT_FALSE(item->MakeVersion(true));
+    EXPECT_TRUE(WaitUntil([&] { return result.load() >= 0; }));
+    scan.join();
+    EXPECT_EQ(result.load(), 1);
+    EXPECT_EQ(host.OffMainThreadCalls(), 0);
+    EXPECT_FALSE(item->Busy());
+}
+
+TEST_F(MakeVersionTest, AQuestionWaitingForTheMainThreadGivesUpWhenTheThreadIsStopped)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });
+    std::atomic<bool> stop{false};
+    std::atomic<int> result{-1};
+    std::thread scan([&] {
+        TRKMonItems::SetThreadStopFlag(&stop);
+        result = item->MakeVersion(false) ? 1 : 0;
+    });
+    while (!item->Busy())
+        std::this_thread::yield();
+    // The main thread joins without running its event loop: the wait must end anyway.
+    stop = true;
+    items->WakeSynchronizers();
+    scan.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_EQ(item->LastTime(), 0.0);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(host.Boxes().empty()) << "an abandoned question is never shown";
+}
+
+TEST_F(MakeVersionTest, CompareSkipsAnIdenticalFileButNotOneDifferingByAByte)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeCompare = true; });
+    ASSERT_TRUE(MakeAndReport());
+    Change("one", 15, 0);
+    EXPECT_FALSE(MakeAndReport());
+    Change("onf", 15, 1);
+    EXPECT_TRUE(MakeAndReport());
+}
+
+TEST_F(MakeVersionTest, SizeSkipsAFileOfTheSameSize)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeSize = true; });
+    ASSERT_TRUE(MakeAndReport());
+    Change("xyz", 15, 0);
+    EXPECT_FALSE(MakeAndReport());
+    Change("four", 15, 1);
+    EXPECT_TRUE(MakeAndReport());
+}
+
+TEST_F(MakeVersionTest, ALastVersionThatHasGoneCountsAsDifferent)
+{
+    item->UpdateData([](TMonItemRecord& r) {
+        r.MonModeCompare = true;
+        r.MonModeSize = true;
+    });
+    ASSERT_TRUE(MakeAndReport());
+    std::filesystem::remove(item->LastVersionPath());
+    Change("one", 15, 0);
+    EXPECT_TRUE(MakeAndReport());
+}
+
+struct NameCase
+{
+    const char* File;
+    TNameMode Mode;
+    int Hour;
+    const char* Expected;
+};
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.Expected;
+}
+class NamingTest : public EngineFixture, public ::testing::WithParamInterface<NameCase>
+{
+};
+
+TEST_P(NamingTest, TheVersionFileIsNamedByTheItemsNameMode)
+{
+    const std::string path = Work(GetParam().File);
+    WriteFile(path, "x");
+    SetModTime(path, 2026, 12, 8, GetParam().Hour, GetParam().Hour ? 5 : 0, GetParam().Hour ? 9 : 0);
+    const TNameMode mode = GetParam().Mode;
+    auto item = AddFile(path, [mode](TMonItemRecord& r) { r.NameMode = mode; });
+    ASSERT_TRUE(item->MakeVersion(false));
+    EXPECT_EQ(item->LastVersionPath(), ItemFolder(*item) + "001/" + GetParam().Expected);
+    EXPECT_EQ(ReadFile(item->LastVersionPath()), "x");
+}
+INSTANTIATE_TEST_SUITE_P(Modes, NamingTest,
+                         ::testing::Values(NameCase{"Makefile", nmVersionNumber, 12, "(v 1)Makefile"},
+                                           NameCase{"a.txt", nmDateTime, 0, "a(26-12-08).txt"},
+                                           NameCase{"report.doc", nmDateTime, 14,
+                                                    "report(26-12-08 14-05-09).doc"},
+                                           NameCase{"report.doc", nmOriginal, 14, "report.doc"},
+                                           NameCase{"a.tar.gz", nmVersionNumber, 14, "a.tar(v 1).gz"}));
+
+TEST_F(MakeVersionTest, AForcedVersionOfAnUnchangedFileWritesNothingAndSaysItExists)
+{
+    ASSERT_TRUE(MakeAndReport());
+    const double lastTime = item->LastTime();
+    EXPECT_FALSE(item->MakeVersion(true));
+    item->AfterVersion(true);
+    EXPECT_EQ(Versions(*item).size(), 1u);
+    EXPECT_EQ(host.BalloonTitle(), "Version already exists");
+    EXPECT_EQ(host.BalloonText(), "report(v 1).doc");
+    EXPECT_EQ(item->LastTime(), lastTime);
+}
+
+TEST_F(MakeVersionTest, NumbersRunFrom999To1000AndTheNewestIsTheHighest)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.VersionNum = 998; });
+    ASSERT_TRUE(MakeAndReport());
+    Change("two", 15, 0);
+    ASSERT_TRUE(MakeAndReport());
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"999", "1000"}));
+    EXPECT_EQ(item->LastVersionPath(), ItemFolder(*item) + "1000/report(v 2).doc");
+    EXPECT_EQ(item->Data().VersionNum, 1000);
+}
+
+TEST_F(MakeVersionTest, NumberingMovesPastWhatExistsAndNeverOverwrites)
+{
+    const std::string base = ItemFolder(*item);
+    WriteFile(base + "001/report(v 1).doc", "someone else's");
+    WriteFile(base + "003", "a plain file");
+    ASSERT_TRUE(item->MakeVersion(false));
+    EXPECT_EQ(ReadFile(base + "001/report(v 1).doc"), "someone else's");
+    EXPECT_EQ(ReadFile(base + "003"), "a plain file");
+    EXPECT_EQ(item->LastVersionPath(), base + "004/report(v 1).doc");
+    EXPECT_EQ(item->Data().VersionNum, 4);
+}
+
+TEST_F(MakeVersionTest, AVersionThatCannotBeMadeIsNeitherReportedNorRecorded)
+{
+    // A file stands where the item's backup folder belongs, so no version folder can be made.
+    std::string itemFolder = ItemFolder(*item);
+    itemFolder.pop_back();
+    WriteFile(itemFolder, "in the way");
+    EXPECT_FALSE(item->MakeVersion(false));
+    item->AfterVersion(false);
+    item->AfterVersion(true);
+    EXPECT_EQ(item->LastTime(), 0.0);
+    EXPECT_EQ(host.CountOf("ShowBalloon"), 0);
+    EXPECT_NE(item->MonStatus(), msBroken);
+    EXPECT_FALSE(item->Busy());
+}
+
+TEST_F(MakeVersionTest, AMissingFileMakesNoVersionAndLeavesTheStatus)
+{
+    std::filesystem::remove(file);
+    const TMonStatus before = item->MonStatus();
+    EXPECT_FALSE(item->MakeVersion(true));
+    EXPECT_EQ(item->MonStatus(), before);
+    EXPECT_TRUE(Versions(*item).empty());
+}
+
+TEST_F(MakeVersionTest, AnUnreadableFileMarksTheItemBrokenInMemory)
+{
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    if (std::ifstream(file).is_open())
+        GTEST_SKIP() << "running with rights that read any file";
+    EXPECT_FALSE(item->MakeVersion(false));
+    EXPECT_EQ(item->MonStatus(), msBroken);
+    EXPECT_TRUE(Versions(*item).empty()) << "no empty version folder is left behind";
+    EXPECT_NE(StoredKey("MonStatus"), "2");
+}
+
+TEST_F(MakeVersionTest, PruningAfterAVersionNeverDeletesThatVersion)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.DelModeNumber = 0; });
+    ASSERT_TRUE(MakeAndReport());
+    EXPECT_EQ(Versions(*item), std::vector<std::string>{"001"});
+    ASSERT_TRUE(std::filesystem::exists(item->LastVersionPath()));
+
+    item->UpdateData([](TMonItemRecord& r) {
+        r.DelMode = dmInterval;
+        r.DelModeInterval = kZeroDuration;
+    });
+    const std::string first = item->LastVersionPath();
+    SetAge(ItemFolder(*item) + "001", 3);
+    Change("two", 15, 0);
+    ASSERT_TRUE(MakeAndReport());
+    EXPECT_FALSE(std::filesystem::exists(first)) << "the older version is past the age limit";
+    EXPECT_EQ(item->LastVersionPath(), ItemFolder(*item) + "002/report(v 2).doc");
+    EXPECT_TRUE(std::filesystem::exists(item->LastVersionPath()));
+}
+
+TEST_F(MakeVersionTest, AFileRewrittenWhileItIsCopiedGivesAWholeVersion)
+{
+    const std::size_t size = 8 << 20;
+    WriteFile(file, std::string(size, 'A'));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        // Rewritten in place, so every state of the file has its full size.
+        for (char c = 'B'; !done && c <= 'Z'; ++c) {
+            std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+            out << std::string(size, c);
+        }
+    });
+    const bool made = item->MakeVersion(true);
+    done = true;
+    writer.join();
+    if (made) {
+        const std::string copy = ReadFile(item->LastVersionPath());
+        ASSERT_EQ(copy.size(), size);
+        EXPECT_EQ(copy.find_first_not_of(copy[0]), std::string::npos)
+            << "a version mixes two states of the file";
+    }
+}
+
+} // namespace
+} // namespace morvane::test
