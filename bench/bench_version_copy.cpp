@@ -45,7 +45,8 @@ std::string Quote(const std::string& s)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const fs::path dir = fs::path(argc > 1 ? argv[1] : fs::temp_directory_path().string()) / "morvane-bench-copy";
+    const fs::path dir =
+        fs::path(argc > 1 ? argv[1] : fs::temp_directory_path().string()) / "morvane-bench-copy";
     const long megabytes = argc > 2 ? std::atol(argv[2]) : 256;
     fs::remove_all(dir);
     fs::create_directories(dir / "home");
@@ -65,7 +66,8 @@ int main(int argc, char** argv)
                 x ^= x << 17;
                 w = x;
             }
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+            out.write(reinterpret_cast<const char*>(block.data()),
+                      static_cast<std::streamsize>(block.size() * 8));
         }
     }
     const auto bytes = static_cast<double>(fs::file_size(source));

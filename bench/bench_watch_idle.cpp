@@ -32,7 +32,9 @@ Usage Now()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    auto ms = [](const timeval& t) {
+        return t.tv_sec * 1000.0 + t.tv_usec / 1000.0;
+    };
     return {ms(u.ru_utime) + ms(u.ru_stime), u.ru_nvcsw, u.ru_nivcsw};
 }
 
@@ -88,7 +90,9 @@ int main(int argc, char** argv)
     const auto tLoad = Clock::now();
     items.LoadAll();
     // Each thread shows idle when it starts and when its first scan ends.
-    auto idles = [&] { return host.Locked<std::size_t>([&] { return host.IdleAt.size(); }); };
+    auto idles = [&] {
+        return host.Locked<std::size_t>([&] { return host.IdleAt.size(); });
+    };
     Pump([&] { return idles() >= static_cast<std::size_t>(2 * count); }, std::chrono::minutes(5));
     const double startMs = Ms(Clock::now() - tLoad);
     int running = 0;
@@ -98,7 +102,8 @@ int main(int argc, char** argv)
     const Usage atRest = Over(span);
     std::printf("%d watched folders (%d watches running, %d failures reported; "
                 "fs.inotify.max_user_instances=%s, max_user_watches=%s)\n",
-                count, running, host.BoxCount.load(), Limit("/proc/sys/fs/inotify/max_user_instances").c_str(),
+                count, running, host.BoxCount.load(),
+                Limit("/proc/sys/fs/inotify/max_user_instances").c_str(),
                 Limit("/proc/sys/fs/inotify/max_user_watches").c_str());
     std::printf("  load and first scans: %.0f ms\n", startMs);
     std::printf("  at rest for %lld s: CPU %.2f ms, voluntary wake-ups %ld, involuntary %ld (aim: 0)\n",

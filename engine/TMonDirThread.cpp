@@ -82,8 +82,9 @@ bool TMonDirThread::Finished() const
 
 void TMonDirThread::Install(TRKMonItems& items)
 {
-    items.SetWatchThreadFactory(
-        [](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> { return std::make_unique<TMonDirThread>(folder); });
+    items.SetWatchThreadFactory([](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> {
+        return std::make_unique<TMonDirThread>(folder);
+    });
 }
 
 void TMonDirThread::Execute()
@@ -150,7 +151,8 @@ void TMonDirThread::ScanFolder()
     try {
         const TMonItemRecord f = Folder.Data();
         if (f.IsWholeFolder || f.UseTemplates)
-            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates, f.Templates.Get());
+            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates,
+                          f.Templates.Get());
         else
             ScanMembers();
     } catch (const std::exception& e) {
@@ -289,7 +291,8 @@ void TMonDirThread::Report(const std::string& text)
 {
     std::cerr << "quennet: " << text << std::endl;
     if (EngineHost* host = m_items.Host())
-        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, &m_stop);
+        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); },
+                            &m_stop);
 }
 
 bool TMonDirThread::SleepUnlessStopped(std::chrono::milliseconds d)
