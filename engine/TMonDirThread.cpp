@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <iostream>
 #include <system_error>
+#include <unordered_map>
 
 namespace morvane {
 
@@ -174,6 +175,13 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
         SplitTextToList(templates, ';', masks);
 
     const std::vector<DirEntry> entries = ListDir(WatchPath);
+    // The folder's members by path, taken once: a lookup in the whole collection per
+    // listed file would make a scan of a large folder quadratic.
+    std::unordered_map<std::string, std::shared_ptr<TRKMonItem>> known;
+    for (std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
+        std::string path = member->Path();
+        known.emplace(std::move(path), std::move(member));
+    }
     for (const std::string& mask : masks) {
         for (const DirEntry& entry : entries) {
             // A stop is honoured between files: every version is whole or absent, so a
@@ -185,11 +193,16 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
             if (!entry.IsRegular || (entry.IsHidden && !hidden) || !MatchesMask(entry.Name, mask))
                 continue;
             const std::string path = folderPath + entry.Name;
-            std::shared_ptr<TRKMonItem> item = m_items.FileByPath(path);
+            std::shared_ptr<TRKMonItem> item;
+            if (const auto it = known.find(path); it != known.end())
+                item = it->second;
+            else
+                item = m_items.FileByPath(path); // not a member (yet): ask the collection
             if (!item) {
                 item = AddNewFile(path);
                 if (!item)
                     continue;
+                known.emplace(path, item);
             }
             CurrentItem = std::move(item);
             VersionCurrentItem();
