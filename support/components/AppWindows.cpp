@@ -1,0 +1,88 @@
+#include "AppWindows.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QVector>
+#include <QWidget>
+#include <utility>
+
+namespace morvane {
+
+namespace {
+
+QPointer<QWidget> g_mainForm;
+bool g_showMainForm = true;
+QVector<QPointer<QWidget>> g_hidden;
+
+void ShowNormal(QWidget* w)
+{
+    if (w->windowState() & Qt::WindowMinimized)
+        w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+}
+
+// Windows that stand for the application; popups and tips come and go by themselves.
+bool IsApplicationWindow(const QWidget* w)
+{
+    const Qt::WindowType type = w->windowType();
+    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop;
+}
+
+} // namespace
+
+void SetApplicationMainForm(QWidget* form)
+{
+    g_mainForm = form;
+}
+
+QWidget* ApplicationMainForm()
+{
+    return g_mainForm;
+}
+
+void SetApplicationShowMainForm(bool show)
+{
+    g_showMainForm = show;
+}
+
+bool ApplicationShowMainForm()
+{
+    return g_showMainForm;
+}
+
+void HideApplicationWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == g_mainForm || !w->isVisible() || !IsApplicationWindow(w))
+            continue;
+        g_hidden.append(w);
+        w->hide();
+    }
+}
+
+void ShowApplicationWindow()
+{
+    const QVector<QPointer<QWidget>> hidden = std::exchange(g_hidden, {});
+    for (const QPointer<QWidget>& w : hidden)
+        if (w)
+            ShowNormal(w);
+}
+
+void ShowApplication()
+{
+    ShowApplicationWindow();
+    if (QWidget* form = g_mainForm) {
+        ShowNormal(form);
+        form->raise();
+        form->activateWindow();
+    }
+}
+
+void HideApplication()
+{
+    HideApplicationWindow();
+    if (QWidget* form = g_mainForm)
+        form->hide();
+}
+
+} // namespace morvane

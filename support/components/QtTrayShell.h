@@ -1,0 +1,66 @@
+#pragma once
+
+#include "support/TrayShell.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+class QSystemTrayIcon;
+
+namespace morvane {
+
+// The desktop's notification area through QSystemTrayIcon, menus as QMenu, the owner
+// as a QWidget and the application through ShowApplication/HideApplication. Balloons are
+// QSystemTrayIcon messages; a click on one reports BalloonUserClick, and BalloonTimeout
+// follows when the balloon's time runs out unclicked.
+//
+// When the desktop has no notification area (offscreen, or a desktop without one) the
+// icon and balloon operations do nothing and no notification ever arrives; the rest
+// still works. Main thread.
+class QtTrayShell : public QObject, public TrayShell
+{
+    Q_OBJECT
+
+public:
+    QtTrayShell();
+    ~QtTrayShell() override;
+
+    // Whether a notification area was found when the shell was made.
+    bool TrayAvailable() const { return m_tray != nullptr; }
+
+    void SetNotificationSink(std::function<void(TrayNotification)> sink) override;
+    void AddIcon(const TrayIconData& data) override;
+    void ModifyIcon(const TrayIconData& data) override;
+    void DeleteIcon(const TrayIconData& data) override;
+    void ShowBalloon(const TrayIconData& data, const TrayBalloon& balloon) override;
+    QPoint CursorPos() override;
+    void ProcessPendingEvents() override;
+    bool MenuAutoPopup(QObject* menu) override;
+    bool ClickDefaultItem(QObject* menu) override;
+    void PopupMenu(QObject* menu, const QPoint& pos) override;
+    bool IsWindowedControl(QObject* owner) override;
+    bool IsVisible(QObject* owner) override;
+    void MakeVisible(QObject* owner) override;
+    void BringToFront(QObject* owner) override;
+    void ShowApplication() override;
+    void HideApplication() override;
+    void SetShowMainForm(bool show) override;
+    void HookApplication(std::function<void()> onMinimized) override;
+    void UnhookApplication() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Notify(TrayNotification n);
+    void Apply(const TrayIconData& data);
+
+    std::unique_ptr<QSystemTrayIcon> m_tray;
+    std::function<void(TrayNotification)> m_sink;
+    std::function<void()> m_onMinimized;
+    QTimer m_balloonTimer;
+    bool m_wanted = false;
+};
+
+} // namespace morvane
