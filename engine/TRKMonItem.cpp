@@ -327,7 +327,9 @@ void TRKMonItem::AfterVersion(bool force)
         return;
     EngineHost* host = Owner().Host();
     if (host && !host->IsMainThread()) {
-        host->PostToMainThread([self = shared_from_this(), force] {
+        host->PostToMainThread([self = shared_from_this(), force, alive = Owner().AliveToken()] {
+            if (alive.expired())
+                return;
             try {
                 self->AfterVersion(force);
             } catch (const std::exception& e) {

@@ -46,6 +46,7 @@ TRKMonItems::TRKMonItems(SharedBlock* block, EngineHost* host, std::string home)
 
 TRKMonItems::~TRKMonItems()
 {
+    m_alive.reset();
     StopAllWatches();
 }
 
@@ -474,7 +475,9 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
 {
     if (!m_block)
         return;
-    auto post = [block = m_block, msg, record, wParam] {
+    auto post = [block = m_block, msg, record, wParam, alive = AliveToken()] {
+        if (alive.expired())
+            return;
         block->ItemRecord = record;
         PostMessage(block->MonitorWnd, block->MessageIds[msg], wParam, 0);
     };

@@ -137,6 +137,10 @@ public:
     // Stops and joins every folder's watch thread. Main thread.
     void StopAllWatches();
 
+    // Expires when the collection goes away: work queued onto the main thread looks at it
+    // first, so a late call never reaches a collection (or block) that is gone.
+    std::weak_ptr<void> AliveToken() const { return m_alive; }
+
 private:
     friend class TRKMonItem;
     friend class TRKMonFolder;
@@ -177,6 +181,7 @@ private:
 
     mutable std::mutex m_listFileMutex;
     std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace morvane
