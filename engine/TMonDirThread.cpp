@@ -1,0 +1,317 @@
+#include "engine/TMonDirThread.h"
+
+#include "engine/EngineHost.h"
+#include "engine/SharedBlock.h"
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
+#include "engine/Useful.h"
+#include "platform/DirListing.h"
+#include "platform/ShortText.h"
+
+#include <atomic>
+#include <cerrno>
+#include <iostream>
+#include <system_error>
+#include <unordered_map>
+
+namespace morvane {
+
+namespace {
+
+// The block lives in memory another process writes (the monitor clears the handshake),
+// so every read must really load it.
+bool HandshakePending(SharedBlock* block)
+{
+    return std::atomic_ref<bool>(block->AddHandshake).load();
+}
+
+void SetHandshake(SharedBlock* block, bool value)
+{
+    std::atomic_ref<bool>(block->AddHandshake).store(value);
+}
+
+} // namespace
+
+TMonDirThread::TMonDirThread(TRKMonFolder& folder)
+    : Folder(folder), m_items(folder.Owner()), WatchPath(folder.Path())
+{
+    // The watch is set up before the first scan, so a file saved while that scan runs
+    // still wakes the thread afterwards.
+    try {
+        m_notify.emplace(WatchPath);
+    } catch (const std::exception& e) {
+        m_setupError = e.what();
+    }
+    // Busy then idle at once: the tray is left idle whatever it showed.
+    if (EngineHost* host = m_items.Host()) {
+        m_items.Synchronize([host] { host->SetTrayImage(1); });
+        m_items.Synchronize([host] { host->SetTrayImage(0); });
+    }
+    m_thread = std::thread([this] { Execute(); });
+}
+
+TMonDirThread::~TMonDirThread()
+{
+    RequestStop();
+    Join();
+}
+
+void TMonDirThread::RequestStop()
+{
+    m_stop.store(true);
+    if (m_notify)
+        m_notify->RequestStop();
+    {
+        std::lock_guard lock(m_sleepMutex);
+    }
+    m_sleepCv.notify_all();
+    // A Synchronize wait of this thread looks at its stop flag again.
+    m_items.WakeSynchronizers();
+}
+
+void TMonDirThread::Join()
+{
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+bool TMonDirThread::Finished() const
+{
+    return m_finished.load();
+}
+
+void TMonDirThread::Install(TRKMonItems& items)
+{
+    items.SetWatchThreadFactory([](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> {
+        return std::make_unique<TMonDirThread>(folder);
+    });
+}
+
+void TMonDirThread::Execute()
+{
+    TRKMonItems::SetThreadStopFlag(&m_stop);
+    try {
+        ScanFolder();
+        if (!m_notify) {
+            Report(m_setupError);
+        } else {
+            while (!StopRequested()) {
+                const ChangeNotification::WaitResult r = m_notify->Wait();
+                if (r == ChangeNotification::WaitResult::Stopped)
+                    break;
+                if (r == ChangeNotification::WaitResult::Failed) {
+                    const int err = errno;
+                    Report("Cannot watch folder " + WatchPath + ": " + std::system_category().message(err));
+                    break;
+                }
+                if (r != ChangeNotification::WaitResult::Changed)
+                    continue;
+                if (!Settle())
+                    break;
+                ScanFolder();
+            }
+        }
+    } catch (const std::exception& e) {
+        Report("Watching folder " + WatchPath + " stopped: " + e.what());
+    } catch (...) {
+        Report("Watching folder " + WatchPath + " stopped after an unknown error");
+    }
+    CurrentItem.reset();
+    m_finished.store(true);
+}
+
+bool TMonDirThread::Settle()
+{
+    const int seconds = std::max(0, Folder.Data().FolderWait);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    // Events of the burst are read (and dropped) while it settles; a stop ends it at once.
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        const ChangeNotification::WaitResult r = m_notify->Wait(left);
+        if (r == ChangeNotification::WaitResult::Stopped)
+            return false;
+        if (r == ChangeNotification::WaitResult::Failed) {
+            const int err = errno;
+            Report("Cannot watch folder " + WatchPath + ": " + std::system_category().message(err));
+            return false;
+        }
+        if (r == ChangeNotification::WaitResult::Timeout)
+            break;
+    }
+    m_notify->Drain();
+    return !StopRequested();
+}
+
+void TMonDirThread::ScanFolder()
+{
+    ShowBusyIcon();
+    try {
+        const TMonItemRecord f = Folder.Data();
+        if (f.IsWholeFolder || f.UseTemplates)
+            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates,
+                          f.Templates.Get());
+        else
+            ScanMembers();
+    } catch (const std::exception& e) {
+        // One failed scan (a list file that cannot be written, say) does not end the
+        // watch: the next change scans again.
+        Report("Scanning folder " + WatchPath + " failed: " + e.what());
+    }
+    CurrentItem.reset();
+    ShowIdleIcon();
+}
+
+void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bool wholeFolder,
+                                  bool useTemplates, const std::string& templates)
+{
+    std::vector<std::string> masks;
+    if (wholeFolder)
+        masks.push_back("*");
+    if (useTemplates)
+        SplitTextToList(templates, ';', masks);
+
+    const std::vector<DirEntry> entries = ListDir(WatchPath);
+    // The folder's members by path, taken once: a lookup in the whole collection per
+    // listed file would make a scan of a large folder quadratic.
+    std::unordered_map<std::string, std::shared_ptr<TRKMonItem>> known;
+    for (std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
+        std::string path = member->Path();
+        known.emplace(std::move(path), std::move(member));
+    }
+    for (const std::string& mask : masks) {
+        for (const DirEntry& entry : entries) {
+            // A stop is honoured between files: every version is whole or absent, so a
+            // scan cut short loses nothing.
+            if (StopRequested())
+                return;
+            // Only regular files: a FIFO, socket or device is never opened; subfolders
+            // are not watched.
+            if (!entry.IsRegular || (entry.IsHidden && !hidden) || !MatchesMask(entry.Name, mask))
+                continue;
+            const std::string path = folderPath + entry.Name;
+            std::shared_ptr<TRKMonItem> item;
+            if (const auto it = known.find(path); it != known.end())
+                item = it->second;
+            else
+                item = m_items.FileByPath(path); // not a member (yet): ask the collection
+            if (!item) {
+                item = AddNewFile(path);
+                if (!item)
+                    continue;
+                known.emplace(path, item);
+            }
+            CurrentItem = std::move(item);
+            VersionCurrentItem();
+        }
+    }
+}
+
+void TMonDirThread::ScanMembers()
+{
+    // Members as they are at the start; one removed meanwhile is still held here.
+    for (const std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
+        if (StopRequested())
+            return;
+        if (!member->CheckExists(true))
+            continue;
+        CurrentItem = member;
+        VersionCurrentItem();
+    }
+}
+
+std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
+{
+    if (!FitsShortText(path)) {
+        if (m_refused.insert(path).second)
+            std::cerr << "Not monitored, the path is longer than 255 bytes: " << path << std::endl;
+        return nullptr;
+    }
+    TMonItemRecord record = EmptyItemRecord();
+    record.Path.Set(path);
+    record.Monitored = true;
+    record.IsFolder = false;
+    record.MonStatus = msActive;
+    std::shared_ptr<TRKMonItem> item;
+    try {
+        item = m_items.Add(record, "");
+    } catch (const std::invalid_argument& e) {
+        if (m_refused.insert(path).second)
+            std::cerr << "Not monitored: " << e.what() << std::endl;
+        return nullptr;
+    }
+    if (!item)
+        return nullptr;
+    // Gone again before it could be taken: out of the list, never announced.
+    if (item->MonStatus() == msBroken) {
+        m_items.RemoveFileItem(item);
+        return nullptr;
+    }
+    item->UpdateData([](TMonItemRecord& r) {
+        r.Monitored = true;
+        r.MonStatus = msActive;
+    });
+    item->Save();
+    AnnounceNewFile(item);
+    return item;
+}
+
+void TMonDirThread::AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item)
+{
+    SharedBlock* block = m_items.Block();
+    if (!block || !block->MonitorRunning)
+        return;
+    // The monitor clears the handshake once it has taken the record; the scan waits for
+    // that a little, so the next announcement does not overwrite the record too soon.
+    SetHandshake(block, true);
+    m_items.PostToMonitor(MsgAdd, item->Data());
+    for (int i = 0; i < kHandshakeSteps && HandshakePending(block); ++i) {
+        if (SleepUnlessStopped(kHandshakeStep))
+            return;
+    }
+}
+
+void TMonDirThread::VersionCurrentItem()
+{
+    if (CurrentItem && CurrentItem->Monitored() && CurrentItem->MakeVersion(false))
+        NotifyVersion();
+}
+
+void TMonDirThread::ShowBusyIcon()
+{
+    if (EngineHost* host = m_items.Host())
+        m_items.Synchronize([host] { host->SetTrayImage(1); }, &m_stop);
+}
+
+void TMonDirThread::ShowIdleIcon()
+{
+    if (EngineHost* host = m_items.Host())
+        m_items.Synchronize([host] { host->SetTrayImage(0); }, &m_stop);
+}
+
+void TMonDirThread::NotifyVersion()
+{
+    // The item, not this thread, goes to the main thread: it stays valid there even
+    // when the thread has ended by the time the call runs.
+    std::shared_ptr<TRKMonItem> item = CurrentItem;
+    m_items.Synchronize([item] { item->AfterVersion(false); }, &m_stop);
+}
+
+void TMonDirThread::Report(const std::string& text)
+{
+    std::cerr << "quennet: " << text << std::endl;
+    if (EngineHost* host = m_items.Host())
+        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); },
+                            &m_stop);
+}
+
+bool TMonDirThread::SleepUnlessStopped(std::chrono::milliseconds d)
+{
+    std::unique_lock lock(m_sleepMutex);
+    return m_sleepCv.wait_for(lock, d, [this] { return m_stop.load(); });
+}
+
+} // namespace morvane

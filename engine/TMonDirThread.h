@@ -1,0 +1,101 @@
+#pragma once
+
+#include "engine/WatchThread.h"
+#include "platform/ChangeNotification.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace morvane {
+
+class TRKMonFolder;
+class TRKMonItem;
+class TRKMonItems;
+
+// The agent's watch thread of one monitored folder. It waits for the folder to change
+// (nothing polls: the wait has no timeout and a stop request wakes it at once), lets the
+// folder settle for the folder's FolderWait seconds, and rescans it: a folder watched
+// with masks takes every new matching file as a monitored item and announces it to a
+// running monitor; every known file is offered to MakeVersion, and each version made is
+// reported on the main thread. The tray shows the busy image while a scan runs.
+//
+// Ownership: made and started by the folder's StartWatch through the factory that
+// Install puts on the collection; the folder holds it and joins it on the main thread.
+// It refers to its folder by reference (the folder outlives it) and holds the items it
+// works on by shared_ptr. Everything it hands to the main thread holds values only.
+//
+// Failures are never silent: a watch that cannot be set up (after the first scan), a
+// failed wait (the folder deleted or moved away) or a failed scan is written to stderr
+// and shown in a box on the main thread. A failed scan leaves the watch running; the
+// other two end the thread, which Finished() then tells.
+class TMonDirThread : public WatchThread
+{
+public:
+    // Makes the change notification for folder's path, then starts the thread. Any
+    // thread (normally the main one).
+    explicit TMonDirThread(TRKMonFolder& folder);
+    // Asks the thread to end and joins it.
+    ~TMonDirThread() override;
+
+    void RequestStop() override;
+    void Join() override;
+    bool Finished() const override;
+
+    // Makes folder watches of items start this thread. Main thread, before LoadAll.
+    static void Install(TRKMonItems& items);
+
+    // How long the new-file handshake with the monitor may last, in steps.
+    static constexpr int kHandshakeSteps = 20;
+    static constexpr std::chrono::milliseconds kHandshakeStep{100};
+
+private:
+    void Execute();
+    // Waits FolderWait seconds after a change; false when the thread must end.
+    bool Settle();
+    void ScanFolder();
+    void ScanWithMasks(const std::string& folderPath, bool hidden, bool wholeFolder, bool useTemplates,
+                       const std::string& templates);
+    void ScanMembers();
+    // Takes a new file as a monitored item; nullptr when it is gone again or refused.
+    std::shared_ptr<TRKMonItem> AddNewFile(const std::string& path);
+    void AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item);
+    // Offers CurrentItem to MakeVersion and reports a version made.
+    void VersionCurrentItem();
+
+    // Steps run on the main thread, waiting for them unless a stop is requested.
+    void ShowBusyIcon();
+    void ShowIdleIcon();
+    void NotifyVersion();
+    // Writes text to stderr and shows it in a box on the main thread.
+    void Report(const std::string& text);
+
+    // Sleeps up to d; true when a stop request ended the sleep.
+    bool SleepUnlessStopped(std::chrono::milliseconds d);
+    bool StopRequested() const { return m_stop.load(); }
+
+    TRKMonFolder& Folder;
+    TRKMonItems& m_items;
+    const std::string WatchPath;
+    std::shared_ptr<TRKMonItem> CurrentItem;
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{false};
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepCv;
+    // Made before the thread starts and never replaced, so RequestStop may use it from
+    // any thread; empty when the watch could not be set up (m_setupError says why).
+    std::optional<ChangeNotification> m_notify;
+    std::string m_setupError;
+    // Paths already reported as refused, so a scan after every change does not repeat it.
+    std::set<std::string> m_refused;
+    std::thread m_thread;
+};
+
+} // namespace morvane

@@ -1,0 +1,194 @@
+#include "common/TestSupport.h"
+#include "platform/DirListing.h"
+#include "platform/FileCopy.h"
+#include "platform/IniFile.h"
+
+#include <QProcess>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace morvane;
+using morvane::test::ReadFile;
+using morvane::test::WaitUntil;
+using morvane::test::WriteFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs the engine's console driver as a child process and reads its output lines.
+class DriverTest : public ::testing::Test
+{
+protected:
+    ~DriverTest() override
+    {
+        if (driver.state() != QProcess::NotRunning) {
+            driver.kill();
+            driver.waitForFinished(10000);
+        }
+    }
+
+    void WriteList(const std::string& text) { WriteFile(list, text); }
+
+    // A monitored folder watched whole, settling at once.
+    std::string WatchedFolderSection(const std::string& folder)
+    {
+        return "[" + folder +
+               "]\nFileID=100\nIsFolder=1\nIsSaved=1\nMonitored=1\nMonStatus=1\nIsWholeFolder=1\nFolderWait="
+               "0\n";
+    }
+
+    void StartActive()
+    {
+        driver.setProcessChannelMode(QProcess::SeparateChannels);
+        driver.start(QString::fromStdString(std::string(MORVANE_BIN) + "/mvdriver"),
+                     {"--active", "--home", QString::fromStdString(env.Home()), "--list",
+                      QString::fromStdString(list), "--exit-after", "120"});
+        ASSERT_TRUE(driver.waitForStarted(10000));
+        ASSERT_TRUE(WaitForLine("READY").has_value()) << driver.readAllStandardError().toStdString();
+    }
+
+    // Passive run to its end; its standard output.
+    std::string RunPassive(int* exitCode)
+    {
+        QProcess p;
+        p.start(QString::fromStdString(std::string(MORVANE_BIN) + "/mvdriver"),
+                {"--passive", "--home", QString::fromStdString(env.Home()), "--list",
+                 QString::fromStdString(list)});
+        EXPECT_TRUE(p.waitForFinished(30000));
+        *exitCode = p.exitCode();
+        return p.readAllStandardOutput().toStdString();
+    }
+
+    // The first output line starting with prefix (the rest of it), reading as needed.
+    std::optional<std::string> WaitForLine(const std::string& prefix,
+                                           std::chrono::milliseconds timeout = std::chrono::seconds(30))
+    {
+        std::optional<std::string> found;
+        WaitUntil(
+            [&] {
+                while (driver.canReadLine()) {
+                    const std::string line = driver.readLine().trimmed().toStdString();
+                    if (line.rfind(prefix, 0) == 0) {
+                        found = line.substr(std::min(line.size(), prefix.size() + 1));
+                        return true;
+                    }
+                }
+                return driver.state() == QProcess::NotRunning;
+            },
+            timeout);
+        return found;
+    }
+
+    // Every version file under the backup root, temporary leftovers left out.
+    std::vector<std::string> VersionFiles()
+    {
+        std::vector<std::string> out;
+        const std::string root = env.Home() + "backup/";
+        for (const DirEntry& item : ListDir(root)) {
+            if (!item.IsDir)
+                continue;
+            for (const DirEntry& v : ListDir(root + item.Name + "/"))
+                for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
+                    if (f.IsRegular && !IsCopyLeftover(f.Name))
+                        out.push_back(root + item.Name + "/" + v.Name + "/" + f.Name);
+        }
+        return out;
+    }
+
+    bool AnyLeftoverBeingWritten()
+    {
+        const std::string root = env.Home() + "backup/";
+        for (const DirEntry& item : ListDir(root))
+            for (const DirEntry& v : ListDir(root + item.Name + "/"))
+                for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
+                    if (IsCopyLeftover(f.Name))
+                        return true;
+        return false;
+    }
+
+    test::TestEnv env;
+    std::string list = env.Home() + "mvlist.srv";
+    std::string folder = env.Work() + "docs/";
+    QProcess driver;
+};
+
+} // namespace
+
+TEST_F(DriverTest, PassivePrintsTheItemsAndWritesNothing)
+{
+    fs::create_directories(folder);
+    WriteList("[_Default settings]\nFolderWait=5\n" + WatchedFolderSection(folder) + "[" + folder +
+              "a.txt]\nFileID=200\nIsSaved=1\nMonitored=1\nMonStatus=1\nVersionNum=7\n"
+              "[relative/path.txt]\nFileID=300\nIsSaved=1\n");
+    const std::string before = ReadFile(list);
+    int rc = -1;
+    const std::string out = RunPassive(&rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(out.find(folder + "a.txt\t200\tActive\t7\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(folder + "\t100\t"), std::string::npos) << out;
+    EXPECT_EQ(out.find("relative/path.txt"), std::string::npos) << "a section that is no path is skipped";
+    EXPECT_EQ(ReadFile(list), before) << "the passive engine writes no list";
+}
+
+TEST_F(DriverTest, ActivePrintsEveryVersionItMakes)
+{
+    fs::create_directories(folder);
+    WriteList(WatchedFolderSection(folder));
+    StartActive();
+    WriteFile(env.Work() + "staged.txt", "saved text");
+    fs::rename(env.Work() + "staged.txt", folder + "letter.txt");
+    const auto path = WaitForLine("VERSION");
+    ASSERT_TRUE(path.has_value()) << driver.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadFile(*path), "saved text") << *path;
+    EXPECT_EQ(fs::path(*path).filename(), "letter.txt");
+}
+
+TEST_F(DriverTest, KilledWhileCopyingLeavesNoPartialVersionAndAReadableList)
+{
+    // A file large enough that its copy takes a while; each megabyte differs.
+    const std::string staged = env.Work() + "big.bin";
+    {
+        std::ofstream out(staged, std::ios::binary);
+        std::string block(1 << 20, '\0');
+        for (int mb = 0; mb < 160; ++mb) {
+            for (std::size_t i = 0; i < block.size(); i += 4096)
+                block[i] = static_cast<char>(mb + i / 4096);
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+    fs::create_directories(folder);
+    WriteList(WatchedFolderSection(folder));
+    StartActive();
+    const std::string source = folder + "big.bin";
+    fs::rename(staged, source);
+
+    // Kill the agent the moment a copy is under way (or once the version is there, on a
+    // file system that copies by reference in no time).
+    const bool sawCopy = WaitUntil([&] { return AnyLeftoverBeingWritten() || !VersionFiles().empty(); },
+                                   std::chrono::seconds(60)) &&
+                         VersionFiles().empty();
+    driver.kill();
+    ASSERT_TRUE(driver.waitForFinished(10000));
+    if (!sawCopy)
+        std::cerr << "note: the copy finished before it could be interrupted" << std::endl;
+
+    for (const std::string& version : VersionFiles())
+        EXPECT_EQ(FilesEqual(version, source), std::optional<bool>(true)) << version << " is not whole";
+
+    // The list survived: a passive run reads it, and a new active run versions the file
+    // whole despite what the killed one left behind.
+    int rc = -1;
+    const std::string out = RunPassive(&rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(out.find(folder + "\t100\t"), std::string::npos) << out;
+
+    StartActive();
+    if (VersionFiles().empty()) {
+        const auto path = WaitForLine("VERSION", std::chrono::seconds(120));
+        ASSERT_TRUE(path.has_value()) << driver.readAllStandardError().toStdString();
+    }
+    ASSERT_FALSE(VersionFiles().empty());
+    for (const std::string& version : VersionFiles())
+        EXPECT_EQ(FilesEqual(version, source), std::optional<bool>(true)) << version;
+}
