@@ -92,6 +92,10 @@ struct LabelCase
     bool ShowFileName;
     const char* Label;
 };
+void PrintTo(const LabelCase& c, std::ostream* os)
+{
+    *os << (c.ShowDate ? "date" : "") << (c.ShowFileName ? "+name" : "");
+}
 
 class VersionLabels : public VersionListing, public ::testing::WithParamInterface<LabelCase>
 {
@@ -138,7 +142,10 @@ TEST_F(VersionListing, EqualsSignInAFileNameDoesNotMoveTheSplit)
     ASSERT_EQ(value, "\"" + path + "\"");
     EXPECT_TRUE(std::filesystem::exists(value.substr(1, value.size() - 2)));
     EXPECT_EQ(Label(lines[0]).find('='), std::string::npos);
-    EXPECT_NE(Label(lines[0]).find("x\xEF\xBC\x9D" "1;y"), std::string::npos) << lines[0];
+    EXPECT_NE(Label(lines[0]).find("x\xEF\xBC\x9D"
+                                   "1;y"),
+              std::string::npos)
+        << lines[0];
 }
 
 TEST_F(VersionListing, NothingToListGivesFalseAndEmptyLines)
