@@ -5,12 +5,14 @@
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "support/LanguageFiles.h"
 
 #include <QDir>
 #include <QLocale>
 #include <QString>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 namespace morvane {
 
@@ -24,15 +26,6 @@ void Log(const std::string& line)
 {
     std::fprintf(stderr, "quennet: %s\n", line.c_str());
     std::fflush(stderr);
-}
-
-// The user's language as an upper-case English name ("ENGLISH"); empty when unknown.
-std::string UserLanguageName()
-{
-    const QLocale::Language language = QLocale::system().language();
-    if (language == QLocale::C || language == QLocale::AnyLanguage)
-        return "ENGLISH";
-    return QLocale::languageToString(language).toUpper().toStdString();
 }
 
 // Qt's date and time format letters turned into the ones DateFormat takes.
@@ -98,15 +91,7 @@ std::string AgentSettings::LocaleDateTimeFormat()
 
 std::string AgentSettings::LanguageFile(const std::string& name) const
 {
-    const std::string folder = m_home + "Langs/";
-    const std::string wanted = name + ".ini";
-    for (const DirEntry& entry : ListDir(folder)) {
-        if (entry.IsRegular &&
-            QString::fromStdString(entry.Name).compare(QString::fromStdString(wanted), Qt::CaseInsensitive) ==
-                0)
-            return folder + entry.Name;
-    }
-    return folder + wanted;
+    return FindLanguageFile(m_home + "Langs/", name);
 }
 
 std::string AgentSettings::ChooseLanguage() const
@@ -116,14 +101,17 @@ std::string AgentSettings::ChooseLanguage() const
     if (!name.empty())
         return name;
     const std::string user = UserLanguageName();
-    if (!user.empty() && FileExists(LanguageFile(user)))
+    if (!user.empty() && !LanguageFile(user).empty() && FileExists(LanguageFile(user)))
         return user;
     return "English";
 }
 
 std::string AgentSettings::ReadMessage(const std::string& key, const std::string& def) const
 {
-    IniFile language(LanguageFile(ChooseLanguage()));
+    const std::string file = LanguageFile(ChooseLanguage());
+    if (file.empty())
+        return def;
+    IniFile language(file);
     return language.ReadString(kSystemMessages, key, def);
 }
 
@@ -174,11 +162,14 @@ void AgentSettings::LoadSettings(SharedBlock& block)
     }
 
     try {
-        IniFile language(LanguageFile(m_language.empty() ? "English" : m_language));
+        // A name that cannot be a file name has no file: every text keeps its default.
+        const std::string file = LanguageFile(m_language.empty() ? "English" : m_language);
+        std::unique_ptr<IniFile> language = file.empty() ? nullptr : std::make_unique<IniFile>(file);
         for (int slot = 0; slot < kTextSlotCount; ++slot) {
             const TextSlotInfo& info = kTextSlots[static_cast<std::size_t>(slot)];
             if (info.Key)
-                block.Texts[slot].Set(language.ReadString(kSystemMessages, info.Key, info.Default));
+                block.Texts[slot].Set(language ? language->ReadString(kSystemMessages, info.Key, info.Default)
+                                               : std::string(info.Default));
         }
     } catch (const std::exception& e) {
         Log(std::string("cannot read the language file: ") + e.what());
