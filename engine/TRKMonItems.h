@@ -138,8 +138,12 @@ public:
     // block itself: the agent sends them one record at a time, so that a burst of reports
     // never overwrites a record the monitor has not read yet. Set on the main thread
     // before LoadAll; it must stay valid while the collection lives.
-    using ReportPoster = std::function<void(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam)>;
-    void SetReportPoster(ReportPoster poster) { m_reportPoster = std::make_shared<ReportPoster>(std::move(poster)); }
+    using ReportPoster =
+        std::function<void(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam)>;
+    void SetReportPoster(ReportPoster poster)
+    {
+        m_reportPoster = std::make_shared<ReportPoster>(std::move(poster));
+    }
     // True when reports go through a poster, which then owns AddHandshake. Any thread.
     bool HasReportPoster() const { return m_reportPoster != nullptr; }
 
