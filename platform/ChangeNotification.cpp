@@ -1,15 +1,16 @@
 #include "platform/ChangeNotification.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
-#include <utility>
+#include <unordered_map>
+#include <vector>
 
 namespace morvane {
 
@@ -28,151 +29,218 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 
 } // namespace
 
-ChangeNotification::ChangeNotification(const std::string& folder)
+struct ChangeNotification::State
 {
-    m_inotify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (m_inotify < 0)
-        throw std::system_error(errno, std::generic_category(), "Cannot watch folder " + folder);
-    if (inotify_add_watch(m_inotify, folder.c_str(), kWatchMask) < 0) {
-        const int err = errno;
-        Close();
-        throw std::system_error(err, std::generic_category(), "Cannot watch folder " + folder);
+    std::mutex Lock;
+    std::condition_variable Wake;
+    int Wd = -1;
+    bool Changed = false;
+    bool Failed = false;
+    bool Stopped = false;
+
+    void Signal(bool changed, bool failed)
+    {
+        {
+            std::lock_guard guard(Lock);
+            Changed = Changed || changed;
+            Failed = Failed || failed;
+        }
+        Wake.notify_all();
     }
-    m_wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wake < 0) {
-        const int err = errno;
-        Close();
-        throw std::system_error(err, std::generic_category(), "Cannot watch folder " + folder);
+};
+
+namespace {
+
+// The process's one inotify instance. Events are read either by its reader thread, which
+// sleeps in poll() until the kernel has something, or by a waiter that pumps the queue
+// itself before it looks at its flags (so a change made before Wait is always seen).
+// Both read under m_lock, so each event reaches its watchers exactly once.
+class InotifyHub
+{
+public:
+    using State = ChangeNotification::State;
+
+    static InotifyHub& Instance()
+    {
+        // Never destroyed: its reader thread lives as long as the process.
+        static InotifyHub* hub = new InotifyHub;
+        return *hub;
     }
+
+    void Add(const std::string& folder, const std::shared_ptr<State>& state)
+    {
+        std::lock_guard guard(m_lock);
+        if (m_fd < 0)
+            throw std::system_error(m_initError, std::generic_category(), "Cannot watch folder " + folder);
+        // The same folder watched twice gives the same descriptor: both watchers share it.
+        const int wd = inotify_add_watch(m_fd, folder.c_str(), kWatchMask);
+        if (wd < 0)
+            throw std::system_error(errno, std::generic_category(), "Cannot watch folder " + folder);
+        state->Wd = wd;
+        m_watchers[wd].push_back(state.get());
+    }
+
+    void Remove(State* state)
+    {
+        std::lock_guard guard(m_lock);
+        const auto it = m_watchers.find(state->Wd);
+        if (it == m_watchers.end())
+            return; // the kernel dropped the watch already (folder gone)
+        std::erase(it->second, state);
+        if (it->second.empty()) {
+            m_watchers.erase(it);
+            inotify_rm_watch(m_fd, state->Wd);
+        }
+    }
+
+    // Reads and hands out every event queued so far, without waiting.
+    void Pump()
+    {
+        std::lock_guard guard(m_lock);
+        ReadLocked();
+    }
+
+private:
+    InotifyHub()
+    {
+        m_fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (m_fd < 0) {
+            m_initError = errno;
+            return;
+        }
+        std::thread([this] { Run(); }).detach();
+    }
+
+    void Run()
+    {
+        for (;;) {
+            pollfd fds{m_fd, POLLIN, 0};
+            const int n = ::poll(&fds, 1, -1);
+            if (n < 0 && errno != EINTR)
+                return;
+            if (n > 0)
+                Pump();
+        }
+    }
+
+    void ReadLocked()
+    {
+        alignas(inotify_event) char buffer[kBufferSize];
+        for (;;) {
+            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return; // EAGAIN: the queue is empty
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                Dispatch(*event);
+            }
+        }
+    }
+
+    void Dispatch(const inotify_event& event)
+    {
+        // An overflow means events were lost, for any watch: every rescan must see what
+        // they would have said.
+        if (event.mask & IN_Q_OVERFLOW) {
+            for (auto& [wd, states] : m_watchers)
+                for (State* state : states)
+                    state->Signal(true, false);
+            return;
+        }
+        const auto it = m_watchers.find(event.wd);
+        if (it == m_watchers.end())
+            return;
+        const bool lost = event.mask & kLostMask;
+        for (State* state : it->second)
+            state->Signal(!lost, lost);
+        // The kernel has forgotten this descriptor; its number may be handed out again.
+        if (event.mask & IN_IGNORED)
+            m_watchers.erase(it);
+    }
+
+    std::mutex m_lock;
+    int m_fd = -1;
+    int m_initError = 0;
+    std::unordered_map<int, std::vector<State*>> m_watchers;
+};
+
+} // namespace
+
+ChangeNotification::ChangeNotification(const std::string& folder) : m_state(std::make_shared<State>())
+{
+    InotifyHub::Instance().Add(folder, m_state);
 }
 
-ChangeNotification::ChangeNotification(ChangeNotification&& other) noexcept
-    : m_inotify(std::exchange(other.m_inotify, -1)), m_wake(std::exchange(other.m_wake, -1)),
-      m_stopped(other.m_stopped), m_failed(other.m_failed)
-{
-}
+ChangeNotification::ChangeNotification(ChangeNotification&& other) noexcept = default;
 
 ChangeNotification& ChangeNotification::operator=(ChangeNotification&& other) noexcept
 {
     if (this != &other) {
-        Close();
-        m_inotify = std::exchange(other.m_inotify, -1);
-        m_wake = std::exchange(other.m_wake, -1);
-        m_stopped = other.m_stopped;
-        m_failed = other.m_failed;
+        if (m_state)
+            InotifyHub::Instance().Remove(m_state.get());
+        m_state = std::move(other.m_state);
     }
     return *this;
 }
 
 ChangeNotification::~ChangeNotification()
 {
-    Close();
-}
-
-void ChangeNotification::Close() noexcept
-{
-    if (m_inotify >= 0)
-        ::close(m_inotify);
-    if (m_wake >= 0)
-        ::close(m_wake);
-    m_inotify = -1;
-    m_wake = -1;
+    if (m_state)
+        InotifyHub::Instance().Remove(m_state.get());
 }
 
 ChangeNotification::WaitResult ChangeNotification::Wait(std::chrono::milliseconds timeout)
 {
-    if (m_stopped)
-        return WaitResult::Stopped;
-    if (m_inotify < 0 || m_wake < 0) {
+    if (!m_state) {
         errno = EBADF;
         return WaitResult::Failed;
     }
+    InotifyHub::Instance().Pump();
+    State& s = *m_state;
+    std::unique_lock guard(s.Lock);
     const bool forever = timeout.count() < 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
+    const auto deadline = std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
     for (;;) {
-        if (m_failed) {
+        // A stop request stays the answer, so a thread asked to end never waits again.
+        if (s.Stopped)
+            return WaitResult::Stopped;
+        if (s.Failed) {
             errno = ENOENT;
             return WaitResult::Failed;
         }
-        int waitMs = -1;
-        if (!forever) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            waitMs = static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+        if (s.Changed) {
+            s.Changed = false;
+            return WaitResult::Changed;
         }
-        pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_inotify, POLLIN, 0}};
-        const int n = ::poll(fds, 2, waitMs);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return WaitResult::Failed;
-        }
-        // The wake descriptor is left signalled, so every later wait ends at once too.
-        if (fds[0].revents & POLLIN) {
-            m_stopped = true;
-            return WaitResult::Stopped;
-        }
-        if ((fds[0].revents | fds[1].revents) & (POLLERR | POLLNVAL)) {
-            errno = EIO;
-            return WaitResult::Failed;
-        }
-        if (fds[1].revents & POLLIN) {
-            const bool changed = ReadEvents();
-            if (m_failed) {
-                errno = ENOENT;
-                return WaitResult::Failed;
-            }
-            if (changed)
-                return WaitResult::Changed;
-            continue;
-        }
-        if (n == 0 && !forever && std::chrono::steady_clock::now() >= deadline)
+        if (forever)
+            s.Wake.wait(guard);
+        else if (s.Wake.wait_until(guard, deadline) == std::cv_status::timeout && !s.Stopped && !s.Failed &&
+                 !s.Changed)
             return WaitResult::Timeout;
     }
 }
 
 void ChangeNotification::Drain()
 {
-    if (m_inotify >= 0)
-        ReadEvents();
+    if (!m_state)
+        return;
+    InotifyHub::Instance().Pump();
+    std::lock_guard guard(m_state->Lock);
+    m_state->Changed = false;
 }
 
 void ChangeNotification::RequestStop()
 {
-    if (m_wake < 0)
+    if (!m_state)
         return;
-    const std::uint64_t one = 1;
-    // Only fails when the counter is near overflow, which still leaves it readable.
-    [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
-}
-
-bool ChangeNotification::ReadEvents()
-{
-    alignas(inotify_event) char buffer[kBufferSize];
-    bool changed = false;
-    for (;;) {
-        const ssize_t got = ::read(m_inotify, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            // EAGAIN: the queue is empty. Anything else leaves it to the next poll to report.
-            return changed;
-        }
-        if (got == 0)
-            return changed;
-        for (ssize_t at = 0; at < got;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            // An overflow means events were lost: a rescan must see what they would have said.
-            if (event->mask & IN_Q_OVERFLOW)
-                changed = true;
-            else if (event->mask & kLostMask)
-                m_failed = true;
-            else
-                changed = true;
-        }
+    {
+        std::lock_guard guard(m_state->Lock);
+        m_state->Stopped = true;
     }
+    m_state->Wake.notify_all();
 }
 
 } // namespace morvane

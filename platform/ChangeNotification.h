@@ -1,14 +1,17 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace morvane {
 
 // Change notification on one folder (not its subfolders): inotify for create, delete,
 // move, modify, close-write and attribute change (never access or open, so our own reads
-// do not wake it), with an eventfd so another thread can end a wait at once. Nothing polls.
-// Move-only owner of both descriptors.
+// do not wake it). All notifications of a process share one inotify instance (the kernel
+// allows only 128 per user, and a user may watch far more folders) and one reader thread
+// that wakes the waiters; a stop request wakes its waiter at once. Nothing polls.
+// Move-only owner of its watch.
 class ChangeNotification
 {
 public:
@@ -36,16 +39,11 @@ public:
     // Ends the current or next Wait with Stopped. Any thread.
     void RequestStop();
 
-private:
-    // Reads every queued event; sets m_failed when the folder's own watch went away.
-    // Returns whether any event that counts as a change was read.
-    bool ReadEvents();
-    void Close() noexcept;
+    // Shared with the process's inotify reader; declared here so it can reach it.
+    struct State;
 
-    int m_inotify = -1;
-    int m_wake = -1;
-    bool m_stopped = false;
-    bool m_failed = false;
+private:
+    std::shared_ptr<State> m_state;
 };
 
 } // namespace morvane

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
+
+class QLocale;
 
 namespace morvane {
 
@@ -33,11 +36,44 @@ std::optional<double> FileDate(const std::string& path);
 // written and read back is equal to the bit (whole seconds).
 std::string FormatIniDate(double date);
 std::optional<double> ParseIniDate(const std::string& text);
+// The same with a given locale's short date format. Any thread.
+std::string FormatIniDate(double date, const QLocale& locale);
+std::optional<double> ParseIniDate(const std::string& text, const QLocale& locale);
 
 // Formats with the format codes users type for DateFormat: d dd ddd dddd, m mm mmm mmmm,
 // yy yyyy, h hh, n nn (minutes), s ss, z zzz, am/pm, "/" and ":" as the locale's
 // separators, quoted text kept literally. "c" or an empty format gives the short date
-// and, unless midnight, the long time.
+// and, unless midnight, the long time. "m" right after an hour means minutes; three or
+// more "y" give the four-digit year; ddddd and dddddd are the short and long date
+// formats, t and tt the short and long time formats; a/p and ampm also select 12 hours.
 std::string FormatDateTime(const std::string& format, double date);
+
+// What FormatDateTime takes from a locale. Formats are written in the codes above, so a
+// caller may replace any of them (or a separator) before formatting.
+struct DateFormatSettings
+{
+    std::string DateSeparator = "/";
+    std::string TimeSeparator = ":";
+    std::string ShortDateFormat = "m/d/yyyy";
+    std::string LongDateFormat = "dddd, mmmm d, yyyy";
+    std::string ShortTimeFormat = "h:nn ampm";
+    std::string LongTimeFormat = "h:nn:ss ampm";
+    std::string TimeAmString = "AM";
+    std::string TimePmString = "PM";
+    std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::array<std::string, 12> LongMonthNames{"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
+    // Sunday first.
+    std::array<std::string, 7> ShortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    std::array<std::string, 7> LongDayNames{"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                            "Thursday", "Friday", "Saturday"};
+};
+// A locale's settings, its formats turned into the codes above.
+DateFormatSettings LocaleDateFormatSettings(const QLocale& locale);
+// The system locale's settings, computed once. Any thread.
+const DateFormatSettings& SystemDateFormatSettings();
+std::string FormatDateTime(const std::string& format, double date, const DateFormatSettings& settings);
 
 } // namespace morvane

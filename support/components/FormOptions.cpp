@@ -226,6 +226,35 @@ NumberProperty Number(const char* name, std::function<int()> get, std::function<
     return {QString::fromLatin1(name), std::move(get), std::move(set)};
 }
 
+// Position and size without the frame, whose size the desktop may learn only later; a
+// maximized or minimized window gives the bounds it returns to.
+QRect Bounds(const QWidget* w)
+{
+    if (w->isWindow() &&
+        (w->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        const QRect normal = w->normalGeometry();
+        if (normal.isValid())
+            return normal;
+    }
+    return w->geometry();
+}
+
+// One side of a widget's bounds; a size is never negative.
+NumberProperty BoundsSide(const char* name, QWidget* w, int (QRect::*get)() const, void (QRect::*set)(int),
+                          bool isSize)
+{
+    return Number(
+        name, [w, get] { return (Bounds(w).*get)(); },
+        [w, set, isSize](int v) {
+            if (isSize && v < 0)
+                return false;
+            QRect r = Bounds(w);
+            (r.*set)(v);
+            w->setGeometry(r);
+            return true;
+        });
+}
+
 int WindowStateOrdinal(const QWidget* w)
 {
     const Qt::WindowStates s = w->windowState();
@@ -283,34 +312,10 @@ std::vector<NumberProperty> NumberProperties(QObject* o)
 {
     std::vector<NumberProperty> props;
     if (auto* w = qobject_cast<QWidget*>(o)) {
-        props.push_back(Number(
-            "Left", [w] { return w->x(); },
-            [w](int v) {
-                w->move(v, w->y());
-                return true;
-            }));
-        props.push_back(Number(
-            "Top", [w] { return w->y(); },
-            [w](int v) {
-                w->move(w->x(), v);
-                return true;
-            }));
-        props.push_back(Number(
-            "Width", [w] { return w->width(); },
-            [w](int v) {
-                if (v < 0)
-                    return false;
-                w->resize(v, w->height());
-                return true;
-            }));
-        props.push_back(Number(
-            "Height", [w] { return w->height(); },
-            [w](int v) {
-                if (v < 0)
-                    return false;
-                w->resize(w->width(), v);
-                return true;
-            }));
+        props.push_back(BoundsSide("Left", w, &QRect::x, &QRect::moveLeft, false));
+        props.push_back(BoundsSide("Top", w, &QRect::y, &QRect::moveTop, false));
+        props.push_back(BoundsSide("Width", w, &QRect::width, &QRect::setWidth, true));
+        props.push_back(BoundsSide("Height", w, &QRect::height, &QRect::setHeight, true));
         // The widget's own switches, not the ones it inherits from its parents.
         props.push_back(Number(
             "Enabled", [w] { return w->testAttribute(Qt::WA_ForceDisabled) ? 0 : 1; },

@@ -79,7 +79,9 @@ protected:
         WriteFile(path, "x");
         auto item = AddFile(path);
         item->Save();
-        EXPECT_TRUE(item->MakeVersion(true));
+        // A monitored folder makes the first version itself when it takes the file.
+        item->MakeVersion(true);
+        EXPECT_EQ(Versions(*item).size(), 1u);
         return item;
     }
 
@@ -187,11 +189,15 @@ TEST_F(CollectionTest, SearchesAreExactAndTurnAwayBadIndexes)
 
 TEST_F(CollectionTest, BadPathsAreRefusedWithAClearError)
 {
-    for (const std::string& path :
-         {std::string(), std::string("_Default settings"), std::string("relative.txt"),
-          "/" + std::string(300, 'x'), std::string("/a]b.txt")})
+    for (const std::string& path : {std::string(), std::string("_Default settings"),
+                                    std::string("relative.txt"), std::string("/a]b.txt")})
         EXPECT_THROW(AddFile(path), std::invalid_argument) << path;
     EXPECT_EQ(items->FileCount(), 0);
+
+    WriteFile(Work("a.txt"), "a");
+    auto item = AddFile(Work("a.txt"));
+    EXPECT_THROW(item->Reassign("/" + std::string(300, 'x')), std::invalid_argument);
+    EXPECT_EQ(item->Path(), Work("a.txt")) << "never stored cut";
 }
 
 TEST_F(CollectionTest, RemovingAFileDeletesItsVersionsSectionAndKeyAndNothingElse)

@@ -74,6 +74,10 @@ struct IntervalCase
     int Minutes;
     bool Made;
 };
+void PrintTo(const IntervalCase& c, std::ostream* os)
+{
+    *os << c.Minutes << " min";
+}
 class IntervalModeTest : public MakeVersionTest, public ::testing::WithParamInterface<IntervalCase>
 {
 };
@@ -222,6 +226,10 @@ struct NameCase
     int Hour;
     const char* Expected;
 };
+void PrintTo(const NameCase& c, std::ostream* os)
+{
+    *os << c.Expected;
+}
 class NamingTest : public EngineFixture, public ::testing::WithParamInterface<NameCase>
 {
 };
@@ -282,8 +290,10 @@ TEST_F(MakeVersionTest, NumberingMovesPastWhatExistsAndNeverOverwrites)
 
 TEST_F(MakeVersionTest, AVersionThatCannotBeMadeIsNeitherReportedNorRecorded)
 {
-    // The backup root is a file, so no version folder can be made.
-    WriteFile(env.Home() + "backup", "in the way");
+    // A file stands where the item's backup folder belongs, so no version folder can be made.
+    std::string itemFolder = ItemFolder(*item);
+    itemFolder.pop_back();
+    WriteFile(itemFolder, "in the way");
     EXPECT_FALSE(item->MakeVersion(false));
     item->AfterVersion(false);
     item->AfterVersion(true);
@@ -339,8 +349,9 @@ TEST_F(MakeVersionTest, AFileRewrittenWhileItIsCopiedGivesAWholeVersion)
     WriteFile(file, std::string(size, 'A'));
     std::atomic<bool> done{false};
     std::thread writer([&] {
+        // Rewritten in place, so every state of the file has its full size.
         for (char c = 'B'; !done && c <= 'Z'; ++c) {
-            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
             out << std::string(size, c);
         }
     });

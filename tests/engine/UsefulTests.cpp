@@ -10,6 +10,10 @@ struct SplitCase
     const char* Text;
     std::vector<std::string> Pieces;
 };
+void PrintTo(const SplitCase& c, std::ostream* os)
+{
+    *os << '"' << c.Text << '"';
+}
 class SplitTextToListTest : public ::testing::TestWithParam<SplitCase>
 {
 };

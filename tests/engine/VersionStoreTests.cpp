@@ -67,6 +67,10 @@ struct FileNameCase
     int Hour, Minute, Second;
     const char* Expected;
 };
+void PrintTo(const FileNameCase& c, std::ostream* os)
+{
+    *os << c.Expected;
+}
 class VersionFileNameTest : public ::testing::TestWithParam<FileNameCase>
 {
 };

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <memory>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 using namespace morvane;
@@ -120,6 +122,39 @@ TEST_F(ChangeNotificationTest, UnwatchableFolderThrowsNamingIt)
             EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// More folders than the kernel's per-user inotify instances (128 by default): each
+// watch still wakes only for its own folder.
+TEST_F(ChangeNotificationTest, ManyFoldersEachWakeForTheirOwnChanges)
+{
+    constexpr int kFolders = 300;
+    std::vector<std::unique_ptr<ChangeNotification>> watches;
+    for (int i = 0; i < kFolders; ++i) {
+        const std::string folder = env.Work() + "many/" + std::to_string(i) + "/";
+        std::filesystem::create_directories(folder);
+        watches.push_back(std::make_unique<ChangeNotification>(folder));
+    }
+    test::WriteFile(env.Work() + "many/7/x", "x");
+    test::WriteFile(env.Work() + "many/299/y", "y");
+    EXPECT_EQ(watches[7]->Wait(kLong), Result::Changed);
+    EXPECT_EQ(watches[299]->Wait(kLong), Result::Changed);
+    for (int i = 0; i < kFolders; ++i)
+        EXPECT_EQ(watches[i]->Wait(kNow), Result::Timeout) << i;
+}
+
+// Two watches of one folder share the kernel's watch; ending one leaves the other working.
+TEST_F(ChangeNotificationTest, TwoWatchesOfOneFolderAreIndependent)
+{
+    auto first = std::make_unique<ChangeNotification>(dir);
+    ChangeNotification second(dir);
+    first.reset();
+    test::WriteFile(dir + "new.txt", "x");
+    EXPECT_EQ(second.Wait(kLong), Result::Changed);
 }
 
 } // namespace
