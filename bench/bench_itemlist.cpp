@@ -60,9 +60,9 @@ int main(int argc, char** argv)
     }
     const double loadSec = std::chrono::duration<double>(Clock::now() - t0).count();
 
-    std::printf("item list: %d records, file %.1f MB\n", count,
-                std::filesystem::file_size(list) / 1048576.0);
-    std::printf("write: %.3f s, %.0f records/s (one flush for the whole batch)\n", writeSec, count / writeSec);
+    std::printf("item list: %d records, file %.1f MB\n", count, std::filesystem::file_size(list) / 1048576.0);
+    std::printf("write: %.3f s, %.0f records/s (one flush for the whole batch)\n", writeSec,
+                count / writeSec);
     std::printf("load:  %.3f s, %.0f records/s (aim: all loaded in under 1 s) [checksum %ld]\n", loadSec,
                 count / loadSec, checksum);
     std::filesystem::remove_all(dir);

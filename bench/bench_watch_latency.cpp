@@ -74,8 +74,12 @@ int main(int argc, char** argv)
     items.SetActive(true);
     TMonDirThread::Install(items);
 
-    auto idles = [&] { return host.Locked<std::size_t>([&] { return host.IdleAt.size(); }); };
-    auto balloons = [&] { return host.Locked<std::size_t>([&] { return host.Balloons.size(); }); };
+    auto idles = [&] {
+        return host.Locked<std::size_t>([&] { return host.IdleAt.size(); });
+    };
+    auto balloons = [&] {
+        return host.Locked<std::size_t>([&] { return host.Balloons.size(); });
+    };
 
     const auto tLoad = Clock::now();
     items.LoadAll();
@@ -118,10 +122,10 @@ int main(int argc, char** argv)
     std::printf("  setup (files and list): %.0f ms; LoadAll: %.0f ms; first scan: %.0f ms; "
                 "versions made at rest: %zu\n",
                 setupMs, loadMs, firstScanMs, versionsAtRest);
-    std::printf("  save -> finished version, less FolderWait (0 s): median %.1f ms, max %.1f ms\n", Median(latency),
-                *std::max_element(latency.begin(), latency.end()));
-    std::printf("  rescan per change (busy -> idle):               median %.1f ms, max %.1f ms\n", Median(rescan),
-                *std::max_element(rescan.begin(), rescan.end()));
+    std::printf("  save -> finished version, less FolderWait (0 s): median %.1f ms, max %.1f ms\n",
+                Median(latency), *std::max_element(latency.begin(), latency.end()));
+    std::printf("  rescan per change (busy -> idle):               median %.1f ms, max %.1f ms\n",
+                Median(rescan), *std::max_element(rescan.begin(), rescan.end()));
     std::printf("  compared with: one listing of the folder %.1f ms\n", listMs);
     items.StopAllWatches();
     fs::remove_all(dir);

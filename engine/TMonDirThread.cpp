@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <iostream>
 #include <system_error>
+#include <unordered_map>
 
 namespace morvane {
 
@@ -82,8 +83,9 @@ bool TMonDirThread::Finished() const
 
 void TMonDirThread::Install(TRKMonItems& items)
 {
-    items.SetWatchThreadFactory(
-        [](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> { return std::make_unique<TMonDirThread>(folder); });
+    items.SetWatchThreadFactory([](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> {
+        return std::make_unique<TMonDirThread>(folder);
+    });
 }
 
 void TMonDirThread::Execute()
@@ -150,7 +152,8 @@ void TMonDirThread::ScanFolder()
     try {
         const TMonItemRecord f = Folder.Data();
         if (f.IsWholeFolder || f.UseTemplates)
-            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates, f.Templates.Get());
+            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates,
+                          f.Templates.Get());
         else
             ScanMembers();
     } catch (const std::exception& e) {
@@ -172,6 +175,13 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
         SplitTextToList(templates, ';', masks);
 
     const std::vector<DirEntry> entries = ListDir(WatchPath);
+    // The folder's members by path, taken once: a lookup in the whole collection per
+    // listed file would make a scan of a large folder quadratic.
+    std::unordered_map<std::string, std::shared_ptr<TRKMonItem>> known;
+    for (std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
+        std::string path = member->Path();
+        known.emplace(std::move(path), std::move(member));
+    }
     for (const std::string& mask : masks) {
         for (const DirEntry& entry : entries) {
             // A stop is honoured between files: every version is whole or absent, so a
@@ -183,11 +193,16 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
             if (!entry.IsRegular || (entry.IsHidden && !hidden) || !MatchesMask(entry.Name, mask))
                 continue;
             const std::string path = folderPath + entry.Name;
-            std::shared_ptr<TRKMonItem> item = m_items.FileByPath(path);
+            std::shared_ptr<TRKMonItem> item;
+            if (const auto it = known.find(path); it != known.end())
+                item = it->second;
+            else
+                item = m_items.FileByPath(path); // not a member (yet): ask the collection
             if (!item) {
                 item = AddNewFile(path);
                 if (!item)
                     continue;
+                known.emplace(path, item);
             }
             CurrentItem = std::move(item);
             VersionCurrentItem();
@@ -294,7 +309,8 @@ void TMonDirThread::Report(const std::string& text)
 {
     std::cerr << "quennet: " << text << std::endl;
     if (EngineHost* host = m_items.Host())
-        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, &m_stop);
+        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); },
+                            &m_stop);
 }
 
 bool TMonDirThread::SleepUnlessStopped(std::chrono::milliseconds d)

@@ -45,7 +45,8 @@ bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item
     // A FileID from a stored record names a folder inside the backup root, nothing else.
     if (!IsPlainFolderName(fileId) || settings.BackupPath.Empty())
         return false;
-    const std::string folder = WithTrailingSep(settings.BackupPath.Get()) + fileId + std::string(kPathSepText);
+    const std::string folder =
+        WithTrailingSep(settings.BackupPath.Get()) + fileId + std::string(kPathSepText);
     const std::string dateFormat = settings.DateFormat.Get();
     const std::string program = item.ExecuterMode == emCustom ? item.Executer.Get() + " " : std::string();
 
@@ -68,7 +69,8 @@ bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item
                     label += " | ";
                 if (settings.ShowFileName)
                     label += f.Name;
-                lines.push_back(SafeVersionLabel(label) + "=" + program + "\"" + versionFolder + f.Name + "\"");
+                lines.push_back(SafeVersionLabel(label) + "=" + program + "\"" + versionFolder + f.Name +
+                                "\"");
             }
         }
     } catch (const std::exception&) {

@@ -94,7 +94,7 @@ bool RunProgram(const std::string& fileName, const std::vector<std::string>& par
         const QFileInfo info(file);
         if (!info.exists())
             return Fail("no such file or folder", name);
-        url = QUrl::fromLocalFile(info.absoluteFilePath());
+        url = QUrl::fromLocalFile(QDir::cleanPath(info.absoluteFilePath()));
     }
     if (!QDesktopServices::openUrl(url))
         return Fail("no program opens", name);

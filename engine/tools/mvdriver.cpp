@@ -173,8 +173,8 @@ int main(int argc, char** argv)
             for (const std::string& skipped : items.LoadAll())
                 std::cerr << "skipped: " << skipped << std::endl;
             auto print = [](const TRKMonItem& item) {
-                std::cout << item.Path() << '\t' << item.FileID() << '\t' << StatusName(item.MonStatus()) << '\t'
-                          << item.Data().VersionNum << '\n';
+                std::cout << item.Path() << '\t' << item.FileID() << '\t' << StatusName(item.MonStatus())
+                          << '\t' << item.Data().VersionNum << '\n';
             };
             for (const auto& f : items.Files())
                 print(*f);

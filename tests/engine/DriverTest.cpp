@@ -34,7 +34,8 @@ protected:
     std::string WatchedFolderSection(const std::string& folder)
     {
         return "[" + folder +
-               "]\nFileID=100\nIsFolder=1\nIsSaved=1\nMonitored=1\nMonStatus=1\nIsWholeFolder=1\nFolderWait=0\n";
+               "]\nFileID=100\nIsFolder=1\nIsSaved=1\nMonitored=1\nMonStatus=1\nIsWholeFolder=1\nFolderWait="
+               "0\n";
     }
 
     void StartActive()
@@ -52,7 +53,8 @@ protected:
     {
         QProcess p;
         p.start(QString::fromStdString(std::string(MORVANE_BIN) + "/mvdriver"),
-                {"--passive", "--home", QString::fromStdString(env.Home()), "--list", QString::fromStdString(list)});
+                {"--passive", "--home", QString::fromStdString(env.Home()), "--list",
+                 QString::fromStdString(list)});
         EXPECT_TRUE(p.waitForFinished(30000));
         *exitCode = p.exitCode();
         return p.readAllStandardOutput().toStdString();
@@ -163,9 +165,9 @@ TEST_F(DriverTest, KilledWhileCopyingLeavesNoPartialVersionAndAReadableList)
 
     // Kill the agent the moment a copy is under way (or once the version is there, on a
     // file system that copies by reference in no time).
-    const bool sawCopy =
-        WaitUntil([&] { return AnyLeftoverBeingWritten() || !VersionFiles().empty(); }, std::chrono::seconds(60)) &&
-        VersionFiles().empty();
+    const bool sawCopy = WaitUntil([&] { return AnyLeftoverBeingWritten() || !VersionFiles().empty(); },
+                                   std::chrono::seconds(60)) &&
+                         VersionFiles().empty();
     driver.kill();
     ASSERT_TRUE(driver.waitForFinished(10000));
     if (!sawCopy)

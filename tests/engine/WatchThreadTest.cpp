@@ -1,3 +1,4 @@
+#include "common/TestSupport.h"
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
@@ -5,12 +6,12 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
-#include "common/TestSupport.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/MessageAtoms.h"
 #include "platform/MessageWindow.h"
+#include "platform/Paths.h"
 
 #include <QObject>
 #include <QThread>
@@ -141,6 +142,7 @@ void Save(const std::string& path, const std::string& text, time_t when)
     const fs::path staged = target.parent_path().parent_path() / (".stage-" + target.filename().string());
     WriteFile(staged.string(), text);
     SetFileTime(staged.string(), when);
+    fs::create_directories(target.parent_path());
     fs::rename(staged, target);
 }
 
@@ -195,7 +197,10 @@ protected:
     }
 
     // Waits until a scan has finished after the point idleMark was taken.
-    bool ScanDoneAfter(int idleMark) { return WaitUntil([&] { return host.IdleCount() > idleMark; }); }
+    bool ScanDoneAfter(int idleMark)
+    {
+        return WaitUntil([&] { return host.IdleCount() > idleMark; });
+    }
 
     // Whole version files of an item (temporary leftovers not counted).
     int VersionCount(const std::string& path)
@@ -299,6 +304,10 @@ struct MaskCase
     bool Hidden;
     std::vector<std::string> Added;
 };
+void PrintTo(const MaskCase& c, std::ostream* os)
+{
+    *os << c.Name;
+}
 
 class WatchThreadMasks : public WatchThreadTest, public ::testing::WithParamInterface<MaskCase>
 {
@@ -325,13 +334,14 @@ TEST_P(WatchThreadMasks, OnlyMatchingRegularFilesBecomeItems)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, WatchThreadMasks,
-    ::testing::Values(MaskCase{"WholeFolder", true, false, "", false, {"a.txt", "b.doc"}},
-                      MaskCase{"WholeFolderWithHidden", true, false, "", true, {".hidden.txt", "a.txt", "b.doc"}},
-                      MaskCase{"TextTemplate", false, true, "*.txt;", false, {"a.txt"}},
-                      MaskCase{"TemplateWithHidden", false, true, "*.txt;", true, {".hidden.txt", "a.txt"}},
-                      MaskCase{"MasksIgnoreCase", false, true, "*.TXT;;B.*;", false, {"a.txt", "b.doc"}},
-                      MaskCase{"LastMaskWithoutSemicolonUnused", false, true, "*.doc;*.txt", false, {"b.doc"}},
-                      MaskCase{"PlainFolderAddsNothing", false, false, "*.txt;", false, {}}),
+    ::testing::Values(
+        MaskCase{"WholeFolder", true, false, "", false, {"a.txt", "b.doc"}},
+        MaskCase{"WholeFolderWithHidden", true, false, "", true, {".hidden.txt", "a.txt", "b.doc"}},
+        MaskCase{"TextTemplate", false, true, "*.txt;", false, {"a.txt"}},
+        MaskCase{"TemplateWithHidden", false, true, "*.txt;", true, {".hidden.txt", "a.txt"}},
+        MaskCase{"MasksIgnoreCase", false, true, "*.TXT;;B.*;", false, {"a.txt", "b.doc"}},
+        MaskCase{"LastMaskWithoutSemicolonUnused", false, true, "*.doc;*.txt", false, {"b.doc"}},
+        MaskCase{"PlainFolderAddsNothing", false, false, "*.txt;", false, {}}),
     [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.Name); });
 
 TEST_F(WatchThreadTest, PlainFolderMarksAMissingMemberBrokenAndTellsTheUser)
@@ -390,6 +400,21 @@ TEST_F(WatchThreadTest, StopWhileTheThreadWaitsOnTheMainThreadDoesNotDeadlock)
     watched->StopWatch();
     EXPECT_EQ(watched->WatchThread(), nullptr);
     EXPECT_FALSE(watched->Monitored());
+}
+
+TEST_F(WatchThreadTest, StopWhileTheFolderSettlesEndsTheWaitAtOnce)
+{
+    auto watched = WatchFolder(true, false, "", false, 60);
+    ASSERT_TRUE(ScanDoneAfter(1));
+    const int mark = host.IdleCount();
+    Save(folder + "a.txt", "x", 1'700'000'000);
+    // Give the thread time to take the event and start its minute of settling.
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    Watchdog dog(std::chrono::seconds(30));
+    const auto start = std::chrono::steady_clock::now();
+    watched->StopWatch();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(host.IdleCount(), mark) << "no scan after a stop";
 }
 
 TEST_F(WatchThreadTest, StopDuringTheAddHandshakeEndsItEarly)

@@ -138,7 +138,10 @@ TEST_F(VersionListing, EqualsSignInAFileNameDoesNotMoveTheSplit)
     ASSERT_EQ(value, "\"" + path + "\"");
     EXPECT_TRUE(std::filesystem::exists(value.substr(1, value.size() - 2)));
     EXPECT_EQ(Label(lines[0]).find('='), std::string::npos);
-    EXPECT_NE(Label(lines[0]).find("x\xEF\xBC\x9D" "1;y"), std::string::npos) << lines[0];
+    EXPECT_NE(Label(lines[0]).find("x\xEF\xBC\x9D"
+                                   "1;y"),
+              std::string::npos)
+        << lines[0];
 }
 
 TEST_F(VersionListing, NothingToListGivesFalseAndEmptyLines)

@@ -59,7 +59,8 @@ TEST_F(RunProgramTest, ArgumentsReachTheProgramUntouchedByAnyShell)
                            {out, "a b", "$(touch pwned)", "x;y", "\"" + env.Work() + "my file.txt\""},
                            env.Work() + "run dir"));
     ASSERT_TRUE(test::WaitUntil([&] { return std::filesystem::exists(out); }));
-    EXPECT_EQ(ReadFile(out), env.Work() + "run dir\na b\n$(touch pwned)\nx;y\n" + env.Work() + "my file.txt\n");
+    EXPECT_EQ(ReadFile(out),
+              env.Work() + "run dir\na b\n$(touch pwned)\nx;y\n" + env.Work() + "my file.txt\n");
     EXPECT_FALSE(std::filesystem::exists(env.Work() + "run dir/pwned"));
     EXPECT_TRUE(catcher.Opened.empty());
 }
