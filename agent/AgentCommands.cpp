@@ -114,14 +114,27 @@ void AgentCommands::Dispatch(int index, std::uint32_t wParam)
     }
 }
 
+std::optional<std::string> AgentCommands::TakePathArg() const
+{
+    char* arg = m_ctx.Block->PathArg;
+    const bool ended = std::memchr(arg, '\0', sizeof m_ctx.Block->PathArg) != nullptr;
+    std::string text = ended ? m_ctx.Block->PathArgText() : std::string();
+    // Emptied once read: a client that waits for this before it writes its next request
+    // never has one request carried out with the next one's argument.
+    arg[0] = '\0';
+    if (!ended) {
+        Log("request ignored: the path argument has no terminating NUL byte");
+        return std::nullopt;
+    }
+    return text;
+}
+
 bool AgentCommands::PathArgument(std::string& path) const
 {
-    const char* arg = m_ctx.Block->PathArg;
-    if (!std::memchr(arg, '\0', sizeof m_ctx.Block->PathArg)) {
-        Log("request ignored: the path argument has no terminating NUL byte");
+    const std::optional<std::string> arg = TakePathArg();
+    if (!arg)
         return false;
-    }
-    path = m_ctx.Block->PathArgText();
+    path = *arg;
     const PathProblem problem = CheckPathForm(path);
     if (problem != PathProblem::None) {
         Log(std::string("request ignored: ") + PathProblemText(problem));
@@ -246,12 +259,10 @@ void AgentCommands::AddBulk()
 
 void AgentCommands::Open()
 {
-    const char* arg = m_ctx.Block->PathArg;
-    if (!std::memchr(arg, '\0', sizeof m_ctx.Block->PathArg)) {
-        Log("OPEN ignored: the command line has no terminating NUL byte");
+    const std::optional<std::string> arg = TakePathArg();
+    if (!arg)
         return;
-    }
-    const OpenCommand command = OpenCommand::Parse(m_ctx.Block->PathArgText());
+    const OpenCommand command = OpenCommand::Parse(*arg);
     if (command.File.empty())
         return;
     if (!RunProgram(command.File, command.Parameters, command.Directory))
@@ -341,6 +352,8 @@ void AgentCommands::SaveDefaults(const TMonItemRecord& record)
     // thread saving the item meanwhile must never see the defaults' name.
     TMonItemRecord defaults = record;
     defaults.Path.Set(kDefaultSection);
+    // The defaults are options only; they must never name an item's history.
+    defaults.FileID.Set("");
     IniFile list(m_ctx.Items->ListFile());
     WriteItemRecord(defaults, list, nullptr);
     list.Flush();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,10 @@ private:
     void UpdateFolder(const TMonItemRecord& record, std::uint32_t wParam);
     void SaveDefaults(const TMonItemRecord& record);
 
-    // The path argument, or nothing (logged) when it is malformed.
+    // The text of PathArg up to its NUL, which is then emptied; nothing (logged) when it
+    // has no NUL.
+    std::optional<std::string> TakePathArg() const;
+    // The path argument taken, or false (logged) when it is malformed.
     bool PathArgument(std::string& path) const;
     // The refusal test; a refusal the user should know of shows the box.
     bool Refused(const std::string& path);

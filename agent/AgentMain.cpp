@@ -6,7 +6,8 @@
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
-#include "support/FormLanguage.h"
+#include "support/LanguageFiles.h"
+#include "support/components/AppWindows.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QApplication>
@@ -26,7 +27,13 @@ int AgentMain(int argc, char** argv)
 
     try {
         const std::string home = HomeDir();
-        ProvideLanguageFiles(home);
+        try {
+            // A first start fills Langs/ from the shipped files; without them the built-in
+            // texts serve.
+            LanguageFolder();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "quennet: no language folder: %s\n", e.what());
+        }
         AgentSettings settings(home);
 
         // One atomic test-and-take: of two agents started at once exactly one goes on.
@@ -39,6 +46,7 @@ int AgentMain(int argc, char** argv)
         }
 
         TForm1 form(home);
+        SetApplicationMainForm(&form);
         TerminationSignal termination;
         QObject::connect(&termination, &TerminationSignal::Received, &form,
                          [&form](int) { form.RequestClose(); });

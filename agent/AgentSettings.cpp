@@ -4,13 +4,15 @@
 #include "platform/Compression.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "support/LanguageFiles.h"
 
 #include <QDir>
-#include <QLocale>
 #include <QString>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 namespace morvane {
 
@@ -26,87 +28,19 @@ void Log(const std::string& line)
     std::fflush(stderr);
 }
 
-// The user's language as an upper-case English name ("ENGLISH"); empty when unknown.
-std::string UserLanguageName()
-{
-    const QLocale::Language language = QLocale::system().language();
-    if (language == QLocale::C || language == QLocale::AnyLanguage)
-        return "ENGLISH";
-    return QLocale::languageToString(language).toUpper().toStdString();
-}
-
-// Qt's date and time format letters turned into the ones DateFormat takes.
-std::string FromQtFormat(const QString& qt)
-{
-    std::string out;
-    for (qsizetype i = 0; i < qt.size();) {
-        const QChar c = qt[i];
-        qsizetype run = 1;
-        while (i + run < qt.size() && qt[i + run] == c)
-            ++run;
-        if (c == u'\'') {
-            // Quoted literal text; '' stands for one quote.
-            if (run >= 2 && run % 2 == 0) {
-                out += std::string(static_cast<std::size_t>(run / 2), '\'');
-                i += run;
-                continue;
-            }
-            qsizetype end = qt.indexOf(u'\'', i + 1);
-            if (end < 0)
-                end = qt.size();
-            out += '"' + qt.mid(i + 1, end - i - 1).toStdString() + '"';
-            i = end + 1;
-            continue;
-        }
-        const std::size_t n = static_cast<std::size_t>(run);
-        if (c == u'd' || c == u'y' || c == u's' || c == u'z')
-            out += std::string(n, c.toLatin1());
-        else if (c == u'M')
-            out += std::string(n, 'm');
-        else if (c == u'h' || c == u'H')
-            out += std::string(std::min<std::size_t>(n, 2), 'h');
-        else if (c == u'm')
-            out += std::string(n, 'n');
-        else if (c == u'A' || c == u'a') {
-            // "AP"/"ap" (or a lone "A"/"a"): the am/pm marker.
-            const bool upper = c == u'A';
-            if (i + 1 < qt.size() && (qt[i + 1] == u'P' || qt[i + 1] == u'p'))
-                ++i;
-            out += upper ? "AM/PM" : "am/pm";
-        } else if (c == u't') {
-            // The time zone has no code in DateFormat.
-        } else
-            out += qt.mid(i, run).toStdString();
-        i += run;
-    }
-    // A dropped zone leaves a trailing blank.
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
-
 } // namespace
 
 AgentSettings::AgentSettings(std::string homeDir) : m_home(WithTrailingSep(std::move(homeDir))) {}
 
 std::string AgentSettings::LocaleDateTimeFormat()
 {
-    const QLocale locale = QLocale::system();
-    return FromQtFormat(locale.dateFormat(QLocale::ShortFormat)) + " " +
-           FromQtFormat(locale.timeFormat(QLocale::ShortFormat));
+    const DateFormatSettings& locale = SystemDateFormatSettings();
+    return locale.ShortDateFormat + " " + locale.ShortTimeFormat;
 }
 
 std::string AgentSettings::LanguageFile(const std::string& name) const
 {
-    const std::string folder = m_home + "Langs/";
-    const std::string wanted = name + ".ini";
-    for (const DirEntry& entry : ListDir(folder)) {
-        if (entry.IsRegular &&
-            QString::fromStdString(entry.Name).compare(QString::fromStdString(wanted), Qt::CaseInsensitive) ==
-                0)
-            return folder + entry.Name;
-    }
-    return folder + wanted;
+    return FindLanguageFile(m_home + "Langs/", name);
 }
 
 std::string AgentSettings::ChooseLanguage() const
@@ -116,14 +50,17 @@ std::string AgentSettings::ChooseLanguage() const
     if (!name.empty())
         return name;
     const std::string user = UserLanguageName();
-    if (!user.empty() && FileExists(LanguageFile(user)))
+    if (!user.empty() && !LanguageFile(user).empty() && FileExists(LanguageFile(user)))
         return user;
     return "English";
 }
 
 std::string AgentSettings::ReadMessage(const std::string& key, const std::string& def) const
 {
-    IniFile language(LanguageFile(ChooseLanguage()));
+    const std::string file = LanguageFile(ChooseLanguage());
+    if (file.empty())
+        return def;
+    IniFile language(file);
     return language.ReadString(kSystemMessages, key, def);
 }
 
@@ -174,11 +111,14 @@ void AgentSettings::LoadSettings(SharedBlock& block)
     }
 
     try {
-        IniFile language(LanguageFile(m_language.empty() ? "English" : m_language));
+        // A name that cannot be a file name has no file: every text keeps its default.
+        const std::string file = LanguageFile(m_language.empty() ? "English" : m_language);
+        std::unique_ptr<IniFile> language = file.empty() ? nullptr : std::make_unique<IniFile>(file);
         for (int slot = 0; slot < kTextSlotCount; ++slot) {
             const TextSlotInfo& info = kTextSlots[static_cast<std::size_t>(slot)];
             if (info.Key)
-                block.Texts[slot].Set(language.ReadString(kSystemMessages, info.Key, info.Default));
+                block.Texts[slot].Set(language ? language->ReadString(kSystemMessages, info.Key, info.Default)
+                                               : std::string(info.Default));
         }
     } catch (const std::exception& e) {
         Log(std::string("cannot read the language file: ") + e.what());

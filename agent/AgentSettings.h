@@ -31,8 +31,9 @@ public:
     // The language rule: Language of section Basic; when empty, the user's language when
     // its file exists in Langs/, else "English".
     std::string ChooseLanguage() const;
-    // Full path of the language file of name (found without regard to case; the plain
-    // name when no file exists).
+    // Full path of the language file of name in the home folder's Langs/ (found without
+    // regard to case; the plain name when no file exists; "" for a name that cannot be a
+    // file name).
     std::string LanguageFile(const std::string& name) const;
     // A text of section SystemMessages of the chosen language's file.
     std::string ReadMessage(const std::string& key, const std::string& def) const;

@@ -7,9 +7,10 @@
 #include "engine/TRKMonItems.h"
 #include "platform/MessageAtoms.h"
 #include "platform/Paths.h"
-#include "support/FormLanguage.h"
 #include "support/IconList.h"
 #include "support/TkitTrayIcon.h"
+#include "support/components/AppWindows.h"
+#include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/QtTrayShell.h"
 
@@ -20,7 +21,6 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
-#include <QSystemTrayIcon>
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
@@ -100,7 +100,9 @@ void TForm1::CreateComponents()
     connect(ShowPellary1, &QAction::triggered, this, [this] { ShowPellary1Click(); });
     connect(Shutdown1, &QAction::triggered, this, [this] { Shutdown1Click(); });
 
-    kitTrayIcon1 = new TkitTrayIcon(this, std::make_unique<QtTrayShell>());
+    auto shell = std::make_unique<QtTrayShell>();
+    m_trayAvailable = shell->TrayAvailable();
+    kitTrayIcon1 = new TkitTrayIcon(this, std::move(shell));
     kitTrayIcon1->setObjectName("kitTrayIcon1");
     kitTrayIcon1->SetHint("Morvane Agent");
     kitTrayIcon1->SetImageList(ImageList1);
@@ -136,7 +138,7 @@ void TForm1::FormCreate()
 
     kitTrayIcon1->SetVisible(true);
     kitTrayIcon1->Loaded();
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
+    if (!m_trayAvailable)
         Log("no system tray is available: the agent runs without its icon");
 
     CheckAutoStart();
@@ -183,16 +185,19 @@ void TForm1::InitSharedBlock(bool atStart)
         Log("the home folder is longer than 255 bytes and cannot be shared: " + m_home);
     for (int i = 0; i < kMessageCount; ++i)
         block.MessageIds[i] = RegisterWindowMessage(kMessageNames[static_cast<std::size_t>(i)]);
-    block.AgentWnd = m_window->Handle();
     if (atStart)
         block.MonitorRunning = false;
     m_settings.LoadSettings(block);
     ApplyLanguage();
+    // Published last: whoever finds the window finds the settings and texts in place.
+    block.AgentWnd = m_window->Handle();
 }
 
 void TForm1::ApplyLanguage()
 {
     const std::string file = m_settings.LanguageFile(m_settings.Language());
+    if (file.empty())
+        return;
     try {
         ApplyFormLanguage(file, this);
         SaveFormLanguage(file, this);

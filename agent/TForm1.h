@@ -102,6 +102,7 @@ private:
     int m_workDepth = 0;
     bool m_closeRequested = false;
     bool m_closed = false;
+    bool m_trayAvailable = false;
 };
 
 } // namespace morvane

@@ -264,6 +264,11 @@ void TMonDirThread::AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item)
     SharedBlock* block = m_items.Block();
     if (!block || !block->MonitorRunning)
         return;
+    // A program that sends its reports one record at a time owns the handshake itself.
+    if (m_items.HasReportPoster()) {
+        m_items.PostToMonitor(MsgAdd, item->Data());
+        return;
+    }
     // The monitor clears the handshake once it has taken the record; the scan waits for
     // that a little, so the next announcement does not overwrite the record too soon.
     SetHandshake(block, true);

@@ -475,9 +475,13 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
 {
     if (!m_block)
         return;
-    auto post = [block = m_block, msg, record, wParam, alive = AliveToken()] {
+    auto post = [block = m_block, poster = m_reportPoster, msg, record, wParam, alive = AliveToken()] {
         if (alive.expired())
             return;
+        if (poster) {
+            (*poster)(msg, record, wParam);
+            return;
+        }
         block->ItemRecord = record;
         PostMessage(block->MonitorWnd, block->MessageIds[msg], wParam, 0);
     };

@@ -134,6 +134,19 @@ public:
     // writes never race). Nothing without a block. Any thread.
     void PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam = 0);
 
+    // Where PostToMonitor hands its reports on the main thread instead of writing the
+    // block itself: the agent sends them one record at a time, so that a burst of reports
+    // never overwrites a record the monitor has not read yet. Set on the main thread
+    // before LoadAll; it must stay valid while the collection lives.
+    using ReportPoster =
+        std::function<void(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam)>;
+    void SetReportPoster(ReportPoster poster)
+    {
+        m_reportPoster = std::make_shared<ReportPoster>(std::move(poster));
+    }
+    // True when reports go through a poster, which then owns AddHandshake. Any thread.
+    bool HasReportPoster() const { return m_reportPoster != nullptr; }
+
     // Stops and joins every folder's watch thread. Main thread.
     void StopAllWatches();
 
@@ -174,6 +187,7 @@ private:
     std::string m_listFile;
     std::atomic<bool> m_active{false};
     WatchThreadFactory m_factory;
+    std::shared_ptr<ReportPoster> m_reportPoster;
 
     mutable std::mutex m_mutex; // guards m_files, m_folders and every folder's member list
     std::vector<std::shared_ptr<TRKMonItem>> m_files;

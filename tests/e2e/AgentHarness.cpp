@@ -175,7 +175,11 @@ bool MonitorClient::RequestPath(MessageIndex msg, const std::string& path, std::
     if (!Block()->SetPathArg(path))
         return false;
     Block()->RequestOrigin = origin;
-    return Post(msg);
+    if (!Post(msg))
+        return false;
+    // The agent empties the argument once it has read it; only then may the next
+    // request's argument be written.
+    return test::WaitUntil([&] { return Block()->PathArg[0] == '\0'; });
 }
 
 bool MonitorClient::RequestRecord(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam,

@@ -75,7 +75,8 @@ public:
     void BecomeMonitor(bool running = true);
     std::uint32_t Handle() const { return m_window->Handle(); }
 
-    // Requests: the argument goes into the block, then the message is posted.
+    // Requests: the argument goes into the block, then the message is posted. A path
+    // request returns once the agent has taken its argument.
     bool Post(MessageIndex msg, std::uint32_t wParam = 0);
     bool PostRaw(std::uint32_t msg, std::uint32_t wParam = 0);
     bool RequestPath(MessageIndex msg, const std::string& path, std::uint8_t origin = kOriginMonitor);

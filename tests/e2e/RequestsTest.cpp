@@ -191,8 +191,10 @@ TEST_F(Requests, MakeForcesAVersionUnlessTheDateIsUnchanged)
     EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 2u);
     // A path the list does not hold does nothing.
     mon.RequestPath(MsgMake, env.Work() + "mk/unknown.txt");
-    Sync();
-    EXPECT_EQ(mon.ReportsOf(MsgVersion).size(), 2u);
+    const auto reports = Sync();
+    EXPECT_EQ(
+        std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.Index == MsgVersion; }),
+        2);
 }
 
 TEST_F(Requests, ClearDeletesVersionsOlderThanTheLastChangeAndAnswersVersion)
@@ -348,7 +350,13 @@ INSTANTIATE_TEST_SUITE_P(
                       EchoCase{MsgStop, true, 1, true, true}, EchoCase{MsgDelete, false, 0, true, true},
                       EchoCase{MsgDelete, false, 2, true, false}, EchoCase{MsgDelete, false, 0, false, false},
                       // A folder's DELETE is always answered.
-                      EchoCase{MsgDelete, true, 2, true, true}, EchoCase{MsgDelete, true, 0, false, true}));
+                      EchoCase{MsgDelete, true, 2, true, true}, EchoCase{MsgDelete, true, 0, false, true}),
+    [](const auto& info) {
+        const EchoCase& c = info.param;
+        const char* request = c.Request == MsgStart ? "Start" : c.Request == MsgStop ? "Stop" : "Delete";
+        return std::string(request) + (c.Folder ? "Folder" : "File") + "Origin" + std::to_string(c.Origin) +
+               (c.Running ? "Running" : "Closed");
+    });
 
 TEST_F(Requests, AddEchoDependsOnlyOnTheMonitorRunning)
 {
@@ -376,7 +384,7 @@ TEST_F(Requests, OpenPassesAFileNameWithQuotesAndShellSyntaxAsOneArgument)
     ASSERT_TRUE(mon.Attach());
 
     const std::string folder = env.Work() + "open dir/";
-    const std::string file = folder + "a\"b;$(touch " + env.Work() + "pwned) `x` 'c'.txt";
+    const std::string file = folder + "a\"b;$(touch pwned) `touch pwned2` 'c' \\\".txt";
     test::WriteFile(file, "content");
     mon.Block()->SetPathArg(test::HelperPath("argv_recorder") + " \"" + file + "\"");
     mon.Post(MsgOpen);
@@ -388,5 +396,8 @@ TEST_F(Requests, OpenPassesAFileNameWithQuotesAndShellSyntaxAsOneArgument)
     ASSERT_EQ(parts.size(), 2u) << "working folder and exactly one argument";
     EXPECT_EQ(parts[0] + "/", folder);
     EXPECT_EQ(parts[1], file);
-    EXPECT_FALSE(fs::exists(env.Work() + "pwned")) << "no shell ever saw the name";
+    for (const std::string& dir : {folder, env.Work(), env.Home()}) {
+        EXPECT_FALSE(fs::exists(dir + "pwned")) << "no shell ever saw the name";
+        EXPECT_FALSE(fs::exists(dir + "pwned2"));
+    }
 }

@@ -26,7 +26,7 @@ TEST_F(VersionReports, SavingAMonitoredFileReportsItsVersion)
     mon.ClearReports();
     ReplaceFile(rec.Path.Get(), "second", 5);
     ASSERT_TRUE(mon.WaitReports(MsgVersion, 1));
-    const TMonItemRecord& got = mon.ReportsOf(MsgVersion)[0].Record;
+    const TMonItemRecord got = mon.ReportsOf(MsgVersion)[0].Record;
     EXPECT_EQ(got.Path.Get(), rec.Path.Get());
     EXPECT_EQ(got.FileID.Get(), rec.FileID.Get());
     EXPECT_EQ(got.VersionNum, 2);
