@@ -24,6 +24,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -33,6 +34,8 @@
 namespace morvane::monitor {
 
 namespace {
+
+constexpr int kAgentCheckInterval = 2000; // ms
 
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback)
 {
@@ -57,6 +60,15 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     CreateActions();
     CreateWidgets();
     CreateMenus();
+    // The agent's state is looked at now and then, so the window says when it has gone
+    // and takes up a restarted one.
+    auto* agentCheck = new QTimer(this);
+    agentCheck->setObjectName("AgentCheck");
+    connect(agentCheck, &QTimer::timeout, this, [this] {
+        if (!m_closed)
+            CheckAgent();
+    });
+    agentCheck->start(kAgentCheckInterval);
     UpdateStatusBar();
     UpdateActions();
 }
@@ -401,8 +413,6 @@ void TForm1::changeEvent(QEvent* event)
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
         // OnMinimize: out of the way until the agent's "Show Monitor" brings it back.
         hide();
-    } else if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_block) {
-        ShowAgentState(AgentLink::AgentAlive());
     }
 }
 
@@ -414,17 +424,23 @@ void TForm1::ActivateWindow()
     activateWindow();
 }
 
-bool TForm1::EnsureAgent()
+bool TForm1::CheckAgent()
 {
     const bool alive = m_block && AgentLink::AgentAlive();
     ShowAgentState(alive);
     // A restarted agent knows of no monitor: this one registers again, so the agent's
-    // answers reach it.
+    // reports reach it.
     if (alive && m_hooked && m_windowHandle != 0 &&
         (m_block->MonitorRunning == 0 || m_block->MonitorWnd != m_windowHandle)) {
         m_block->MonitorWnd = m_windowHandle;
         m_block->MonitorRunning = 1;
     }
+    return alive;
+}
+
+bool TForm1::EnsureAgent()
+{
+    const bool alive = CheckAgent();
     if (!alive)
         MessageBoxes::Show(BoxKind::Warning,
                            "The agent is not running, so nothing was changed. Start the agent and try again.",

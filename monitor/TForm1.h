@@ -163,7 +163,9 @@ private:
     void ActivateWindow();
     void RepaintViews();
     void RefreshTreeColours();
-    // True when the agent runs; otherwise tells the user that nothing was sent.
+    // True when the agent runs; shows its state and registers with a restarted agent.
+    bool CheckAgent();
+    // CheckAgent, and when the agent is gone tells the user that nothing was sent.
     bool EnsureAgent();
     // Tells the user that a request could not be sent (the agent is gone).
     void SendFailed(bool sent);

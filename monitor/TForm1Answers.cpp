@@ -19,17 +19,22 @@ bool TForm1::AppMessage(const WindowMessage& message)
         m_pending.push_back(message);
         return false;
     }
+    bool handled = false;
     try {
-        return HandleMessage(message);
+        handled = HandleMessage(message);
     } catch (const std::exception& e) {
         // A report the copy cannot take (a bad path in the block) is said and dropped;
         // the handler goes on with the next one.
         qWarning("A report of the agent could not be handled: %s", e.what());
         m_statusBar->showMessage(tr("A report of the agent could not be handled: %1").arg(e.what()), 8000);
-        if (message.Msg == m_block->MessageIds[MsgAdd])
-            m_block->AddHandshake = 0;
-        return true;
+        handled = true;
     }
+    // The record of a report has been taken: the agent may write the next one. (The
+    // agent sends its reports that carry a record one at a time on this flag.)
+    for (MessageIndex index : {MsgAdd, MsgStart, MsgStop, MsgDelete, MsgVersion})
+        if (message.Msg == m_block->MessageIds[index])
+            m_block->AddHandshake = 0;
+    return handled;
 }
 
 bool TForm1::HandleMessage(const WindowMessage& message)
@@ -46,8 +51,6 @@ bool TForm1::HandleMessage(const WindowMessage& message)
             AddMonFolder();
         else
             AddMonFile(record.Path.Get(), record.FileID.Get(), false);
-        // Releases the agent's watch thread, which waits for this acknowledgement.
-        m_block->AddHandshake = 0;
         return true;
     }
     if (is(MsgStart)) {

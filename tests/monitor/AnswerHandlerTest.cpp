@@ -138,7 +138,10 @@ TEST_F(AnswerHandlerTest, VersionOfAnotherFileOnlyTakesTheRecord)
     form->FileList()->SetSelected(-1);
     TMonItemRecord made = record;
     made.VersionNum = 7;
+    // The agent sends its next report once the monitor has taken this one's record.
+    agent.Block()->AddHandshake = 1;
     Deliver(MsgVersion, made);
+    EXPECT_EQ(agent.Block()->AddHandshake, 0);
     EXPECT_EQ(form->Items().GetFile(0)->Data().VersionNum, 7);
     EXPECT_EQ(form->VerList()->RowCount(), 0);
 }
