@@ -20,8 +20,6 @@ class AgentLink
 public:
     explicit AgentLink(SharedBlock* block) : m_block(block) {}
 
-    SharedBlock* Block() const { return m_block; }
-
     // True while an agent holds its mutex: a request can be carried out. Any thread.
     static bool AgentAlive();
 

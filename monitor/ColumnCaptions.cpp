@@ -3,7 +3,7 @@
 #include "monitor/ListView.h"
 #include "platform/IniFile.h"
 
-#include <array>
+#include <vector>
 
 namespace morvane::monitor {
 
@@ -36,15 +36,6 @@ void LoadColumnCaptions(ListView& list, IniFile& languageFile)
         list.SetColumnCaption(i, QString::fromStdString(languageFile.ReadString(
                                      kSection, Key(list.objectName(), words[i]), current)));
     }
-}
-
-void SaveColumnCaptions(ListView& list, IniFile& languageFile)
-{
-    const auto words = ColumnWords(list.objectName());
-    for (int i = 0; i < list.ColumnCount() && i < int(words.size()); ++i)
-        languageFile.WriteString(kSection, Key(list.objectName(), words[i]),
-                                 list.ColumnCaption(i).toStdString());
-    languageFile.Flush();
 }
 
 } // namespace morvane::monitor

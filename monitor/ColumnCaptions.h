@@ -10,10 +10,9 @@ namespace morvane::monitor {
 
 class ListView;
 
-// Column captions of the two lists in a language file: section "Panel1" (the lists'
-// parent), key <list name>.Columns.<column word>. Loading keeps a caption whose key is
-// missing; columns beyond the known words are left alone. Saving throws IniWriteError.
+// Column captions of the two lists from a language file: section "Panel1" (the lists'
+// parent), key <list name>.Columns.<column word>. A caption whose key is missing stays;
+// columns beyond the known words are left alone.
 void LoadColumnCaptions(ListView& list, IniFile& languageFile);
-void SaveColumnCaptions(ListView& list, IniFile& languageFile);
 
 } // namespace morvane::monitor

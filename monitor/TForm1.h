@@ -56,7 +56,6 @@ public:
 
     SharedBlock* Block() const { return m_block; }
     TRKMonItems& Items() const { return *m_items; }
-    AgentLink& Link() { return m_link; }
 
     // Localises the window and the list columns from a language file.
     void ApplyLanguage(const std::string& languageFile);

@@ -252,6 +252,22 @@ TEST_F(FileListTest, CaptionsOffDisablesCaptionPlacement)
     EXPECT_FALSE(form->Action("aShowToolBar")->isChecked());
 }
 
+TEST_F(FileListTest, ALanguageFileRenamesCommandsAndColumns)
+{
+    OpenForm();
+    const std::string language = env.Home() + "Langs/German.ini";
+    WriteFile(language,
+              "[Form1]\naAdd.Caption=Neu\nForm1.Caption=Fremd\n[Panel1]\nFileList.Columns.Status=Zustand\n"
+              "VerList.Columns.Time=Zeit\n");
+    const QString title = form->windowTitle();
+    form->ApplyLanguage(language);
+    EXPECT_EQ(form->Action("aAdd")->text().toStdString(), "Neu");
+    EXPECT_EQ(form->windowTitle(), title) << "the main window keeps its own caption";
+    EXPECT_EQ(form->FileList()->ColumnCaption(1).toStdString(), "Zustand");
+    EXPECT_EQ(form->FileList()->ColumnCaption(0).toStdString(), "File");
+    EXPECT_EQ(form->VerList()->ColumnCaption(2).toStdString(), "Zeit");
+}
+
 TEST_F(FileListTest, ACorruptListShowsWhatItCanAndSaysWhatItCannot)
 {
     StoreFile("good.txt", "240103091");
