@@ -335,6 +335,10 @@ void TForm1::ShowMainWindow()
 
 void TForm1::BringMainWindowToFront()
 {
+    // Without a screen there is no front to come to.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return;
     raise();
     activateWindow();
 }
