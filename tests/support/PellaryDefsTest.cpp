@@ -92,6 +92,10 @@ struct LabelCase
     bool ShowFileName;
     const char* Label;
 };
+void PrintTo(const LabelCase& c, std::ostream* os)
+{
+    *os << (c.ShowDate ? "date" : "") << (c.ShowFileName ? "+name" : "");
+}
 
 class VersionLabels : public VersionListing, public ::testing::WithParamInterface<LabelCase>
 {
