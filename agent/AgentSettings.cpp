@@ -81,7 +81,7 @@ void AgentSettings::MakeBackupFolder(const std::string& root) const
     }
 }
 
-void AgentSettings::LoadSettings(SharedBlock& block)
+void AgentSettings::LoadSettings(SharedBlock& block, bool keepHandshake)
 {
     SharedSettings& s = block.Settings;
     try {
@@ -124,7 +124,8 @@ void AgentSettings::LoadSettings(SharedBlock& block)
         Log(std::string("cannot read the language file: ") + e.what());
     }
     block.AgentBusy = false;
-    block.AddHandshake = false;
+    if (!keepHandshake)
+        block.AddHandshake = false;
 }
 
 } // namespace morvane

@@ -17,10 +17,11 @@ public:
     // that does not parse, gives the key's default), creates a missing backup folder
     // (compressed where the volume supports it), applies the language rule and fills the
     // text slots from the language file's SystemMessages (texts cut at 255 bytes on a
-    // character boundary). Clears AgentBusy and AddHandshake. Never throws: what cannot
+    // character boundary). Clears AgentBusy, and AddHandshake unless keepHandshake (a
+    // report is still on its way to the monitor). Never throws: what cannot
     // be done (a backup folder that cannot be created, compression refused, a backup
     // path longer than 255 bytes) is said on stderr and left so.
-    void LoadSettings(SharedBlock& block);
+    void LoadSettings(SharedBlock& block, bool keepHandshake = false);
 
     // The backup root in use, ending with "/", whatever its length (the block holds it
     // only when it fits).

@@ -39,6 +39,8 @@ public:
     // Forgets every waiting report (the agent is closing, or the block goes away).
     void Clear();
     std::size_t Waiting() const { return m_queue.size(); }
+    // True while a sent report may not have been read by the monitor yet.
+    bool InFlight() const { return m_inFlight; }
 
     // How long a sent report may hold the way before the next one goes.
     void SetDeadline(std::chrono::milliseconds deadline) { m_deadline = deadline; }

@@ -187,7 +187,8 @@ void TForm1::InitSharedBlock(bool atStart)
         block.MessageIds[i] = RegisterWindowMessage(kMessageNames[static_cast<std::size_t>(i)]);
     if (atStart)
         block.MonitorRunning = false;
-    m_settings.LoadSettings(block);
+    // A re-initialisation must not release a report the monitor has not read yet.
+    m_settings.LoadSettings(block, !atStart && m_reports && m_reports->InFlight());
     ApplyLanguage();
     // Published last: whoever finds the window finds the settings and texts in place.
     block.AgentWnd = m_window->Handle();
@@ -335,6 +336,10 @@ void TForm1::ShowMainWindow()
 
 void TForm1::BringMainWindowToFront()
 {
+    // Without a screen there is no front to come to.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return;
     raise();
     activateWindow();
 }

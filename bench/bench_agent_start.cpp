@@ -40,8 +40,8 @@ long ResidentKb(qint64 pid)
     QFile status(QString("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
-    while (!status.atEnd()) {
-        const QByteArray line = status.readLine();
+    // A /proc file has no size, so it is read whole rather than line by line.
+    for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
@@ -112,7 +112,7 @@ Figures Run(const std::string& program, int count)
     QProcess agent;
     agent.setProcessEnvironment(env);
     agent.setStandardOutputFile(QProcess::nullDevice());
-    agent.setStandardErrorFile(QProcess::nullDevice());
+    agent.setStandardErrorFile(qEnvironmentVariable("MORVANE_BENCH_LOG", QProcess::nullDevice()));
 
     bool answered = false;
     MessageWindow monitor;

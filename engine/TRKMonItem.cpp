@@ -202,11 +202,20 @@ bool TRKMonItem::MakeVersion(bool force)
     if (!fileDate)
         return false;
     const double d = *fileDate;
-    if (d == rec.LastTime)
+    // A version made from a watch thread is reported later, on the main thread, which is
+    // when LastTime moves; until then the date of that version stands for it, or a rescan
+    // in between would store the same state of the file twice.
+    double lastTime = rec.LastTime;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_madeDate)
+            lastTime = *m_madeDate;
+    }
+    if (d == lastTime)
         return false;
 
     if (rec.MonMode == mmInterval && !force) {
-        const double elapsed = d - rec.LastTime;
+        const double elapsed = d - lastTime;
         const double interval = rec.MonModeInterval - kZeroDuration;
         if (interval - elapsed > kOneMs)
             return false;

@@ -69,6 +69,20 @@ TEST_F(MakeVersionTest, EveryChangeMakesTheNextVersionAndTheReportRecordsTheFile
     EXPECT_EQ(ReadFile(ItemFolder(*item) + "002/report(v 2).doc"), "two");
 }
 
+// A watch thread reports its version later, on the main thread: a rescan before that
+// report must not store the same state of the file a second time.
+TEST_F(MakeVersionTest, AVersionNotYetReportedCountsAsTheLastOne)
+{
+    ASSERT_TRUE(item->MakeVersion(false));
+    EXPECT_FALSE(item->MakeVersion(false)) << "same file state, report still pending";
+    EXPECT_EQ(Versions(*item), std::vector<std::string>{"001"});
+    Change("two", 14, 6);
+    EXPECT_TRUE(item->MakeVersion(false)) << "a newer state is stored";
+    item->AfterVersion(false);
+    EXPECT_EQ(item->LastTime(), *FileDate(file));
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"001", "002"}));
+}
+
 struct IntervalCase
 {
     int Minutes;

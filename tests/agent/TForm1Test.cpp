@@ -1,0 +1,165 @@
+#include "agent/TForm1.h"
+
+#include "common/TestSupport.h"
+#include "support/IconList.h"
+#include "support/TkitTrayIcon.h"
+
+#include <QAction>
+#include <QByteArray>
+#include <QMenu>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace morvane;
+using morvane::test::WaitUntil;
+
+namespace {
+
+// The agent's form made in this process, with a message window standing in for the
+// monitor.
+class TForm1Test : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(env.Work() + "config"));
+        monitor.SetHandler([this](const WindowMessage& msg) { received.push_back(msg.Msg); });
+    }
+    void TearDown() override
+    {
+        form.reset();
+        if (m_oldConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", m_oldConfig);
+    }
+
+    TForm1& Create()
+    {
+        form = std::make_unique<TForm1>(env.Home());
+        form->FormCreate();
+        return *form;
+    }
+    void BecomeMonitor()
+    {
+        form->Block()->MonitorWnd = monitor.Handle();
+        form->Block()->MonitorRunning = true;
+    }
+    bool Received(MessageIndex msg)
+    {
+        const std::uint32_t number = ids[msg];
+        return WaitUntil([&] {
+            for (std::uint32_t m : received)
+                if (m == number)
+                    return true;
+            return false;
+        });
+    }
+    void KeepIds()
+    {
+        std::copy(std::begin(form->Block()->MessageIds), std::end(form->Block()->MessageIds), ids);
+    }
+
+    test::TestEnv env;
+    MessageWindow monitor;
+    std::unique_ptr<TForm1> form;
+    std::vector<std::uint32_t> received;
+    std::uint32_t ids[kMessageCount] = {};
+
+private:
+    QByteArray m_oldConfig;
+};
+
+} // namespace
+
+TEST_F(TForm1Test, ComponentsCarryTheirNamesAndSettings)
+{
+    TForm1& f = Create();
+    EXPECT_EQ(f.objectName(), "Form1");
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.kitTrayIcon1->objectName(), "kitTrayIcon1");
+    EXPECT_EQ(f.kitTrayIcon1->Hint(), "Morvane Agent");
+    EXPECT_EQ(f.kitTrayIcon1->InfoTimeout(), 1000);
+    EXPECT_EQ(f.kitTrayIcon1->InfoType(), tiiInfo);
+    EXPECT_EQ(f.ImageList1->objectName(), "ImageList1");
+    ASSERT_EQ(f.ImageList1->Count(), 2);
+    EXPECT_FALSE(f.ImageList1->GetIcon(0).isNull());
+    EXPECT_NE(f.ImageList1->GetIcon(0).cacheKey(), f.ImageList1->GetIcon(1).cacheKey());
+    EXPECT_EQ(f.TrayPopup->objectName(), "TrayPopup");
+    ASSERT_EQ(f.TrayPopup->actions().size(), 2);
+    EXPECT_EQ(f.TrayPopup->actions()[0], f.ShowPellary1);
+    EXPECT_EQ(f.TrayPopup->actions()[1], f.Shutdown1);
+    EXPECT_EQ(f.TrayPopup->defaultAction(), f.ShowPellary1);
+    EXPECT_EQ(f.ShowPellary1->text(), "Show Monitor");
+    EXPECT_EQ(f.Shutdown1->text(), "Shut down");
+}
+
+TEST_F(TForm1Test, MenuTextsComeFromTheLanguageFile)
+{
+    test::WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nLanguage=German\n");
+    test::WriteFile(env.Home() + "Langs/German.ini", "[Form1]\nShowPellary1.Caption=Monitor zeigen\n"
+                                                     "kitTrayIcon1.Hint=Morvane-Agent\n");
+    TForm1& f = Create();
+    EXPECT_EQ(f.ShowPellary1->text(), "Monitor zeigen");
+    EXPECT_EQ(f.kitTrayIcon1->Hint(), "Morvane-Agent");
+    // Texts the file lacked are written back into it.
+    EXPECT_NE(test::ReadFile(env.Home() + "Langs/German.ini").find("Shutdown1.Caption=Shut down"),
+              std::string::npos);
+}
+
+TEST_F(TForm1Test, HostCallsReachTheTrayIcon)
+{
+    TForm1& f = Create();
+    f.SetTrayImage(1);
+    EXPECT_EQ(f.kitTrayIcon1->ImageIndex(), 1);
+    f.SetTrayImage(0);
+    EXPECT_EQ(f.kitTrayIcon1->ImageIndex(), 0);
+    f.SetBalloonTitle("New version");
+    f.SetBalloonText("a(v 3).txt");
+    f.ShowBalloon();
+    EXPECT_EQ(f.kitTrayIcon1->InfoTitle(), "New version");
+    EXPECT_EQ(f.kitTrayIcon1->InfoText(), "a(v 3).txt");
+    EXPECT_TRUE(f.IsMainThread());
+    bool ran = false;
+    f.PostToMainThread([&] { ran = true; });
+    EXPECT_FALSE(ran) << "queued, not run at once";
+    EXPECT_TRUE(WaitUntil([&] { return ran; }));
+}
+
+TEST_F(TForm1Test, ShowMonitorActivatesARunningMonitor)
+{
+    Create();
+    KeepIds();
+    BecomeMonitor();
+    form->ShowPellary1->trigger();
+    EXPECT_TRUE(Received(MsgActivate));
+}
+
+TEST_F(TForm1Test, ShutDownClosesTheMonitorAndReleasesTheBlock)
+{
+    Create();
+    KeepIds();
+    BecomeMonitor();
+    int closed = 0;
+    QObject::connect(form.get(), &TForm1::FormClosed, form.get(), [&] { ++closed; });
+    form->Shutdown1->trigger();
+    EXPECT_EQ(closed, 1);
+    EXPECT_TRUE(form->Closed());
+    EXPECT_EQ(form->Block(), nullptr);
+    EXPECT_EQ(form->Items(), nullptr);
+    EXPECT_TRUE(Received(MsgClose));
+    form->RequestClose();
+    EXPECT_EQ(closed, 1) << "closing twice does nothing more";
+}
+
+TEST_F(TForm1Test, ClosingWithoutMonitorPostsNothing)
+{
+    Create();
+    KeepIds();
+    form->Block()->MonitorWnd = monitor.Handle();
+    form->Block()->MonitorRunning = false;
+    form->RequestClose();
+    EXPECT_TRUE(form->Closed());
+    EXPECT_FALSE(WaitUntil([&] { return !received.empty(); }, std::chrono::milliseconds(100)));
+}
