@@ -64,6 +64,7 @@ TEST_F(PathIndexTest, EveryChangeOfAPathMovesItsLookup)
 
     a->Reassign(Work("a2.txt"));
     EXPECT_EQ(items->FileByPath(Work("a.txt")), nullptr);
+    std::filesystem::create_directories(Work("g/"));
     a->Reassign(Work("g/a.txt"));
     EXPECT_EQ(items->FindFolder(Work("g/")), 2);
 
@@ -79,19 +80,23 @@ TEST_F(PathIndexTest, EveryChangeOfAPathMovesItsLookup)
     ExpectAllFound();
 }
 
-TEST_F(PathIndexTest, TwoItemsOnOnePathFindTheFirstWhicheverCameThereFirst)
+TEST_F(PathIndexTest, ItemsSharingAPathFindTheFirstWhicheverCameThereFirst)
 {
     auto a = Make("a.txt");
     auto b = Make("b.txt");
-    Make("c.txt");
-    // The later item takes the path first.
+    auto c = Make("c.txt");
+    Make("d.txt");
+    // The first in the array is neither the first nor the last to take the path.
     Move(*b, Work("same.txt"));
     Move(*a, Work("same.txt"));
+    Move(*c, Work("same.txt"));
     EXPECT_EQ(items->FindByPath(Work("same.txt")), 0);
     EXPECT_EQ(items->FileByPath(Work("same.txt")), a);
     items->DeleteFileEntry(0);
     EXPECT_EQ(items->FileByPath(Work("same.txt")), b);
     Move(*b, Work("b.txt"));
+    EXPECT_EQ(items->FindByPath(Work("same.txt")), 1);
+    Move(*c, Work("c.txt"));
     EXPECT_EQ(items->FindByPath(Work("same.txt")), -1);
     ExpectAllFound();
 }
