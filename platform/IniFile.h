@@ -61,9 +61,9 @@ public:
     std::vector<std::string> ReadKeys(const std::string& section) const;
     bool SectionExists(const std::string& section) const;
 
-    // The state of the file on disk as a read now finds it: the same object for as long as
-    // the file is unchanged, another one after any change (this object's pending changes
-    // play no part). Holding it keeps that identity from being reused, so a caller can key
+    // The state of the file as a read now finds it (this object's pending changes play no
+    // part): another object after any change of the file, normally the same one while it
+    // is unchanged. Holding it keeps its identity from being reused, so a caller can key
     // what it derived from the file on it.
     std::shared_ptr<const void> FileState() const;
 
