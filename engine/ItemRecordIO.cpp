@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <unordered_set>
@@ -39,17 +41,37 @@ std::string TodayStamp()
     return buf;
 }
 
-std::unordered_set<std::string> FileIdsInList(const std::string& listFile)
+using IdSet = std::unordered_set<std::string>;
+
+// The FileIDs the list file uses. Kept for the last state of the last list read, so that
+// making many items without writing the list in between (a load) reads it once.
+std::shared_ptr<const IdSet> FileIdsInList(const std::string& listFile)
 {
-    std::unordered_set<std::string> ids;
+    static std::mutex mutex;
+    static std::string lastFile;
+    static std::weak_ptr<const void> lastState;
+    static std::shared_ptr<const IdSet> lastIds;
+
     if (listFile.empty())
-        return ids;
+        return std::make_shared<const IdSet>();
     IniFile list(listFile);
+    const IniFile::ReadScope oneState(list);
+    const std::shared_ptr<const void> state = list.FileState();
+    {
+        std::lock_guard lock(mutex);
+        if (lastFile == listFile && lastState.lock() == state)
+            return lastIds;
+    }
+    auto ids = std::make_shared<IdSet>();
     for (const std::string& section : list.ReadSections()) {
         std::string id = list.ReadString(section, "FileID", "");
         if (!id.empty())
-            ids.insert(std::move(id));
+            ids->insert(std::move(id));
     }
+    std::lock_guard lock(mutex);
+    lastFile = listFile;
+    lastState = state;
+    lastIds = ids;
     return ids;
 }
 
@@ -89,11 +111,11 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
 
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile)
 {
-    const std::unordered_set<std::string> used = FileIdsInList(listFile);
+    const std::shared_ptr<const IdSet> used = FileIdsInList(listFile);
     const std::string stamp = TodayStamp();
     const std::string root = WithTrailingSep(backupRoot);
     auto isFree = [&](const std::string& id) {
-        return !used.count(id) && !DirectoryExists(root + id);
+        return !used->count(id) && !DirectoryExists(root + id);
     };
 
     static thread_local std::mt19937 rng{std::random_device{}()};
@@ -120,6 +142,8 @@ std::string NewFileId(const std::string& backupRoot, const std::string& listFile
 void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot)
 {
     const std::string realPath = record.Path.Get();
+    // One state of the file for the whole record, looked at once.
+    const IniFile::ReadScope oneState(list);
     std::string fileId = list.ReadString(realPath, "FileID", "");
     const bool isNew = fileId.empty();
     // An item never saved takes every value from the defaults section.

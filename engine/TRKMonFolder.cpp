@@ -63,30 +63,79 @@ int TRKMonFolder::IndexOfFile(const std::string& path) const
 
 void TRKMonFolder::RemoveFile(const std::string& path)
 {
+    std::shared_ptr<TRKMonItem> dropped; // released after the lock
     std::lock_guard lock(Owner().m_mutex);
     auto it = std::find_if(m_files.begin(), m_files.end(), [&](const auto& m) { return m->Path() == path; });
-    if (it != m_files.end())
-        m_files.erase(it);
+    if (it == m_files.end())
+        return;
+    dropped = std::move(*it);
+    m_files.erase(it);
+    ForgetMember(*dropped);
 }
 
 void TRKMonFolder::RemoveMember(const TRKMonItem* item)
 {
+    std::vector<std::shared_ptr<TRKMonItem>> dropped; // released after the lock
     std::lock_guard lock(Owner().m_mutex);
-    std::erase_if(m_files, [item](const auto& m) { return m.get() == item; });
+    if (!m_memberSet.count(item))
+        return;
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        if (it->get() == item) {
+            dropped.push_back(std::move(*it));
+            it = m_files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const auto& member : dropped)
+        ForgetMember(*member);
+}
+
+void TRKMonFolder::ForgetMember(const TRKMonItem& member)
+{
+    m_memberSet.erase(&member);
+    // With the counts up to date the member's path now is the one it was counted under; a
+    // change of it not reported yet will make the next use rebuild them anyway.
+    if (m_memberPathsGeneration != Owner().PathGeneration())
+        return;
+    const auto it = m_memberPaths.find(member.Path());
+    if (it != m_memberPaths.end() && --it->second <= 0)
+        m_memberPaths.erase(it);
+}
+
+void TRKMonFolder::RefreshMemberPaths()
+{
+    const std::uint64_t now = Owner().PathGeneration();
+    if (m_memberPathsGeneration == now)
+        return;
+    m_memberPaths.clear();
+    for (const auto& member : m_files)
+        ++m_memberPaths[member->Path()];
+    m_memberPathsGeneration = now;
 }
 
 bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item)
 {
-    const std::string path = item->Path();
-    if (FolderPart(path) != Path())
+    if (FolderPart(item->Path()) != Path())
         return false;
     {
         std::lock_guard lock(Owner().m_mutex);
-        for (const auto& member : m_files) {
-            if (member == item || member->Path() == path)
-                return true;
-        }
+        if (m_memberSet.count(item.get()))
+            return true;
+        RefreshMemberPaths();
+        std::string path = item->Path();
+        if (m_memberPaths.count(path))
+            return true;
         m_files.push_back(item);
+        try {
+            m_memberSet.insert(item.get());
+            ++m_memberPaths[std::move(path)];
+        } catch (...) {
+            m_files.pop_back();
+            m_memberSet.erase(item.get());
+            throw;
+        }
+        item->m_tracked = true;
     }
     if (Owner().Active() && Monitored()) {
         if (item->MakeVersion(false))

@@ -3,9 +3,12 @@
 #include "engine/TRKMonItem.h"
 #include "engine/WatchThread.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace morvane {
@@ -72,9 +75,19 @@ private:
     void EndWatch(bool join);
     // Drops that very item from the members.
     void RemoveMember(const TRKMonItem* item);
+    // Bookkeeping of a member leaving m_files (owner's lock held).
+    void ForgetMember(const TRKMonItem& member);
+    // Rebuilds m_memberPaths when a path changed since it was built (owner's lock held).
+    void RefreshMemberPaths();
 
     std::vector<std::shared_ptr<TRKMonItem>> m_files; // guarded by the owner's list lock
-    mutable std::mutex m_watchMutex;                  // guards m_watch and m_retired
+    // For AddFile's test of a member already there, without reading every member's path:
+    // the members themselves, and how many members have each path. The counts are as of
+    // the owner's path generation m_memberPathsGeneration. Guarded by the owner's lock.
+    std::unordered_set<const TRKMonItem*> m_memberSet;
+    std::unordered_map<std::string, int> m_memberPaths;
+    std::uint64_t m_memberPathsGeneration = 0;
+    mutable std::mutex m_watchMutex; // guards m_watch and m_retired
     std::unique_ptr<morvane::WatchThread> m_watch;
     // Threads asked to end off the main thread, joined at the next join.
     std::vector<std::unique_ptr<morvane::WatchThread>> m_retired;

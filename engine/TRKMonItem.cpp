@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -43,6 +44,11 @@ public:
 private:
     std::atomic<bool>& m_busy;
 };
+
+bool SamePath(const ShortText& a, const ShortText& b)
+{
+    return a.Len == b.Len && std::memcmp(a.Chars, b.Chars, a.Len) == 0;
+}
 
 // Sleeps one retry step unless the calling thread is asked to stop; false then.
 bool WaitRetry()
@@ -94,14 +100,29 @@ TMonItemRecord TRKMonItem::Data() const
 
 void TRKMonItem::SetData(const TMonItemRecord& record)
 {
-    std::lock_guard lock(m_mutex);
-    m_data = record;
+    bool moved = false;
+    {
+        std::lock_guard lock(m_mutex);
+        moved = !SamePath(m_data.Path, record.Path);
+        m_data = record;
+    }
+    if (moved)
+        m_owner->PathChanged(*this);
 }
 
 void TRKMonItem::UpdateData(const std::function<void(TMonItemRecord&)>& change)
 {
-    std::lock_guard lock(m_mutex);
-    change(m_data);
+    bool moved = false;
+    {
+        std::lock_guard lock(m_mutex);
+        const ShortText before = m_data.Path;
+        change(m_data);
+        moved = !SamePath(before, m_data.Path);
+    }
+    // The owner's lock is taken after the item's is released: the owner reads item paths
+    // under its own lock.
+    if (moved)
+        m_owner->PathChanged(*this);
 }
 
 std::string TRKMonItem::Path() const

@@ -42,10 +42,11 @@ public:
 
     // A copy of the whole record, taken in one step. Any thread.
     TMonItemRecord Data() const;
-    // Replaces the whole record in one step. Any thread.
+    // Replaces the whole record in one step. Any thread. A new Path is passed on to the
+    // owner's path index (never call these with the owner's lock held).
     void SetData(const TMonItemRecord& record);
     // Runs change on the record under the item's lock; change must be short and must not
-    // call back into the engine. Any thread.
+    // call back into the engine. Any thread; a new Path is passed on as above.
     void UpdateData(const std::function<void(TMonItemRecord&)>& change);
 
     // Single fields, read in one step. Any thread.
@@ -145,6 +146,12 @@ private:
     bool Removed() const { return m_removed.load(); }
 
     TRKMonItems* m_owner;
+    // Kept by the owner under its lock: the item's position in its array (-1 when not
+    // listed), the path its path index files it under, and whether any list of the owner
+    // (an array or a folder's members) has held it, so a path change must be told.
+    std::ptrdiff_t m_slot = -1;
+    std::string m_indexedPath;
+    bool m_tracked = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_removed{false};
     mutable std::mutex m_mutex; // guards m_data and m_madeDate

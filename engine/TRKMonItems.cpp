@@ -11,7 +11,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
-#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -23,20 +23,103 @@ namespace {
 
 thread_local const std::atomic<bool>* t_stopFlag = nullptr;
 
-// How often a wait for the main thread looks at its stop flag even without a wake-up.
-constexpr auto kSyncPoll = std::chrono::milliseconds(200);
-
-template <typename Item>
-int IndexByPath(const std::vector<std::shared_ptr<Item>>& items, const std::string& path)
+// Takes item's entry under key out of index; empty when it has none.
+template <typename Index>
+typename Index::node_type ExtractEntry(Index& index, const std::string& key, const TRKMonItem* item)
 {
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (items[i]->Path() == path)
-            return static_cast<int>(i);
+    const auto [first, last] = index.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == item)
+            return index.extract(it);
     }
-    return -1;
+    return {};
 }
 
 } // namespace
+
+struct TRKMonItems::SyncCall
+{
+    std::function<void()> Fn;
+    // The rest is guarded by the hub's mutex.
+    std::condition_variable Cv; // only this call's thread waits on it
+    bool Done = false;
+    bool Abandoned = false;
+    std::size_t Slot = 0; // position in SyncHub::Waiting while the thread waits
+    std::exception_ptr Error;
+};
+
+template <typename Item>
+void TRKMonItems::ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                           const std::shared_ptr<Item>& item)
+{
+    std::string path = item->Path();
+    items.push_back(item);
+    try {
+        index.emplace(path, item.get());
+    } catch (...) {
+        items.pop_back();
+        throw;
+    }
+    item->m_slot = static_cast<std::ptrdiff_t>(items.size() - 1);
+    item->m_indexedPath = std::move(path);
+    item->m_tracked = true;
+}
+
+template <typename Item>
+std::shared_ptr<Item> TRKMonItems::UnlistAt(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                                            std::size_t slot)
+{
+    std::shared_ptr<Item> item = std::move(items[slot]);
+    ExtractEntry(index, item->m_indexedPath, item.get());
+    item->m_slot = -1;
+    item->m_indexedPath.clear();
+    items.erase(items.begin() + static_cast<std::ptrdiff_t>(slot));
+    for (std::size_t i = slot; i < items.size(); ++i)
+        items[i]->m_slot = static_cast<std::ptrdiff_t>(i);
+    return item;
+}
+
+int TRKMonItems::SlotOf(const PathIndex& index, const std::string& path)
+{
+    // Two listed items share a path only after unusual record changes; the first in the
+    // array wins, as a search from index 0 would have it.
+    const auto [first, last] = index.equal_range(path);
+    std::ptrdiff_t slot = -1;
+    for (auto it = first; it != last; ++it) {
+        if (slot < 0 || it->second->m_slot < slot)
+            slot = it->second->m_slot;
+    }
+    return static_cast<int>(slot);
+}
+
+void TRKMonItems::PathChanged(TRKMonItem& item)
+{
+    std::lock_guard lock(m_mutex);
+    if (!item.m_tracked)
+        return; // not in any list yet (an item being made)
+    ++m_pathGeneration;
+    const auto slot = static_cast<std::size_t>(item.m_slot);
+    PathIndex* index = nullptr;
+    if (item.m_slot >= 0 && slot < m_files.size() && m_files[slot].get() == &item)
+        index = &m_fileIndex;
+    else if (item.m_slot >= 0 && slot < m_folders.size() && m_folders[slot].get() == &item)
+        index = &m_folderIndex;
+    if (!index)
+        return;
+    // The path is read again here: of two changes whose reports arrive out of order, the
+    // later report still files the item under the path it has now.
+    std::string path = item.Path();
+    if (path == item.m_indexedPath)
+        return;
+    auto entry = ExtractEntry(*index, item.m_indexedPath, &item);
+    if (entry) {
+        entry.key() = path;
+        index->insert(std::move(entry));
+    } else {
+        index->emplace(path, &item);
+    }
+    item.m_indexedPath = std::move(path);
+}
 
 TRKMonItems::TRKMonItems(SharedBlock* block, EngineHost* host, std::string home)
     : m_block(block), m_host(host), m_home(WithTrailingSep(std::move(home))),
@@ -144,20 +227,16 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
         {
             // Another thread may have added the same path while this one was loading.
             std::lock_guard lock(m_mutex);
-            const int other = IndexByPath(m_files, path);
+            const int other = SlotOf(m_fileIndex, path);
             if (other >= 0)
                 return m_files[static_cast<std::size_t>(other)];
-            m_files.push_back(item);
+            ListItem(m_files, m_fileIndex, item);
         }
-        bool taken = false;
-        for (const auto& folder : Folders()) {
-            if (folder->AddFile(item)) {
-                taken = true;
-                break;
-            }
-        }
-        if (!taken)
-            MakeParentFolder(FolderPart(path), item);
+        // Only the folder item of the file's own folder takes it.
+        const std::string folderPath = FolderPart(path);
+        if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(folderPath); folder && folder->AddFile(item))
+            return item;
+        MakeParentFolder(folderPath, item);
         return item;
     }
 
@@ -170,10 +249,10 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
     }
     {
         std::lock_guard lock(m_mutex);
-        const int other = IndexByPath(m_folders, path);
+        const int other = SlotOf(m_folderIndex, path);
         if (other >= 0)
             return m_folders[static_cast<std::size_t>(other)];
-        m_folders.push_back(folder);
+        ListItem(m_folders, m_folderIndex, folder);
     }
     if (!folder->Data().IsSaved) {
         folder->UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
@@ -198,11 +277,10 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
     });
     {
         std::lock_guard lock(m_mutex);
-        const int other = IndexByPath(m_folders, folderPath);
-        if (other >= 0)
+        if (SlotOf(m_folderIndex, folderPath) >= 0)
             folder = nullptr;
         else
-            m_folders.push_back(folder);
+            ListItem(m_folders, m_folderIndex, folder);
     }
     if (!folder) {
         std::shared_ptr<TRKMonFolder> existing = FolderByPath(folderPath);
@@ -224,10 +302,12 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
 
 void TRKMonItems::DeleteFileEntry(int index)
 {
+    // Released after the lock: the item may go away with it.
+    std::shared_ptr<TRKMonItem> dropped;
     std::lock_guard lock(m_mutex);
     if (index < 0 || index >= static_cast<int>(m_files.size()))
         return;
-    m_files.erase(m_files.begin() + index);
+    dropped = UnlistAt(m_files, m_fileIndex, static_cast<std::size_t>(index));
 }
 
 void TRKMonItems::RemoveFile(int index)
@@ -249,7 +329,9 @@ void TRKMonItems::RemoveFileItem(const std::shared_ptr<TRKMonItem>& item)
         folder->RemoveMember(item.get());
     EraseStored(*item, Active());
     std::lock_guard lock(m_mutex);
-    std::erase(m_files, item);
+    const auto slot = static_cast<std::size_t>(item->m_slot);
+    if (item->m_slot >= 0 && slot < m_files.size() && m_files[slot] == item)
+        UnlistAt(m_files, m_fileIndex, slot);
 }
 
 void TRKMonItems::RemoveFolder(int index)
@@ -271,7 +353,9 @@ void TRKMonItems::RemoveFolderItem(const std::shared_ptr<TRKMonFolder>& folder)
     }
     EraseStored(*folder, Active());
     std::lock_guard lock(m_mutex);
-    std::erase(m_folders, folder);
+    const auto slot = static_cast<std::size_t>(folder->m_slot);
+    if (folder->m_slot >= 0 && slot < m_folders.size() && m_folders[slot] == folder)
+        UnlistAt(m_folders, m_folderIndex, slot);
 }
 
 void TRKMonItems::EraseStored(TRKMonItem& item, bool eraseSection)
@@ -318,26 +402,26 @@ int TRKMonItems::FindByFileID(const std::string& id) const
 int TRKMonItems::FindByPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    return IndexByPath(m_files, path);
+    return SlotOf(m_fileIndex, path);
 }
 
 int TRKMonItems::FindFolder(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    return IndexByPath(m_folders, path);
+    return SlotOf(m_folderIndex, path);
 }
 
 std::shared_ptr<TRKMonItem> TRKMonItems::FileByPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    const int i = IndexByPath(m_files, path);
+    const int i = SlotOf(m_fileIndex, path);
     return i < 0 ? nullptr : m_files[static_cast<std::size_t>(i)];
 }
 
 std::shared_ptr<TRKMonFolder> TRKMonItems::FolderByPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    const int i = IndexByPath(m_folders, path);
+    const int i = SlotOf(m_folderIndex, path);
     return i < 0 ? nullptr : m_folders[static_cast<std::size_t>(i)];
 }
 
@@ -403,15 +487,7 @@ bool TRKMonItems::Synchronize(std::function<void()> fn, const std::atomic<bool>*
     if (!stop)
         stop = t_stopFlag;
 
-    struct Call
-    {
-        std::function<void()> Fn;
-        bool Started = false;
-        bool Done = false;
-        bool Abandoned = false;
-        std::exception_ptr Error;
-    };
-    auto call = std::make_shared<Call>();
+    auto call = std::make_shared<SyncCall>();
     call->Fn = std::move(fn);
     std::shared_ptr<SyncHub> hub = m_sync;
     m_host->PostToMainThread([hub, call] {
@@ -419,30 +495,39 @@ bool TRKMonItems::Synchronize(std::function<void()> fn, const std::atomic<bool>*
             std::lock_guard lock(hub->Mutex);
             if (call->Abandoned)
                 return;
-            call->Started = true;
         }
         try {
             call->Fn();
         } catch (...) {
             call->Error = std::current_exception();
         }
-        {
-            std::lock_guard lock(hub->Mutex);
-            call->Done = true;
-        }
-        hub->Cv.notify_all();
+        std::lock_guard lock(hub->Mutex);
+        call->Done = true;
+        call->Cv.notify_one();
     });
 
     std::unique_lock lock(hub->Mutex);
+    call->Slot = hub->Waiting.size();
+    hub->Waiting.push_back(call.get());
+    // No timeout: the call's end wakes this wait, and so does WakeSynchronizers, which
+    // follows every setting of a stop flag. The flag is looked at under the hub's mutex,
+    // so a wake-up that follows a setting cannot slip in before the wait begins.
     while (!call->Done) {
         // Giving up even while fn runs: the main thread may be inside fn's box and be
         // asked to join this thread from there.
         if (stop && stop->load()) {
             call->Abandoned = true;
-            return false;
+            break;
         }
-        hub->Cv.wait_for(lock, kSyncPoll);
+        call->Cv.wait(lock);
     }
+    SyncCall* last = hub->Waiting.back();
+    last->Slot = call->Slot;
+    hub->Waiting[call->Slot] = last;
+    hub->Waiting.pop_back();
+    if (!call->Done)
+        return false;
+    lock.unlock();
     if (call->Error)
         std::rethrow_exception(call->Error);
     return true;
@@ -450,10 +535,9 @@ bool TRKMonItems::Synchronize(std::function<void()> fn, const std::atomic<bool>*
 
 void TRKMonItems::WakeSynchronizers()
 {
-    {
-        std::lock_guard lock(m_sync->Mutex);
-    }
-    m_sync->Cv.notify_all();
+    std::lock_guard lock(m_sync->Mutex);
+    for (SyncCall* call : m_sync->Waiting)
+        call->Cv.notify_one();
 }
 
 void TRKMonItems::SetThreadStopFlag(const std::atomic<bool>* stop)

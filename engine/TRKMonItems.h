@@ -5,12 +5,12 @@
 #include "engine/WatchThread.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace morvane {
@@ -26,11 +26,13 @@ class TRKMonFolder;
 // item list file and the Active role. Active (the agent) writes the list, makes versions,
 // tests presence and starts watch threads; passive (the monitor) only loads and mirrors.
 //
-// Threads: both arrays and every folder's member list are guarded by one mutex, held only
-// for the array operations themselves. Items are shared_ptr, so a watch thread's item
-// stays valid while the main thread removes it. Index-based methods are safe to call from
-// any thread, but an index can go stale when another thread adds or removes; threads
-// other than the main one use the path-based lookups (FileByPath).
+// Threads: both arrays, their path indexes and every folder's member list are guarded by
+// one mutex, held only for the array operations themselves. Items are shared_ptr, so a
+// watch thread's item stays valid while the main thread removes it. Index-based methods
+// are safe to call from any thread, but an index can go stale when another thread adds or
+// removes; threads other than the main one use the path-based lookups (FileByPath).
+// Lookups by path take constant time: each array has a hash index by path, which every
+// addition, removal and change of an item's Path keeps right.
 class TRKMonItems
 {
 public:
@@ -119,8 +121,10 @@ public:
     // when stop (or, when stop is nullptr, the calling thread's flag from
     // SetThreadStopFlag) is set: fn then either never runs or runs later, so fn must hold
     // what it touches by value or shared_ptr. An exception thrown by fn is rethrown here.
+    // The wait does not poll: only the call's end or WakeSynchronizers wakes it.
     bool Synchronize(std::function<void()> fn, const std::atomic<bool>* stop = nullptr);
-    // Wakes every Synchronize wait so it looks at its stop flag again (after RequestStop).
+    // Wakes every Synchronize wait so it looks at its stop flag again. Whoever sets a stop
+    // flag that a wait may be using calls this afterwards (RequestStop does). Any thread.
     void WakeSynchronizers();
     // The stop flag of the calling thread, used by every wait of the engine on the main
     // thread from that thread. A watch thread sets it once at its start. Any thread.
@@ -158,11 +162,16 @@ private:
     friend class TRKMonItem;
     friend class TRKMonFolder;
 
+    struct SyncCall;
+    // The calls waiting for the main thread. Each has its own wake-up, so the end of one
+    // call wakes only its own thread.
     struct SyncHub
     {
         std::mutex Mutex;
-        std::condition_variable Cv;
+        std::vector<SyncCall*> Waiting; // guarded by Mutex; each call knows its slot
     };
+    // Listed items by path; normally one per path. Holds exactly the items of its array.
+    using PathIndex = std::unordered_multimap<std::string, TRKMonItem*>;
 
     // Checks a path for Add and Reassign (see Add); throws std::invalid_argument.
     static void CheckPath(const std::string& path);
@@ -181,6 +190,23 @@ private:
     // Serialises this process's writes of the list file and the backup index.
     std::mutex& ListFileMutex() const { return m_listFileMutex; }
 
+    // Array operations that keep the path indexes and the items' slots right; m_mutex held.
+    // ListItem appends item, filed under the path it has now. UnlistAt hands the item
+    // back, so the caller can let go of it once the lock is released.
+    template <typename Item>
+    static void ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                         const std::shared_ptr<Item>& item);
+    template <typename Item>
+    static std::shared_ptr<Item> UnlistAt(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                                          std::size_t slot);
+    // Slot of the first listed item with that path, or -1; m_mutex held.
+    static int SlotOf(const PathIndex& index, const std::string& path);
+    // Called by an item after its Path changed: moves it in its path index and makes
+    // every folder check its members' paths again. Takes m_mutex.
+    void PathChanged(TRKMonItem& item);
+    // Bumped (under m_mutex) whenever the Path of an item any list holds changes.
+    std::uint64_t PathGeneration() const { return m_pathGeneration; }
+
     SharedBlock* m_block;
     EngineHost* m_host;
     std::string m_home;
@@ -192,6 +218,9 @@ private:
     mutable std::mutex m_mutex; // guards m_files, m_folders and every folder's member list
     std::vector<std::shared_ptr<TRKMonItem>> m_files;
     std::vector<std::shared_ptr<TRKMonFolder>> m_folders;
+    PathIndex m_fileIndex;   // m_files by path
+    PathIndex m_folderIndex; // m_folders by path
+    std::uint64_t m_pathGeneration = 1;
 
     mutable std::mutex m_listFileMutex;
     std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();

@@ -29,7 +29,9 @@ class WatchThread
 public:
     virtual ~WatchThread();
 
-    // Asks the thread to end and wakes it when it waits. Any thread; returns at once.
+    // Asks the thread to end and wakes it when it waits, a wait in Synchronize included
+    // (TRKMonItems::WakeSynchronizers after setting the flag: such a wait never polls).
+    // Any thread; returns at once.
     virtual void RequestStop() = 0;
     // Waits until the thread has ended. Main thread; never called from the thread itself.
     virtual void Join() = 0;

@@ -200,9 +200,16 @@ struct IniFile::Impl
     std::shared_ptr<const IniSnapshot> MergedBase;
     std::size_t MergedOps = 0;
 
+    // Open ReadScopes, and whether Snapshot has been checked since the outermost began.
+    int Scopes = 0;
+    bool Checked = false;
+
     const IniSnapshot& Current(const std::string& path)
     {
+        if (Checked && Snapshot)
+            return *Snapshot;
         Snapshot = IniCache::Instance().Get(path, Snapshot);
+        Checked = Scopes > 0;
         return *Snapshot;
     }
 
@@ -453,6 +460,12 @@ bool IniFile::SectionExists(const std::string& section) const
     return m_impl->Current(m_path).Doc().HasSection(section);
 }
 
+std::shared_ptr<const void> IniFile::FileState() const
+{
+    m_impl->Current(m_path);
+    return m_impl->Snapshot;
+}
+
 void IniFile::Flush()
 {
     if (m_impl->Ops.empty())
@@ -464,6 +477,9 @@ void IniFile::Flush()
     } catch (const std::exception&) {
         throw IniWriteError(m_path); // out of memory while building the text
     }
+    // The next read looks at the file again, in a scope too: the state written may not
+    // have been kept as the snapshot.
+    m_impl->Checked = false;
     // Kept on failure, so that a later Flush can still write them.
     m_impl->Overlay.clear();
     m_impl->Ops.clear();
@@ -475,6 +491,17 @@ void IniFile::Flush()
 void IniFile::ClearCache()
 {
     IniCache::Instance().Clear();
+}
+
+IniFile::ReadScope::ReadScope(const IniFile& file) : m_file(file)
+{
+    ++m_file.m_impl->Scopes;
+}
+
+IniFile::ReadScope::~ReadScope()
+{
+    if (--m_file.m_impl->Scopes == 0)
+        m_file.m_impl->Checked = false;
 }
 
 } // namespace morvane

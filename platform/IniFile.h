@@ -41,8 +41,7 @@ public:
 
     const std::string& Path() const { return m_path; }
 
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& def) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
     // Decimal, or hexadecimal after 0x/0X; a text that is no number gives def.
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
     bool ReadBool(const std::string& section, const std::string& key, bool def) const;
@@ -62,11 +61,35 @@ public:
     std::vector<std::string> ReadKeys(const std::string& section) const;
     bool SectionExists(const std::string& section) const;
 
+    // The state of the file as a read now finds it (this object's pending changes play no
+    // part): another object after any change of the file, normally the same one while it
+    // is unchanged. Holding it keeps its identity from being reused, so a caller can key
+    // what it derived from the file on it.
+    std::shared_ptr<const void> FileState() const;
+
     // Writes pending changes (see above). Throws IniWriteError.
     void Flush();
 
     // Drops every cached parse (tests, and after another program rewrote files).
     static void ClearCache();
+
+    // While a ReadScope of this object lives, its reads come from one state of the file:
+    // the one the first read in the scope found, with this object's own changes on top
+    // (a Flush in the scope moves on to the state it wrote). A record read key by key is
+    // then never a mix of two writers' versions, and the file is looked at once instead of
+    // at every read. Outside a scope every read looks at the file again, so a change
+    // another process made before the read is seen. Scopes nest; same thread as the object.
+    class ReadScope
+    {
+    public:
+        explicit ReadScope(const IniFile& file);
+        ~ReadScope();
+        ReadScope(const ReadScope&) = delete;
+        ReadScope& operator=(const ReadScope&) = delete;
+
+    private:
+        const IniFile& m_file;
+    };
 
 private:
     struct Impl;

@@ -204,6 +204,24 @@ TEST_F(ItemRecordIO, NewFileIdAvoidsFoldersAndIdsInTheList)
     EXPECT_EQ(crowded, std::string(stamp) + "10000");
 }
 
+TEST_F(ItemRecordIO, NewFileIdSeesIdsWrittenSinceItsLastCall)
+{
+    const std::string id = NewFileId(backup, list);
+    const std::string stamp = id.substr(0, 6);
+    // Then the list takes every name of the day but one.
+    {
+        IniFile file(list);
+        for (int n = 0; n <= 9999; ++n) {
+            char suffix[8];
+            std::snprintf(suffix, sizeof suffix, "%03d", n);
+            if (n != 4242)
+                file.WriteString("/f" + std::to_string(n), "FileID", stamp + suffix);
+        }
+        file.Flush();
+    }
+    EXPECT_EQ(NewFileId(backup, list), stamp + "4242");
+}
+
 TEST(ItemRecordNames, VersionFoldersAreZeroPadded)
 {
     EXPECT_EQ(VersionFolderName(1), "001");

@@ -101,6 +101,32 @@ TEST_F(IniSharingTest, CacheFollowsRewritesByAnotherProcess)
     EXPECT_EQ(reader.ReadString("S", "k", ""), "v5");
 }
 
+TEST_F(IniSharingTest, AReadScopeKeepsOneStateAndLetsItGoAtItsEnd)
+{
+    Run({"set", m_path, "S", "k", "v1"});
+    IniFile reader(m_path);
+    const std::shared_ptr<const void> first = reader.FileState();
+    EXPECT_EQ(reader.FileState(), first) << "an unchanged file keeps its state";
+    {
+        const IniFile::ReadScope scope(reader);
+        EXPECT_EQ(reader.ReadString("S", "k", ""), "v1");
+        Run({"set", m_path, "S", "other", "o"});
+        // One record read key by key is never a mix of two versions of the file.
+        EXPECT_EQ(reader.ReadString("S", "other", "none"), "none");
+        reader.WriteString("S", "mine", "m");
+        EXPECT_EQ(reader.ReadString("S", "mine", ""), "m");
+        // A flush in the scope moves on to the state it wrote, the other writer's key too.
+        reader.Flush();
+        EXPECT_EQ(reader.ReadString("S", "other", ""), "o");
+        EXPECT_EQ(reader.ReadString("S", "mine", ""), "m");
+    }
+    EXPECT_NE(reader.FileState(), first);
+    const std::shared_ptr<const void> written = reader.FileState();
+    Run({"set", m_path, "S", "k", "v2"});
+    EXPECT_NE(reader.FileState(), written);
+    EXPECT_EQ(reader.ReadString("S", "k", ""), "v2") << "after the scope every read looks again";
+}
+
 TEST_F(IniSharingTest, PendingChangesMergeWithAnotherWritersChanges)
 {
     WriteFile(m_path, "[Item]\nkeep=1\nshared=old\n");
