@@ -1,4 +1,5 @@
 #include "monitor/MonitorProgram.h"
+#include "platform/TerminationSignal.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    morvane::IgnoreBrokenPipes();
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
     try {

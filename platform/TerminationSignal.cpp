@@ -81,4 +81,12 @@ void TerminationSignal::Drain()
     }
 }
 
+void IgnoreBrokenPipes()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
 } // namespace morvane

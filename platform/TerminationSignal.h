@@ -31,4 +31,9 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// Makes a write to a closed pipe fail with EPIPE instead of ending the process: a program
+// started by the other one inherits its output, which may be a pipe that closes long before
+// it does. Call once at start-up, before any thread starts.
+void IgnoreBrokenPipes();
+
 } // namespace morvane
