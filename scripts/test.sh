@@ -12,6 +12,9 @@ if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
     id morvanetest >/dev/null 2>&1 ||
         useradd --system --no-create-home --shell /usr/sbin/nologin morvanetest
     chown -R morvanetest build
-    run=(runuser -u morvanetest -- env HOME=/tmp)
+    # A home of its own, outside /tmp where the tests make their folders.
+    testhome=$(mktemp -d /var/tmp/morvanetest-XXXXXX)
+    chown morvanetest "$testhome"
+    run=(runuser -u morvanetest -- env HOME="$testhome")
 fi
 "${run[@]}" env QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(nproc)"
