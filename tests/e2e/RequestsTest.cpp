@@ -202,12 +202,17 @@ TEST_F(Requests, ClearDeletesVersionsOlderThanTheLastChangeAndAnswersVersion)
     const TMonItemRecord rec = Add(MakeFile("cl/a.txt", "v1"));
     ReplaceFile(rec.Path.Get(), "v2", -50);
     mon.RequestPath(MsgMake, rec.Path.Get());
+    ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, rec.Path.Get(), "VersionNum") == "2"; }));
     Sync();
     // The first two versions were made long before the file's next change.
     for (const auto& entry : fs::directory_iterator(env.Home() + "backup/" + rec.FileID.Get()))
         TouchFile(entry.path().string(), -100);
     ReplaceFile(rec.Path.Get(), "v3", -10);
     mon.RequestPath(MsgMake, rec.Path.Get());
+    Sync();
+    // The folder's watch thread may have taken the change first; its report (which moves
+    // LastTime) comes from the main thread a moment later.
+    ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, rec.Path.Get(), "VersionNum") == "3"; }));
     Sync();
     ASSERT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 3u);
     mon.ClearReports();
@@ -245,15 +250,16 @@ TEST_F(Requests, UpdateNeverMovesVersionNumberBack)
     TMonItemRecord rec = Add(MakeFile("vn/a.txt"));
     ReplaceFile(rec.Path.Get(), "second", 10);
     mon.RequestPath(MsgMake, rec.Path.Get());
+    // The folder's watch thread may take the change before the request does.
+    ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, rec.Path.Get(), "VersionNum") == "2"; }));
     Sync();
-    ASSERT_EQ(ListValue(env, rec.Path.Get(), "VersionNum"), "2");
     rec.VersionNum = 0;
     mon.RequestRecord(MsgUpdate, rec, 0);
     Sync();
     EXPECT_EQ(ListValue(env, rec.Path.Get(), "VersionNum"), "2");
     ReplaceFile(rec.Path.Get(), "third", 20);
     mon.RequestPath(MsgMake, rec.Path.Get());
-    Sync();
+    ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, rec.Path.Get(), "VersionNum") == "3"; }));
     const auto files = VersionFiles(env, rec.FileID.Get());
     ASSERT_EQ(files.size(), 3u);
     EXPECT_EQ(test::ReadFile(files[0]), "one") << "no version was overwritten";
