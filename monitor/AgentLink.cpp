@@ -4,8 +4,14 @@
 #include "platform/NamedMutex.h"
 
 #include <QDebug>
+#include <chrono>
+#include <thread>
 
 namespace morvane::monitor {
+
+namespace {
+constexpr auto kPathTakenWait = std::chrono::seconds(3);
+}
 
 bool AgentLink::AgentAlive()
 {
@@ -36,6 +42,18 @@ bool AgentLink::PathRequest(int index, const std::string& path, bool markOrigin)
 {
     if (!m_block)
         return false;
+    // The block holds one path: the agent empties it once it has read it. Writing over a
+    // path not yet taken would have the earlier request carried out on this one's item
+    // (a DELETE of the wrong file), so wait a moment for it, and send nothing when the
+    // agent does not take it.
+    const auto deadline = std::chrono::steady_clock::now() + kPathTakenWait;
+    while (m_block->PathArg[0] != '\0') {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            qWarning("The agent has not taken its previous request; this one is not sent.");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     // The path goes in first: a request whose path does not fit leaves the block as it was.
     if (path.empty() || !m_block->SetPathArg(path))
         return false;

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <cstring>
 #include <stdexcept>
 
 namespace morvane::test {
@@ -19,7 +20,12 @@ FakeAgent::FakeAgent(const std::string& home)
     for (int i = 0; i < kMessageCount; ++i)
         block->MessageIds[i] = RegisterWindowMessage(kMessageNames[i]);
     m_window = std::make_unique<MessageWindow>();
-    m_window->SetHandler([this](const WindowMessage& message) { m_received.push_back(message); });
+    m_window->SetHandler([this](const WindowMessage& message) {
+        std::memcpy(m_lastPathArg, Block()->PathArg, sizeof m_lastPathArg);
+        if (TakesPaths)
+            Block()->PathArg[0] = '\0';
+        m_received.push_back(message);
+    });
     block->AgentWnd = m_window->Handle();
     block->AgentDir.Set(home);
     block->Settings.BackupPath.Set(home + "backup/");

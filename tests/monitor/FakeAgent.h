@@ -25,6 +25,12 @@ public:
     SharedBlock* Block() const { return m_block->Block(); }
     std::uint32_t Id(MessageIndex index) const { return Block()->MessageIds[index]; }
 
+    // PathArg as it stood when the last message arrived; the fake then empties it, as the
+    // agent does once it has read a path.
+    const char* LastPathArg() const { return m_lastPathArg; }
+    // While false, the fake leaves PathArg alone (an agent that has not taken it yet).
+    bool TakesPaths = true;
+
     // Messages received so far, oldest first.
     const std::vector<WindowMessage>& Received() const { return m_received; }
     void ClearReceived() { m_received.clear(); }
@@ -45,6 +51,7 @@ private:
     std::optional<SharedBlockMapping> m_block;
     std::unique_ptr<MessageWindow> m_window;
     std::vector<WindowMessage> m_received;
+    char m_lastPathArg[sizeof(SharedBlock::PathArg)] = {};
 };
 
 // A record for a file or folder path with the settings a new item gets.

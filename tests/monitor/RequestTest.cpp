@@ -20,16 +20,18 @@ protected:
         OpenForm();
         ASSERT_GE(SelectFile(path), 0);
         agent.Block()->RequestOrigin = 0;
+        // Byte 0 empty: the agent has taken its previous path; the rest shows what is written.
         std::memset(agent.Block()->PathArg, 'x', sizeof agent.Block()->PathArg);
+        agent.Block()->PathArg[0] = '\0';
         agent.ClearReceived();
     }
 
     // PathArg holds exactly text and its NUL.
     void ExpectPathArg(const std::string& text)
     {
-        const SharedBlock* block = agent.Block();
-        EXPECT_EQ(std::string(block->PathArg, text.size()), text);
-        EXPECT_EQ(block->PathArg[text.size()], '\0');
+        const char* arg = agent.LastPathArg();
+        EXPECT_EQ(std::string(arg, text.size()), text);
+        EXPECT_EQ(arg[text.size()], '\0');
     }
 
     TMonItemRecord record;
@@ -109,6 +111,22 @@ TEST_F(RequestTest, StartAndStopArePickedByTheirEntriesInTheBlock)
     EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
     ExpectPathArg(path);
     EXPECT_FALSE(form->FileList()->Checked(form->RowOfPath(path)));
+}
+
+// The block holds one path: a request is never written over one the agent has not taken,
+// or the earlier request would be carried out on the later one's item.
+TEST_F(RequestTest, APathNotYetTakenIsNeverOverwritten)
+{
+    agent.TakesPaths = false;
+    form->Items().GetFile(0)->UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
+    form->Action("aStartMonitoring")->trigger();
+    ASSERT_TRUE(agent.WaitFor(MsgStart));
+    agent.ClearReceived();
+    MessageBoxes::PushAnswer(BoxAnswer::Ok);
+    form->Action("aStopMonitoring")->trigger();
+    EXPECT_TRUE(agent.NothingArrives()) << "the second request is not sent";
+    EXPECT_EQ(MessageBoxes::TakeShownTexts().size(), 1u) << "the user is told";
+    EXPECT_EQ(agent.Block()->PathArgText(), path) << "the first request's path is intact";
 }
 
 TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
