@@ -159,6 +159,11 @@ private:
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
+    // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the
+    // item is not there.
+    bool ResolveIndex(int& index, const std::function<int()>& find, const char* notFound);
+    // Fills a file row from its item: name, folder, check, icon and the other columns.
+    void ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row);
     void ActivateWindow();
     void RepaintViews();
     void RefreshTreeColours();
