@@ -3,6 +3,7 @@
 #include "engine/SharedBlock.h"
 #include "monitor/AgentLink.h"
 #include "monitor/MonitorHost.h"
+#include "monitor/VersionLine.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -177,6 +178,10 @@ private:
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
     std::string FlagLetters(const TMonItemRecord& record) const;
+    // The custom program prefix of the selected file item, or "".
+    std::string SelectedProgramPrefix() const;
+    // The selected row of the versions list, read from its line.
+    std::optional<VersionLine> SelectedVersion() const;
     bool HandleMessage(const WindowMessage& message);
 
     SharedBlock* m_block;
