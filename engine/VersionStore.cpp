@@ -15,13 +15,6 @@ namespace morvane {
 
 namespace {
 
-std::string WithoutTrailingSep(std::string path)
-{
-    while (path.size() > 1 && path.back() == kPathSep)
-        path.pop_back();
-    return path;
-}
-
 bool IsSymlink(const std::string& path)
 {
     std::error_code ec;
