@@ -2,6 +2,7 @@
 
 #include "engine/SharedBlock.h"
 #include "monitor/AgentLink.h"
+#include "monitor/ListView.h"
 #include "monitor/MonitorHost.h"
 #include "monitor/VersionLine.h"
 
@@ -28,7 +29,6 @@ struct WindowMessage;
 namespace monitor {
 
 class CaptionToolBar;
-class ListView;
 
 // What opening a file, a version or a folder asks of the desktop. Program empty: open
 // Document with the desktop's handler; otherwise start Program with Document as its one
@@ -167,6 +167,7 @@ private:
     void ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row);
     void ActivateWindow();
     void RepaintViews();
+    void SetFileListStyle(bool checkboxes, ListView::ViewStyleKind style);
     void RefreshTreeColours();
     // True when the agent runs; shows its state and registers with a restarted agent.
     bool CheckAgent();
