@@ -143,6 +143,14 @@ bool AgentCommands::PathArgument(std::string& path) const
     return true;
 }
 
+std::shared_ptr<TRKMonItem> AgentCommands::FileArgument() const
+{
+    std::string path;
+    if (!PathArgument(path) || IsFolderPath(path))
+        return nullptr;
+    return m_ctx.Items->FileByPath(path);
+}
+
 bool AgentCommands::Refused(const std::string& path)
 {
     const PathProblem problem = CheckAddPath(path, m_ctx.HomeDir(), m_ctx.BackupRoot());
@@ -324,10 +332,7 @@ void AgentCommands::StartStop(bool start)
 
 void AgentCommands::Make()
 {
-    std::string path;
-    if (!PathArgument(path) || IsFolderPath(path))
-        return;
-    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->FileByPath(path);
+    const std::shared_ptr<TRKMonItem> item = FileArgument();
     if (!item)
         return;
     item->MakeVersion(true);
@@ -336,10 +341,7 @@ void AgentCommands::Make()
 
 void AgentCommands::Clear()
 {
-    std::string path;
-    if (!PathArgument(path) || IsFolderPath(path))
-        return;
-    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->FileByPath(path);
+    const std::shared_ptr<TRKMonItem> item = FileArgument();
     if (!item)
         return;
     item->DeleteVersionsBefore(item->LastTime());

@@ -68,6 +68,9 @@ private:
     std::optional<std::string> TakePathArg() const;
     // The path argument taken, or false (logged) when it is malformed.
     bool PathArgument(std::string& path) const;
+    // The file item the path argument names; nullptr for a folder, a malformed path or
+    // a path no item has.
+    std::shared_ptr<TRKMonItem> FileArgument() const;
     // The refusal test; a refusal the user should know of shows the box.
     bool Refused(const std::string& path);
     bool EchoCondition() const;

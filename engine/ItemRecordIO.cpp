@@ -28,17 +28,13 @@ Enum ReadEnum(const IniFile& ini, const std::string& section, const char* key, i
 
 std::string PadNumber(int value)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%03d", value);
-    return buf;
+    return ZeroPadded(value, 3);
 }
 
 std::string TodayStamp()
 {
     const DateParts today = DecodeOleDate(Now());
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d", today.Year % 100, today.Month, today.Day);
-    return buf;
+    return ZeroPadded(today.Year % 100, 2) + ZeroPadded(today.Month, 2) + ZeroPadded(today.Day, 2);
 }
 
 using IdSet = std::unordered_set<std::string>;

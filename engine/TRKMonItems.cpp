@@ -79,6 +79,21 @@ std::shared_ptr<Item> TRKMonItems::UnlistAt(std::vector<std::shared_ptr<Item>>& 
     return item;
 }
 
+template <typename Item>
+bool TRKMonItems::Holds(const std::vector<std::shared_ptr<Item>>& items, const TRKMonItem& item)
+{
+    const auto slot = static_cast<std::size_t>(item.m_slot);
+    return item.m_slot >= 0 && slot < items.size() && items[slot].get() == &item;
+}
+
+template <typename Item>
+std::shared_ptr<Item> TRKMonItems::At(const std::vector<std::shared_ptr<Item>>& items, int index)
+{
+    if (index < 0 || index >= static_cast<int>(items.size()))
+        return nullptr;
+    return items[static_cast<std::size_t>(index)];
+}
+
 int TRKMonItems::SlotOf(const PathIndex& index, const std::string& path)
 {
     // Two listed items share a path only after unusual record changes; the first in the
@@ -98,11 +113,10 @@ void TRKMonItems::PathChanged(TRKMonItem& item)
     if (!item.m_tracked)
         return; // not in any list yet (an item being made)
     ++m_pathGeneration;
-    const auto slot = static_cast<std::size_t>(item.m_slot);
     PathIndex* index = nullptr;
-    if (item.m_slot >= 0 && slot < m_files.size() && m_files[slot].get() == &item)
+    if (Holds(m_files, item))
         index = &m_fileIndex;
-    else if (item.m_slot >= 0 && slot < m_folders.size() && m_folders[slot].get() == &item)
+    else if (Holds(m_folders, item))
         index = &m_folderIndex;
     if (!index)
         return;
@@ -158,17 +172,13 @@ int TRKMonItems::FolderCount() const
 std::shared_ptr<TRKMonItem> TRKMonItems::GetFile(int index) const
 {
     std::lock_guard lock(m_mutex);
-    if (index < 0 || index >= static_cast<int>(m_files.size()))
-        return nullptr;
-    return m_files[static_cast<std::size_t>(index)];
+    return At(m_files, index);
 }
 
 std::shared_ptr<TRKMonFolder> TRKMonItems::GetFolder(int index) const
 {
     std::lock_guard lock(m_mutex);
-    if (index < 0 || index >= static_cast<int>(m_folders.size()))
-        return nullptr;
-    return m_folders[static_cast<std::size_t>(index)];
+    return At(m_folders, index);
 }
 
 std::vector<std::shared_ptr<TRKMonItem>> TRKMonItems::Files() const
@@ -329,9 +339,8 @@ void TRKMonItems::RemoveFileItem(const std::shared_ptr<TRKMonItem>& item)
         folder->RemoveMember(item.get());
     EraseStored(*item, Active());
     std::lock_guard lock(m_mutex);
-    const auto slot = static_cast<std::size_t>(item->m_slot);
-    if (item->m_slot >= 0 && slot < m_files.size() && m_files[slot] == item)
-        UnlistAt(m_files, m_fileIndex, slot);
+    if (Holds(m_files, *item))
+        UnlistAt(m_files, m_fileIndex, static_cast<std::size_t>(item->m_slot));
 }
 
 void TRKMonItems::RemoveFolder(int index)
@@ -353,9 +362,8 @@ void TRKMonItems::RemoveFolderItem(const std::shared_ptr<TRKMonFolder>& folder)
     }
     EraseStored(*folder, Active());
     std::lock_guard lock(m_mutex);
-    const auto slot = static_cast<std::size_t>(folder->m_slot);
-    if (folder->m_slot >= 0 && slot < m_folders.size() && m_folders[slot] == folder)
-        UnlistAt(m_folders, m_folderIndex, slot);
+    if (Holds(m_folders, *folder))
+        UnlistAt(m_folders, m_folderIndex, static_cast<std::size_t>(folder->m_slot));
 }
 
 void TRKMonItems::EraseStored(TRKMonItem& item, bool eraseSection)
@@ -414,15 +422,13 @@ int TRKMonItems::FindFolder(const std::string& path) const
 std::shared_ptr<TRKMonItem> TRKMonItems::FileByPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    const int i = SlotOf(m_fileIndex, path);
-    return i < 0 ? nullptr : m_files[static_cast<std::size_t>(i)];
+    return At(m_files, SlotOf(m_fileIndex, path));
 }
 
 std::shared_ptr<TRKMonFolder> TRKMonItems::FolderByPath(const std::string& path) const
 {
     std::lock_guard lock(m_mutex);
-    const int i = SlotOf(m_folderIndex, path);
-    return i < 0 ? nullptr : m_folders[static_cast<std::size_t>(i)];
+    return At(m_folders, SlotOf(m_folderIndex, path));
 }
 
 std::vector<std::string> TRKMonItems::LoadAll()

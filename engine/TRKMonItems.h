@@ -199,6 +199,12 @@ private:
     template <typename Item>
     static std::shared_ptr<Item> UnlistAt(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
                                           std::size_t slot);
+    // Whether item stands in items at its slot; m_mutex held.
+    template <typename Item>
+    static bool Holds(const std::vector<std::shared_ptr<Item>>& items, const TRKMonItem& item);
+    // The item at index, nullptr when there is none; m_mutex held.
+    template <typename Item>
+    static std::shared_ptr<Item> At(const std::vector<std::shared_ptr<Item>>& items, int index);
     // Slot of the first listed item with that path, or -1; m_mutex held.
     static int SlotOf(const PathIndex& index, const std::string& path);
     // Called by an item after its Path changed: moves it in its path index and makes

@@ -8,19 +8,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <filesystem>
 
 namespace morvane {
 
 namespace {
-
-std::string WithoutTrailingSep(std::string path)
-{
-    while (path.size() > 1 && path.back() == kPathSep)
-        path.pop_back();
-    return path;
-}
 
 bool IsSymlink(const std::string& path)
 {
@@ -127,12 +119,9 @@ std::string VersionFileName(const std::string& fileName, TNameMode mode, int cou
     switch (mode) {
     case nmDateTime: {
         const DateParts p = DecodeOleDate(date);
-        char stamp[40];
-        if (p.Hour == 0 && p.Minute == 0 && p.Second == 0)
-            std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d", p.Year % 100, p.Month, p.Day);
-        else
-            std::snprintf(stamp, sizeof stamp, "%02d-%02d-%02d %02d-%02d-%02d", p.Year % 100, p.Month, p.Day,
-                          p.Hour, p.Minute, p.Second);
+        std::string stamp = FormatDateTime("yy-mm-dd", date);
+        if (p.Hour != 0 || p.Minute != 0 || p.Second != 0)
+            stamp += " " + FormatDateTime("hh-nn-ss", date);
         return stem + "(" + stamp + ")" + extension;
     }
     case nmVersionNumber:

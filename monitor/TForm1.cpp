@@ -82,7 +82,7 @@ QAction* TForm1::Action(const char* name) const
 
 void TForm1::CreateActions()
 {
-    struct Spec
+    struct ActionDef
     {
         const char* Name;
         const char* Caption;
@@ -90,7 +90,7 @@ void TForm1::CreateActions()
         void (TForm1::*Run)();
         bool Checkable;
     };
-    const Spec specs[] = {
+    const ActionDef defs[] = {
         {"aAdd", "Add new", "Add new file", &TForm1::AddButtonClick, false},
         {"aDeleteFile", "Delete", "Delete file from list", &TForm1::RemoveButtonClick, false},
         {"aStartMonitoring", "Start monitoring", "", &TForm1::StartMonButtonClick, false},
@@ -112,13 +112,13 @@ void TForm1::CreateActions()
         {"aOpenLocation", "Open location", "", &TForm1::Openlocation1Click, false},
         {"aVerDelete", "Delete", "", &TForm1::DeleteVersionClick, false},
     };
-    for (const Spec& spec : specs) {
-        auto* action = new QAction(QString::fromUtf8(spec.Caption), this);
-        action->setObjectName(spec.Name);
-        action->setToolTip(QString::fromUtf8(*spec.Hint ? spec.Hint : spec.Caption));
-        action->setStatusTip(QString::fromUtf8(spec.Hint));
-        action->setCheckable(spec.Checkable);
-        const auto run = spec.Run;
+    for (const ActionDef& def : defs) {
+        auto* action = new QAction(QString::fromUtf8(def.Caption), this);
+        action->setObjectName(def.Name);
+        action->setToolTip(QString::fromUtf8(*def.Hint ? def.Hint : def.Caption));
+        action->setStatusTip(QString::fromUtf8(def.Hint));
+        action->setCheckable(def.Checkable);
+        const auto run = def.Run;
         // A checkable action's check mark follows the state its command sets, never the
         // click alone: the update rule sets it again afterwards.
         connect(action, &QAction::triggered, this, [this, run] {

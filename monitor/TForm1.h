@@ -2,7 +2,9 @@
 
 #include "engine/SharedBlock.h"
 #include "monitor/AgentLink.h"
+#include "monitor/ListView.h"
 #include "monitor/MonitorHost.h"
+#include "monitor/VersionLine.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -27,7 +29,6 @@ struct WindowMessage;
 namespace monitor {
 
 class CaptionToolBar;
-class ListView;
 
 // What opening a file, a version or a folder asks of the desktop. Program empty: open
 // Document with the desktop's handler; otherwise start Program with Document as its one
@@ -159,8 +160,14 @@ private:
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
+    // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the
+    // item is not there.
+    bool ResolveIndex(int& index, const std::function<int()>& find, const char* notFound);
+    // Fills a file row from its item: name, folder, check, icon and the other columns.
+    void ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row);
     void ActivateWindow();
     void RepaintViews();
+    void SetFileListStyle(bool checkboxes, ListView::ViewStyleKind style);
     void RefreshTreeColours();
     // True when the agent runs; shows its state and registers with a restarted agent.
     bool CheckAgent();
@@ -172,6 +179,10 @@ private:
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
     std::string FlagLetters(const TMonItemRecord& record) const;
+    // The custom program prefix of the selected file item, or "".
+    std::string SelectedProgramPrefix() const;
+    // The selected row of the versions list, read from its line.
+    std::optional<VersionLine> SelectedVersion() const;
     bool HandleMessage(const WindowMessage& message);
 
     SharedBlock* m_block;

@@ -46,28 +46,28 @@ void TForm1::UpdateActions()
     Action("aToolBarCaptionsList")->setChecked(m_toolBar->List());
 }
 
+void TForm1::SetFileListStyle(bool checkboxes, ListView::ViewStyleKind style)
+{
+    // Muted: the check boxes coming and going are not the user's changes.
+    m_fileListTag = 1;
+    m_fileList->SetCheckboxes(checkboxes);
+    m_fileList->SetViewStyle(style);
+    m_fileListTag = 0;
+}
+
 void TForm1::List1Click()
 {
-    m_fileListTag = 1;
-    m_fileList->SetCheckboxes(true);
-    m_fileList->SetViewStyle(ListView::vsReport);
-    m_fileListTag = 0;
+    SetFileListStyle(true, ListView::vsReport);
 }
 
 void TForm1::aToolBarListExecute()
 {
-    m_fileListTag = 1;
-    m_fileList->SetCheckboxes(true);
-    m_fileList->SetViewStyle(ListView::vsList);
-    m_fileListTag = 0;
+    SetFileListStyle(true, ListView::vsList);
 }
 
 void TForm1::Icons1Click()
 {
-    m_fileListTag = 1;
-    m_fileList->SetCheckboxes(false);
-    m_fileList->SetViewStyle(ListView::vsIcon);
-    m_fileListTag = 0;
+    SetFileListStyle(false, ListView::vsIcon);
 }
 
 void TForm1::List2Click()

@@ -81,7 +81,48 @@ QString FlagLetter(const QString& caption)
     return caption.left(1);
 }
 
+// Starts or stops a record. A broken item, or one whose file or folder is gone, is not
+// watched; returns the status text the item's row shows.
+TextSlot ApplyState(TMonItemRecord& record, int state, bool exists)
+{
+    record.Monitored = state != 0;
+    if (record.MonStatus == msBroken) {
+        record.Monitored = false;
+        return TxtItemStatusBroken;
+    }
+    if (state == 0) {
+        record.MonStatus = msDisabled;
+        return TxtItemStatusDisabled;
+    }
+    if (exists) {
+        record.MonStatus = msActive;
+        return TxtItemStatusActive;
+    }
+    record.Monitored = false;
+    return TxtItemStatusBroken;
+}
+
 } // namespace
+
+bool TForm1::ResolveIndex(int& index, const std::function<int()>& find, const char* notFound)
+{
+    if (index < 0)
+        index = find();
+    if (index >= 0)
+        return true;
+    MessageBoxes::Show(BoxKind::Information, notFound, BoxButtons::Ok, BoxAnswer::Ok, this);
+    return false;
+}
+
+void TForm1::ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row)
+{
+    const std::string path = item->Path();
+    m_fileList->SetCaption(row, QString::fromStdString(NamePart(path)));
+    m_fileList->SetSubItem(row, 1, QString::fromStdString(FolderPart(path)));
+    m_fileList->SetChecked(row, item->Monitored());
+    m_fileList->SetIcon(row, ShellFileIcon(path));
+    InitFileListItem(item, row);
+}
 
 std::string TForm1::FlagLetters(const TMonItemRecord& record) const
 {
@@ -201,13 +242,8 @@ void TForm1::AddMonFile(const std::string& path, const std::string& fileId, bool
             if (row < 0 && FolderIndexOfNode(m_tree->currentItem()) >= 0 &&
                 NodePath(m_tree->currentItem()) == FolderPart(path))
                 row = m_fileList->AddRow();
-            if (row >= 0) {
-                m_fileList->SetCaption(row, QString::fromStdString(NamePart(path)));
-                m_fileList->SetSubItem(row, 1, QString::fromStdString(FolderPart(path)));
-                m_fileList->SetChecked(row, item->Monitored());
-                m_fileList->SetIcon(row, ShellFileIcon(path));
-                InitFileListItem(item, row);
-            }
+            if (row >= 0)
+                ShowFileRow(item, row);
         }
         m_fileListTag = 0;
     }
@@ -292,14 +328,9 @@ void TForm1::UpdateFoldersTree(const std::string& folder)
 
 void TForm1::DeleteMonFile(int index, const std::string& path, bool notify)
 {
-    if (index < 0) {
-        index = m_items->FindByPath(path);
-        if (index < 0) {
-            MessageBoxes::Show(BoxKind::Information, "Delete handler: Item not found", BoxButtons::Ok,
-                               BoxAnswer::Ok, this);
-            return;
-        }
-    }
+    if (!ResolveIndex(
+            index, [&] { return m_items->FindByPath(path); }, "Delete handler: Item not found"))
+        return;
     const auto item = m_items->GetFile(index);
     if (!item)
         return;
@@ -323,36 +354,18 @@ void TForm1::DeleteMonFile(int index, const std::string& path, bool notify)
 
 void TForm1::StateMonFile(int state, int index, bool notify)
 {
-    if (index < 0) {
-        index = m_block ? m_items->FindByPath(m_block->ItemRecord.Path.Get()) : -1;
-        if (index < 0) {
-            MessageBoxes::Show(BoxKind::Information, "Start/Stop handler: Item not found", BoxButtons::Ok,
-                               BoxAnswer::Ok, this);
-            return;
-        }
-    }
+    const auto find = [&] {
+        return m_block ? m_items->FindByPath(m_block->ItemRecord.Path.Get()) : -1;
+    };
+    if (!ResolveIndex(index, find, "Start/Stop handler: Item not found"))
+        return;
     const auto item = m_items->GetFile(index);
     if (!item)
         return;
     const std::string p = item->Path();
     const bool exists = FileExists(p);
     TextSlot status = TxtItemStatusDisabled;
-    item->UpdateData([&](TMonItemRecord& record) {
-        record.Monitored = state != 0;
-        if (record.MonStatus == msBroken) {
-            status = TxtItemStatusBroken;
-            record.Monitored = false;
-        } else if (state == 0) {
-            status = TxtItemStatusDisabled;
-            record.MonStatus = msDisabled;
-        } else if (exists) {
-            status = TxtItemStatusActive;
-            record.MonStatus = msActive;
-        } else {
-            status = TxtItemStatusBroken;
-            record.Monitored = false;
-        }
-    });
+    item->UpdateData([&](TMonItemRecord& record) { status = ApplyState(record, state, exists); });
     m_fileListTag = 1;
     const int row = RowOfPath(p);
     if (row >= 0) {
@@ -369,30 +382,17 @@ void TForm1::StateMonFile(int state, int index, bool notify)
 
 void TForm1::StateMonFolder(int state, int index, bool notify)
 {
-    if (index < 0) {
-        index = m_block ? m_items->FindFolder(m_block->ItemRecord.Path.Get()) : -1;
-        if (index < 0) {
-            MessageBoxes::Show(BoxKind::Information, "Start/Stop handler: Item not found", BoxButtons::Ok,
-                               BoxAnswer::Ok, this);
-            return;
-        }
-    }
+    const auto find = [&] {
+        return m_block ? m_items->FindFolder(m_block->ItemRecord.Path.Get()) : -1;
+    };
+    if (!ResolveIndex(index, find, "Start/Stop handler: Item not found"))
+        return;
     const auto folder = m_items->GetFolder(index);
     if (!folder)
         return;
     const std::string p = folder->Path();
     const bool exists = DirectoryExists(p);
-    folder->UpdateData([&](TMonItemRecord& record) {
-        record.Monitored = state != 0;
-        if (record.MonStatus == msBroken)
-            record.Monitored = false;
-        else if (state == 0)
-            record.MonStatus = msDisabled;
-        else if (exists)
-            record.MonStatus = msActive;
-        else
-            record.Monitored = false;
-    });
+    folder->UpdateData([&](TMonItemRecord& record) { ApplyState(record, state, exists); });
     if (notify)
         SendFailed(m_link.RequestState(state, p));
     RepaintViews();
@@ -435,15 +435,8 @@ void TForm1::FoldersTreeChange(QTreeWidgetItem* node)
     const int index = FolderIndexOfNode(node);
     const auto folder = index >= 0 ? m_items->GetFolder(index) : nullptr;
     if (folder) {
-        for (const auto& item : folder->Files()) {
-            const std::string path = item->Path();
-            const int row = m_fileList->AddRow();
-            m_fileList->SetCaption(row, QString::fromStdString(NamePart(path)));
-            m_fileList->SetSubItem(row, 1, QString::fromStdString(FolderPart(path)));
-            m_fileList->SetChecked(row, item->Monitored());
-            m_fileList->SetIcon(row, ShellFileIcon(path));
-            InitFileListItem(item, row);
-        }
+        for (const auto& item : folder->Files())
+            ShowFileRow(item, m_fileList->AddRow());
     }
     m_fileListTag = 0;
     m_fileList->Repaint();

@@ -98,8 +98,7 @@ void TForm1::Report1Click()
     m_verList->SetViewStyle(ListView::vsReport);
     const std::string format =
         VersionDateFormat(m_block ? m_block->Settings.DateFormat.Get() : std::string());
-    const int index = SelectedItemIndex();
-    const std::string prefix = index >= 0 ? ProgramPrefix(m_items->GetFile(index)->Data()) : std::string();
+    const std::string prefix = SelectedProgramPrefix();
     int row = 0;
     for (auto line = m_versionLines.rbegin(); line != m_versionLines.rend() && row < m_verList->RowCount();
          ++line, ++row) {
@@ -118,30 +117,30 @@ void TForm1::Report1Click()
     }
 }
 
-void TForm1::VerListDblClick()
+std::string TForm1::SelectedProgramPrefix() const
+{
+    const int index = SelectedItemIndex();
+    return index >= 0 ? ProgramPrefix(m_items->GetFile(index)->Data()) : std::string();
+}
+
+std::optional<VersionLine> TForm1::SelectedVersion() const
 {
     const int row = m_verList->Selected();
     if (row < 0 || row >= int(m_versionLines.size()))
-        return;
-    const int index = SelectedItemIndex();
-    const std::string prefix = index >= 0 ? ProgramPrefix(m_items->GetFile(index)->Data()) : std::string();
-    const auto parsed = ParseVersionLine(m_versionLines[m_versionLines.size() - 1 - row], prefix);
-    if (!parsed)
-        return;
-    Open({parsed->Program, parsed->Path, parsed->Folder});
+        return std::nullopt;
+    return ParseVersionLine(m_versionLines[m_versionLines.size() - 1 - row], SelectedProgramPrefix());
+}
+
+void TForm1::VerListDblClick()
+{
+    if (const auto parsed = SelectedVersion())
+        Open({parsed->Program, parsed->Path, parsed->Folder});
 }
 
 void TForm1::Openlocation1Click()
 {
-    const int row = m_verList->Selected();
-    if (row < 0 || row >= int(m_versionLines.size()))
-        return;
-    const int index = SelectedItemIndex();
-    const std::string prefix = index >= 0 ? ProgramPrefix(m_items->GetFile(index)->Data()) : std::string();
-    const auto parsed = ParseVersionLine(m_versionLines[m_versionLines.size() - 1 - row], prefix);
-    if (!parsed)
-        return;
-    Open({{}, parsed->Folder, parsed->Folder});
+    if (const auto parsed = SelectedVersion())
+        Open({{}, parsed->Folder, parsed->Folder});
 }
 
 void TForm1::DeleteVersionClick()

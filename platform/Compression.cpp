@@ -1,5 +1,7 @@
 #include "platform/Compression.h"
 
+#include "platform/Paths.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -8,6 +10,7 @@
 #include <sys/vfs.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace morvane {
 
@@ -21,9 +24,8 @@ std::string NearestExisting(std::string path)
 {
     struct stat st = {};
     while (!path.empty() && ::stat(path.c_str(), &st) != 0) {
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        const std::size_t cut = path.find_last_of('/');
+        path = WithoutTrailingSep(std::move(path));
+        const std::size_t cut = path.rfind(kPathSep);
         if (cut == std::string::npos)
             return ".";
         path.erase(cut == 0 ? 1 : cut);

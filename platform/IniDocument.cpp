@@ -14,16 +14,16 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t';
 }
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 } // namespace
+
+std::string_view TrimIniBlanks(std::string_view text)
+{
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
 
 std::size_t IniKeyHash::operator()(std::string_view key) const
 {
@@ -73,7 +73,7 @@ IniDocument IniDocument::Parse(std::string_view text)
         if (pos < text.size() && text[pos] == '\n' && (pos == end || text[end] == '\r'))
             ++pos;
 
-        const std::string_view line = Trim(raw);
+        const std::string_view line = TrimIniBlanks(raw);
         if (!line.empty() && line.front() == '[') {
             const std::size_t close = line.find(']');
             if (close != std::string_view::npos) {
@@ -93,12 +93,12 @@ IniDocument IniDocument::Parse(std::string_view text)
         }
         const std::size_t eq = line.find('=');
         const std::string_view key =
-            eq == std::string_view::npos ? std::string_view() : Trim(line.substr(0, eq));
+            eq == std::string_view::npos ? std::string_view() : TrimIniBlanks(line.substr(0, eq));
         if (key.empty() || line.front() == ';') {
             current->Lines.push_back(Line{{}, std::string(raw)});
             continue;
         }
-        current->Lines.push_back(Line{std::string(key), std::string(Trim(line.substr(eq + 1)))});
+        current->Lines.push_back(Line{std::string(key), std::string(TrimIniBlanks(line.substr(eq + 1)))});
         current->Keys.emplace(current->Lines.back().Key, current->Lines.size() - 1);
     }
     return doc;

@@ -18,6 +18,9 @@ struct IniKeyEqual
     bool operator()(std::string_view a, std::string_view b) const;
 };
 
+// text without its leading and trailing spaces and tabs, as keys and values are read.
+std::string_view TrimIniBlanks(std::string_view text);
+
 // The parsed text of one INI file, kept line by line so that rewriting it keeps comments,
 // blank lines and lines it does not understand. Sections are found by exact name and keys
 // ignoring case, each in constant time; names come back in file order. A repeated section

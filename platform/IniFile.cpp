@@ -23,20 +23,9 @@ namespace morvane {
 
 namespace {
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 std::string TrimKey(const std::string& key)
 {
-    std::size_t b = 0;
-    std::size_t e = key.size();
-    while (b < e && IsBlank(key[b]))
-        ++b;
-    while (e > b && IsBlank(key[e - 1]))
-        --e;
-    return key.substr(b, e - b);
+    return std::string(TrimIniBlanks(key));
 }
 
 constexpr std::string_view kLineBreaks("\r\n\0", 3);

@@ -1,5 +1,6 @@
 #include "platform/MessageAtoms.h"
 
+#include "platform/IniDocument.h"
 #include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 
@@ -16,18 +17,10 @@ namespace {
 constexpr std::uint32_t kFirstAtom = 0xC000;
 constexpr std::uint32_t kLastAtom = 0xFFFF;
 
+// Message names match as INI keys do: equal but for ASCII case.
 bool SameNameIgnoringCase(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
+    return IniKeyEqual{}(a, b);
 }
 
 std::string ReadAll(int fd, const std::string& path)

@@ -14,8 +14,7 @@ inline constexpr double kZeroDuration = 2.0;
 
 // The one encode function: every date the system builds goes through it, so equal
 // calendar values always give equal bits. ms may be 0..999.
-double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-                     int ms = 0);
+double EncodeOleDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int ms = 0);
 
 struct DateParts
 {
@@ -26,6 +25,9 @@ DateParts DecodeOleDate(double date);
 
 // The current local time as an OLE date (millisecond resolution).
 double Now();
+
+// value in decimal with zeros in front up to width digits, as dates and stamps show numbers.
+std::string ZeroPadded(int value, int width);
 
 // A file's local modification time cut to whole seconds, or nothing when it is missing.
 std::optional<double> FileDate(const std::string& path);

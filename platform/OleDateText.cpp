@@ -374,13 +374,6 @@ bool HasAmPm(const std::string& f)
     return false;
 }
 
-std::string Num(int value, int width)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", width, value);
-    return buf;
-}
-
 void FormatInto(std::string& out, const std::string& f, double date, const DateParts& p,
                 const DateFormatSettings& s, int depth)
 {
@@ -435,14 +428,14 @@ void FormatInto(std::string& out, const std::string& f, double date, const DateP
         const int n = static_cast<int>(j - i);
         switch (lc) {
         case 'y':
-            out += n <= 2 ? Num(p.Year % 100, 2) : Num(p.Year, 4);
+            out += n <= 2 ? ZeroPadded(p.Year % 100, 2) : ZeroPadded(p.Year, 4);
             afterHour = false;
             break;
         case 'm':
             if (afterHour && n <= 2) {
-                out += Num(p.Minute, n);
+                out += ZeroPadded(p.Minute, n);
             } else if (n <= 2) {
-                out += Num(p.Month, n);
+                out += ZeroPadded(p.Month, n);
             } else {
                 out += (n == 3 ? s.ShortMonthNames : s.LongMonthNames)[p.Month - 1];
             }
@@ -451,7 +444,7 @@ void FormatInto(std::string& out, const std::string& f, double date, const DateP
         case 'd': {
             const int weekday = IsoWeekday(date) % 7; // Sunday 0
             if (n <= 2)
-                out += Num(p.Day, n);
+                out += ZeroPadded(p.Day, n);
             else if (n == 3)
                 out += s.ShortDayNames[weekday];
             else if (n == 4)
@@ -465,20 +458,20 @@ void FormatInto(std::string& out, const std::string& f, double date, const DateP
             int hour = p.Hour;
             if (twelve)
                 hour = hour % 12 == 0 ? 12 : hour % 12;
-            out += Num(hour, n == 1 ? 1 : 2);
+            out += ZeroPadded(hour, n == 1 ? 1 : 2);
             afterHour = true;
             break;
         }
         case 'n':
-            out += Num(p.Minute, n == 1 ? 1 : 2);
+            out += ZeroPadded(p.Minute, n == 1 ? 1 : 2);
             afterHour = false;
             break;
         case 's':
-            out += Num(p.Second, n == 1 ? 1 : 2);
+            out += ZeroPadded(p.Second, n == 1 ? 1 : 2);
             afterHour = false;
             break;
         case 'z':
-            out += Num(p.Ms, n == 1 ? 1 : 3);
+            out += ZeroPadded(p.Ms, n == 1 ? 1 : 3);
             afterHour = false;
             break;
         case 't':
@@ -586,6 +579,13 @@ QChar FirstSeparator(const QString& pattern, QChar fallback)
 }
 
 } // namespace
+
+std::string ZeroPadded(int value, int width)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*d", width, value);
+    return buf;
+}
 
 std::string FormatIniDate(double date)
 {

@@ -115,6 +115,13 @@ std::string WithTrailingSep(std::string path)
     return path;
 }
 
+std::string WithoutTrailingSep(std::string path)
+{
+    while (path.size() > 1 && path.back() == kPathSep)
+        path.pop_back();
+    return path;
+}
+
 std::string FolderPart(const std::string& path)
 {
     const auto pos = path.rfind(kPathSep);

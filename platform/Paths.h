@@ -26,6 +26,9 @@ std::string ProgramDir();
 // Appends "/" unless the text already ends with it (empty stays empty).
 std::string WithTrailingSep(std::string path);
 
+// Drops trailing "/"s, but never the root's own "/".
+std::string WithoutTrailingSep(std::string path);
+
 // The part of path up to and including its last "/" ("" when there is none).
 std::string FolderPart(const std::string& path);
 // The part after the last "/".

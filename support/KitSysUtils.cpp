@@ -5,27 +5,17 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMetaObject>
+#include <algorithm>
 #include <mutex>
 
 namespace morvane {
 
 namespace {
 
-// Blanks and control characters, as trimmed from user-typed targets.
+// Blanks and control characters: a target of these alone is blank.
 bool IsBlank(char c)
 {
     return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string Trimmed(const std::string& s)
-{
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
 }
 
 // Position of the extension's point within path, or npos.
@@ -163,9 +153,7 @@ bool CanCreateFile(const std::string& fileName)
 
 std::string AddBackslash(const std::string& path)
 {
-    if (path.empty() || path.back() == kPathSep)
-        return path;
-    return path + kPathSep;
+    return WithTrailingSep(path);
 }
 
 std::string CollapseBackslashes(const std::string& path)
@@ -177,14 +165,12 @@ std::string CollapseBackslashes(const std::string& path)
 
 std::string ExtractNamePart(const std::string& path)
 {
-    const std::size_t sep = path.rfind(kPathSep);
-    return sep == std::string::npos ? path : path.substr(sep + 1);
+    return NamePart(path);
 }
 
 std::string ExtractFolderPart(const std::string& path)
 {
-    const std::size_t sep = path.rfind(kPathSep);
-    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+    return FolderPart(path);
 }
 
 std::string ExtractNameNoExt(const std::string& path)
@@ -196,7 +182,7 @@ std::string ExtractNameNoExt(const std::string& path)
 
 std::string ComposeDestName(const std::string& source, const std::string& target)
 {
-    if (Trimmed(target).empty())
+    if (std::all_of(target.begin(), target.end(), IsBlank))
         return source;
     std::string folder = ExtractFolderPart(target);
     if (folder.empty())

@@ -21,13 +21,6 @@ bool IsFolder(const std::string& path)
     return std::filesystem::is_directory(path, ec);
 }
 
-std::string StripTrailingSep(std::string path)
-{
-    while (path.size() > 1 && path.back() == kPathSep)
-        path.pop_back();
-    return path;
-}
-
 } // namespace
 
 std::string LanguageNameFor(QLocale::Language language)
@@ -147,7 +140,7 @@ std::string ShippedLanguageFolder()
 
 bool FillLanguageFolder(const std::string& folder, const std::string& shipped)
 {
-    const std::string target = StripTrailingSep(folder);
+    const std::string target = WithoutTrailingSep(folder);
     if (IsFolder(target))
         return true;
     const QString parent = QFileInfo(QString::fromStdString(target)).absolutePath();
@@ -189,7 +182,7 @@ std::string FindLanguageFile(const std::string& folder, const std::string& langu
     if (language.empty() || language == "." || language == ".." ||
         language.find(kPathSep) != std::string::npos || language.find('\0') != std::string::npos)
         return {};
-    const std::string dir = folder.empty() || folder.back() == kPathSep ? folder : folder + kPathSep;
+    const std::string dir = WithTrailingSep(folder);
     const std::string exact = dir + language + ".ini";
     std::error_code ec;
     if (std::filesystem::is_regular_file(exact, ec))

@@ -94,6 +94,16 @@ void Walk(QObject* o, bool recurse, const std::function<Visit(QObject*)>& visit)
         Walk(child, recurse, visit);
 }
 
+// A text property read and written through a getter and a setter of the object's class.
+template <class T>
+TextProperty Accessors(const char* name, T* o, QString (T::*get)() const, void (T::*set)(const QString&))
+{
+    return {name, [o, get] { return (o->*get)(); },
+            [o, set](const QString& s) {
+                (o->*set)(s);
+            }};
+}
+
 // A Q_PROPERTY of the object's own class hierarchy by exact name and text type.
 bool MetaTextProperty(QObject* o, const char* name, TextProperty& out)
 {
@@ -124,45 +134,27 @@ bool CaptionProperty(QObject* o, bool isForm, TextProperty& out)
         return true;
     const char* name = "Caption";
     if (auto* a = qobject_cast<QAction*>(o)) {
-        out = {name, [a] { return a->text(); },
-               [a](const QString& s) {
-                   a->setText(s);
-               }};
+        out = Accessors(name, a, &QAction::text, &QAction::setText);
         return true;
     }
     auto* w = qobject_cast<QWidget*>(o);
     if (!w)
         return false;
     if (auto* m = qobject_cast<QMenu*>(w)) {
-        out = {name, [m] { return m->title(); },
-               [m](const QString& s) {
-                   m->setTitle(s);
-               }};
+        out = Accessors(name, m, &QMenu::title, &QMenu::setTitle);
     } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        out = {name, [g] { return g->title(); },
-               [g](const QString& s) {
-                   g->setTitle(s);
-               }};
+        out = Accessors(name, g, &QGroupBox::title, &QGroupBox::setTitle);
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
-        out = {name, [l] { return l->text(); },
-               [l](const QString& s) {
-                   l->setText(s);
-               }};
+        out = Accessors(name, l, &QLabel::text, &QLabel::setText);
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        out = {name, [b] { return b->text(); },
-               [b](const QString& s) {
-                   b->setText(s);
-               }};
+        out = Accessors(name, b, &QAbstractButton::text, &QAbstractButton::setText);
     } else if (QTabWidget* tabs = TabWidgetOf(w)) {
         out = {name, [tabs, w] { return tabs->tabText(tabs->indexOf(w)); },
                [tabs, w](const QString& s) {
                    tabs->setTabText(tabs->indexOf(w), s);
                }};
     } else if (isForm || w->isWindow() || qobject_cast<QDockWidget*>(w)) {
-        out = {name, [w] { return w->windowTitle(); },
-               [w](const QString& s) {
-                   w->setWindowTitle(s);
-               }};
+        out = Accessors(name, w, &QWidget::windowTitle, &QWidget::setWindowTitle);
     } else {
         return false;
     }
@@ -184,10 +176,7 @@ bool HintProperty(QObject* o, TextProperty& out)
         return true;
     }
     if (auto* w = qobject_cast<QWidget*>(o)) {
-        out = {name, [w] { return w->toolTip(); },
-               [w](const QString& s) {
-                   w->setToolTip(s);
-               }};
+        out = Accessors(name, w, &QWidget::toolTip, &QWidget::setToolTip);
         return true;
     }
     return false;
@@ -224,6 +213,18 @@ bool Storable(const QString& text)
 NumberProperty Number(const char* name, std::function<int()> get, std::function<bool(int)> set)
 {
     return {QString::fromLatin1(name), std::move(get), std::move(set)};
+}
+
+// An on/off setting read as 1 or 0; any value but 0 turns it on.
+template <class T>
+NumberProperty Switch(const char* name, T* o, std::function<bool()> isOn, void (T::*set)(bool))
+{
+    return Number(
+        name, [isOn] { return isOn() ? 1 : 0; },
+        [o, set](int v) {
+            (o->*set)(v != 0);
+            return true;
+        });
 }
 
 // Position and size without the frame, whose size the desktop may learn only later; a
@@ -317,41 +318,21 @@ std::vector<NumberProperty> NumberProperties(QObject* o)
         props.push_back(BoundsSide("Width", w, &QRect::width, &QRect::setWidth, true));
         props.push_back(BoundsSide("Height", w, &QRect::height, &QRect::setHeight, true));
         // The widget's own switches, not the ones it inherits from its parents.
-        props.push_back(Number(
-            "Enabled", [w] { return w->testAttribute(Qt::WA_ForceDisabled) ? 0 : 1; },
-            [w](int v) {
-                w->setEnabled(v != 0);
-                return true;
-            }));
-        props.push_back(Number(
-            "Visible", [w] { return w->isHidden() ? 0 : 1; },
-            [w](int v) {
-                w->setVisible(v != 0);
-                return true;
-            }));
+        props.push_back(Switch(
+            "Enabled", w, [w] { return !w->testAttribute(Qt::WA_ForceDisabled); }, &QWidget::setEnabled));
+        props.push_back(Switch(
+            "Visible", w, [w] { return !w->isHidden(); }, &QWidget::setVisible));
         if (w->isWindow() && !qobject_cast<QMenu*>(w))
             props.push_back(Number(
                 "WindowState", [w] { return WindowStateOrdinal(w); },
                 [w](int v) { return SetWindowStateOrdinal(w, v); }));
     } else if (auto* a = qobject_cast<QAction*>(o)) {
-        props.push_back(Number(
-            "Enabled", [a] { return a->isEnabled() ? 1 : 0; },
-            [a](int v) {
-                a->setEnabled(v != 0);
-                return true;
-            }));
-        props.push_back(Number(
-            "Visible", [a] { return a->isVisible() ? 1 : 0; },
-            [a](int v) {
-                a->setVisible(v != 0);
-                return true;
-            }));
-        props.push_back(Number(
-            "Checked", [a] { return a->isChecked() ? 1 : 0; },
-            [a](int v) {
-                a->setChecked(v != 0);
-                return true;
-            }));
+        props.push_back(Switch(
+            "Enabled", a, [a] { return a->isEnabled(); }, &QAction::setEnabled));
+        props.push_back(Switch(
+            "Visible", a, [a] { return a->isVisible(); }, &QAction::setVisible));
+        props.push_back(Switch(
+            "Checked", a, [a] { return a->isChecked(); }, &QAction::setChecked));
     }
     AddOwnNumberProperties(o, props);
     return props;

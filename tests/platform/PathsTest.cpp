@@ -45,6 +45,14 @@ INSTANTIATE_TEST_SUITE_P(Table, PathParts,
                                            PathCase{"/home/u/", "/home/u/", "/home/u/", ""},
                                            PathCase{"/", "/", "/", ""}));
 
+TEST(PathTrim, WithoutTrailingSepKeepsTheRoot)
+{
+    EXPECT_EQ(WithoutTrailingSep("/home/u//"), "/home/u");
+    EXPECT_EQ(WithoutTrailingSep("///"), "/");
+    EXPECT_EQ(WithoutTrailingSep("a.txt"), "a.txt");
+    EXPECT_EQ(WithoutTrailingSep(""), "");
+}
+
 // Sets or clears one environment variable for the life of the object.
 class EnvOverride
 {
