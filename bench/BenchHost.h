@@ -5,6 +5,8 @@
 // loop that Pump runs.
 #include "engine/EngineHost.h"
 #include "engine/SharedBlock.h"
+#include "engine/TMonDirThread.h"
+#include "engine/TRKMonItems.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -89,6 +91,22 @@ inline void InitBlock(SharedBlock& block)
             block.Texts[slot].Set(kTextSlots[slot].Default);
     }
 }
+
+// The engine as the agent runs it: active, with folder watch threads, on a block of its
+// own whose backup path is the engine's backup root.
+struct ActiveEngine
+{
+    explicit ActiveEngine(const std::string& home) : Items((InitBlock(Block), &Block), &Host, home)
+    {
+        Block.Settings.BackupPath.Set(Items.BackupRoot());
+        Items.SetActive(true);
+        TMonDirThread::Install(Items);
+    }
+
+    SharedBlock Block;
+    BenchHost Host;
+    TRKMonItems Items;
+};
 
 inline double Ms(Clock::duration d)
 {

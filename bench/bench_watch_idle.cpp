@@ -79,13 +79,9 @@ int main(int argc, char** argv)
 
     const Usage baseline = Over(span);
 
-    SharedBlock block;
-    InitBlock(block);
-    BenchHost host;
-    TRKMonItems items(&block, &host, home);
-    block.Settings.BackupPath.Set(items.BackupRoot());
-    items.SetActive(true);
-    TMonDirThread::Install(items);
+    ActiveEngine engine(home);
+    BenchHost& host = engine.Host;
+    TRKMonItems& items = engine.Items;
     const auto tLoad = Clock::now();
     items.LoadAll();
     const double loadAllMs = Ms(Clock::now() - tLoad);

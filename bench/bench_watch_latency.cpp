@@ -66,13 +66,9 @@ int main(int argc, char** argv)
     }
     const double setupMs = Ms(Clock::now() - tSetup);
 
-    SharedBlock block;
-    InitBlock(block);
-    BenchHost host;
-    TRKMonItems items(&block, &host, home);
-    block.Settings.BackupPath.Set(items.BackupRoot());
-    items.SetActive(true);
-    TMonDirThread::Install(items);
+    ActiveEngine engine(home);
+    BenchHost& host = engine.Host;
+    TRKMonItems& items = engine.Items;
 
     auto idles = [&] {
         return host.Locked<std::size_t>([&] { return host.IdleAt.size(); });
