@@ -140,8 +140,9 @@ TEST_F(QdFolderDialogTest, TheMonitorsSettingsShowNoNewFolderButton)
     EXPECT_EQ(shown->windowTitle().toStdString(), "Pick a folder");
     EXPECT_EQ(shown->labelText(QFileDialog::LookIn).toStdString(), dialog.LabelCaption());
     EXPECT_EQ(shown->findChild<QPushButton*>("NewFolderButton"), nullptr);
-    if (auto* own = shown->findChild<QToolButton*>("newFolderButton"))
+    if (auto* own = shown->findChild<QToolButton*>("newFolderButton")) {
         EXPECT_TRUE(own->isHidden());
+    }
     auto* status = shown->findChild<QLabel*>("StatusText");
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text().toStdString(), TQdFolderDialog::ShortenPath(dialog.Folder, 50));
