@@ -1,5 +1,6 @@
 #include "monitor/MonitorProgram.h"
 #include "platform/TerminationSignal.h"
+#include "support/components/ComponentLibrary.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
     morvane::IgnoreBrokenPipes();
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
+    morvane::ComponentLibraryStartUp();
     try {
         morvane::monitor::MonitorProgram program;
         return program.MonitorMain();
