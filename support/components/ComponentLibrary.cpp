@@ -2,6 +2,7 @@
 
 #include "TkitCustomFolderMonitor.h"
 #include "TkitCustomThreadTimer.h"
+#include "TkitFileOperation.h"
 #include "support/KitSysUtils.h"
 #include "support/TkitComponent.h"
 #include "support/TkitCustomTimer.h"
@@ -20,6 +21,7 @@ void ComponentLibraryStartUp()
         &TkitTrayIcon::staticMetaObject,
         &TkitThreadComponent::staticMetaObject,
         &TkitThreadTimer::staticMetaObject,
+        &TkitFileOperation::staticMetaObject,
         &TkitCustomFolderMonitor::staticMetaObject,
         &TkitFolderMonitor::staticMetaObject,
     });
