@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -385,7 +386,7 @@ void TRKMonItems::EraseStored(TRKMonItem& item, bool eraseSection)
         backupIndex.DeleteKey(kBackupIndexSection, id);
         backupIndex.Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 
@@ -480,7 +481,7 @@ void TRKMonItems::SaveAll()
     try {
         index.Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 
