@@ -156,6 +156,8 @@ void TMonDirThread::ScanFolder()
                           f.Templates.Get());
         else
             ScanMembers();
+        // What the scan changed in the list is written once, now.
+        m_items.FlushList();
     } catch (const std::exception& e) {
         // One failed scan (a list file that cannot be written, say) does not end the
         // watch: the next change scans again.

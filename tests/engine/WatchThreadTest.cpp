@@ -277,6 +277,7 @@ TEST_F(WatchThreadTest, NewMatchingFileIsAddedAnnouncedAndWaitedFor)
     EXPECT_TRUE(item->Monitored());
     EXPECT_EQ(item->MonStatus(), msActive);
     EXPECT_EQ(watched->IndexOfFile(file), 0);
+    items->FlushList();
     IniFile::ClearCache();
     IniFile list(items->ListFile());
     EXPECT_EQ(list.ReadString(file, "Monitored", ""), "1") << "the new item is saved";
