@@ -83,7 +83,7 @@ void ListWriteBehind::Reindex()
 bool ListWriteBehind::Pending() const
 {
     std::lock_guard lock(m_mutex);
-    return !m_ops.empty();
+    return !m_ops.empty() || m_writing;
 }
 
 bool ListWriteBehind::FolderPending() const
@@ -117,13 +117,24 @@ void ListWriteBehind::Flush()
     std::vector<Op> ops;
     {
         std::lock_guard lock(m_mutex);
+        if (m_ops.empty())
+            return;
         ops.swap(m_ops);
         m_saved.clear();
         m_lastErase = -1;
         m_due.reset();
+        m_writing = true;
     }
-    if (ops.empty())
-        return;
+    // Pending until the write is over, whichever way it ends.
+    struct WriteEnd
+    {
+        ListWriteBehind& Writer;
+        ~WriteEnd()
+        {
+            std::lock_guard lock(Writer.m_mutex);
+            Writer.m_writing = false;
+        }
+    } writeEnd{*this};
 
     const std::string root = m_owner.BackupRoot();
     IniFile list(m_owner.ListFile());
@@ -136,7 +147,8 @@ void ListWriteBehind::Flush()
         for (const Op& op : ops) {
             if (!op.Item) {
                 list.EraseSection(op.Section);
-                if (!op.FileId.empty() && index.ReadString(kBackupIndexSection, op.FileId, kNoKey) != kNoKey) {
+                if (!op.FileId.empty() &&
+                    index.ReadString(kBackupIndexSection, op.FileId, kNoKey) != kNoKey) {
                     index.DeleteKey(kBackupIndexSection, op.FileId);
                     indexChanged = true;
                 }

@@ -53,6 +53,7 @@ public:
     // later flush still writes it. A failure of the index alone is logged.
     void Flush();
 
+    // True from a change until the write that holds it has ended.
     bool Pending() const;
     // True while a folder item's record waits to be written.
     bool FolderPending() const;
@@ -94,6 +95,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_due;
     std::chrono::milliseconds m_delay = kDefaultDelay;
     bool m_stop = false;
+    bool m_writing = false; // a flush has taken the changes and not finished writing them
     std::thread m_thread;
     std::atomic<bool> m_failureLogged{false};
     std::atomic<std::uint64_t> m_listWrites{0};

@@ -156,14 +156,21 @@ void TMonDirThread::ScanFolder()
                           f.Templates.Get());
         else
             ScanMembers();
-        // What the scan changed in the list is written once, now.
-        m_items.FlushList();
     } catch (const std::exception& e) {
         // One failed scan (a list file that cannot be written, say) does not end the
         // watch: the next change scans again.
         Report("Scanning folder " + WatchPath + " failed: " + e.what());
     }
     CurrentItem.reset();
+    // Main-thread calls run in order: once this one has run, so have the reports the scan
+    // queued, and the list is written once with all of them.
+    if (m_items.Host())
+        m_items.Synchronize([] {}, &m_stop);
+    try {
+        m_items.FlushList();
+    } catch (const std::exception& e) {
+        Report("Scanning folder " + WatchPath + " failed: " + e.what());
+    }
     ShowIdleIcon();
 }
 
