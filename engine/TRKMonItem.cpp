@@ -382,6 +382,10 @@ void TRKMonItem::AfterVersion(bool force)
         std::lock_guard lock(m_mutex);
         made.swap(m_madeDate);
         rec = m_data;
+        // The date moves from the made version to LastTime in one step, so a rescan in
+        // between never finds neither and makes the same state of the file again.
+        if (made)
+            m_data.LastTime = *made;
     }
     double d = 0;
     bool changed = false;
