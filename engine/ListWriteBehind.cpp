@@ -4,6 +4,7 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <cstdio>
@@ -162,7 +163,7 @@ void ListWriteBehind::Flush()
                 WriteItemRecord(record, list, nullptr);
             } catch (const std::invalid_argument& e) {
                 // One record the list cannot hold does not stop the others.
-                std::fprintf(stderr, "morvane: item not saved: %s\n", e.what());
+                Log(std::string("item not saved: ") + e.what());
                 continue;
             }
             const std::string id = record.FileID.Get();
@@ -194,7 +195,7 @@ void ListWriteBehind::Flush()
         index.Flush();
         ++m_indexWrites;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 
@@ -216,7 +217,7 @@ void ListWriteBehind::Run()
             // Said once until a write succeeds again; the changes stay pending and are
             // tried again after the next delay.
             if (!m_failureLogged.exchange(true))
-                std::fprintf(stderr, "morvane: the item list was not written: %s\n", e.what());
+                Log(std::string("the item list was not written: ") + e.what());
         }
         lock.lock();
     }

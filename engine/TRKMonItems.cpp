@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -150,7 +151,7 @@ TRKMonItems::~TRKMonItems()
     try {
         m_listWriter->Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: the item list was not written at exit: %s\n", e.what());
+        Log(std::string("the item list was not written at exit: ") + e.what());
     }
 }
 
@@ -467,7 +468,7 @@ void TRKMonItems::FlushBeforeMonitor()
     try {
         m_listWriter->Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: the item list was not written: %s\n", e.what());
+        Log(std::string("the item list was not written: ") + e.what());
     }
 }
 
