@@ -63,6 +63,9 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
             }
             try {
                 Dispatch(index, msg.WParam);
+                // A request's changes of the list are written when it ends.
+                if (m_ctx.Items)
+                    m_ctx.Items->FlushList();
             } catch (const IniWriteError& e) {
                 Log(std::string(kMessageNames[index]) + ": " + e.what());
                 m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
@@ -213,6 +216,8 @@ bool AgentCommands::EchoCondition() const
 
 void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
 {
+    if (msg == MsgAdd)
+        m_ctx.Items->FlushBeforeMonitor();
     m_ctx.Reports->Post(msg, item.Data());
 }
 
@@ -449,7 +454,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
         return;
 
     folder->StopWatch();
-    if (folder->Path() != newPath)
+    const bool moved = folder->Path() != newPath;
+    if (moved)
         folder->Reassign(newPath);
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;
@@ -464,6 +470,10 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     if (record.Monitored)
         folder->StartWatch();
     folder->Save();
+    // The monitor moves the folder in its tree only on this answer, so a place refused
+    // above never shows there.
+    if (moved && m_ctx.Block->MonitorRunning)
+        Echo(MsgAdd, *folder);
 }
 
 } // namespace morvane
