@@ -1,9 +1,9 @@
 #include "KitThread.h"
 
+#include "support/TkitComponent.h"
+
 #include <QCoreApplication>
 #include <QThread>
-
-#include "support/TkitComponent.h"
 
 namespace morvane {
 

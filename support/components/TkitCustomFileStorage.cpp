@@ -123,7 +123,8 @@ void TkitCustomFileStorage::ReadData(QIODevice& stream)
         return;
     QByteArray bytes;
     if (!ReadExactly(stream, size, bytes))
-        throw EkitFileStorage("The stored data holds fewer bytes than its size says (" + std::to_string(size) + ")");
+        throw EkitFileStorage("The stored data holds fewer bytes than its size says (" +
+                              std::to_string(size) + ")");
     m_data = bytes;
 }
 

@@ -213,7 +213,8 @@ bool TkitWndProcHookList::RunChain(const QList<QPointer<TkitCustomWndProcHook>>&
         return true;
     }
     QPointer<QObject> guard(target);
-    return chain[index]->WndProc(event, [&] { return guard ? RunChain(chain, index - 1, guard, event) : true; });
+    return chain[index]->WndProc(event,
+                                 [&] { return guard ? RunChain(chain, index - 1, guard, event) : true; });
 }
 
 } // namespace morvane

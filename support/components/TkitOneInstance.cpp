@@ -58,7 +58,8 @@ std::string InstanceLockName(const std::string& instanceName)
         name = "%2E" + name.substr(1);
     if (name.size() > kMaxLockName) {
         const QByteArray digest =
-            QCryptographicHash::hash(QByteArray::fromStdString(instanceName), QCryptographicHash::Sha1).toHex();
+            QCryptographicHash::hash(QByteArray::fromStdString(instanceName), QCryptographicHash::Sha1)
+                .toHex();
         name = name.substr(0, kMaxLockName - 41) + "~" + digest.toStdString();
     }
     return name;
@@ -75,7 +76,8 @@ TkitOneInstance::~TkitOneInstance() = default;
 
 std::string TkitOneInstance::InstanceName() const
 {
-    QString base = m_exeNameAsIdentifier ? m_shell->ApplicationExeName().toUpper() : m_shell->ApplicationTitle();
+    QString base =
+        m_exeNameAsIdentifier ? m_shell->ApplicationExeName().toUpper() : m_shell->ApplicationTitle();
     QString name = base + m_identifier + ".OneInstance.";
     name.replace('\\', '/');
     return (name + "Default").toStdString();
@@ -112,7 +114,8 @@ bool TkitOneInstance::IsAnotherInstance()
             QSaveFile file(QString::fromStdString(RuntimeObjectPath(lockName, ".wnd")));
             const QByteArray handle = QByteArray::number(held.Window->Handle());
             if (!file.open(QIODevice::WriteOnly) || file.write(handle) != handle.size() || !file.commit())
-                throw std::runtime_error("cannot publish the instance window: " + file.errorString().toStdString());
+                throw std::runtime_error("cannot publish the instance window: " +
+                                         file.errorString().toStdString());
         } catch (const std::exception& e) {
             // The lock holds; only bringing this instance forward will not work.
             held.Window.reset();
@@ -139,15 +142,17 @@ void TkitOneInstance::DoAnotherInstance()
             m_onShowMessage(this, terminate);
         } else {
             const QString title = m_shell->ApplicationTitle();
-            const QString text =
-                m_message.isEmpty() ? QString("Application \"%1\" is already running.").arg(title) : m_message;
+            const QString text = m_message.isEmpty()
+                                     ? QString("Application \"%1\" is already running.").arg(title)
+                                     : m_message;
             m_shell->ShowMessageBox(text, title);
         }
     }
     if (m_activatePrevInstance) {
         QFile file(QString::fromStdString(RuntimeObjectPath(InstanceLockName(InstanceName()), ".wnd")));
         bool ok = false;
-        const std::uint32_t handle = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toUInt(&ok) : 0;
+        const std::uint32_t handle =
+            file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toUInt(&ok) : 0;
         // A stale file of a crashed instance names a window nobody owns: the post fails.
         if (ok)
             PostMessage(handle, kBringForwardMessage, 0, 0);

@@ -1,7 +1,7 @@
 #include "TkitRegistryMonitorThread.h"
 
-#include "platform/Log.h"
 #include "platform/ChangeNotification.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/RegistryChangeNotification.h"
 
@@ -33,8 +33,8 @@ TkitRegistryMonitorThread::~TkitRegistryMonitorThread()
     Stop(true);
 }
 
-void TkitRegistryMonitorThread::SetParameters(RegistryRoot root, const std::string& key, unsigned notifyFilter,
-                                              bool watchSubTree)
+void TkitRegistryMonitorThread::SetParameters(RegistryRoot root, const std::string& key,
+                                              unsigned notifyFilter, bool watchSubTree)
 {
     {
         std::lock_guard guard(RegistryMonitorLock());

@@ -88,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadStoredData,
                          ::testing::Values(StoredCase{"Empty", QByteArray()},
                                            StoredCase{"SizeCut", QByteArray("\x05\x00", 2)},
                                            StoredCase{"BytesCut", QByteArray("\x0A\x00\x00\x00hello", 9)},
-                                           StoredCase{"HugeSize", QByteArray("\xFF\xFF\xFF\xFF" "abc", 7)}),
+                                           StoredCase{"HugeSize", QByteArray("\xFF\xFF\xFF\xFF"
+                                                                             "abc",
+                                                                             7)}),
                          [](const ::testing::TestParamInfo<StoredCase>& info) {
                              return std::string(info.param.Name);
                          });

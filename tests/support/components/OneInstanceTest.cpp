@@ -62,10 +62,10 @@ TEST(OneInstanceProcessTest, SecondStartBringsTheFirstForwardAndEndsAndAKilledFi
         bool Runs;
     };
     const Start starts[] = {
-        {"Editor", "", false},      // the same program again
-        {"Editor", "Other", true},  // another identifier is another instance
-        {"Viewer", "", true},       // another title too
-        {"Editor", "", false},      // and the first still holds its own
+        {"Editor", "", false},     // the same program again
+        {"Editor", "Other", true}, // another identifier is another instance
+        {"Viewer", "", true},      // another title too
+        {"Editor", "", false},     // and the first still holds its own
     };
     for (const Start& start : starts) {
         SCOPED_TRACE(std::string(start.Title) + "/" + start.Identifier);
@@ -151,7 +151,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OneInstanceReactionTest,
     ::testing::Values(
         ReactionCase{"Silent", false, "", false, false, {}, true, false},
-        ReactionCase{"DefaultText", true, "", false, false, {"Application \"Editor\" is already running."}, true, false},
+        ReactionCase{"DefaultText",
+                     true,
+                     "",
+                     false,
+                     false,
+                     {"Application \"Editor\" is already running."},
+                     true,
+                     false},
         ReactionCase{"OwnText", true, "Only one, please", false, false, {"Only one, please"}, true, false},
         ReactionCase{"HandlerLetsItRun", true, "", true, true, {}, false, true},
         ReactionCase{"HandlerEndsIt", true, "", false, true, {}, true, false},
