@@ -12,6 +12,7 @@
 #include "TkitOneInstance.h"
 #include "TkitShutdown.h"
 #include "TkitStartButtonProperties.h"
+#include "TkitWav.h"
 #include "support/KitSysUtils.h"
 #include "support/TkitComponent.h"
 #include "support/TkitCustomTimer.h"
@@ -35,6 +36,7 @@ void ComponentLibraryStartUp()
         &TkitTrayIcon::staticMetaObject,
         &TkitWndProcHook::staticMetaObject,
         &TkitFileStorage::staticMetaObject,
+        &TkitWav::staticMetaObject,
         &TkitThreadComponent::staticMetaObject,
         &TkitThreadTimer::staticMetaObject,
         &TkitFileOperation::staticMetaObject,
