@@ -291,6 +291,9 @@ void TForm5::ChangeButtonClick()
         accept();
         return;
     }
+    // A dialog closed under the move (the agent asked the monitor to close) says nothing.
+    if (!isVisible())
+        return;
     MessageBoxes::Show(m_lastResult.Outcome == BackupMoveResult::Cancelled ? BoxKind::Information
                                                                            : BoxKind::Warning,
                        m_lastResult.Text, BoxButtons::Ok, BoxAnswer::Ok, this);
