@@ -5,6 +5,7 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
+#include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
@@ -463,8 +464,7 @@ void TRKMonItems::SaveAll()
     const auto folders = Folders();
     std::lock_guard lock(m_listFileMutex);
     const std::string root = BackupRoot();
-    std::error_code ec;
-    std::filesystem::create_directories(root, ec);
+    MakePrivateDirs(WithoutTrailingSep(root));
     IniFile list(m_listFile);
     IniFile index(root + kBackupIndexName);
     auto write = [&](const TRKMonItem& item) {

@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "platform/ChangeNotification.h"
+#include "platform/FileCopy.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -82,7 +83,7 @@ std::optional<double> TMonDirThread::SaveCopy()
         throw std::runtime_error("no usable backup folder name for " + m_path);
     const std::string copyFolder =
         ItemBackupFolder(m_owner.BackupRoot(), fileId) + CopyFolderName(*stamp) + std::string(kPathSepText);
-    if (!QDir().mkpath(QString::fromStdString(copyFolder)))
+    if (!MakePrivateDirs(WithoutTrailingSep(copyFolder)))
         throw std::runtime_error("cannot create " + copyFolder);
 
     QFile in(QString::fromStdString(m_path));

@@ -202,7 +202,8 @@ ChangeNotification::WaitResult ChangeNotification::Wait(std::chrono::millisecond
     State& s = *m_state;
     std::unique_lock guard(s.Lock);
     const bool forever = timeout.count() < 0;
-    const auto deadline = std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
+    const auto deadline =
+        std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
     for (;;) {
         // A stop request stays the answer, so a thread asked to end never waits again.
         if (s.Stopped)

@@ -15,7 +15,13 @@ namespace morvane {
 class ChangeNotification
 {
 public:
-    enum class WaitResult { Changed, Timeout, Stopped, Failed };
+    enum class WaitResult
+    {
+        Changed,
+        Timeout,
+        Stopped,
+        Failed
+    };
 
     // Throws std::system_error when the watch cannot be set up (missing folder, out of
     // inotify watches): the caller reports it, never a silent stop. The message names
