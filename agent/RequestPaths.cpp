@@ -1,31 +1,6 @@
 #include "agent/RequestPaths.h"
 
-#include <filesystem>
-#include <system_error>
-#include <vector>
-
 namespace morvane {
-
-namespace {
-
-// Components of the canonical form of path; the empty element a trailing "/" leaves is
-// dropped, so a folder with and without its separator compare equal.
-std::vector<std::string> CanonicalComponents(const std::string& path)
-{
-    std::error_code ec;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ec);
-    if (ec)
-        canonical = std::filesystem::path(path);
-    canonical = canonical.lexically_normal();
-    std::vector<std::string> parts;
-    for (const auto& part : canonical) {
-        if (!part.empty())
-            parts.push_back(part.string());
-    }
-    return parts;
-}
-
-} // namespace
 
 const char* PathProblemText(PathProblem problem)
 {
@@ -64,21 +39,6 @@ PathProblem CheckPathForm(std::string_view path)
     if (path.front() != '/')
         return PathProblem::NotAbsolute;
     return PathProblem::None;
-}
-
-bool IsInsideFolder(const std::string& path, const std::string& folder)
-{
-    if (folder.empty() || path.empty())
-        return false;
-    const std::vector<std::string> inner = CanonicalComponents(path);
-    const std::vector<std::string> outer = CanonicalComponents(folder);
-    if (outer.empty() || outer.size() > inner.size())
-        return false;
-    for (std::size_t i = 0; i < outer.size(); ++i) {
-        if (inner[i] != outer[i])
-            return false;
-    }
-    return true;
 }
 
 PathProblem CheckAddPath(const std::string& path, const std::string& homeDir, const std::string& backupRoot)

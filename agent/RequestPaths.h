@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileTree.h"
+
 #include <string>
 #include <string_view>
 
@@ -24,12 +26,6 @@ const char* PathProblemText(PathProblem problem);
 // The form test of a path argument: not empty, at most 255 bytes, no control characters,
 // absolute. Any thread.
 PathProblem CheckPathForm(std::string_view path);
-
-// True when path lies inside folder or is folder itself, comparing canonical paths on
-// whole components ("/home/u/backupx" is not inside "/home/u/backup/"). Symbolic links
-// of the existing part of either path are resolved; "." and ".." are folded. An empty
-// folder contains nothing. Any thread.
-bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 // The refusal test of a path to be added as an item: the form test, then "[" and "]",
 // then the home folder and the backup root. Any thread.
