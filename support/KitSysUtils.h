@@ -1,8 +1,14 @@
 #pragma once
 
+#include "platform/RegistryChangeNotification.h"
+#include "platform/RegistryStore.h"
+
 #include <QStringList>
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -79,6 +85,91 @@ std::string ExtractNameNoExt(const std::string& path);
 std::string ComposeDestName(const std::string& source, const std::string& target);
 // path itself when absolute, else base + "/" + path with doubled separators collapsed.
 std::string MakeAbsolutePath(const std::string& base, const std::string& path);
+
+// The desktop's shared data folder (icons, types), with a trailing separator.
+std::string GetSystemFolder();
+
+// Registry routines over the user's registry store (RegistryStore::DefaultPath()).
+
+using TkitRegRootKey = RegistryRoot;
+inline constexpr TkitRegRootKey rrkClassesRoot = RegistryRoot::ClassesRoot;
+inline constexpr TkitRegRootKey rrkCurrentUser = RegistryRoot::CurrentUser;
+inline constexpr TkitRegRootKey rrkLocalMachine = RegistryRoot::LocalMachine;
+inline constexpr TkitRegRootKey rrkUsers = RegistryRoot::Users;
+inline constexpr TkitRegRootKey rrkCurrentConfig = RegistryRoot::CurrentConfig;
+inline constexpr TkitRegRootKey rrkDynData = RegistryRoot::DynData;
+
+// Raised by the registry routines: "Unable to open the <key> key", or the store's own
+// failure to write.
+class ERegistryException : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Writes text as the value name of key (created when missing). Throws ERegistryException.
+void RegWriteStringValue(TkitRegRootKey root, const std::string& key, const std::string& name,
+                         const std::string& text);
+
+// Autorun entries. The user's and the machine's Run kinds are the desktop's autostart
+// entries (UserAutostartDir(), SystemAutostartDir()); an entry is named after the program's
+// file name and starts the program path. The desktop has nothing like the RunOnce and
+// service kinds: they are refused with aeoUnsupported.
+enum TkitAutoExecKind
+{
+    aekMachineRun,
+    aekMachineRunOnce,
+    aekUserRun,
+    aekUserRunOnce,
+    aekServiceRun,
+    aekServiceRunOnce
+};
+
+enum TkitAutoExecOutcome
+{
+    aeoDone,
+    aeoUnsupported, // a kind the desktop does not have
+    aeoNoRights,    // the folder or entry may not be changed by this user
+    aeoMissing,     // the autostart folder does not exist
+    aeoFailed,      // a path that no entry can hold, or a failed write
+};
+
+// The key each kind names on the other desktops, for components that show it.
+void GetAutoExecKey(TkitAutoExecKind kind, TkitRegRootKey& root, std::string& key);
+// The folder of the kind's autostart entries; "" for the kinds the desktop does not have.
+std::string GetAutoExecFolder(TkitAutoExecKind kind);
+
+// Creates or replaces the kind's entry for programPath. False on any failure; outcome
+// (when given) says which. Never throws. Any thread.
+bool AutoExecRegister(TkitAutoExecKind kind, const std::string& programPath,
+                      TkitAutoExecOutcome* outcome = nullptr);
+// Removes the kind's entry for programPath: true when it is gone afterwards (also when it
+// never existed), false when the folder is missing or may not be changed. Never throws.
+bool AutoExecUnregister(TkitAutoExecKind kind, const std::string& programPath,
+                        TkitAutoExecOutcome* outcome = nullptr);
+// The arguments of the kind's entry for the program named name (its file name); nothing
+// when there is no entry or it cannot be read.
+std::optional<std::vector<std::string>> AutoExecCommand(TkitAutoExecKind kind, const std::string& name);
+
+// Change notification on a key of the user's registry store.
+struct RegChangeInfo
+{
+    TkitRegRootKey Root = rrkCurrentUser;
+    std::string Key;
+    bool WatchSubtree = false;
+    unsigned NotifyFilter = 0;
+};
+// Null stands for the invalid handle.
+using RegChangeHandle = std::shared_ptr<RegistryChangeNotification>;
+
+// Arms a notification on the key and fills info; wait for it with the handle's Wait.
+// Null with errno set when the store's folder cannot be watched. Never throws.
+RegChangeHandle RegCreateChangeNotification(TkitRegRootKey root, const std::string& key, bool watchSubtree,
+                                            unsigned notifyFilter, RegChangeInfo& info);
+// Re-arms on the key's present state; false (errno EINVAL) for the invalid handle.
+bool RegNextChangeNotification(const RegChangeHandle& handle, const RegChangeInfo& info);
+// Stops a waiter and releases the handle (null afterwards).
+void RegCloseChangeNotification(RegChangeHandle& handle);
 
 // Process-wide registry of component class names. Registering a class whose name is
 // already there does nothing; a null class is ignored; never throws. Any thread.

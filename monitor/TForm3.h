@@ -1,0 +1,83 @@
+#pragma once
+
+#include "engine/SharedBlock.h"
+
+#include <QDialog>
+#include <functional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace morvane::monitor {
+
+class DigitEdit;
+
+// The system options dialog: language, the balloon after a new version, and how version
+// lists show dates, names and how many versions. It shows what the agent holds in the
+// shared block, writes the settings file (home + "kelvrim.ini") in one write, and asks
+// the agent to read it again (REINIT). A settings file that cannot be written is said and
+// the dialog stays open; nothing is posted then. Main thread.
+class TForm3 : public QDialog
+{
+    Q_OBJECT
+public:
+    // block may be nullptr: then there is no language list and nothing to show or post.
+    TForm3(SharedBlock* block, std::string home, QWidget* parent = nullptr);
+
+    // Fills the language list from home + "Langs/" and selects the block's language.
+    void InitLangCombo();
+    // Loads the controls from the block.
+    void InitDateCombo();
+    // Writes the settings, switches the windows to a newly chosen language, posts REINIT
+    // and closes; or says why not and stays open.
+    void Button1Click();
+    // The sample of the format field as it shows now.
+    QString SampleText() const;
+
+    // Called with the chosen language's file when the language changed on save.
+    void SetOnLanguageChanged(std::function<void(const std::string& languageFile)> onChanged)
+    {
+        m_onLanguageChanged = std::move(onChanged);
+    }
+    // What the "Change" button of the backup folder opens; without it the button is off.
+    void SetBackupFolderDialog(std::function<void()> open);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void DateFormatEditChange();
+    void ShowDateCheckClick();
+    void LimitShowCheckClick();
+
+    SharedBlock* m_block;
+    std::string m_home;
+    std::function<void(const std::string&)> m_onLanguageChanged;
+    std::function<void()> m_openBackupFolder;
+
+    QTabWidget* m_pageControl1;
+    QComboBox* m_langCombo;
+    QGroupBox* m_backupBox;
+    QLabel* m_backuppathLabel;
+    QPushButton* m_button3;
+    QCheckBox* m_showBaloon;
+    QCheckBox* m_showDateCheck;
+    QLabel* m_label2;
+    QLineEdit* m_dateFormatEdit;
+    QLabel* m_label4;
+    QLineEdit* m_dateSampleEdit;
+    QCheckBox* m_showFileNameCheck;
+    QCheckBox* m_limitShowCheck;
+    QLabel* m_label1;
+    DigitEdit* m_limitShowNumber;
+    QPushButton* m_button1;
+    QPushButton* m_button2;
+};
+
+} // namespace morvane::monitor

@@ -1,0 +1,297 @@
+#include "platform/AutostartEntry.h"
+
+#include "platform/OwnedFd.h"
+#include "platform/Paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace morvane {
+
+namespace {
+
+constexpr std::string_view kGroup = "[Desktop Entry]";
+constexpr std::string_view kReserved = " \t\"'\\><~|&;$*?#()`";
+constexpr std::string_view kEscapedInQuotes = "\"`$\\";
+
+bool IsRightsError(int err)
+{
+    return err == EACCES || err == EPERM || err == EROFS;
+}
+
+// The file's own escapes of string values.
+std::string EscapeString(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string UnescapeString(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        switch (text[++i]) {
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default: // not an escape of the file's: left for the quoting rules
+            out += '\\';
+            out += text[i];
+            break;
+        }
+    }
+    return out;
+}
+
+// "%%" is "%"; an argument that is a field code alone is dropped (nothing).
+std::optional<std::string> ResolvePercents(const std::string& arg)
+{
+    if (arg.size() == 2 && arg[0] == '%' && arg[1] != '%')
+        return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < arg.size(); ++i) {
+        if (arg[i] == '%' && i + 1 < arg.size()) {
+            if (arg[i + 1] == '%')
+                out += '%';
+            ++i; // any other field code inside an argument is dropped
+            continue;
+        }
+        out += arg[i];
+    }
+    return out;
+}
+
+std::string RandomSuffix()
+{
+    thread_local std::mt19937 gen{std::random_device{}()};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d.%08x", static_cast<int>(::getpid()), static_cast<unsigned>(gen()));
+    return buf;
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> EncodeExecArgument(const std::string& arg)
+{
+    for (char c : arg)
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
+            return std::nullopt;
+    std::string quoted;
+    if (arg.empty() || arg.find_first_of(kReserved) != std::string::npos) {
+        quoted = "\"";
+        for (char c : arg) {
+            if (kEscapedInQuotes.find(c) != std::string_view::npos)
+                quoted += '\\';
+            quoted += c;
+        }
+        quoted += '"';
+    } else {
+        quoted = arg;
+    }
+    std::string percents;
+    for (char c : quoted) {
+        percents += c;
+        if (c == '%')
+            percents += '%';
+    }
+    return EscapeString(percents);
+}
+
+std::optional<std::vector<std::string>> DecodeExecLine(const std::string& fileValue)
+{
+    const std::string text = UnescapeString(fileValue);
+    std::vector<std::string> args;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == '\t') {
+            ++i;
+            continue;
+        }
+        std::string arg;
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t') {
+            if (text[i] != '"') {
+                arg += text[i++];
+                continue;
+            }
+            ++i;
+            bool closed = false;
+            while (i < text.size()) {
+                const char c = text[i++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c == '\\' && i < text.size() && kEscapedInQuotes.find(text[i]) != std::string_view::npos)
+                    arg += text[i++];
+                else
+                    arg += c;
+            }
+            if (!closed)
+                return std::nullopt;
+        }
+        if (auto resolved = ResolvePercents(arg))
+            args.push_back(std::move(*resolved));
+    }
+    return args;
+}
+
+AutostartEntry::AutostartEntry(std::string folder, std::string name)
+    : m_folder(WithTrailingSep(std::move(folder))), m_name(std::move(name))
+{
+}
+
+AutostartEntry::Outcome AutostartEntry::Fail(int err) const
+{
+    m_error = err;
+    if (err == ENOENT || err == ENOTDIR)
+        return Outcome::Missing;
+    return IsRightsError(err) ? Outcome::NoRights : Outcome::Failed;
+}
+
+AutostartEntry::Outcome AutostartEntry::FolderState() const
+{
+    struct stat st = {};
+    if (::stat(m_folder.c_str(), &st) != 0)
+        return Fail(errno);
+    if (!S_ISDIR(st.st_mode))
+        return Fail(ENOTDIR);
+    return Outcome::Done;
+}
+
+AutostartEntry::Outcome AutostartEntry::ReadExec(std::string& fileValue) const
+{
+    fileValue.clear();
+    OwnedFd fd(::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.Valid())
+        return Fail(errno);
+    struct stat st = {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Fail(EINVAL);
+    std::string text;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(errno);
+        if (n == 0)
+            break;
+        text.append(buf, static_cast<std::size_t>(n));
+        if (text.size() > (1u << 20))
+            return Fail(EFBIG);
+    }
+    bool inGroup = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        const std::size_t first = line.find_first_not_of(" \t");
+        line.erase(0, first == std::string::npos ? line.size() : first);
+        if (!line.empty() && line.front() == '[') {
+            inGroup = line == kGroup;
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (!inGroup || eq == std::string::npos)
+            continue;
+        std::string key = line.substr(0, eq);
+        while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
+            key.pop_back();
+        if (key != "Exec")
+            continue;
+        const std::size_t value = line.find_first_not_of(" \t", eq + 1);
+        fileValue = value == std::string::npos ? std::string() : line.substr(value);
+        return Outcome::Done;
+    }
+    return Outcome::Done;
+}
+
+AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
+                                                  const std::string& displayName, bool createFolder) const
+{
+    // A line break would end the Exec= line and let the rest pose as further keys.
+    if (fileValue.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
+        displayName.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        return Fail(EINVAL);
+    if (createFolder && ::mkdir(m_folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        // The config folder itself may be missing on a fresh account.
+        const std::string parent = FolderPart(WithoutTrailingSep(m_folder));
+        if (errno != ENOENT || parent.empty() || (::mkdir(parent.c_str(), 0700) != 0 && errno != EEXIST) ||
+            (::mkdir(m_folder.c_str(), 0755) != 0 && errno != EEXIST))
+            return Fail(errno);
+    }
+    const std::string text = std::string(kGroup) + "\nType=Application\nName=" + EscapeString(displayName) +
+                             "\nExec=" + fileValue + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    const std::string tmp = m_folder + "." + m_name + ".desktop." + RandomSuffix();
+    OwnedFd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!out.Valid())
+        return Fail(errno);
+    if (!WriteAll(out.Get(), text) || ::fsync(out.Get()) != 0 || ::close(out.Release()) != 0 ||
+        ::rename(tmp.c_str(), Path().c_str()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        return Fail(err);
+    }
+    return Outcome::Done;
+}
+
+AutostartEntry::Outcome AutostartEntry::Remove() const
+{
+    if (::unlink(Path().c_str()) != 0) {
+        if (errno == ENOENT)
+            return Outcome::Done;
+        return Fail(errno);
+    }
+    return Outcome::Done;
+}
+
+} // namespace morvane

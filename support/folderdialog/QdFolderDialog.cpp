@@ -1,0 +1,478 @@
+#include "support/folderdialog/QdFolderDialog.h"
+
+#include "platform/Paths.h"
+#include "platform/ShortText.h"
+#include "support/components/MessageBoxes.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <cstdio>
+#include <deque>
+
+namespace morvane {
+
+namespace {
+
+std::deque<std::optional<std::string>>& Answers()
+{
+    static std::deque<std::optional<std::string>> answers;
+    return answers;
+}
+
+bool Unattended()
+{
+    if (!qEnvironmentVariableIsEmpty("MORVANE_AUTO_ANSWER"))
+        return true;
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+// Keys of the default lists, in their order, and the language each group of keys shows.
+struct CaptionGroup
+{
+    const char* Keys;
+    const char* NewFolder;
+    const char* Label;
+};
+const CaptionGroup kCaptionGroups[] = {
+    {"Default,0009,0409,0809,0C09,1009,1409,1809,1C09,2009,2809,2C09", "New folder", "Current folder:"},
+    {"0406", "Ny mappe", "Valgt mappe:"},
+    {"0407,0807,0C07,1007,1407", "Neuer Ordner", "Ausgewählter Ordner:"},
+    {"040C,080C,0C0C,100C,140C,180C", "Nouveau Dossier", "Dossier Courant:"},
+    {"0410,0810", "Nuova Cartella", "Cartella selezionata:"},
+    {"0413", "Nieuwe map", "Huidige map:"},
+    {"0415", "Nowy folder", "Bieżący folder"},
+    {"0416", "Nova Pasta", "Pasta Atual:"},
+};
+const char* const kKeyOrder[] = {"Default", "0009", "0406", "0407", "0409", "040C", "0410", "0413",
+                                 "0415",    "0416", "0807", "0809", "080C", "0810", "0C07", "0C09",
+                                 "0C0C",    "1007", "1009", "100C", "1407", "1409", "140C", "1809",
+                                 "180C",    "1C09", "2009", "2809", "2C09"};
+
+QStringList DefaultList(bool newFolder)
+{
+    QStringList list;
+    for (const char* key : kKeyOrder) {
+        for (const CaptionGroup& group : kCaptionGroups) {
+            if (QString::fromLatin1(group.Keys).split(',').contains(QLatin1String(key))) {
+                list << QString::fromLatin1(key) + "=" +
+                            QString::fromUtf8(newFolder ? group.NewFolder : group.Label);
+                break;
+            }
+        }
+    }
+    return list;
+}
+
+// Special folders this system has, by their numbers.
+struct SpecialFolderDef
+{
+    int Csidl;
+    QStandardPaths::StandardLocation Location;
+};
+const SpecialFolderDef kSpecialFolders[] = {
+    {0, QStandardPaths::DesktopLocation},  {5, QStandardPaths::DocumentsLocation},
+    {13, QStandardPaths::MusicLocation},   {14, QStandardPaths::MoviesLocation},
+    {16, QStandardPaths::DesktopLocation}, {39, QStandardPaths::PicturesLocation},
+    {40, QStandardPaths::HomeLocation},
+};
+
+std::string RootFolderPath(TSHFolders root)
+{
+    switch (root) {
+    case TSHFolders::foDesktop:
+    case TSHFolders::foDesktopFolder:
+        return TQdFolderDialog::SpecialFolderPath(0);
+    case TSHFolders::foPersonal:
+        return TQdFolderDialog::SpecialFolderPath(5);
+    case TSHFolders::foMyComputer:
+        return std::string(kPathSepText);
+    default:
+        return QDir::homePath().toStdString();
+    }
+}
+
+// A chosen folder as the dialog hands it back: no trailing "/", except the root's.
+std::string CleanFolder(const std::string& path)
+{
+    return WithoutTrailingSep(QDir::cleanPath(QString::fromStdString(path)).toStdString());
+}
+
+} // namespace
+
+TQdFolderDialog::TQdFolderDialog(QObject* owner) : QObject(owner), m_languageKey(SystemLanguageKey())
+{
+    m_newFolderCaptions = DefaultNewFolderCaptions();
+    m_labelCaptions = DefaultLabelCaptions();
+    Repick();
+}
+
+TQdFolderDialog::~TQdFolderDialog() = default;
+
+QStringList TQdFolderDialog::DefaultLabelCaptions()
+{
+    return DefaultList(false);
+}
+
+QStringList TQdFolderDialog::DefaultNewFolderCaptions()
+{
+    return DefaultList(true);
+}
+
+std::string TQdFolderDialog::SystemLanguageKey()
+{
+    // The language's primary number and, for the languages the caption lists know by
+    // country, the country's sub-language number.
+    struct Primary
+    {
+        QLocale::Language Language;
+        int Id;
+    };
+    static const Primary primaries[] = {
+        {QLocale::English, 0x09}, {QLocale::Danish, 0x06},     {QLocale::German, 0x07},
+        {QLocale::French, 0x0C},  {QLocale::Italian, 0x10},    {QLocale::Dutch, 0x13},
+        {QLocale::Polish, 0x15},  {QLocale::Portuguese, 0x16}, {QLocale::Swedish, 0x1D},
+        {QLocale::Spanish, 0x0A}, {QLocale::Finnish, 0x0B},    {QLocale::NorwegianBokmal, 0x14},
+        {QLocale::Czech, 0x05},   {QLocale::Russian, 0x19},    {QLocale::Hungarian, 0x0E},
+    };
+    struct Sub
+    {
+        QLocale::Territory Territory;
+        int Id;
+    };
+    static const Sub englishSubs[] = {
+        {QLocale::UnitedKingdom, 2}, {QLocale::Australia, 3}, {QLocale::Canada, 4},
+        {QLocale::NewZealand, 5},    {QLocale::Ireland, 6},   {QLocale::SouthAfrica, 7},
+        {QLocale::Jamaica, 8},       {QLocale::Belize, 10},   {QLocale::TrinidadAndTobago, 11},
+    };
+    static const Sub germanSubs[] = {{QLocale::Switzerland, 2},
+                                     {QLocale::Austria, 3},
+                                     {QLocale::Luxembourg, 4},
+                                     {QLocale::Liechtenstein, 5}};
+    static const Sub frenchSubs[] = {{QLocale::Belgium, 2},
+                                     {QLocale::Canada, 3},
+                                     {QLocale::Switzerland, 4},
+                                     {QLocale::Luxembourg, 5},
+                                     {QLocale::Monaco, 6}};
+    static const Sub italianSubs[] = {{QLocale::Switzerland, 2}};
+
+    const QLocale locale = QLocale::system();
+    int primary = 0;
+    for (const Primary& p : primaries)
+        if (p.Language == locale.language())
+            primary = p.Id;
+    int sub = primary ? 1 : 0;
+    const auto pickSub = [&](const auto& subs) {
+        for (const Sub& s : subs)
+            if (s.Territory == locale.territory())
+                sub = s.Id;
+    };
+    if (primary == 0x09)
+        pickSub(englishSubs);
+    else if (primary == 0x07)
+        pickSub(germanSubs);
+    else if (primary == 0x0C)
+        pickSub(frenchSubs);
+    else if (primary == 0x10)
+        pickSub(italianSubs);
+    char key[8];
+    std::snprintf(key, sizeof key, "%04X", (sub << 10 | primary) & 0xFFFF);
+    return key;
+}
+
+std::string TQdFolderDialog::SpecialFolderPath(int csidl)
+{
+    for (const SpecialFolderDef& def : kSpecialFolders)
+        if (def.Csidl == csidl)
+            return CleanFolder(QStandardPaths::writableLocation(def.Location).toStdString());
+    return {};
+}
+
+std::string TQdFolderDialog::PickLocalizedText(const QStringList& list, const std::string& key)
+{
+    if (list.isEmpty())
+        return {};
+    const auto value = [&](const QString& name) -> std::optional<std::string> {
+        for (const QString& entry : list) {
+            const auto eq = entry.indexOf('=');
+            const QString entryName = eq < 0 ? entry : entry.left(eq);
+            if (entryName.compare(name, Qt::CaseInsensitive) == 0)
+                return (eq < 0 ? QString() : entry.mid(eq + 1)).toStdString();
+        }
+        return std::nullopt;
+    };
+    if (auto text = value(QString::fromStdString(key)))
+        return *text;
+    if (auto text = value(QStringLiteral("Default")))
+        return *text;
+    const QString first = list.first();
+    const auto eq = first.indexOf('=');
+    return eq < 0 ? std::string() : first.mid(eq + 1).toStdString();
+}
+
+std::string TQdFolderDialog::ShortenPath(const std::string& path, int maxLen)
+{
+    const auto length = [](const std::string& s) {
+        return static_cast<int>(s.size());
+    };
+    std::string s = path;
+    int lateSeparators = 0;
+    for (std::size_t i = 2; i < s.size(); ++i)
+        if (s[i] == kPathSep)
+            ++lateSeparators;
+    if (length(s) <= maxLen || maxLen < 6 || s.find(kPathSep) == std::string::npos || lateSeparators < 2)
+        return s.substr(0, std::max(maxLen, 0));
+    std::string result;
+    // A network path ("//server/share/...") keeps both separators; one leading "/" is
+    // the root of the file system, kept as the first folder is.
+    if (s.compare(0, 2, "//") == 0) {
+        result = "//";
+        s.erase(0, 2);
+    }
+    result += s.substr(0, s.find(kPathSep) + 1) + "...";
+    do {
+        s.erase(0, s.find(kPathSep) + 1);
+    } while (length(result + s) + 1 > maxLen && s.find(kPathSep) != std::string::npos);
+    const std::string joined = result + std::string(kPathSepText) + s;
+    if (length(joined) <= maxLen)
+        return joined;
+    return joined.substr(0, maxLen - 3) + "...";
+}
+
+void TQdFolderDialog::Repick()
+{
+    m_newFolderCaption = PickLocalizedText(m_newFolderCaptions, m_languageKey);
+    m_labelCaption = PickLocalizedText(m_labelCaptions, m_languageKey);
+    if (m_newFolderButton)
+        m_newFolderButton->setText(QString::fromStdString(m_newFolderCaption));
+}
+
+void TQdFolderDialog::SetLanguageKey(const std::string& key)
+{
+    m_languageKey = key;
+    Repick();
+}
+
+void TQdFolderDialog::SetLabelCaptions(const QStringList& list)
+{
+    if (list.join('\n') == m_labelCaptions.join('\n'))
+        return;
+    m_labelCaptions = list;
+    Repick();
+}
+
+void TQdFolderDialog::SetNewFolderCaptions(const QStringList& list)
+{
+    if (list.join('\n') == m_newFolderCaptions.join('\n'))
+        return;
+    m_newFolderCaptions = list;
+    Repick();
+}
+
+void TQdFolderDialog::SetTitles(const QStringList& list)
+{
+    if (list.join('\n') != m_titles.join('\n'))
+        m_titles = list;
+}
+
+std::string TQdFolderDialog::StartFolder() const
+{
+    if (SpecialFolder != -1) {
+        const std::string special = SpecialFolderPath(SpecialFolder);
+        if (!special.empty())
+            return special;
+    }
+    if (!Folder.empty())
+        return Folder;
+    return RootFolderPath(RootFolder);
+}
+
+std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
+{
+    if (!parent)
+        parent = qobject_cast<QWidget*>(this->parent());
+    if (!parent)
+        parent = QApplication::activeWindow();
+    auto dialog = std::make_unique<QFileDialog>(parent);
+    dialog->setObjectName("FolderDialog");
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setLabelText(QFileDialog::LookIn, QString::fromStdString(m_labelCaption));
+    const std::string title = PickLocalizedText(m_titles, m_languageKey);
+    if (!title.empty())
+        dialog->setWindowTitle(QString::fromStdString(title));
+
+    m_dialog = dialog.get();
+    SelectionPath = Folder;
+    DisplayName = Folder;
+    m_selectionHasPath = true;
+
+    auto* grid = qobject_cast<QGridLayout*>(dialog->layout());
+    const int bottom = grid ? grid->rowCount() : 0;
+    m_status = new QLabel(dialog.get());
+    m_status->setObjectName("StatusText");
+    m_status->setVisible((Flags & ShowPath) != 0);
+    // The toolkit's own button is the new style's; the classic style has ours.
+    const bool newStyle = (Flags & NewDialogStyle) != 0;
+    if (auto* own = dialog->findChild<QToolButton*>("newFolderButton"))
+        own->setVisible(newStyle && !(Flags & HideNewFolderButton));
+    m_newFolderButton = nullptr;
+    if (!newStyle && !(Flags & HideNewFolderButton)) {
+        m_newFolderButton = new QPushButton(QString::fromStdString(m_newFolderCaption), dialog.get());
+        m_newFolderButton->setObjectName("NewFolderButton");
+        connect(m_newFolderButton, &QPushButton::clicked, this, [this] {
+            bool ok = false;
+            const QString name = QInputDialog::getText(m_dialog, QString::fromStdString(m_newFolderCaption),
+                                                       QString(), QLineEdit::Normal, QString(), &ok);
+            if (!ok)
+                return;
+            std::string error;
+            if (!CreateNewFolder(name.toStdString(), &error) && !error.empty())
+                MessageBoxes::Show(BoxKind::Error, error, BoxButtons::Ok, BoxAnswer::Ok, m_dialog);
+        });
+    }
+    if (grid) {
+        grid->addWidget(m_status, bottom, 0, 1, grid->columnCount());
+        if (m_newFolderButton)
+            grid->addWidget(m_newFolderButton, bottom + 1, 0);
+    }
+    connect(dialog.get(), &QFileDialog::currentChanged, this, &TQdFolderDialog::SelectionChanged);
+    connect(dialog.get(), &QFileDialog::directoryEntered, this, &TQdFolderDialog::SelectionChanged);
+    connect(dialog.get(), &QObject::destroyed, this, [this] {
+        m_dialog = nullptr;
+        m_status = nullptr;
+        m_newFolderButton = nullptr;
+    });
+
+    dialog->setDirectory(QString::fromStdString(StartFolder()));
+    SelectionChanged(QString::fromStdString(StartFolder()));
+    dialog->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        dialog->move(area.width() / 2 - dialog->width() / 2, area.height() / 2 - dialog->height() / 2);
+    }
+    if (OnInitialized)
+        OnInitialized(*this, *dialog);
+    return dialog;
+}
+
+void TQdFolderDialog::SelectionChanged(const QString& path)
+{
+    const QFileInfo info(path);
+    // Only a folder of the file system has a path to hand back.
+    SelectionPath = !path.isEmpty() && info.isDir() ? CleanFolder(path.toStdString()) : std::string();
+    DisplayName = SelectionPath.empty() ? path.toStdString() : SelectionPath;
+    if (m_status && (Flags & ShowPath))
+        m_status->setText(QString::fromStdString(ShortenPath(DisplayName, 50)));
+    m_selectionHasPath = !SelectionPath.empty();
+    UpdateOk();
+    if (m_newFolderButton)
+        m_newFolderButton->setEnabled(m_selectionHasPath);
+    if (OnSelectionChanged && m_dialog)
+        OnSelectionChanged(*this, *m_dialog, SelectionPath);
+}
+
+void TQdFolderDialog::UpdateOk()
+{
+    if (!m_dialog)
+        return;
+    auto* box = m_dialog->findChild<QDialogButtonBox*>();
+    QPushButton* ok = box ? box->button(QDialogButtonBox::Open) : nullptr;
+    if (!ok && box)
+        ok = box->button(QDialogButtonBox::Ok);
+    if (ok)
+        ok->setEnabled((Flags & OnlyFileSystem) ? m_selectionHasPath : true);
+}
+
+std::optional<std::string> TQdFolderDialog::CreateNewFolder(const std::string& name, std::string* error)
+{
+    if (name.empty())
+        return std::nullopt;
+    const auto fail = [&](const std::string& text) -> std::optional<std::string> {
+        if (error)
+            *error = text;
+        return std::nullopt;
+    };
+    // One new folder in the selected one: a name that climbs or reaches elsewhere is no
+    // name of a folder.
+    if (name.find(kPathSep) != std::string::npos || name == "." || name == "..")
+        return fail("\"" + name + "\" cannot be the name of a new folder.");
+    if (SelectionPath.empty())
+        return fail("Select the folder the new folder goes in first.");
+    const std::string path = WithTrailingSep(SelectionPath) + name;
+    if (!FitsShortText(path + std::string(kPathSepText)))
+        return fail("The path is longer than 255 bytes: " + path);
+    if (!QDir().mkpath(QString::fromStdString(path)) || !QFileInfo(QString::fromStdString(path)).isDir())
+        return fail("The directory cannot be created: " + path);
+    if (m_dialog)
+        m_dialog->setDirectory(QString::fromStdString(path));
+    SelectionChanged(QString::fromStdString(path));
+    return path;
+}
+
+void TQdFolderDialog::Finish(const std::string& chosen)
+{
+    Folder = CleanFolder(chosen);
+    SelectionPath = Folder;
+    DisplayName = Folder;
+    SpecialFolder = -1;
+    if (ReturnSpecialFolder) {
+        for (const SpecialFolderDef& def : kSpecialFolders) {
+            if (SpecialFolderPath(def.Csidl) == Folder) {
+                SpecialFolder = def.Csidl;
+                break;
+            }
+        }
+    }
+}
+
+bool TQdFolderDialog::Execute()
+{
+    if (!Answers().empty()) {
+        const std::optional<std::string> answer = Answers().front();
+        Answers().pop_front();
+        if (!answer)
+            return false;
+        Finish(*answer);
+        return true;
+    }
+    if (Unattended()) {
+        std::fprintf(stderr, "DIALOG folder: cancelled\n");
+        std::fflush(stderr);
+        return false;
+    }
+    const std::string before = Folder;
+    auto dialog = CreateDialog(nullptr);
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+        Folder = before;
+        return false;
+    }
+    Finish(dialog->selectedFiles().first().toStdString());
+    return true;
+}
+
+void TQdFolderDialog::PushAnswer(std::optional<std::string> answer)
+{
+    Answers().push_back(std::move(answer));
+}
+
+void TQdFolderDialog::Reset()
+{
+    Answers().clear();
+}
+
+} // namespace morvane
