@@ -216,6 +216,9 @@ void TMonDirThread::ScanMembers()
     for (const std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
         if (StopRequested())
             return;
+        // Missing at start and still looked for: its verdict comes from that search.
+        if (member->PresencePending())
+            continue;
         if (!member->CheckExists(true))
             continue;
         CurrentItem = member;

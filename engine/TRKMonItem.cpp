@@ -2,6 +2,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/PresenceRetry.h"
 #include "engine/SharedBlock.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItems.h"
@@ -29,8 +30,6 @@ constexpr int kReadAttempts = 50;
 constexpr int kCopiesPerCall = 3;
 constexpr int kChangedCalls = 2;
 constexpr auto kRetryWait = std::chrono::milliseconds(100);
-// The presence test looks again this often, kRetryWait apart.
-constexpr int kPresenceWaits = 10;
 
 // Resets the busy flag on every way out of MakeVersion, exceptions included.
 class BusyReset
@@ -174,7 +173,8 @@ void TRKMonItem::Load()
     SetData(record);
     if (record.Path.Get() != kDefaultSection)
         CheckExists(false);
-    if (Monitored() && Owner().Active()) {
+    // An item still looked for is restarted when it is found.
+    if (Monitored() && Owner().Active() && !PresencePending()) {
         UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
         Start();
     }
@@ -468,22 +468,43 @@ bool TRKMonItem::CheckExists(bool show)
         return rec.IsFolder ? DirectoryExists(path) : FileExists(path);
     };
     bool found = present();
-    for (int wait = 0; !found && wait < kPresenceWaits; ++wait) {
+    if (!found && Owner().DeferPresence(*this))
+        return false; // looked for off the main thread: no verdict yet, nothing changed
+    for (int wait = 0; !found && wait < PresenceRetry::kWaits; ++wait) {
         if (!WaitRetry())
             return false; // the thread is ending: no verdict, nothing changed
         found = present();
     }
+    // This verdict is the one that counts; a later one from the load's search is dropped.
+    m_presencePending.store(false);
     if (found)
         return true;
     ReportBroken(show);
     return false;
 }
 
-void TRKMonItem::ReportBroken(bool show)
+void TRKMonItem::SettlePresence(bool found)
+{
+    if (Removed() || !m_presencePending.exchange(false) || !Owner().Active())
+        return;
+    if (!found) {
+        ReportBroken(false, false);
+        return;
+    }
+    if (!Monitored())
+        return; // switched off meanwhile: stays off
+    UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
+    Start();
+    if (IsFolder() && Monitored())
+        static_cast<TRKMonFolder*>(this)->StartWatch();
+}
+
+void TRKMonItem::ReportBroken(bool show, bool save)
 {
     Stop();
     UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
-    Save();
+    if (save)
+        Save();
     SharedBlock* block = Owner().Block();
     if (block && block->MonitorRunning && block->RequestOrigin != kOriginMonitor)
         Owner().PostToMonitor(MsgStop, Data(), 1);

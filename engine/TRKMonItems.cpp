@@ -2,6 +2,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/PresenceRetry.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
@@ -17,6 +18,7 @@
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace morvane {
 
@@ -270,7 +272,8 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
         if (Active())
             folder->Save();
     }
-    if (Active() && folder->Monitored())
+    // A folder still looked for starts its watch when it is found.
+    if (Active() && folder->Monitored() && !folder->PresencePending())
         folder->StartWatch();
     return folder;
 }
@@ -306,7 +309,8 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
         if (Active())
             folder->Save();
     }
-    if (Active() && folder->Monitored())
+    // A folder still looked for starts its watch when it is found.
+    if (Active() && folder->Monitored() && !folder->PresencePending())
         folder->StartWatch();
     return folder;
 }
@@ -432,6 +436,29 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::FolderByPath(const std::string& path)
     return At(m_folders, SlotOf(m_folderIndex, path));
 }
 
+bool TRKMonItems::DeferPresence(TRKMonItem& item)
+{
+    if (m_loadingThread != std::this_thread::get_id())
+        return false;
+    if (!item.m_presencePending.exchange(true))
+        m_missingAtLoad.push_back(item.shared_from_this());
+    return true;
+}
+
+void TRKMonItems::SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& items,
+                                 const std::vector<bool>& found)
+{
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (const std::shared_ptr<TRKMonItem> item = items[i].lock())
+            item->SettlePresence(found[i]);
+    }
+    try {
+        SaveAll();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morvane: the items missing at start were not saved: %s\n", e.what());
+    }
+}
+
 std::vector<std::string> TRKMonItems::LoadAll()
 {
     std::vector<std::string> refused;
@@ -440,6 +467,16 @@ std::vector<std::string> TRKMonItems::LoadAll()
         IniFile list(m_listFile);
         sections = list.ReadSections();
     }
+    // Items missing now are looked for off the main thread: a start with thousands of
+    // items on an unplugged disk must not wait a second for each. Without a host there
+    // is no main thread to hand the verdicts to, so they are waited for here.
+    if (Active() && m_host)
+        m_loadingThread = std::this_thread::get_id();
+    struct EndLoading
+    {
+        std::thread::id& Id;
+        ~EndLoading() { Id = std::thread::id(); }
+    } endLoading{m_loadingThread};
     for (const std::string& name : sections) {
         if (name == kDefaultSection)
             continue;
@@ -454,6 +491,19 @@ std::vector<std::string> TRKMonItems::LoadAll()
         } catch (const std::length_error& e) {
             refused.push_back(name + ": " + e.what());
         }
+    }
+    m_loadingThread = std::thread::id();
+    if (!m_missingAtLoad.empty()) {
+        EngineHost* host = m_host;
+        m_presenceRetry = std::make_unique<PresenceRetry>(
+            std::exchange(m_missingAtLoad, {}),
+            [this, host, alive = AliveToken()](std::vector<std::weak_ptr<TRKMonItem>> items,
+                                               std::vector<bool> found) {
+                host->PostToMainThread([this, alive, items = std::move(items), found = std::move(found)] {
+                    if (!alive.expired())
+                        SettlePresence(items, found);
+                });
+            });
     }
     return refused;
 }
@@ -583,6 +633,7 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
 
 void TRKMonItems::StopAllWatches()
 {
+    m_presenceRetry.reset();
     for (const auto& folder : Folders())
         folder->EndWatch(true);
 }

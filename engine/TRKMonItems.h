@@ -10,12 +10,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace morvane {
 
 class EngineHost;
+class PresenceRetry;
 class TRKMonItem;
 class TRKMonFolder;
 
@@ -151,7 +153,8 @@ public:
     // True when reports go through a poster, which then owns AddHandshake. Any thread.
     bool HasReportPoster() const { return m_reportPoster != nullptr; }
 
-    // Stops and joins every folder's watch thread. Main thread.
+    // Stops and joins every folder's watch thread, and the search for items that were
+    // missing at load. Main thread.
     void StopAllWatches();
 
     // Expires when the collection goes away: work queued onto the main thread looks at it
@@ -175,6 +178,11 @@ private:
 
     // Checks a path for Add and Reassign (see Add); throws std::invalid_argument.
     static void CheckPath(const std::string& path);
+    // While LoadAll runs on this thread, takes item (found missing) to be looked for
+    // later, off the main thread, and returns true; false otherwise.
+    bool DeferPresence(TRKMonItem& item);
+    // Main thread: the verdicts on the items looked for, then one save of the list.
+    void SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& items, const std::vector<bool>& found);
     // Makes the folder item for folderPath (from the list, or new: monitored, saved when
     // active), appends it and, when active and monitored, starts its watch. firstMember,
     // when given, becomes its member before it is switched on (Add); without one the folder
@@ -227,6 +235,12 @@ private:
     PathIndex m_fileIndex;   // m_files by path
     PathIndex m_folderIndex; // m_folders by path
     std::uint64_t m_pathGeneration = 1;
+
+    // Items missing at load, collected by the thread running LoadAll (only that thread
+    // touches it while it loads).
+    std::vector<std::shared_ptr<TRKMonItem>> m_missingAtLoad;
+    std::thread::id m_loadingThread;
+    std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;
     std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
