@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when missing.
 set -euo pipefail
-pkgs=(build-essential cmake qt6-base-dev libgtest-dev libgmock-dev googletest xvfb xauth)
+# openbox, tint2, xdotool, x11-utils and imagemagick: a real tray on a virtual display for the
+# tray test and the screenshots.
+pkgs=(build-essential cmake qt6-base-dev libgtest-dev libgmock-dev googletest xvfb xauth
+      openbox tint2 xdotool x11-utils imagemagick)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -2,6 +2,8 @@
 # Pictures of the monitor's main window under a virtual display: the agent and the
 # monitor start in a prepared home with several items and versions, and the monitor
 # saves PNG files of its window (report view, icons view, folders tree, versions list).
+# With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
+# shows the agent's icon in it.
 #
 #   tests/screenshots.sh [build folder] [output folder]
 set -euo pipefail
@@ -85,8 +87,26 @@ item "$HOME/Projects/site/index.html" 240501005 1 0 "<html>" "<html><body>" "<ht
 
 mkdir -p "$out"
 rm -f "$out"/*.png
+# A panel with a tray, started before the agent as at login, when the desktop tools are here.
+printf '%s\n' "rounded = 0" "border_width = 0" "background_color = #203040 100" \
+    "border_color = #203040 100" "panel_items = S" "panel_position = bottom right horizontal" \
+    "panel_size = 240 32" "panel_background_id = 1" "systray_padding = 4 4 4" \
+    "systray_background_id = 1" "systray_icon_size = 24" >"$work/tint2rc"
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     set -euo pipefail
+    desktop=()
+    if command -v openbox >/dev/null && command -v tint2 >/dev/null; then
+        openbox >/dev/null 2>&1 &
+        desktop+=($!)
+        tint2 -c "$3/tint2rc" >/dev/null 2>&1 &
+        desktop+=($!)
+        for _ in $(seq 100); do
+            xwininfo -root -tree 2>/dev/null | grep -qF "\"tint2\"" && break
+            sleep 0.1
+        done
+    else
+        echo "openbox or tint2 is missing: no picture of the tray area" >&2
+    fi
     "$1/bin/quennet" >"$2/quennet.log" 2>&1 &
     agent=$!
     for _ in $(seq 100); do
@@ -94,10 +114,28 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         sleep 0.1
     done
     sleep 1
+    if [ ${#desktop[@]} -gt 0 ] && command -v import >/dev/null; then
+        for _ in $(seq 50); do
+            xwininfo -root -tree | grep -qF "\"Morvane Agent\": (\"quennet\"" && break
+            sleep 0.1
+        done
+        sleep 0.5
+        panel=$(xwininfo -root -tree | grep -F "\"tint2\"" | awk "{print \$1}" | head -1)
+        if [ -n "$panel" ]; then
+            # The icon is a window of its own inside the panel: take it from the screen.
+            geometry=$(xwininfo -id "$panel" | awk "/Absolute upper-left X/{x=\$4} /Absolute upper-left Y/{y=\$4} /Width/{w=\$2} /Height/{h=\$2} END{print w \"x\" h \"+\" x \"+\" y}")
+            import -window root -crop "$geometry" +repage "$2/tray-area.png"
+        else
+            echo "the panel is not there: no picture of the tray area" >&2
+        fi
+    fi
     MORVANE_SCREENSHOT_DIR="$2" "$1/bin/kelvrim" >"$2/kelvrim.log" 2>&1 || true
     kill "$agent" 2>/dev/null || true
     wait "$agent" 2>/dev/null || true
-' shots "$build" "$out"
+    for pid in "${desktop[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+' shots "$build" "$out" "$work"
 
 ls "$out"/*.png >/dev/null 2>&1 || {
     echo "no pictures were made; see $out/*.log" >&2

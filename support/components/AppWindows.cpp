@@ -22,10 +22,15 @@ void ShowNormal(QWidget* w)
 }
 
 // Windows that stand for the application; popups and tips come and go by themselves.
+// A window the window manager never handles is not one of ours to hide: the toolkit's
+// notification-area icon is such a window, embedded in the panel, and hiding it takes
+// the icon out of the tray for good (or leaves it blank when it is hidden at start).
 bool IsApplicationWindow(const QWidget* w)
 {
     const Qt::WindowType type = w->windowType();
-    return type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop;
+    if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+        return false;
+    return !w->windowFlags().testFlag(Qt::BypassWindowManagerHint);
 }
 
 } // namespace

@@ -15,7 +15,8 @@ QWidget* ApplicationMainForm();
 void SetApplicationShowMainForm(bool show);
 bool ApplicationShowMainForm();
 
-// Hides every visible top-level window but the main form and remembers them.
+// Hides every visible top-level window of the program but the main form and remembers
+// them. Windows outside the window manager (the notification-area icon) are left alone.
 void HideApplicationWindow();
 // Shows the windows HideApplicationWindow hid, each in its normal (not minimized) state.
 void ShowApplicationWindow();

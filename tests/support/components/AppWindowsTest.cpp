@@ -42,4 +42,20 @@ TEST(AppWindowsTest, MinimizedMainFormComesBackNormal)
     EXPECT_EQ(ApplicationMainForm(), nullptr);
 }
 
+// Windows the window manager never sees (the toolkit's tray icon is one) are not ours to
+// hide: hiding one takes the icon out of the panel.
+TEST(AppWindowsTest, WindowsOutsideTheWindowManagerStayAsTheyAre)
+{
+    QWidget own;
+    own.show();
+    QWidget trayIcon(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint);
+    trayIcon.show();
+    HideApplication();
+    EXPECT_FALSE(own.isVisible());
+    EXPECT_TRUE(trayIcon.isVisible());
+    ShowApplication();
+    EXPECT_TRUE(own.isVisible());
+    EXPECT_TRUE(trayIcon.isVisible());
+}
+
 } // namespace

@@ -1,0 +1,214 @@
+// The agent's icon in a real notification area: a virtual X display, a panel with a tray
+// started before the agent (as at login), then the agent, driven with the mouse.
+#include "AgentHarness.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace morvane;
+using namespace morvane::e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The panel: one tray on a plain dark strip, so an icon that draws nothing shows as one colour.
+constexpr const char* kPanelConfig = "rounded = 0\n"
+                                     "border_width = 0\n"
+                                     "background_color = #203040 100\n"
+                                     "border_color = #203040 100\n"
+                                     "panel_items = S\n"
+                                     "panel_monitor = all\n"
+                                     "panel_position = bottom right horizontal\n"
+                                     "panel_size = 200 32\n"
+                                     "panel_background_id = 1\n"
+                                     "systray_padding = 4 4 4\n"
+                                     "systray_background_id = 1\n"
+                                     "systray_icon_size = 24\n"
+                                     "systray_icon_asb = 100 0 0\n";
+
+struct IconWindow
+{
+    QString Id;
+    QRect Area; // on the screen
+};
+
+// Output of a short tool run; empty when it fails.
+QString RunTool(const QString& program, const QStringList& args, const QProcessEnvironment& env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return {};
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+class TrayDesktopTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const char* tool : {"Xvfb", "openbox", "tint2", "xdotool", "xwininfo", "import"}) {
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                GTEST_SKIP() << tool
+                             << " is not installed (scripts/deps.sh installs it): no real tray to test on";
+        }
+        ASSERT_TRUE(m_dir.isValid());
+        if (!StartDisplay())
+            GTEST_SKIP() << "Xvfb could not start a virtual display here";
+        const QString config = m_dir.filePath("tint2rc");
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(kPanelConfig);
+        file.close();
+        // The panel maps itself only under a window manager.
+        Start(m_manager, "openbox", {});
+        Start(m_panel, "tint2", {"-c", config});
+        if (!test::WaitUntil([&] { return Tree().contains("\"tint2\""); }, 10s))
+            GTEST_SKIP() << "the panel did not come up on the virtual display";
+    }
+
+    void TearDown() override
+    {
+        m_agent.reset();
+        // Ending the display ends every program still on it, the monitor too.
+        for (QProcess* p : {&m_panel, &m_manager, &m_server}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(5000))
+                    p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    bool StartDisplay()
+    {
+        for (int n = 70 + static_cast<int>(QCoreApplication::applicationPid() % 100); n < 270; n += 7) {
+            if (QFile::exists(QString("/tmp/.X%1-lock").arg(n)))
+                continue;
+            m_display = QString(":%1").arg(n);
+            Start(m_server, "Xvfb", {m_display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+            const QString socket = QString("/tmp/.X11-unix/X%1").arg(n);
+            if (test::WaitUntil(
+                    [&] { return QFile::exists(socket) || m_server.state() == QProcess::NotRunning; }, 10s) &&
+                m_server.state() == QProcess::Running) {
+                m_env = QProcessEnvironment::systemEnvironment();
+                m_env.insert("DISPLAY", m_display);
+                return true;
+            }
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+        return false;
+    }
+
+    void Start(QProcess& p, const QString& program, const QStringList& args)
+    {
+        QProcessEnvironment env = m_env.isEmpty() ? QProcessEnvironment::systemEnvironment() : m_env;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.start(program, args);
+        p.waitForStarted(10000);
+    }
+
+    QString Tree() { return RunTool("xwininfo", {"-root", "-tree"}, m_env); }
+
+    // The agent's icon window, embedded in the panel and mapped; none while it is not.
+    std::optional<IconWindow> Icon()
+    {
+        static const QRegularExpression line(R"((0x[0-9a-f]+) "Morvane Agent": \("quennet")");
+        auto it = line.globalMatch(Tree());
+        while (it.hasNext()) {
+            const QString id = it.next().captured(1);
+            const QString info = RunTool("xwininfo", {"-id", id}, m_env);
+            if (!info.contains("IsViewable"))
+                continue;
+            auto number = [&](const char* key) {
+                const QRegularExpression re(QString(key) + R"(:\s+(-?\d+))");
+                return re.match(info).captured(1).toInt();
+            };
+            const QRect area(number("Absolute upper-left X"), number("Absolute upper-left Y"),
+                             number("Width"), number("Height"));
+            if (area.width() > 4 && area.height() > 4)
+                return IconWindow{id, area};
+        }
+        return std::nullopt;
+    }
+
+    // How many colours the screen shows in the icon's area; 1 is a blank icon.
+    int Colours(const QRect& area)
+    {
+        const QString file = m_dir.filePath("screen.png");
+        QFile::remove(file);
+        RunTool("import", {"-window", "root", file}, m_env);
+        if (!QFile::exists(file))
+            return 0;
+        const QImage screen(file);
+        QSet<QRgb> seen;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                seen.insert(screen.pixel(x, y));
+        return static_cast<int>(seen.size());
+    }
+
+    bool DrawnIcon(std::optional<IconWindow>& icon)
+    {
+        return test::WaitUntil(
+            [&] {
+                icon = Icon();
+                return icon && Colours(icon->Area) >= 3;
+            },
+            15s);
+    }
+
+    void StartAgent()
+    {
+        m_agent = std::make_unique<AgentProcess>(m_envFolders);
+        m_agent->SetEnv("QT_QPA_PLATFORM", "xcb");
+        m_agent->SetEnv("DISPLAY", m_display.toStdString());
+        m_agent->Start();
+        ASSERT_TRUE(m_agent->WaitReady()) << m_agent->Output();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_display;
+    QProcessEnvironment m_env;
+    QProcess m_server;
+    QProcess m_manager;
+    QProcess m_panel;
+    test::TestEnv m_envFolders;
+    std::unique_ptr<AgentProcess> m_agent;
+};
+
+TEST_F(TrayDesktopTest, IconIsDrawnWhenThePanelWasThereFirstAndSurvivesADoubleClick)
+{
+    StartAgent();
+    std::optional<IconWindow> icon;
+    ASSERT_TRUE(DrawnIcon(icon)) << "after start the icon is missing or blank\n" << Tree().toStdString();
+
+    const QPoint centre = icon->Area.center();
+    RunTool("xdotool",
+            {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "--repeat", "2",
+             "--delay", "80", "1"},
+            m_env);
+    // The double click runs the menu's default item, which brings up the monitor; the
+    // agent hides its own windows in the same turn.
+    EXPECT_TRUE(test::WaitUntil([&] { return Tree().contains("\"Morvane Monitor\""); }, 20s))
+        << "the double click did not bring up the monitor";
+    EXPECT_TRUE(DrawnIcon(icon)) << "after a double click the icon is missing or blank\n"
+                                 << Tree().toStdString();
+    EXPECT_TRUE(m_agent->Running());
+}
+
+} // namespace
