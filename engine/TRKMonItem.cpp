@@ -52,10 +52,10 @@ bool SamePath(const ShortText& a, const ShortText& b)
 // Sleeps one retry step unless the calling thread is asked to stop; false then.
 bool WaitRetry()
 {
-    if (TRKMonItems::StopRequested())
+    if (MainThreadCalls::StopRequested())
         return false;
     std::this_thread::sleep_for(kRetryWait);
-    return !TRKMonItems::StopRequested();
+    return !MainThreadCalls::StopRequested();
 }
 
 } // namespace
@@ -195,7 +195,7 @@ std::optional<bool> TRKMonItem::AskOnMainThread(const std::string& text)
     if (!host)
         return std::nullopt;
     auto answer = std::make_shared<std::optional<bool>>();
-    const bool ran = Owner().Synchronize([host, text, answer] {
+    const bool ran = Owner().MainThread().Synchronize([host, text, answer] {
         const BoxAnswer pressed = host->ShowMessage(BoxKind::Confirmation, text, BoxButtons::YesNo);
         host->HideMainWindow();
         *answer = pressed == BoxAnswer::Yes;
@@ -323,7 +323,7 @@ bool TRKMonItem::MakeVersion(bool force)
         std::error_code ec;
         std::filesystem::remove(made->Path, ec); // only when empty: never a version
         const bool unreadable = status == CopyStatus::SourceMissing || status == CopyStatus::NotRegular ||
-                                (status == CopyStatus::SourceUnreadable && !TRKMonItems::StopRequested());
+                                (status == CopyStatus::SourceUnreadable && !MainThreadCalls::StopRequested());
         if (unreadable)
             UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
         return false;
@@ -512,7 +512,7 @@ void TRKMonItem::ReportBroken(bool show, bool save)
     if (!show || !host)
         return;
     const std::string text = Path() + " " + (block ? block->Text(TxtMesBrokenFile) : std::string());
-    Owner().Synchronize([host, text] {
+    Owner().MainThread().Synchronize([host, text] {
         host->ShowMainWindow();
         host->BringMainWindowToFront();
         host->ShowMessage(BoxKind::Warning, text, BoxButtons::Ok);

@@ -24,8 +24,6 @@ namespace morvane {
 
 namespace {
 
-thread_local const std::atomic<bool>* t_stopFlag = nullptr;
-
 // Takes item's entry under key out of index; empty when it has none.
 template <typename Index>
 typename Index::node_type ExtractEntry(Index& index, const std::string& key, const TRKMonItem* item)
@@ -39,17 +37,6 @@ typename Index::node_type ExtractEntry(Index& index, const std::string& key, con
 }
 
 } // namespace
-
-struct TRKMonItems::SyncCall
-{
-    std::function<void()> Fn;
-    // The rest is guarded by the hub's mutex.
-    std::condition_variable Cv; // only this call's thread waits on it
-    bool Done = false;
-    bool Abandoned = false;
-    std::size_t Slot = 0; // position in SyncHub::Waiting while the thread waits
-    std::exception_ptr Error;
-};
 
 template <typename Item>
 void TRKMonItems::ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
@@ -532,83 +519,6 @@ void TRKMonItems::SaveAll()
     } catch (const std::exception& e) {
         std::fprintf(stderr, "morvane: %s\n", e.what());
     }
-}
-
-bool TRKMonItems::Synchronize(std::function<void()> fn, const std::atomic<bool>* stop)
-{
-    if (!m_host || m_host->IsMainThread()) {
-        fn();
-        return true;
-    }
-    if (!stop)
-        stop = t_stopFlag;
-
-    auto call = std::make_shared<SyncCall>();
-    call->Fn = std::move(fn);
-    std::shared_ptr<SyncHub> hub = m_sync;
-    m_host->PostToMainThread([hub, call] {
-        {
-            std::lock_guard lock(hub->Mutex);
-            if (call->Abandoned)
-                return;
-        }
-        try {
-            call->Fn();
-        } catch (...) {
-            call->Error = std::current_exception();
-        }
-        std::lock_guard lock(hub->Mutex);
-        call->Done = true;
-        call->Cv.notify_one();
-    });
-
-    std::unique_lock lock(hub->Mutex);
-    call->Slot = hub->Waiting.size();
-    hub->Waiting.push_back(call.get());
-    // No timeout: the call's end wakes this wait, and so does WakeSynchronizers, which
-    // follows every setting of a stop flag. The flag is looked at under the hub's mutex,
-    // so a wake-up that follows a setting cannot slip in before the wait begins.
-    while (!call->Done) {
-        // Giving up even while fn runs: the main thread may be inside fn's box and be
-        // asked to join this thread from there.
-        if (stop && stop->load()) {
-            call->Abandoned = true;
-            break;
-        }
-        call->Cv.wait(lock);
-    }
-    SyncCall* last = hub->Waiting.back();
-    last->Slot = call->Slot;
-    hub->Waiting[call->Slot] = last;
-    hub->Waiting.pop_back();
-    if (!call->Done)
-        return false;
-    lock.unlock();
-    if (call->Error)
-        std::rethrow_exception(call->Error);
-    return true;
-}
-
-void TRKMonItems::WakeSynchronizers()
-{
-    std::lock_guard lock(m_sync->Mutex);
-    for (SyncCall* call : m_sync->Waiting)
-        call->Cv.notify_one();
-}
-
-void TRKMonItems::SetThreadStopFlag(const std::atomic<bool>* stop)
-{
-    t_stopFlag = stop;
-}
-
-const std::atomic<bool>* TRKMonItems::ThreadStopFlag()
-{
-    return t_stopFlag;
-}
-
-bool TRKMonItems::StopRequested()
-{
-    return t_stopFlag && t_stopFlag->load();
 }
 
 void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam)

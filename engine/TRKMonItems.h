@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MainThreadCalls.h"
 #include "engine/MonItemRecord.h"
 #include "engine/SharedBlock.h"
 #include "engine/WatchThread.h"
@@ -118,22 +119,8 @@ public:
     // thread. Throws IniWriteError.
     void SaveAll();
 
-    // Runs fn on the main thread through the host and waits until it has run. On the main
-    // thread (or without a host) fn runs at once. The wait ends early, returning false,
-    // when stop (or, when stop is nullptr, the calling thread's flag from
-    // SetThreadStopFlag) is set: fn then either never runs or runs later, so fn must hold
-    // what it touches by value or shared_ptr. An exception thrown by fn is rethrown here.
-    // The wait does not poll: only the call's end or WakeSynchronizers wakes it.
-    bool Synchronize(std::function<void()> fn, const std::atomic<bool>* stop = nullptr);
-    // Wakes every Synchronize wait so it looks at its stop flag again. Whoever sets a stop
-    // flag that a wait may be using calls this afterwards (RequestStop does). Any thread.
-    void WakeSynchronizers();
-    // The stop flag of the calling thread, used by every wait of the engine on the main
-    // thread from that thread. A watch thread sets it once at its start. Any thread.
-    static void SetThreadStopFlag(const std::atomic<bool>* stop);
-    static const std::atomic<bool>* ThreadStopFlag();
-    // True when the calling thread's stop flag is set.
-    static bool StopRequested();
+    // The calls onto the host's main thread, and their stop flags. Any thread.
+    MainThreadCalls& MainThread() { return m_mainThread; }
 
     // Copies record into the block's ItemRecord and posts message msg (wParam, lParam 0)
     // to the monitor window, on the main thread (queued when called elsewhere, so block
@@ -165,14 +152,6 @@ private:
     friend class TRKMonItem;
     friend class TRKMonFolder;
 
-    struct SyncCall;
-    // The calls waiting for the main thread. Each has its own wake-up, so the end of one
-    // call wakes only its own thread.
-    struct SyncHub
-    {
-        std::mutex Mutex;
-        std::vector<SyncCall*> Waiting; // guarded by Mutex; each call knows its slot
-    };
     // Listed items by path; normally one per path. Holds exactly the items of its array.
     using PathIndex = std::unordered_multimap<std::string, TRKMonItem*>;
 
@@ -223,6 +202,7 @@ private:
 
     SharedBlock* m_block;
     EngineHost* m_host;
+    MainThreadCalls m_mainThread{m_host};
     std::string m_home;
     std::string m_listFile;
     std::atomic<bool> m_active{false};
@@ -243,7 +223,6 @@ private:
     std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;
-    std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 

@@ -44,7 +44,7 @@ void TMonDirThread::RequestStop()
 {
     m_stop.store(true);
     m_notify->RequestStop();
-    m_owner.WakeSynchronizers();
+    m_owner.MainThread().WakeAll();
 }
 
 void TMonDirThread::Join()
@@ -122,7 +122,7 @@ void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const 
 
 void TMonDirThread::Execute()
 {
-    TRKMonItems::SetThreadStopFlag(&m_stop);
+    MainThreadCalls::SetThreadStopFlag(&m_stop);
     try {
         while (!m_stop.load()) {
             const auto result = m_notify->Wait(kWait);
@@ -132,9 +132,9 @@ void TMonDirThread::Execute()
             if (result != ChangeNotification::WaitResult::Changed)
                 continue;
             if (const auto stamp = SaveCopy()) {
-                m_owner.Synchronize([item = m_item.weak_from_this(), path = m_path,
-                                     copied = *stamp] { NotifyCopy(item, path, copied); },
-                                    &m_stop);
+                m_owner.MainThread().Synchronize([item = m_item.weak_from_this(), path = m_path,
+                                                  copied = *stamp] { NotifyCopy(item, path, copied); },
+                                                 &m_stop);
             }
         }
     } catch (const std::exception& e) {

@@ -26,10 +26,10 @@ public:
         ++m_log.Started;
         TRKMonItems* owner = &folder.Owner();
         m_thread = std::thread([this, owner, endAtOnce] {
-            TRKMonItems::SetThreadStopFlag(&m_stop);
+            MainThreadCalls::SetThreadStopFlag(&m_stop);
             while (!endAtOnce && !m_stop) {
                 ++m_log.Waits;
-                owner->Synchronize([] {});
+                owner->MainThread().Synchronize([] {});
             }
             m_finished = true;
         });
@@ -414,9 +414,9 @@ TEST_F(CollectionTest, SynchronizeRunsOnTheMainThreadAndPassesErrorsBack)
     std::atomic<bool> onMain{false};
     bool threw = false;
     std::thread worker([&] {
-        items->Synchronize([&] { onMain = host.IsMainThread(); });
+        items->MainThread().Synchronize([&] { onMain = host.IsMainThread(); });
         try {
-            items->Synchronize([] { throw std::runtime_error("boom"); });
+            items->MainThread().Synchronize([] { throw std::runtime_error("boom"); });
         } catch (const std::runtime_error&) {
             threw = true;
         }
