@@ -9,6 +9,7 @@
 #include "engine/TRKMonItems.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/NamedMapping.h"
 #include "platform/Paths.h"
@@ -23,12 +24,6 @@
 namespace morvane {
 
 namespace {
-
-void Log(const std::string& line)
-{
-    std::fprintf(stderr, "quennet: %s\n", line.c_str());
-    std::fflush(stderr);
-}
 
 bool IsFolderPath(const std::string& path)
 {

@@ -3,6 +3,7 @@
 #include "agent/AgentSettings.h"
 #include "agent/TForm1.h"
 #include "engine/SharedBlock.h"
+#include "platform/Log.h"
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
@@ -21,6 +22,7 @@ int AgentMain(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("quennet");
+    SetLogName("quennet");
     QApplication::setApplicationDisplayName("Morvane Agent");
     // Closing a box must never end the agent: only "Shut down" or a signal does.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -32,7 +34,7 @@ int AgentMain(int argc, char** argv)
             // texts serve.
             LanguageFolder();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "quennet: no language folder: %s\n", e.what());
+            Log(std::string("no language folder: ") + e.what());
         }
         AgentSettings settings(home);
 
@@ -58,7 +60,7 @@ int AgentMain(int argc, char** argv)
             return 0;
         return QApplication::exec();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quennet: cannot start: %s\n", e.what());
+        Log(std::string("cannot start: ") + e.what());
         return 1;
     }
 }

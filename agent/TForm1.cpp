@@ -9,6 +9,7 @@
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageAtoms.h"
 #include "platform/Paths.h"
 #include "support/IconList.h"
@@ -36,12 +37,6 @@ namespace {
 
 constexpr const char* kAutoStartName = "Morvane";
 constexpr const char* kMonitorProgram = "kelvrim";
-
-void Log(const std::string& line)
-{
-    std::fprintf(stderr, "quennet: %s\n", line.c_str());
-    std::fflush(stderr);
-}
 
 // The tray's two images: a page with a folded corner, blue when idle, orange while a
 // folder is scanned.

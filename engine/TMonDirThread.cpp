@@ -7,6 +7,7 @@
 #include "engine/TRKMonItems.h"
 #include "engine/Useful.h"
 #include "platform/DirListing.h"
+#include "platform/Log.h"
 #include "platform/ShortText.h"
 
 #include <atomic>
@@ -230,7 +231,7 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
 {
     if (!FitsShortText(path)) {
         if (m_refused.insert(path).second)
-            std::cerr << "Not monitored, the path is longer than 255 bytes: " << path << std::endl;
+            Log("not monitored, the path is longer than 255 bytes: " + path);
         return nullptr;
     }
     TMonItemRecord record = EmptyItemRecord();
@@ -243,7 +244,7 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
         item = m_items.Add(record, "");
     } catch (const std::invalid_argument& e) {
         if (m_refused.insert(path).second)
-            std::cerr << "Not monitored: " << e.what() << std::endl;
+            Log(std::string("not monitored: ") + e.what());
         return nullptr;
     }
     if (!item)
@@ -310,7 +311,7 @@ void TMonDirThread::NotifyVersion()
 
 void TMonDirThread::Report(const std::string& text)
 {
-    std::cerr << "quennet: " << text << std::endl;
+    Log(text);
     if (EngineHost* host = m_items.Host())
         m_items.MainThread().Synchronize(
             [host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, &m_stop);

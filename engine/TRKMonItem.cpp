@@ -9,6 +9,7 @@
 #include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -363,8 +364,7 @@ void TRKMonItem::AfterVersion(bool force)
             try {
                 self->AfterVersion(force);
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "morvane: reporting a version of %s: %s\n", self->Path().c_str(),
-                             e.what());
+                Log("reporting a version of " + self->Path() + ": " + e.what());
             }
         });
         return;

@@ -8,6 +8,7 @@
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -377,7 +378,7 @@ void TRKMonItems::EraseStored(TRKMonItem& item, bool eraseSection)
         backupIndex.DeleteKey(kBackupIndexSection, id);
         backupIndex.Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 
@@ -442,7 +443,7 @@ void TRKMonItems::SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& i
     try {
         SaveAll();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: the items missing at start were not saved: %s\n", e.what());
+        Log(std::string("the items missing at start were not saved: ") + e.what());
     }
 }
 
@@ -517,7 +518,7 @@ void TRKMonItems::SaveAll()
     try {
         index.Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 

@@ -7,6 +7,7 @@
 #include "engine/TRKMonItems.h"
 #include "platform/ChangeNotification.h"
 #include "platform/FileCopy.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -116,7 +117,7 @@ void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const 
     try {
         owner.SaveAll();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: the item list was not saved: %s\n", e.what());
+        Log(std::string("the item list was not saved: ") + e.what());
     }
 }
 
@@ -138,7 +139,7 @@ void TMonDirThread::Execute()
             }
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: watching %s ended: %s\n", m_path.c_str(), e.what());
+        Log("watching " + m_path + " ended: " + e.what());
     }
     m_finished.store(true);
 }

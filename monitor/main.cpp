@@ -1,4 +1,5 @@
 #include "monitor/MonitorProgram.h"
+#include "platform/Log.h"
 #include "platform/TerminationSignal.h"
 
 #include <QApplication>
@@ -10,11 +11,12 @@ int main(int argc, char** argv)
     morvane::IgnoreBrokenPipes();
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
+    morvane::SetLogName("kelvrim");
     try {
         morvane::monitor::MonitorProgram program;
         return program.MonitorMain();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: %s\n", e.what());
+        morvane::Log(e.what());
         return 1;
     }
 }
