@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ListWriteBehind.h"
 #include "engine/MainThreadCalls.h"
 #include "engine/MonItemRecord.h"
 #include "engine/SharedBlock.h"
@@ -119,6 +120,19 @@ public:
     // thread. Throws IniWriteError.
     void SaveAll();
 
+    // The list is written behind (see ListWriteBehind): an item's Save only marks it
+    // dirty when the engine is active. FlushList writes what is pending now (the end of a
+    // scan or a request, before the list goes to the monitor, at exit). Any thread.
+    // Throws IniWriteError; the changes then stay pending.
+    void FlushList();
+    // Writes the list when a folder's record is pending, before a report that makes the
+    // monitor read the list (ADD); a failure is logged. Any thread.
+    void FlushBeforeMonitor();
+    // True while a change of the list is unwritten; FolderPending: one of a folder item.
+    bool ListPending() const { return m_listWriter->Pending(); }
+    bool FolderListPending() const { return m_listWriter->FolderPending(); }
+    ListWriteBehind& ListWriter() { return *m_listWriter; }
+
     // The calls onto the host's main thread, and their stop flags. Any thread.
     MainThreadCalls& MainThread() { return m_mainThread; }
 
@@ -151,6 +165,7 @@ public:
 private:
     friend class TRKMonItem;
     friend class TRKMonFolder;
+    friend class ListWriteBehind;
 
     // Listed items by path; normally one per path. Holds exactly the items of its array.
     using PathIndex = std::unordered_multimap<std::string, TRKMonItem*>;
@@ -223,6 +238,8 @@ private:
     std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;
+    // Made last and ended first: its thread uses the members above.
+    std::unique_ptr<ListWriteBehind> m_listWriter = std::make_unique<ListWriteBehind>(*this);
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
