@@ -486,25 +486,6 @@ std::vector<std::string> TRKMonItems::LoadAll()
 
 void TRKMonItems::SaveAll()
 {
-<<<<<<< HEAD
-    const auto files = Files();
-    const auto folders = Folders();
-    std::lock_guard lock(m_listFileMutex);
-    const std::string root = BackupRoot();
-    MakePrivateDirs(WithoutTrailingSep(root));
-    IniFile list(m_listFile);
-    IniFile index(root + kBackupIndexName);
-    auto write = [&](const TRKMonItem& item) {
-        if (!item.Removed())
-            WriteItemRecord(item.Data(), list, &index);
-    };
-    for (const auto& item : files)
-        write(*item);
-    for (const auto& folder : folders)
-        write(*folder);
-    list.Flush();
-    // The index only maps backup folders back to files; a failure here loses nothing.
-=======
     for (const auto& item : Files())
         m_listWriter->Save(item, false);
     for (const auto& folder : Folders())
@@ -522,7 +503,6 @@ void TRKMonItems::FlushBeforeMonitor()
     // A file's record travels whole in the block; only a folder's is read from the list.
     if (!m_listWriter->FolderPending())
         return;
->>>>>>> main
     try {
         m_listWriter->Flush();
     } catch (const std::exception& e) {
