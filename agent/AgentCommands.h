@@ -87,6 +87,9 @@ private:
     Context m_ctx;
     bool m_held = false;
     std::vector<std::string> m_heldFolders; // folders whose watch the hold ended
+    // A bulk add without its list is answered with a box once; after that only logged,
+    // so a client that keeps sending it cannot bury the user in boxes.
+    bool m_bulkFailureShown = false;
 };
 
 } // namespace morvane
