@@ -12,11 +12,8 @@
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
 #include "monitor/TForm4.h"
-<<<<<<< HEAD
 #include "monitor/TForm5.h"
-=======
 #include "monitor/TForm8.h"
->>>>>>> main
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageWindow.h"
@@ -25,11 +22,8 @@
 #include "support/PellaryDefs.h"
 #include "support/RunProgram.h"
 #include "support/components/MessageBoxes.h"
-<<<<<<< HEAD
 #include "support/components/TkitFileOperation.h"
-=======
 #include "support/folderdialog/QdFolderDialog.h"
->>>>>>> main
 
 #include <QApplication>
 #include <QDialog>
@@ -39,11 +33,8 @@
 #include <QGuiApplication>
 #include <QProgressDialog>
 #include <QScreen>
-<<<<<<< HEAD
 #include <QTextBrowser>
-=======
 #include <QTabWidget>
->>>>>>> main
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
