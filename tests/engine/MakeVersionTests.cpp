@@ -32,7 +32,7 @@ protected:
     // As a scan would: make the version and report it.
     bool MakeAndReport()
     {
-        const bool made = item->MakeVersion(false);
+        const bool made = static_cast<bool>(item->MakeVersion(false));
         if (made)
             item->AfterVersion(false);
         return made;
@@ -104,7 +104,7 @@ TEST_P(IntervalModeTest, AVersionNeedsTheWholeIntervalSinceTheLastReport)
         r.LastTime = EncodeOleDate(2026, 12, 8, 10, 0, 0);
     });
     Change("later", 10 + GetParam().Minutes / 60, GetParam().Minutes % 60);
-    EXPECT_EQ(item->MakeVersion(false), GetParam().Made);
+    EXPECT_EQ(static_cast<bool>(item->MakeVersion(false)), GetParam().Made);
     EXPECT_EQ(Versions(*item).size(), GetParam().Made ? 1u : 0u);
 }
 INSTANTIATE_TEST_SUITE_P(Boundary, IntervalModeTest,
@@ -369,7 +369,7 @@ TEST_F(MakeVersionTest, AFileRewrittenWhileItIsCopiedGivesAWholeVersion)
             out << std::string(size, c);
         }
     });
-    const bool made = item->MakeVersion(true);
+    const bool made = static_cast<bool>(item->MakeVersion(true));
     done = true;
     writer.join();
     if (made) {
