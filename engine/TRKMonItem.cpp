@@ -10,17 +10,16 @@
 #include "platform/FileCopy.h"
 #include "platform/FileStamp.h"
 #include "platform/Log.h"
-#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <system_error>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace morvane {

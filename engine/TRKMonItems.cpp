@@ -4,6 +4,7 @@
 #include "engine/ItemRecordIO.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
+#include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
@@ -434,6 +435,11 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::FolderByPath(const std::string& path)
 
 std::vector<std::string> TRKMonItems::LoadAll()
 {
+    // No copy runs yet, so every temporary file in a version folder is a killed copy's.
+    if (Active()) {
+        if (const int removed = RemoveCopyLeftovers(BackupRoot()))
+            Log("removed " + std::to_string(removed) + " leftovers of interrupted copies");
+    }
     std::vector<std::string> refused;
     std::vector<std::string> sections;
     {

@@ -334,6 +334,8 @@ TEST_F(MakeVersionTest, AnUnreadableFileMarksTheItemBrokenInMemory)
     EXPECT_FALSE(item->MakeVersion(false));
     EXPECT_EQ(item->MonStatus(), msBroken);
     EXPECT_TRUE(Versions(*item).empty()) << "no empty version folder is left behind";
+    EXPECT_EQ(item->Data().VersionNum, 0) << "no version number is used up";
+    EXPECT_EQ(item->Data().NameModeNumberCount, 0);
     EXPECT_NE(StoredKey("MonStatus"), "2");
 }
 
