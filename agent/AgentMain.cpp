@@ -9,6 +9,7 @@
 #include "platform/TerminationSignal.h"
 #include "support/LanguageFiles.h"
 #include "support/components/AppWindows.h"
+#include "support/components/ComponentLibrary.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ int AgentMain(int argc, char** argv)
     QApplication::setApplicationDisplayName("Morvane Agent");
     // Closing a box must never end the agent: only "Shut down" or a signal does.
     QApplication::setQuitOnLastWindowClosed(false);
+    ComponentLibraryStartUp();
 
     try {
         const std::string home = HomeDir();

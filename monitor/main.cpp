@@ -1,6 +1,7 @@
 #include "monitor/MonitorProgram.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignal.h"
+#include "support/components/ComponentLibrary.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -12,6 +13,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
     morvane::SetLogName("kelvrim");
+    morvane::ComponentLibraryStartUp();
     try {
         morvane::monitor::MonitorProgram program;
         return program.MonitorMain();
