@@ -58,6 +58,9 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
         if (m_ctx.Block->MessageIds[index] != 0 && msg.Msg == m_ctx.Block->MessageIds[index]) {
             try {
                 Dispatch(index, msg.WParam);
+                // A request's changes of the list are written when it ends.
+                if (m_ctx.Items)
+                    m_ctx.Items->FlushList();
             } catch (const IniWriteError& e) {
                 Log(std::string(kMessageNames[index]) + ": " + e.what());
                 m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
@@ -169,6 +172,8 @@ bool AgentCommands::EchoCondition() const
 
 void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
 {
+    if (msg == MsgAdd)
+        m_ctx.Items->FlushBeforeMonitor();
     m_ctx.Reports->Post(msg, item.Data());
 }
 
@@ -407,7 +412,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
         return;
 
     folder->StopWatch();
-    if (folder->Path() != newPath)
+    const bool moved = folder->Path() != newPath;
+    if (moved)
         folder->Reassign(newPath);
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;
@@ -422,6 +428,10 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     if (record.Monitored)
         folder->StartWatch();
     folder->Save();
+    // The monitor moves the folder in its tree only on this answer, so a place refused
+    // above never shows there.
+    if (moved && m_ctx.Block->MonitorRunning)
+        Echo(MsgAdd, *folder);
 }
 
 } // namespace morvane

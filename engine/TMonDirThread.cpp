@@ -163,6 +163,15 @@ void TMonDirThread::ScanFolder()
         Report("Scanning folder " + WatchPath + " failed: " + e.what());
     }
     CurrentItem.reset();
+    // Main-thread calls run in order: once this one has run, so have the reports the scan
+    // queued, and the list is written once with all of them.
+    if (m_items.Host())
+        m_items.Synchronize([] {}, &m_stop);
+    try {
+        m_items.FlushList();
+    } catch (const std::exception& e) {
+        Report("Scanning folder " + WatchPath + " failed: " + e.what());
+    }
     ShowIdleIcon();
 }
 

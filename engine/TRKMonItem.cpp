@@ -185,11 +185,14 @@ void TRKMonItem::Load()
 
 void TRKMonItem::Save()
 {
-    std::lock_guard lock(Owner().ListFileMutex());
     // A removed item must not bring its section back (a scan may still hold it).
     if (Removed())
         return;
-    WriteItemRecord(StoredData(), Owner().ListFile(), Owner().BackupRoot());
+    // The active engine writes the list behind; the passive one writes at once.
+    const bool active = Owner().Active();
+    Owner().ListWriter().Save(shared_from_this(), active);
+    if (!active)
+        Owner().FlushList();
 }
 
 std::optional<bool> TRKMonItem::AskOnMainThread(const std::string& text)
@@ -228,7 +231,9 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
         std::lock_guard lock(m_mutex);
         // A version made from a watch thread is reported later, on the main thread, which
         // is when LastTime moves; until then the date of that version stands for it.
-        f.LastTime = m_madeDate ? *m_madeDate : rec.LastTime;
+        // Both read in one step: a report running meanwhile moves the date from one to
+        // the other.
+        f.LastTime = m_madeDate ? *m_madeDate : m_data.LastTime;
         f.Declined = m_declined;
         last = m_data.LastVersionPath.Get();
         found = m_foundVersion;
@@ -274,7 +279,7 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     const VersionDecision decision = DecideVersion(facts);
     if (decision.ModeNumberCount) {
         UpdateData([&decision](TMonItemRecord& r) { r.MonModeNumberCount = *decision.ModeNumberCount; });
-        Owner().SaveAll();
+        Save();
     }
     if (decision.Outcome != O::Made)
         return {decision.Outcome, decision.Outcome == O::SourceGone ? ENOENT : 0};
@@ -472,6 +477,10 @@ void TRKMonItem::AfterVersion(bool force)
         std::lock_guard lock(m_mutex);
         made.swap(m_madeDate);
         rec = m_data;
+        // The date moves from the made version to LastTime in one step, so a rescan in
+        // between never finds neither and makes the same state of the file again.
+        if (made)
+            m_data.LastTime = *made;
     }
     double d = 0;
     bool changed = false;

@@ -50,6 +50,9 @@ public:
     // call back into the engine. Any thread; a new Path is passed on as above.
     void UpdateData(const std::function<void(TMonItemRecord&)>& change);
 
+    // The record as the list stores it: a write failure is shown, never stored. Any thread.
+    TMonItemRecord StoredData() const;
+
     // Single fields, read in one step. Any thread.
     std::string Path() const;
     std::string FileID() const;
@@ -71,9 +74,10 @@ public:
     // thread. Throws IniWriteError when marking it broken cannot be saved.
     void Load();
 
-    // Writes the record to the owner's list file and its FileID to the backup index.
-    // Does nothing for an item the collection has removed. Any thread. Throws
-    // IniWriteError when a file cannot be written.
+    // Writes the record to the owner's list file and its FileID to the backup index: in
+    // the active engine behind (the item is marked dirty, see ListWriteBehind), in the
+    // passive one at once. Does nothing for an item the collection has removed. Any
+    // thread. Throws IniWriteError when the passive engine cannot write a file.
     void Save();
 
     // Makes a version of the file when its change deserves one (DecideVersion) and says
@@ -139,6 +143,7 @@ protected:
 private:
     friend class TRKMonItems;
     friend class TRKMonFolder;
+    friend class ListWriteBehind;
 
     // Pruning with one version folder that must stay whatever the limit (the version
     // just made); empty keepName protects nothing.
@@ -153,8 +158,6 @@ private:
     void ReportBroken(bool show);
     void ReassignFile(const std::string& newPath);
     void ReassignFolder(const std::string& newPath);
-    // The record as the list stores it: a write failure is shown, never stored.
-    TMonItemRecord StoredData() const;
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
     // The copy step of MakeVersion, from the new version folder on.

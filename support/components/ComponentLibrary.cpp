@@ -1,8 +1,13 @@
 #include "ComponentLibrary.h"
 
+#include "TkitAutoRun.h"
+#include "TkitColorPicker.h"
 #include "TkitCustomFolderMonitor.h"
 #include "TkitCustomThreadTimer.h"
+#include "TkitFileAssociation.h"
 #include "TkitFileOperation.h"
+#include "TkitShutdown.h"
+#include "TkitStartButtonProperties.h"
 #include "support/KitSysUtils.h"
 #include "support/TkitComponent.h"
 #include "support/TkitCustomTimer.h"
@@ -18,12 +23,17 @@ void ComponentLibraryStartUp()
         &TkitCustomThreadComponent::staticMetaObject,
         &TkitCustomTimer::staticMetaObject,
         &TkitCustomThreadTimer::staticMetaObject,
+        &TkitAutoRun::staticMetaObject,
+        &TkitShutdown::staticMetaObject,
         &TkitTrayIcon::staticMetaObject,
         &TkitThreadComponent::staticMetaObject,
         &TkitThreadTimer::staticMetaObject,
         &TkitFileOperation::staticMetaObject,
+        &TkitFileAssociation::staticMetaObject,
         &TkitCustomFolderMonitor::staticMetaObject,
         &TkitFolderMonitor::staticMetaObject,
+        &TkitStartButtonProperties::staticMetaObject,
+        &TkitColorPicker::staticMetaObject,
     });
 }
 

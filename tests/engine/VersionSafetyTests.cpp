@@ -173,6 +173,7 @@ TEST_P(WriteFailureTest, IsToldOncePerCauseShownUntilAVersionIsMadeAndBurnsNoNum
     EXPECT_TRUE(item->Monitored());
     EXPECT_TRUE(item->CheckExists(false)) << "still watched";
     item->Save();
+    items->FlushList();
     EXPECT_EQ(StoredKey("MonStatus"), "1") << "a failure is shown, never stored";
     EXPECT_EQ(item->Data().VersionNum, 0);
     EXPECT_EQ(item->Data().NameModeNumberCount, 0);
