@@ -137,10 +137,10 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
             *error = err;
         return std::nullopt;
     };
-    std::error_code ec;
-    std::filesystem::create_directories(WithoutTrailingSep(base), ec);
+    const bool madeBase = MakePrivateDirs(WithoutTrailingSep(base));
+    const int baseError = errno;
     if (!DirectoryExists(base))
-        return fail(ec ? ec.value() : ENOTDIR);
+        return fail(madeBase || baseError == 0 ? ENOTDIR : baseError);
     const int highest = HighestVersionNumber(base);
     int next = std::max(std::max(versionNum, 0), highest);
     // A counter at its limit goes on past the highest folder there is.
@@ -152,11 +152,10 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
             return fail(EOVERFLOW);
         ++next;
         const std::string path = WithTrailingSep(base) + VersionFolderName(next);
-        ec.clear();
-        if (std::filesystem::create_directory(path, ec))
+        if (MakePrivateDir(path))
             return VersionFolder{next, path};
-        if (ec && ec != std::errc::file_exists)
-            return fail(ec.value());
+        if (errno != EEXIST)
+            return fail(errno);
     }
     return fail(EEXIST);
 }
