@@ -381,7 +381,9 @@ void AgentCommands::Make()
     const std::shared_ptr<TRKMonItem> item = FileArgument();
     if (!item)
         return;
-    item->MakeVersion(true);
+    const VersionResult result = item->MakeVersion(true);
+    if (result.Outcome == VersionOutcome::WriteFailed)
+        item->ReportWriteFailure(result.Error);
     item->AfterVersion(true);
 }
 
