@@ -173,8 +173,10 @@ private:
     void ReassignFolder(const std::string& newPath);
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
-    // The copy step of MakeVersion, from the new version folder on.
-    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate);
+    // The copy step of MakeVersion, from the new version folder on: copies the file and
+    // prunes. With compareWith, a copy that matches that file byte for byte is thrown
+    // away with its folder (Unchanged).
+    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate, const std::string& compareWith);
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 
