@@ -21,9 +21,9 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kChunk = 1024 * 1024;
-// Two pieces of this size stay in the processor's cache while they are compared.
+// Two pieces of this size stay in the processor's cache while they are compared and written.
 constexpr std::size_t kCompareChunk = 256 * 1024;
-constexpr std::string_view kTempSuffix = ".part";
+constexpr std::string_view kTempSuffix = ".part"; // of AtomicFile's hidden temporary names
 
 struct Outcome
 {
@@ -140,88 +140,41 @@ std::optional<bool> SameBytes(int in, int reference)
     }
 }
 
-// Copies length bytes of from, from offset 0, to out: in the kernel where it can, else by
-// plain reads and writes. False when from holds fewer bytes or cannot be read.
-bool CopyPrefix(int from, AtomicFile& out, std::int64_t length)
-{
-    off_t offset = 0;
-    while (offset < length) {
-        const ssize_t n =
-            ::copy_file_range(from, &offset, out.Fd(), nullptr, static_cast<std::size_t>(length - offset), 0);
-        if (n > 0)
-            continue;
-        if (n == 0)
-            return false;
-        if (errno == EINTR)
-            continue;
-        break;
-    }
-    if (offset == length)
-        return true;
-    // The in-kernel copy was refused: go on from where it stopped.
-    if (::lseek(out.Fd(), offset, SEEK_SET) != offset || ::ftruncate(out.Fd(), offset) != 0)
-        return false;
-    std::vector<char> buffer(kChunk);
-    while (offset < length) {
-        const ssize_t got =
-            ::pread(from, buffer.data(),
-                    static_cast<std::size_t>(std::min<std::int64_t>(length - offset, kChunk)), offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || out.Write({buffer.data(), static_cast<std::size_t>(got)}) != 0)
-            return false;
-        offset += got;
-    }
-    return true;
-}
-
-// Compares in with reference (of the same size) and copies it to out, reading in once.
-// Nothing is written while the bytes match, so an equal file costs two reads and no
-// write. At the first difference the bytes before it, which are the reference's, are
-// copied from the reference, the piece in hand is written and the rest is copied from in;
-// where the file system shares blocks, in is cloned whole instead. same tells whether
-// every byte matched.
+// Copies in to out and compares it with reference (of the same size) in the same pass, so
+// the source is read once: each piece read is compared and then written. After the first
+// difference the rest is copied in the kernel without comparing. Where the file system
+// shares blocks, in is cloned instead (which reads nothing) and then read once for the
+// comparison alone. same tells whether every byte matched; the caller throws the copy
+// away then, before it is flushed.
 Outcome CopyComparing(int in, AtomicFile& out, int reference, std::int64_t expected, std::int64_t& copied,
                       bool& same)
 {
     copied = 0;
     same = false;
+    if (::ioctl(out.Fd(), FICLONE, in) == 0) {
+        struct stat st = {};
+        if (::fstat(out.Fd(), &st) != 0)
+            return Failure(CopyStatus::WriteFailed, errno);
+        copied = st.st_size;
+        same = SameBytes(in, reference).value_or(false);
+        return {};
+    }
     std::vector<char> a(kCompareChunk), b(kCompareChunk);
-    std::int64_t matched = 0;
     for (;;) {
         const ssize_t got = Fill(in, a);
         if (got < 0)
             return Failure(CopyStatus::SourceUnreadable, errno);
         const ssize_t ref = Fill(reference, b);
-        if (ref == got && std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) == 0) {
-            if (got == 0) {
-                same = true;
-                copied = matched;
-                return {};
-            }
-            matched += got;
-            continue;
-        }
-        if (::ioctl(out.Fd(), FICLONE, in) == 0) {
-            struct stat st = {};
-            if (::fstat(out.Fd(), &st) != 0)
-                return Failure(CopyStatus::WriteFailed, errno);
-            copied = st.st_size;
+        const bool equal = ref == got && std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) == 0;
+        if (got == 0) {
+            same = equal;
             return {};
         }
-        if (CopyPrefix(reference, out, matched)) {
-            if (const int err = out.Write({a.data(), static_cast<std::size_t>(got)}))
-                return Failure(CopyStatus::WriteFailed, err);
-            copied = matched + got;
-            return CopyRest(in, out, expected, copied);
-        }
-        // The reference changed under us: copy the whole file from the source after all.
-        if (const int err = out.Rewind())
+        if (const int err = out.Write({a.data(), static_cast<std::size_t>(got)}))
             return Failure(CopyStatus::WriteFailed, err);
-        if (::lseek(in, 0, SEEK_SET) != 0)
-            return Failure(CopyStatus::SourceUnreadable, errno);
-        copied = 0;
-        return CopyRest(in, out, expected, copied);
+        copied += got;
+        if (!equal)
+            return CopyRest(in, out, expected, copied);
     }
 }
 
@@ -321,7 +274,7 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
             continue;
         }
         if (same)
-            return {CopyStatus::Same, 0, 0}; // the temporary file goes unflushed
+            return {CopyStatus::Same, 0, 0}; // the copy goes, never flushed
         // A version is the owner's alone, whoever may read the source where it lies; a
         // copy that replaces an older one keeps that one's mode.
         const mode_t ownMode = (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR;

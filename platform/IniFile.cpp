@@ -292,7 +292,7 @@ void IniFile::Impl::WriteOut(const std::string& path)
     if (reader.Get() >= 0 && ::fstat(reader.Get(), &now) == 0 && now.st_ino == written.st_ino &&
         now.st_dev == written.st_dev) {
         auto fresh =
-            std::make_shared<const IniSnapshot>(std::move(doc), IniFileSignature::Of(now), reader.Release());
+            std::make_shared<const IniSnapshot>(std::move(doc), IniFileSignature::Of(now), std::move(reader));
         IniCache::Instance().Put(path, fresh);
         Snapshot = std::move(fresh);
     }
