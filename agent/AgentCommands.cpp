@@ -410,7 +410,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
         return;
 
     folder->StopWatch();
-    if (folder->Path() != newPath)
+    const bool moved = folder->Path() != newPath;
+    if (moved)
         folder->Reassign(newPath);
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;
@@ -425,6 +426,10 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     if (record.Monitored)
         folder->StartWatch();
     folder->Save();
+    // The monitor moves the folder in its tree only on this answer, so a place refused
+    // above never shows there.
+    if (moved && m_ctx.Block->MonitorRunning)
+        Echo(MsgAdd, *folder);
 }
 
 } // namespace morvane
