@@ -117,7 +117,16 @@ TEST(FileStorageTest, LoadFailuresEmptyTheComponentAndReportFalse)
         EXPECT_EQ(std::string(e.what()), "Can not load data from the \"" + fifo + "\" file");
     }
     EXPECT_EQ(storage.DataSize(), 0u);
-    EXPECT_EQ(loads, (std::vector<bool>{true, false, true, false}));
+
+    // A file past the 32-bit size is refused before anything is read (a sparse file).
+    const std::string huge = env.Work() + "huge.bin";
+    {
+        QFile file(QString::fromStdString(huge));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(TkitFileStorage::kMaxSize + 1));
+    }
+    EXPECT_THROW(storage.LoadFrom(QString::fromStdString(huge)), EkitFileStorage);
+    EXPECT_EQ(loads, (std::vector<bool>{true, false, true, false, false}));
 }
 
 TEST(FileStorageTest, SaveRefusalsAndFailures)
