@@ -3,7 +3,11 @@
 #include "platform/MessageWindow.h"
 #include "platform/NamedMutex.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QThread>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -98,6 +102,35 @@ bool AgentLink::RequestUpdate(const TMonItemRecord& record, std::uint32_t wParam
         return false;
     m_block->ItemRecord = record;
     return Post(MsgUpdate, wParam);
+}
+
+bool AgentLink::RequestReinit()
+{
+    return m_block && Post(MsgReinit, 0);
+}
+
+bool AgentLink::RequestHold(int timeoutMs)
+{
+    if (!m_block)
+        return false;
+    // The agent writes the block from its own process: every look must really load it.
+    const std::atomic_ref<char> first(m_block->PathArg[0]);
+    QDeadlineTimer deadline(timeoutMs);
+    // A request whose path the agent has not taken yet keeps its argument.
+    while (first.load() != '\0') {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(2);
+    }
+    if (!m_block->SetPathArg("hold") || !Post(MsgReinit, kReinitHold))
+        return false;
+    while (first.load() != '\0') {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 } // namespace morvane::monitor
