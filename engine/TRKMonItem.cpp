@@ -267,9 +267,30 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     using O = VersionOutcome;
     if (IsFolder())
         return {O::NotDue};
+    // A forced version asked for while another thread versions this item is made by that
+    // thread when its attempt ends, never dropped.
+    if (force)
+        m_forceWanted.store(true);
     if (m_busy.exchange(true))
         return {O::NotDue};
-    BusyReset busyReset(m_busy);
+    VersionResult result{O::NotDue};
+    for (bool first = true;; first = false) {
+        VersionResult attempt{O::NotDue};
+        {
+            BusyReset busyReset(m_busy);
+            attempt = MakeVersionOnce(m_forceWanted.exchange(false));
+        }
+        if (first || attempt.Outcome == O::Made || attempt.Outcome == O::WriteFailed)
+            result = attempt;
+        // A request that came in during the attempt is ours only if no one else took it.
+        if (!m_forceWanted.load() || m_busy.exchange(true))
+            return result;
+    }
+}
+
+VersionResult TRKMonItem::MakeVersionOnce(bool force)
+{
+    using O = VersionOutcome;
     if (Removed())
         return {O::NotDue};
 

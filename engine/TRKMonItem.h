@@ -173,6 +173,8 @@ private:
     void ReassignFolder(const std::string& newPath);
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
+    // One attempt of MakeVersion, run while this thread holds the busy flag.
+    VersionResult MakeVersionOnce(bool force);
     // The copy step of MakeVersion, from the new version folder on.
     VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate);
     void MarkRemoved() { m_removed.store(true); }
@@ -186,6 +188,8 @@ private:
     std::string m_indexedPath;
     bool m_tracked = false;
     std::atomic<bool> m_busy{false};
+    // A forced version was asked for while an attempt ran.
+    std::atomic<bool> m_forceWanted{false};
     std::atomic<bool> m_removed{false};
     std::atomic<bool> m_presencePending{false};
     mutable std::mutex m_mutex; // guards m_data and the members below
