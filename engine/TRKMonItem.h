@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "engine/PackedItemRecord.h"
 #include "engine/VersionDecision.h"
 
 #include <atomic>
@@ -193,7 +194,8 @@ private:
     std::atomic<bool> m_removed{false};
     std::atomic<bool> m_presencePending{false};
     mutable std::mutex m_mutex; // guards m_data and the members below
-    TMonItemRecord m_data;
+    // Packed: ten thousand items would otherwise hold 16 MB of mostly empty text fields.
+    PackedItemRecord m_data;
     // Date of the version file MakeVersion wrote and AfterVersion has not reported yet.
     std::optional<double> m_madeDate;
     // The file state the user said No to, so it is not asked about again.
