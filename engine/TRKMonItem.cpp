@@ -10,6 +10,7 @@
 #include "platform/FileCopy.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 
 #include <chrono>
 #include <cstring>
@@ -410,7 +411,8 @@ void TRKMonItem::AfterVersion(bool force)
 
 void TRKMonItem::DeleteVersionsBefore(double threshold)
 {
-    PruneVersions(threshold, std::string());
+    // The user's command: what it removes can be taken back from the trash.
+    PruneVersions(threshold, std::string(), Disposal::Trash);
 }
 
 void TRKMonItem::KeepLastVersions(int n)
@@ -418,7 +420,7 @@ void TRKMonItem::KeepLastVersions(int n)
     KeepVersions(n, std::string());
 }
 
-void TRKMonItem::PruneVersions(double threshold, const std::string& keepName)
+void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, Disposal how)
 {
     const TMonItemRecord rec = Data();
     const std::string fileId = rec.FileID.Get();
@@ -426,7 +428,7 @@ void TRKMonItem::PruneVersions(double threshold, const std::string& keepName)
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
     const PrunePlan plan = PlanPruneBefore(base, threshold, rec.LastTime, keepName);
-    ApplyPrunePlan(plan);
+    ApplyPrunePlan(plan, how);
     if (!plan.Newest.empty())
         UpdateData([&plan](TMonItemRecord& r) { r.LastVersionPath.Set(plan.Newest); });
 }
@@ -446,6 +448,14 @@ void TRKMonItem::DeleteAllVersions()
     if (!IsPlainFolderName(fileId))
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
+    std::string folder = base;
+    while (folder.size() > 1 && folder.back() == kPathSep)
+        folder.pop_back();
+    // The whole history in one piece, so the user can take it back as it was. A backup
+    // folder that is a link is never followed into the trash.
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(folder, ec) && DirectoryExists(base) && MoveToTrash(folder))
+        return;
     PrunePlan plan = PlanKeepLast(base, 0, std::string());
     plan.Folders.push_back(base);
     ApplyPrunePlan(plan);

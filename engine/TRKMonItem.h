@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "engine/VersionStore.h"
 
 #include <atomic>
 #include <functional>
@@ -132,9 +133,10 @@ private:
 
     // Pruning with one version folder that must stay whatever the limit (the version
     // just made); empty keepName protects nothing.
-    void PruneVersions(double threshold, const std::string& keepName);
+    void PruneVersions(double threshold, const std::string& keepName, Disposal how = Disposal::Delete);
     void KeepVersions(int n, const std::string& keepName);
-    // Removal of the item: every version file and folder, then the emptied backup folder.
+    // Removal of the item: its whole backup folder goes to the desktop trash; where there
+    // is none, every version file and folder, then the emptied backup folder.
     void DeleteAllVersions();
     // Shows text in a box on the main thread (waiting for it, cancellable) and returns
     // the answer; nothing when the wait was given up.

@@ -331,9 +331,12 @@ void TRKMonItems::RemoveFileItem(const std::shared_ptr<TRKMonItem>& item)
     if (!item)
         return;
     item->Stop();
-    // Every version goes, in the passive engine too; also one written after the last
-    // report and one made in the same second, which an age test would keep.
-    item->DeleteAllVersions();
+    // Only the agent's engine removes stored versions; a copy that mirrors it never does,
+    // or a removal the agent did not take would cost the history of an item it still
+    // watches. Every version goes, also one written after the last report and one made
+    // in the same second, which an age test would keep.
+    if (Active())
+        item->DeleteAllVersions();
     const std::string path = item->Path();
     if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(FolderPart(path)))
         folder->RemoveMember(item.get());

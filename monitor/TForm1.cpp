@@ -60,6 +60,15 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     CreateActions();
     CreateWidgets();
     CreateMenus();
+    // A request the agent never took is said, never lost without a word.
+    m_link.SetOnNotSent([this](const std::string& what) {
+        if (m_closed)
+            return;
+        MessageBoxes::Show(BoxKind::Warning,
+                           "The agent has not taken an earlier request, so this was not done:\n" + what +
+                               "\nTry again in a moment.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+    });
     // The agent's state is looked at now and then, so the window says when it has gone
     // and takes up a restarted one.
     auto* agentCheck = new QTimer(this);

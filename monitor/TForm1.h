@@ -150,6 +150,7 @@ public:
     // The text colour of a row: red for a broken file, grey in a stopped folder.
     std::optional<QColor> FileRowColour(int row) const;
     QAction* Action(const char* name) const;
+    AgentLink& Link() { return m_link; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -160,6 +161,8 @@ private:
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
+    // The agent's ADD answer for an item the copy holds under another path.
+    void ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const std::string& path);
     // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the
     // item is not there.
     bool ResolveIndex(int& index, const std::function<int()>& find, const char* notFound);

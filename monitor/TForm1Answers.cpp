@@ -99,11 +99,13 @@ bool TForm1::HandleMessage(const WindowMessage& message)
         if (index >= 0) {
             const auto item = m_items->GetFile(index);
             item->SetData(record);
-            const int row = m_fileList->Selected();
-            if (row >= 0 && ItemIndexOfRow(row) == index) {
+            // The count follows the versions on disk on every row that shows the file,
+            // selected or not.
+            const int row = RowOfPath(item->Path());
+            if (row >= 0)
                 InitFileListItem(item, row);
+            if (row >= 0 && row == m_fileList->Selected())
                 VersionsClick();
-            }
         }
         return true;
     }

@@ -113,7 +113,9 @@ TEST_F(MonitorWithAgent, ReassignMovesTheHistoryToTheOtherFile)
     WriteFile(other, "new");
     monitor::FileDialogs::PushAnswer(other);
     Form().Maptoanother1Click();
-    EXPECT_GE(Form().RowOfPath(other), 0);
+    // The row moves with the agent's answer.
+    EXPECT_TRUE(WaitUntil([&] { return Form().RowOfPath(other) >= 0; }, 20s));
+    EXPECT_EQ(Form().RowOfPath(path), -1);
     ASSERT_TRUE(WaitUntil([&] { return ListValue(env, other, "FileID") == fileId; }, 20s));
     EXPECT_TRUE(WaitUntil([&] {
         const auto sections = ListSections(env);
@@ -126,11 +128,14 @@ TEST_F(MonitorWithAgent, ReassignMovesTheHistoryToTheOtherFile)
 TEST_F(MonitorWithAgent, RemoveTakesTheFileOffEverywhere)
 {
     const std::string path = AddedFile("gone.txt", "one");
-    const std::string backup = std::string(Form().Block()->Settings.BackupPath.Get()) + FileIdOf(path) + "/";
+    const std::string id = FileIdOf(path);
+    const std::string backup = std::string(Form().Block()->Settings.BackupPath.Get()) + id + "/";
     ASSERT_TRUE(DirectoryExists(backup));
     Form().RemoveButtonClick();
-    EXPECT_EQ(Form().RowOfPath(path), -1);
+    // The row goes with the agent's answer, and the history goes to the desktop trash.
+    EXPECT_TRUE(WaitUntil([&] { return Form().RowOfPath(path) == -1; }, 20s));
     EXPECT_EQ(VersionRows(), 0);
+    EXPECT_TRUE(FileExists(env.Home() + "xdg/Trash/files/" + id + "/001/gone.txt"));
     EXPECT_TRUE(WaitUntil(
         [&] {
             const auto sections = ListSections(env);
@@ -147,12 +152,15 @@ TEST_F(MonitorWithAgent, StartAndStopReachTheAgent)
     WriteFile(path, "s");
     ASSERT_GE(AddFile(path), 0);
     Select(path);
+    const auto status = [&] {
+        return Form().FileList()->SubItem(Form().RowOfPath(path), 0).toStdString();
+    };
     Form().StopMonButtonClick();
     EXPECT_TRUE(WaitUntil([&] { return ListValue(env, path, "Monitored") == "0"; }, 20s));
-    EXPECT_EQ(Form().FileList()->SubItem(Form().RowOfPath(path), 0).toStdString(), "Disabled");
+    EXPECT_TRUE(WaitUntil([&] { return status() == "Disabled"; }, 20s));
     Form().StartMonButtonClick();
     EXPECT_TRUE(WaitUntil([&] { return ListValue(env, path, "Monitored") == "1"; }, 20s));
-    EXPECT_EQ(Form().FileList()->SubItem(Form().RowOfPath(path), 0).toStdString(), "Active");
+    EXPECT_TRUE(WaitUntil([&] { return status() == "Active"; }, 20s));
 }
 
 TEST_F(MonitorWithAgent, OddFileNamesListAndOpenWhole)

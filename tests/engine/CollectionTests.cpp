@@ -223,13 +223,26 @@ TEST_F(CollectionTest, RemovingAFileDeletesItsVersionsSectionAndKeyAndNothingEls
     EXPECT_FALSE(HasSection(Work("gone.txt"))) << "a removed item is never saved again";
 }
 
-TEST_F(CollectionTest, ThePassiveEngineStillDeletesVersionsButLeavesTheList)
+// Only the agent's engine removes history: a mirror that removed versions on its own
+// would cost the history of an item the agent still watches.
+TEST_F(CollectionTest, ThePassiveEngineLeavesVersionsAndTheList)
 {
     auto item = AddVersioned(Work("a.txt"));
     items->SetActive(false);
     items->RemoveFile(0);
-    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+    EXPECT_TRUE(std::filesystem::exists(ItemFolder(*item)));
     EXPECT_TRUE(HasSection(Work("a.txt")));
+}
+
+// Removing an item is the user's command: its history goes to the desktop trash whole,
+// so it can be taken back as it was.
+TEST_F(CollectionTest, RemovedHistoryGoesToTheTrashWhole)
+{
+    auto item = AddVersioned(Work("a.txt"));
+    const std::string id = item->FileID();
+    items->RemoveFile(0);
+    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+    EXPECT_TRUE(std::filesystem::exists(env.TrashFiles() + id + "/001/a.txt"));
 }
 
 class StoredFileIdTest : public CollectionTest, public ::testing::WithParamInterface<const char*>
