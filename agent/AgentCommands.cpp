@@ -9,6 +9,7 @@
 #include "engine/TRKMonItems.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/NamedMapping.h"
 #include "platform/Paths.h"
@@ -22,12 +23,6 @@
 namespace morvane {
 
 namespace {
-
-void Log(const std::string& line)
-{
-    std::fprintf(stderr, "quennet: %s\n", line.c_str());
-    std::fflush(stderr);
-}
 
 bool IsFolderPath(const std::string& path)
 {
@@ -63,6 +58,9 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
         if (m_ctx.Block->MessageIds[index] != 0 && msg.Msg == m_ctx.Block->MessageIds[index]) {
             try {
                 Dispatch(index, msg.WParam);
+                // A request's changes of the list are written when it ends.
+                if (m_ctx.Items)
+                    m_ctx.Items->FlushList();
             } catch (const IniWriteError& e) {
                 Log(std::string(kMessageNames[index]) + ": " + e.what());
                 m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
@@ -176,6 +174,8 @@ bool AgentCommands::EchoCondition() const
 
 void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
 {
+    if (msg == MsgAdd)
+        m_ctx.Items->FlushBeforeMonitor();
     m_ctx.Reports->Post(msg, item.Data());
 }
 
@@ -417,7 +417,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
         return;
 
     folder->StopWatch();
-    if (folder->Path() != newPath)
+    const bool moved = folder->Path() != newPath;
+    if (moved)
         folder->Reassign(newPath);
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;
@@ -432,6 +433,10 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     if (record.Monitored)
         folder->StartWatch();
     folder->Save();
+    // The monitor moves the folder in its tree only on this answer, so a place refused
+    // above never shows there.
+    if (moved && m_ctx.Block->MonitorRunning)
+        Echo(MsgAdd, *folder);
 }
 
 } // namespace morvane

@@ -3,11 +3,13 @@
 #include "agent/AgentSettings.h"
 #include "agent/TForm1.h"
 #include "engine/SharedBlock.h"
+#include "platform/Log.h"
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
 #include "support/LanguageFiles.h"
 #include "support/components/AppWindows.h"
+#include "support/components/ComponentLibrary.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QApplication>
@@ -21,9 +23,11 @@ int AgentMain(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("quennet");
+    SetLogName("quennet");
     QApplication::setApplicationDisplayName("Morvane Agent");
     // Closing a box must never end the agent: only "Shut down" or a signal does.
     QApplication::setQuitOnLastWindowClosed(false);
+    ComponentLibraryStartUp();
 
     try {
         const std::string home = HomeDir();
@@ -32,7 +36,7 @@ int AgentMain(int argc, char** argv)
             // texts serve.
             LanguageFolder();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "quennet: no language folder: %s\n", e.what());
+            Log(std::string("no language folder: ") + e.what());
         }
         AgentSettings settings(home);
 
@@ -58,7 +62,7 @@ int AgentMain(int argc, char** argv)
             return 0;
         return QApplication::exec();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quennet: cannot start: %s\n", e.what());
+        Log(std::string("cannot start: ") + e.what());
         return 1;
     }
 }

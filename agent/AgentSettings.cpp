@@ -4,6 +4,7 @@
 #include "platform/Compression.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 #include "support/LanguageFiles.h"
@@ -21,12 +22,6 @@ namespace {
 constexpr const char* kBasic = "Basic";
 constexpr const char* kExplorerMenu = "ExplorerMenu";
 constexpr const char* kSystemMessages = "SystemMessages";
-
-void Log(const std::string& line)
-{
-    std::fprintf(stderr, "quennet: %s\n", line.c_str());
-    std::fflush(stderr);
-}
 
 } // namespace
 

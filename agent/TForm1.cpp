@@ -5,6 +5,7 @@
 #include "agent/ReportQueue.h"
 #include "engine/TMonDirThread.h"
 #include "engine/TRKMonItems.h"
+#include "platform/Log.h"
 #include "platform/MessageAtoms.h"
 #include "platform/Paths.h"
 #include "support/IconList.h"
@@ -32,12 +33,6 @@ namespace {
 
 constexpr const char* kAutoStartName = "Morvane";
 constexpr const char* kMonitorProgram = "kelvrim";
-
-void Log(const std::string& line)
-{
-    std::fprintf(stderr, "quennet: %s\n", line.c_str());
-    std::fflush(stderr);
-}
 
 // The tray's two images: a page with a folded corner, blue when idle, orange while a
 // folder is scanned.

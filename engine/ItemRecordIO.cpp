@@ -2,6 +2,7 @@
 
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -183,8 +184,7 @@ void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& ba
     } else if (!IsPlainFolderName(fileId) || !FitsShortText(fileId)) {
         // A FileID that is not a plain folder name would send versions, and deletions,
         // outside the item's backup folder: give the item a folder of its own instead.
-        std::fprintf(stderr, "morvane: item %s has an unusable FileID \"%s\"; a new one is used\n",
-                     realPath.c_str(), fileId.c_str());
+        Log("item " + realPath + " has an unusable FileID \"" + fileId + "\"; a new one is used");
         record.FileID.Set(NewFileId(backupRoot, list.Path()));
     } else {
         record.FileID.Set(fileId);
@@ -251,7 +251,7 @@ void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, 
         index.WriteString(kBackupIndexSection, record.FileID.Get(), record.Path.Get());
         index.Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(e.what());
     }
 }
 

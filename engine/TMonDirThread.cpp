@@ -7,6 +7,7 @@
 #include "engine/TRKMonItems.h"
 #include "engine/Useful.h"
 #include "platform/DirListing.h"
+#include "platform/Log.h"
 #include "platform/ShortText.h"
 
 #include <atomic>
@@ -162,6 +163,15 @@ void TMonDirThread::ScanFolder()
         Report("Scanning folder " + WatchPath + " failed: " + e.what());
     }
     CurrentItem.reset();
+    // Main-thread calls run in order: once this one has run, so have the reports the scan
+    // queued, and the list is written once with all of them.
+    if (m_items.Host())
+        m_items.Synchronize([] {}, &m_stop);
+    try {
+        m_items.FlushList();
+    } catch (const std::exception& e) {
+        Report("Scanning folder " + WatchPath + " failed: " + e.what());
+    }
     ShowIdleIcon();
 }
 
@@ -227,7 +237,7 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
 {
     if (!FitsShortText(path)) {
         if (m_refused.insert(path).second)
-            std::cerr << "Not monitored, the path is longer than 255 bytes: " << path << std::endl;
+            Log("not monitored, the path is longer than 255 bytes: " + path);
         return nullptr;
     }
     TMonItemRecord record = EmptyItemRecord();
@@ -240,7 +250,7 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
         item = m_items.Add(record, "");
     } catch (const std::invalid_argument& e) {
         if (m_refused.insert(path).second)
-            std::cerr << "Not monitored: " << e.what() << std::endl;
+            Log(std::string("not monitored: ") + e.what());
         return nullptr;
     }
     if (!item)
@@ -307,7 +317,7 @@ void TMonDirThread::NotifyVersion()
 
 void TMonDirThread::Report(const std::string& text)
 {
-    std::cerr << "quennet: " << text << std::endl;
+    Log(text);
     if (EngineHost* host = m_items.Host())
         m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); },
                             &m_stop);

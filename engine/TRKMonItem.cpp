@@ -8,6 +8,7 @@
 #include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
@@ -183,11 +184,14 @@ void TRKMonItem::Load()
 
 void TRKMonItem::Save()
 {
-    std::lock_guard lock(Owner().ListFileMutex());
     // A removed item must not bring its section back (a scan may still hold it).
     if (Removed())
         return;
-    WriteItemRecord(Data(), Owner().ListFile(), Owner().BackupRoot());
+    // The active engine writes the list behind; the passive one writes at once.
+    const bool active = Owner().Active();
+    Owner().ListWriter().Save(shared_from_this(), active);
+    if (!active)
+        Owner().FlushList();
 }
 
 std::optional<bool> TRKMonItem::AskOnMainThread(const std::string& text)
@@ -227,11 +231,12 @@ bool TRKMonItem::MakeVersion(bool force)
     // A version made from a watch thread is reported later, on the main thread, which is
     // when LastTime moves; until then the date of that version stands for it, or a rescan
     // in between would store the same state of the file twice.
-    double lastTime = rec.LastTime;
+    // Both are read in one step: a report running meanwhile moves the date from one to
+    // the other, and a LastTime read before it would look like no version was made.
+    double lastTime = 0;
     {
         std::lock_guard lock(m_mutex);
-        if (m_madeDate)
-            lastTime = *m_madeDate;
+        lastTime = m_madeDate ? *m_madeDate : m_data.LastTime;
     }
     if (d == lastTime)
         return false;
@@ -251,7 +256,7 @@ bool TRKMonItem::MakeVersion(bool force)
                 r.MonModeNumberCount = 0;
             count = r.MonModeNumberCount;
         });
-        Owner().SaveAll();
+        Save();
         if (count > 0 && !force)
             return false;
     }
@@ -364,8 +369,7 @@ void TRKMonItem::AfterVersion(bool force)
             try {
                 self->AfterVersion(force);
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "morvane: reporting a version of %s: %s\n", self->Path().c_str(),
-                             e.what());
+                Log("reporting a version of " + self->Path() + ": " + e.what());
             }
         });
         return;
@@ -379,6 +383,10 @@ void TRKMonItem::AfterVersion(bool force)
         std::lock_guard lock(m_mutex);
         made.swap(m_madeDate);
         rec = m_data;
+        // The date moves from the made version to LastTime in one step, so a rescan in
+        // between never finds neither and makes the same state of the file again.
+        if (made)
+            m_data.LastTime = *made;
     }
     double d = 0;
     bool changed = false;

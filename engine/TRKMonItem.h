@@ -71,9 +71,10 @@ public:
     // thread. Throws IniWriteError when marking it broken cannot be saved.
     void Load();
 
-    // Writes the record to the owner's list file and its FileID to the backup index.
-    // Does nothing for an item the collection has removed. Any thread. Throws
-    // IniWriteError when a file cannot be written.
+    // Writes the record to the owner's list file and its FileID to the backup index: in
+    // the active engine behind (the item is marked dirty, see ListWriteBehind), in the
+    // passive one at once. Does nothing for an item the collection has removed. Any
+    // thread. Throws IniWriteError when the passive engine cannot write a file.
     void Save();
 
     // Makes a version of the file when its change deserves one; true when a version file
@@ -130,6 +131,7 @@ protected:
 private:
     friend class TRKMonItems;
     friend class TRKMonFolder;
+    friend class ListWriteBehind;
 
     // Pruning with one version folder that must stay whatever the limit (the version
     // just made); empty keepName protects nothing.

@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -145,6 +146,13 @@ TRKMonItems::~TRKMonItems()
 {
     m_alive.reset();
     StopAllWatches();
+    // The last changes of the list are written at exit.
+    m_listWriter->Stop();
+    try {
+        m_listWriter->Flush();
+    } catch (const std::exception& e) {
+        Log(std::string("the item list was not written at exit: ") + e.what());
+    }
 }
 
 std::string TRKMonItems::SettingsFile() const
@@ -371,33 +379,14 @@ void TRKMonItems::RemoveFolderItem(const std::shared_ptr<TRKMonFolder>& folder)
 
 void TRKMonItems::EraseStored(TRKMonItem& item, bool eraseSection)
 {
-    std::lock_guard lock(m_listFileMutex);
     item.MarkRemoved();
-    if (!eraseSection)
-        return;
-    IniFile list(m_listFile);
-    list.EraseSection(item.Path());
-    list.Flush();
-    const std::string id = item.FileID();
-    const std::string index = BackupRoot() + kBackupIndexName;
-    if (id.empty() || !FileExists(index))
-        return;
-    // The index only maps backup folders back to files; a failure here loses nothing.
-    try {
-        IniFile backupIndex(index);
-        backupIndex.DeleteKey(kBackupIndexSection, id);
-        backupIndex.Flush();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
-    }
+    if (eraseSection)
+        m_listWriter->Erase(item.Path(), item.FileID());
 }
 
 void TRKMonItems::EraseSection(const std::string& section)
 {
-    std::lock_guard lock(m_listFileMutex);
-    IniFile list(m_listFile);
-    list.EraseSection(section);
-    list.Flush();
+    m_listWriter->Erase(section, std::string());
 }
 
 int TRKMonItems::FindByFileID(const std::string& id) const
@@ -462,28 +451,27 @@ std::vector<std::string> TRKMonItems::LoadAll()
 
 void TRKMonItems::SaveAll()
 {
-    const auto files = Files();
-    const auto folders = Folders();
-    std::lock_guard lock(m_listFileMutex);
-    const std::string root = BackupRoot();
-    std::error_code ec;
-    std::filesystem::create_directories(root, ec);
-    IniFile list(m_listFile);
-    IniFile index(root + kBackupIndexName);
-    auto write = [&](const TRKMonItem& item) {
-        if (!item.Removed())
-            WriteItemRecord(item.Data(), list, &index);
-    };
-    for (const auto& item : files)
-        write(*item);
-    for (const auto& folder : folders)
-        write(*folder);
-    list.Flush();
-    // The index only maps backup folders back to files; a failure here loses nothing.
+    for (const auto& item : Files())
+        m_listWriter->Save(item, false);
+    for (const auto& folder : Folders())
+        m_listWriter->Save(folder, false);
+    m_listWriter->Flush();
+}
+
+void TRKMonItems::FlushList()
+{
+    m_listWriter->Flush();
+}
+
+void TRKMonItems::FlushBeforeMonitor()
+{
+    // A file's record travels whole in the block; only a folder's is read from the list.
+    if (!m_listWriter->FolderPending())
+        return;
     try {
-        index.Flush();
+        m_listWriter->Flush();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "morvane: %s\n", e.what());
+        Log(std::string("the item list was not written: ") + e.what());
     }
 }
 
@@ -568,9 +556,12 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
 {
     if (!m_block)
         return;
-    auto post = [block = m_block, poster = m_reportPoster, msg, record, wParam, alive = AliveToken()] {
+    auto post = [this, block = m_block, poster = m_reportPoster, msg, record, wParam, alive = AliveToken()] {
         if (alive.expired())
             return;
+        // The monitor reads a folder's section from the list when it takes one in.
+        if (msg == MsgAdd)
+            FlushBeforeMonitor();
         if (poster) {
             (*poster)(msg, record, wParam);
             return;

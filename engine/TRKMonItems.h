@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ListWriteBehind.h"
 #include "engine/MonItemRecord.h"
 #include "engine/SharedBlock.h"
 #include "engine/WatchThread.h"
@@ -117,6 +118,19 @@ public:
     // thread. Throws IniWriteError.
     void SaveAll();
 
+    // The list is written behind (see ListWriteBehind): an item's Save only marks it
+    // dirty when the engine is active. FlushList writes what is pending now (the end of a
+    // scan or a request, before the list goes to the monitor, at exit). Any thread.
+    // Throws IniWriteError; the changes then stay pending.
+    void FlushList();
+    // Writes the list when a folder's record is pending, before a report that makes the
+    // monitor read the list (ADD); a failure is logged. Any thread.
+    void FlushBeforeMonitor();
+    // True while a change of the list is unwritten; FolderPending: one of a folder item.
+    bool ListPending() const { return m_listWriter->Pending(); }
+    bool FolderListPending() const { return m_listWriter->FolderPending(); }
+    ListWriteBehind& ListWriter() { return *m_listWriter; }
+
     // Runs fn on the main thread through the host and waits until it has run. On the main
     // thread (or without a host) fn runs at once. The wait ends early, returning false,
     // when stop (or, when stop is nullptr, the calling thread's flag from
@@ -162,6 +176,7 @@ public:
 private:
     friend class TRKMonItem;
     friend class TRKMonFolder;
+    friend class ListWriteBehind;
 
     struct SyncCall;
     // The calls waiting for the main thread. Each has its own wake-up, so the end of one
@@ -230,6 +245,8 @@ private:
     std::uint64_t m_pathGeneration = 1;
 
     mutable std::mutex m_listFileMutex;
+    // Made last and ended first: its thread uses the members above.
+    std::unique_ptr<ListWriteBehind> m_listWriter = std::make_unique<ListWriteBehind>(*this);
     std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

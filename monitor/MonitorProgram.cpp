@@ -6,6 +6,7 @@
 #include "monitor/TForm1.h"
 #include "monitor/TForm4.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
 #include "support/LanguageFiles.h"
@@ -83,7 +84,7 @@ bool MonitorProgram::StartupCheck()
     // We hold the monitor mutex, so no other monitor runs: a set MonitorRunning flag was
     // left by a monitor that died and is taken over.
     if ((*m_block)->MonitorRunning)
-        std::fprintf(stderr, "kelvrim: taking over from a monitor that ended without closing\n");
+        Log("taking over from a monitor that ended without closing");
     return true;
 }
 
@@ -149,7 +150,7 @@ void MonitorProgram::FormClose()
     try {
         m_form->SaveLayout(LayoutFile());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: the layout was not saved: %s\n", e.what());
+        Log(std::string("the layout was not saved: ") + e.what());
     }
     if (m_quitOnClose)
         QCoreApplication::quit();
@@ -176,7 +177,7 @@ void MonitorProgram::SaveScreenshots(const std::string& folder)
     const auto save = [&](QWidget* widget, const char* name) {
         const QString file = dir + name;
         if (!widget->grab().save(file))
-            std::fprintf(stderr, "kelvrim: cannot write %s\n", qPrintable(file));
+            Log("cannot write " + file.toStdString());
     };
     save(m_form.get(), "main-report.png");
     save(m_form->FoldersTree(), "folders-tree.png");

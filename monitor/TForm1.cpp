@@ -6,6 +6,10 @@
 #include "monitor/CaptionToolBar.h"
 #include "monitor/ColumnCaptions.h"
 #include "monitor/ListView.h"
+#include "monitor/TAboutBox.h"
+#include "monitor/TForm2.h"
+#include "monitor/TForm3.h"
+#include "monitor/TForm8.h"
 #include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
@@ -69,6 +73,7 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
                                "\nTry again in a moment.",
                            BoxButtons::Ok, BoxAnswer::Ok, this);
     });
+    CreateDialogs();
     // The agent's state is looked at now and then, so the window says when it has gone
     // and takes up a restarted one.
     auto* agentCheck = new QTimer(this);
@@ -100,6 +105,7 @@ void TForm1::CreateActions()
         bool Checkable;
     };
     const ActionDef defs[] = {
+        {"aProperties", "Properties", "Properties", &TForm1::PropertiesClick, false},
         {"aAdd", "Add new", "Add new file", &TForm1::AddButtonClick, false},
         {"aDeleteFile", "Delete", "Delete file from list", &TForm1::RemoveButtonClick, false},
         {"aStartMonitoring", "Start monitoring", "", &TForm1::StartMonButtonClick, false},
@@ -120,6 +126,12 @@ void TForm1::CreateActions()
         {"aVerOpen", "Open", "", &TForm1::VerListDblClick, false},
         {"aOpenLocation", "Open location", "", &TForm1::Openlocation1Click, false},
         {"aVerDelete", "Delete", "", &TForm1::DeleteVersionClick, false},
+        {"aOptions", "Options...", "Options", &TForm1::OptionsClick, false},
+        {"aAbout", "About Morvane...", "", &TForm1::About1Click, false},
+        {"aAddFolder", "Add folder", "", &TForm1::aAddFolderExecute, false},
+        {"aFolderProperties", "Folder properties", "", &TForm1::aFolderPropertiesExecute, false},
+        {"aDeleteFolder", "Delete folder", "Delete folder from list", &TForm1::aDeleteFolderExecute, false},
+        {"aReassignFolder", "Reassign folder", "", &TForm1::aReassignFolderExecute, false},
     };
     for (const ActionDef& def : defs) {
         auto* action = new QAction(QString::fromUtf8(def.Caption), this);
@@ -144,6 +156,11 @@ void TForm1::CreateActions()
     Action("aAdd")->setIcon(ThemeIcon("document-new", QStyle::SP_FileIcon));
     Action("aDeleteFile")->setIcon(ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
     Action("aClearVersions")->setIcon(ThemeIcon("edit-clear", QStyle::SP_DialogResetButton));
+    Action("aProperties")->setIcon(ThemeIcon("document-properties", QStyle::SP_FileDialogDetailedView));
+    Action("aOptions")->setIcon(ThemeIcon("preferences-system", QStyle::SP_FileDialogInfoView));
+    Action("aAddFolder")->setIcon(ThemeIcon("folder-new", QStyle::SP_FileDialogNewFolder));
+    Action("aFolderProperties")->setIcon(ThemeIcon("document-properties", QStyle::SP_FileDialogDetailedView));
+    Action("aDeleteFolder")->setIcon(ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
     Action("aFileOpen")->setShortcut(QKeySequence::Open);
     Action("aDeleteFile")->setShortcutContext(Qt::WidgetWithChildrenShortcut);
 }
@@ -165,8 +182,21 @@ void TForm1::CreateWidgets()
     m_toolBar->setObjectName("ToolBar1");
     m_toolBar->setMovable(false);
     m_toolBar->addAction(Action("aAdd"));
+    // Item or folder properties, whichever pane has the focus.
+    auto* propButton = new QToolButton(m_toolBar);
+    propButton->setObjectName("PropButton");
+    propButton->setText(tr("Properties"));
+    propButton->setToolTip(tr("Properties"));
+    propButton->setIcon(Action("aProperties")->icon());
+    propButton->setAutoRaise(true);
+    propButton->setFocusPolicy(Qt::NoFocus);
+    propButton->setToolButtonStyle(m_toolBar->toolButtonStyle());
+    connect(m_toolBar, &QToolBar::toolButtonStyleChanged, propButton, &QToolButton::setToolButtonStyle);
+    connect(propButton, &QToolButton::clicked, this, &TForm1::PropButtonClick);
+    m_toolBar->addWidget(propButton);
     m_toolBar->addAction(Action("aClearVersions"));
     m_toolBar->addSeparator();
+    m_toolBar->addAction(Action("aOptions"));
     m_toolBar->setContextMenuPolicy(Qt::CustomContextMenu);
     coolLayout->addWidget(m_toolBar);
     coolLayout->addStretch();
@@ -222,8 +252,11 @@ void TForm1::CreateWidgets()
     m_statusBar->addPermanentWidget(m_agentPanel);
     setStatusBar(m_statusBar);
 
-    connect(m_tree, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* node) { FoldersTreeChange(node); });
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* node) {
+        FoldersTreeChange(node);
+        UpdateActions();
+    });
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this] { FoldersTreeDblClick(); });
     connect(m_fileList, &ListView::SelectionChanged, this, [this] {
         if (m_fileListTag == 1)
             return;
@@ -245,11 +278,18 @@ void TForm1::CreateMenus()
     bar->setObjectName("MainMenu1");
     QMenu* file = bar->addMenu(tr("&File"));
     file->setObjectName("File1");
-    for (const char* name : {"aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion", "aReassing",
-                             "aFileOpen", "aDeleteFile"})
+    for (const char* name : {"aAdd", "aProperties", "aStartMonitoring", "aStopMonitoring", "aMakeVersion",
+                             "aReassing", "aFileOpen", "aDeleteFile"})
         file->addAction(Action(name));
     file->addSeparator();
+    file->addAction(Action("aOptions"));
+    file->addSeparator();
     file->addAction(Action("FileExit1"));
+
+    QMenu* folder = bar->addMenu(tr("F&older"));
+    folder->setObjectName("Folder1");
+    for (const char* name : {"aAddFolder", "aFolderProperties", "aReassignFolder", "aDeleteFolder"})
+        folder->addAction(Action(name));
 
     QMenu* view = bar->addMenu(tr("&View"));
     view->setObjectName("View1");
@@ -271,10 +311,14 @@ void TForm1::CreateMenus()
     for (const char* name : {"aVerOpen", "aOpenLocation", "aVerDelete", "aClearVersions"})
         versions->addAction(Action(name));
 
+    QMenu* help = bar->addMenu(tr("&Help"));
+    help->setObjectName("Help1");
+    help->addAction(Action("aAbout"));
+
     m_fileMenu = new QMenu(this);
     m_fileMenu->setObjectName("FileMenu");
-    for (const char* name : {"aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion", "aReassing",
-                             "aFileOpen", "aClearVersions", "aDeleteFile"})
+    for (const char* name : {"aProperties", "aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion",
+                             "aReassing", "aFileOpen", "aClearVersions", "aDeleteFile"})
         m_fileMenu->addAction(Action(name));
 
     m_verMenu = new QMenu(this);
@@ -293,6 +337,19 @@ void TForm1::CreateMenus()
     for (const char* name : {"aShowToolBar", "aToolBarCaptions", "aToolBarCaptionsList"})
         m_toolBarPopup->addAction(Action(name));
 
+    m_folderPopup = new QMenu(this);
+    m_folderPopup->setObjectName("FolderPopup");
+    for (const char* name : {"aFolderProperties", "aAddFolder", "aDeleteFolder", "aReassignFolder"})
+        m_folderPopup->addAction(Action(name));
+    m_addNewPopup = new QMenu(this);
+    m_addNewPopup->setObjectName("AddNewPopup");
+    for (const char* name : {"aAddFolder", "aAdd"})
+        m_addNewPopup->addAction(Action(name));
+    if (auto* addButton = qobject_cast<QToolButton*>(m_toolBar->widgetForAction(Action("aAdd")))) {
+        addButton->setMenu(m_addNewPopup);
+        addButton->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+
     // Menus ask the rules again before they open, as an idle update would.
     for (QMenu* menu : findChildren<QMenu*>())
         connect(menu, &QMenu::aboutToShow, this, &TForm1::UpdateActions);
@@ -303,6 +360,13 @@ void TForm1::CreateMenus()
     connect(m_verList, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         UpdateActions();
         m_verMenu->popup(m_verList->mapToGlobal(pos));
+    });
+    connect(m_tree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // The right button selects the node under it, so the menu acts on that node.
+        if (QTreeWidgetItem* node = m_tree->itemAt(pos))
+            m_tree->setCurrentItem(node);
+        UpdateActions();
+        m_folderPopup->popup(m_tree->viewport()->mapToGlobal(pos));
     });
     connect(m_toolBar, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { m_toolBarPopup->popup(m_toolBar->mapToGlobal(pos)); });
@@ -321,6 +385,10 @@ void TForm1::CreateMenus()
 void TForm1::ApplyLanguage(const std::string& languageFile)
 {
     ApplyFormLanguage(languageFile, this);
+    for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_aboutBox, m_form8})
+        ApplyFormLanguage(languageFile, dialog);
+    // The about box's version, notice and address are its own whatever the language.
+    m_aboutBox->SetFixedLines();
     try {
         IniFile ini(languageFile);
         LoadColumnCaptions(*m_fileList, ini);

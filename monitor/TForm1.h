@@ -22,6 +22,7 @@ class QTreeWidgetItem;
 
 namespace morvane {
 
+class TQdFolderDialog;
 class TRKMonItem;
 class TRKMonItems;
 struct WindowMessage;
@@ -29,6 +30,10 @@ struct WindowMessage;
 namespace monitor {
 
 class CaptionToolBar;
+class TAboutBox;
+class TForm2;
+class TForm3;
+class TForm8;
 
 // What opening a file, a version or a folder asks of the desktop. Program empty: open
 // Document with the desktop's handler; otherwise start Program with Document as its one
@@ -104,6 +109,29 @@ public:
     // The node of a folder path, nullptr when there is none.
     QTreeWidgetItem* FindNode(const std::string& folder) const;
 
+    // --- folder commands ---
+    // Each asks the agent; the tree follows the agent's answers: a new folder appears with
+    // its ADD answer, a reassigned one moves with it, a deleted one goes with DELETE.
+    void aAddFolderExecute();
+    void aFolderPropertiesExecute();
+    void aDeleteFolderExecute();
+    void aReassignFolderExecute();
+    // The agent's ADD answer for a folder: a new folder, one whose options the agent
+    // holds now, or (same FileID, another path) one the agent has moved.
+    void AddMonFolderAnswer(const TMonItemRecord& record);
+    void FoldersTreeDblClick();
+    void PropButtonClick();
+
+    // --- dialogs ---
+    void PropertiesClick();
+    void OptionsClick();
+    void About1Click();
+    TForm2* Form2() const { return m_form2; }
+    TForm3* Form3() const { return m_form3; }
+    TForm8* Form8() const { return m_form8; }
+    TAboutBox* AboutBox() const { return m_aboutBox; }
+    TQdFolderDialog* FolderDialog1() const { return m_folderDialog1; }
+
     // --- item commands ---
     void AddButtonClick();
     void RemoveButtonClick();
@@ -169,6 +197,13 @@ private:
     // Fills a file row from its item: name, folder, check, icon and the other columns.
     void ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row);
     void ActivateWindow();
+    void CreateDialogs();
+    // Rejects every dialog and box that is open; true when there was one.
+    bool RejectOpenDialogs();
+    // Closes the window once no dialog's modal loop runs below it any more.
+    void CloseWhenIdle();
+    // Takes a folder node out of the tree as a deleted folder's node goes.
+    void RemoveFolderNode(QTreeWidgetItem* node);
     void RepaintViews();
     void SetFileListStyle(bool checkboxes, ListView::ViewStyleKind style);
     void RefreshTreeColours();
@@ -217,6 +252,12 @@ private:
     QMenu* m_verMenu = nullptr;
     QMenu* m_toolBarPopup = nullptr;
     QMenu* m_addNewPopup = nullptr;
+    QMenu* m_folderPopup = nullptr;
+    TForm2* m_form2 = nullptr;
+    TForm3* m_form3 = nullptr;
+    TForm8* m_form8 = nullptr;
+    TAboutBox* m_aboutBox = nullptr;
+    TQdFolderDialog* m_folderDialog1 = nullptr;
 };
 
 } // namespace monitor

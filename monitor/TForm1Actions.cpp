@@ -6,14 +6,19 @@
 #include "monitor/TForm1.h"
 
 #include <QAction>
+#include <QTreeWidget>
 
 namespace morvane::monitor {
 
 void TForm1::UpdateActions()
 {
     const bool fileSelected = m_fileList->Selected() >= 0;
-    for (const char* name : {"aDeleteFile", "aMakeVersion", "aReassing", "aFileOpen"})
+    for (const char* name : {"aProperties", "aDeleteFile", "aMakeVersion", "aReassing", "aFileOpen"})
         Action(name)->setEnabled(fileSelected);
+    // aFolderPropertiesUpdate: the folder commands need a node that stands for a folder.
+    const bool folderSelected = FolderIndexOfNode(m_tree->currentItem()) >= 0;
+    for (const char* name : {"aFolderProperties", "aDeleteFolder", "aReassignFolder"})
+        Action(name)->setEnabled(folderSelected);
     // Clearing keeps the newest version, so it is offered from two versions on.
     Action("aClearVersions")->setEnabled(fileSelected && m_versionLines.size() >= 2);
     const bool versionSelected = m_verList->Selected() >= 0;

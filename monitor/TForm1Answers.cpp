@@ -6,8 +6,11 @@
 #include "monitor/TForm1.h"
 #include "platform/MessageWindow.h"
 #include "support/components/MessageBoxes.h"
+#include "support/components/ModalDialogs.h"
 
+#include <QApplication>
 #include <QStatusBar>
+#include <QTimer>
 
 namespace morvane::monitor {
 
@@ -37,6 +40,15 @@ bool TForm1::AppMessage(const WindowMessage& message)
     return handled;
 }
 
+void TForm1::CloseWhenIdle()
+{
+    if (ModalDialogs::Depth() > 0 || QApplication::activeModalWidget()) {
+        QTimer::singleShot(10, this, &TForm1::CloseWhenIdle);
+        return;
+    }
+    close();
+}
+
 bool TForm1::HandleMessage(const WindowMessage& message)
 {
     // Numbers are read from the block at every message, never cached.
@@ -48,7 +60,7 @@ bool TForm1::HandleMessage(const WindowMessage& message)
 
     if (is(MsgAdd)) {
         if (record.IsFolder)
-            AddMonFolder();
+            AddMonFolderAnswer(record);
         else
             AddMonFile(record.Path.Get(), record.FileID.Get(), false);
         return true;
@@ -91,7 +103,12 @@ bool TForm1::HandleMessage(const WindowMessage& message)
     }
     if (is(MsgClose)) {
         Unhook();
-        close();
+        // A dialog's modal loop runs below this handler: the dialog goes first and the
+        // window closes once that loop and its command have ended.
+        if (RejectOpenDialogs())
+            CloseWhenIdle();
+        else
+            close();
         return true;
     }
     if (is(MsgVersion)) {

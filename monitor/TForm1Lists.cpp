@@ -489,9 +489,14 @@ void TForm1::DeleteMonFolder(const std::string& path)
     if (index < 0)
         return;
     m_items->RemoveFolder(index);
-    QTreeWidgetItem* node = FindNode(path);
-    if (!node)
-        return;
+    if (QTreeWidgetItem* node = FindNode(path))
+        RemoveFolderNode(node);
+    UpdateStatusBar();
+    UpdateActions();
+}
+
+void TForm1::RemoveFolderNode(QTreeWidgetItem* node)
+{
     m_fileListTag = 1;
     m_fileList->Clear();
     m_verList->Clear();
@@ -499,15 +504,13 @@ void TForm1::DeleteMonFolder(const std::string& path)
     m_fileListTag = 0;
     if (!node->parent()) {
         node->setData(0, kIndexRole, -1);
-    } else {
-        QTreeWidgetItem* rootNode = node->parent();
-        if (rootNode->childCount() == 1 && rootNode->data(0, kIndexRole).toInt() < 0)
-            delete rootNode;
-        else
-            delete node;
+        return;
     }
-    UpdateStatusBar();
-    UpdateActions();
+    QTreeWidgetItem* rootNode = node->parent();
+    if (rootNode->childCount() == 1 && FolderIndexOfNode(rootNode) < 0)
+        delete rootNode;
+    else
+        delete node;
 }
 
 std::optional<QColor> TForm1::FileRowColour(int row) const

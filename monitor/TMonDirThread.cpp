@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "platform/ChangeNotification.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
@@ -115,7 +116,7 @@ void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const 
     try {
         owner.SaveAll();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: the item list was not saved: %s\n", e.what());
+        Log(std::string("the item list was not saved: ") + e.what());
     }
 }
 
@@ -137,7 +138,7 @@ void TMonDirThread::Execute()
             }
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: watching %s ended: %s\n", m_path.c_str(), e.what());
+        Log("watching " + m_path + " ended: " + e.what());
     }
     m_finished.store(true);
 }

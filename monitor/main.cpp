@@ -1,5 +1,7 @@
 #include "monitor/MonitorProgram.h"
+#include "platform/Log.h"
 #include "platform/TerminationSignal.h"
+#include "support/components/ComponentLibrary.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -10,11 +12,13 @@ int main(int argc, char** argv)
     morvane::IgnoreBrokenPipes();
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
+    morvane::SetLogName("kelvrim");
+    morvane::ComponentLibraryStartUp();
     try {
         morvane::monitor::MonitorProgram program;
         return program.MonitorMain();
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kelvrim: %s\n", e.what());
+        morvane::Log(e.what());
         return 1;
     }
 }

@@ -1,8 +1,10 @@
 #include "platform/ChangeNotification.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -33,7 +35,8 @@ struct ChangeNotification::State
 {
     std::mutex Lock;
     std::condition_variable Wake;
-    int Wd = -1;
+    std::vector<int> Wds; // the root's first
+    unsigned Filter = kAllChanges;
     bool Changed = false;
     bool Failed = false;
     bool Stopped = false;
@@ -67,30 +70,38 @@ public:
         return *hub;
     }
 
-    void Add(const std::string& folder, const std::shared_ptr<State>& state)
+    void Add(const std::vector<std::string>& folders, const std::shared_ptr<State>& state)
     {
         std::lock_guard guard(m_lock);
         if (m_fd < 0)
-            throw std::system_error(m_initError, std::generic_category(), "Cannot watch folder " + folder);
-        // The same folder watched twice gives the same descriptor: both watchers share it.
-        const int wd = inotify_add_watch(m_fd, folder.c_str(), kWatchMask);
-        if (wd < 0)
-            throw std::system_error(errno, std::generic_category(), "Cannot watch folder " + folder);
-        state->Wd = wd;
-        m_watchers[wd].push_back(state.get());
+            throw std::system_error(m_initError, std::generic_category(),
+                                    "Cannot watch folder " + (folders.empty() ? std::string() : folders[0]));
+        try {
+            for (std::size_t i = 0; i < folders.size(); ++i) {
+                // The same folder watched twice gives the same descriptor: both watchers share it.
+                const int wd = inotify_add_watch(m_fd, folders[i].c_str(), kWatchMask);
+                if (wd < 0) {
+                    // A subfolder removed since it was listed is no longer part of the tree.
+                    if (i > 0 && (errno == ENOENT || errno == ENOTDIR))
+                        continue;
+                    throw std::system_error(errno, std::generic_category(),
+                                            "Cannot watch folder " + folders[i]);
+                }
+                if (std::find(state->Wds.begin(), state->Wds.end(), wd) != state->Wds.end())
+                    continue;
+                state->Wds.push_back(wd);
+                m_watchers[wd].push_back(state.get());
+            }
+        } catch (...) {
+            RemoveLocked(state.get());
+            throw;
+        }
     }
 
     void Remove(State* state)
     {
         std::lock_guard guard(m_lock);
-        const auto it = m_watchers.find(state->Wd);
-        if (it == m_watchers.end())
-            return; // the kernel dropped the watch already (folder gone)
-        std::erase(it->second, state);
-        if (it->second.empty()) {
-            m_watchers.erase(it);
-            inotify_rm_watch(m_fd, state->Wd);
-        }
+        RemoveLocked(state);
     }
 
     // Reads and hands out every event queued so far, without waiting.
@@ -101,6 +112,37 @@ public:
     }
 
 private:
+    void RemoveLocked(State* state)
+    {
+        for (const int wd : state->Wds) {
+            const auto it = m_watchers.find(wd);
+            if (it == m_watchers.end())
+                continue; // the kernel dropped the watch already (folder gone)
+            std::erase(it->second, state);
+            if (it->second.empty()) {
+                m_watchers.erase(it);
+                inotify_rm_watch(m_fd, wd);
+            }
+        }
+        state->Wds.clear();
+    }
+
+    // The kinds of change one event stands for.
+    static unsigned KindsOf(std::uint32_t mask)
+    {
+        unsigned kinds = 0;
+        if (mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO))
+            kinds |=
+                (mask & IN_ISDIR) ? ChangeNotification::kDirNameChange : ChangeNotification::kFileNameChange;
+        if (mask & IN_ATTRIB)
+            kinds |= ChangeNotification::kAttributeChange | ChangeNotification::kSecurityChange;
+        if (mask & IN_MODIFY)
+            kinds |= ChangeNotification::kSizeChange | ChangeNotification::kLastWriteChange;
+        if (mask & IN_CLOSE_WRITE)
+            kinds |= ChangeNotification::kLastWriteChange;
+        return kinds;
+    }
+
     InotifyHub()
     {
         m_fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -154,8 +196,17 @@ private:
         if (it == m_watchers.end())
             return;
         const bool lost = event.mask & kLostMask;
-        for (State* state : it->second)
-            state->Signal(!lost, lost);
+        const unsigned kinds = KindsOf(event.mask);
+        for (State* state : it->second) {
+            // Only the root's loss fails a wait; a lost subfolder was already reported by
+            // its parent's delete or move event.
+            if (lost) {
+                if (!state->Wds.empty() && state->Wds.front() == event.wd)
+                    state->Signal(false, true);
+            } else if (kinds & state->Filter) {
+                state->Signal(true, false);
+            }
+        }
         // The kernel has forgotten this descriptor; its number may be handed out again.
         if (event.mask & IN_IGNORED)
             m_watchers.erase(it);
@@ -171,7 +222,31 @@ private:
 
 ChangeNotification::ChangeNotification(const std::string& folder) : m_state(std::make_shared<State>())
 {
-    InotifyHub::Instance().Add(folder, m_state);
+    InotifyHub::Instance().Add({folder}, m_state);
+}
+
+ChangeNotification::ChangeNotification(const std::vector<std::string>& folders, unsigned filter)
+    : m_state(std::make_shared<State>())
+{
+    m_state->Filter = filter;
+    InotifyHub::Instance().Add(folders, m_state);
+}
+
+ChangeNotification ChangeNotification::ForTree(const std::string& root, bool subTree, unsigned filter)
+{
+    std::vector<std::string> folders{root};
+    if (subTree) {
+        std::error_code ec;
+        namespace fs = std::filesystem;
+        for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec),
+             end;
+             !ec && it != end; it.increment(ec)) {
+            std::error_code typeError;
+            if (it->is_directory(typeError) && !it->is_symlink(typeError))
+                folders.push_back(it->path().string());
+        }
+    }
+    return ChangeNotification(folders, filter);
 }
 
 ChangeNotification::ChangeNotification(ChangeNotification&& other) noexcept = default;
@@ -202,7 +277,8 @@ ChangeNotification::WaitResult ChangeNotification::Wait(std::chrono::millisecond
     State& s = *m_state;
     std::unique_lock guard(s.Lock);
     const bool forever = timeout.count() < 0;
-    const auto deadline = std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
+    const auto deadline =
+        std::chrono::steady_clock::now() + (forever ? std::chrono::milliseconds(0) : timeout);
     for (;;) {
         // A stop request stays the answer, so a thread asked to end never waits again.
         if (s.Stopped)

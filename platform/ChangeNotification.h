@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -15,12 +16,38 @@ namespace morvane {
 class ChangeNotification
 {
 public:
-    enum class WaitResult { Changed, Timeout, Stopped, Failed };
+    enum class WaitResult
+    {
+        Changed,
+        Timeout,
+        Stopped,
+        Failed
+    };
+
+    // Kinds of change a notification may be limited to; a combination of these bits.
+    enum ChangeKind : unsigned
+    {
+        kFileNameChange = 0x1,   // a file created, deleted or renamed
+        kDirNameChange = 0x2,    // a folder created, deleted or renamed
+        kAttributeChange = 0x4,  // attributes, permissions, owner
+        kSizeChange = 0x8,       // content written
+        kLastWriteChange = 0x10, // content written or a writer closed the file
+        kSecurityChange = 0x100, // permissions, owner
+        kAllChanges = 0x11F,
+    };
 
     // Throws std::system_error when the watch cannot be set up (missing folder, out of
     // inotify watches): the caller reports it, never a silent stop. The message names
     // the folder.
     explicit ChangeNotification(const std::string& folder);
+    // One notification over several folders: folders[0] is the watched root, whose loss
+    // fails the wait; the others (its subfolders) may vanish and only count as changes.
+    // A subfolder that is gone before its watch is set is skipped. Only the kinds in
+    // filter wake a waiter; a queue overflow always does.
+    ChangeNotification(const std::vector<std::string>& folders, unsigned filter);
+    // The notification for root and, when subTree, every folder below it (symlinks are
+    // not followed). Throws as the constructor does.
+    static ChangeNotification ForTree(const std::string& root, bool subTree, unsigned filter);
     ChangeNotification(ChangeNotification&& other) noexcept;
     ChangeNotification& operator=(ChangeNotification&& other) noexcept;
     ChangeNotification(const ChangeNotification&) = delete;

@@ -149,8 +149,8 @@ bool WriteAll(int fd, const std::string& text)
 
 } // namespace
 
-IniWriteError::IniWriteError(const std::string& path)
-    : std::runtime_error("Unable to write to " + path), m_path(path)
+IniWriteError::IniWriteError(const std::string& path, int error)
+    : std::runtime_error("Unable to write to " + path), m_path(path), m_error(error)
 {
 }
 
@@ -291,13 +291,13 @@ void IniFile::Impl::WriteOut(const std::string& path)
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
     if (name.empty())
-        throw IniWriteError(path);
+        throw IniWriteError(path, EISDIR);
 
     // Writers of every file in the folder take turns on the folder's lock. The folder, unlike
     // the file, is never replaced, and locking it needs no extra file beside each INI file.
     Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Get() < 0)
-        throw IniWriteError(path);
+        throw IniWriteError(path, errno);
     while (::flock(dirFd.Get(), LOCK_EX) != 0) {
         if (errno != EINTR)
             break; // a file system without flock still gets the atomic replacement
@@ -307,12 +307,12 @@ void IniFile::Impl::WriteOut(const std::string& path)
     IniLoadResult loadResult = IniLoadResult::Missing;
     const std::shared_ptr<const IniSnapshot> base = IniCache::Instance().Get(path, Snapshot, &loadResult);
     if (loadResult == IniLoadResult::Unreadable)
-        throw IniWriteError(path); // rewriting what we could not read would lose it
+        throw IniWriteError(path, EIO); // rewriting what we could not read would lose it
     struct stat old = {};
     const bool exists = base->Exists() && ::stat(target.c_str(), &old) == 0;
     // Replacing the file needs only the folder's permission; honour the file's own as well.
     if (exists && ::access(target.c_str(), W_OK) != 0)
-        throw IniWriteError(path);
+        throw IniWriteError(path, errno);
 
     IniDocument doc = base->Doc();
     for (const Op& op : Ops)
@@ -328,15 +328,16 @@ void IniFile::Impl::WriteOut(const std::string& path)
             break;
     }
     if (out.Get() < 0)
-        throw IniWriteError(path);
+        throw IniWriteError(path, errno);
 
     struct stat written = {};
     const bool ok = (!exists || ::fchmod(out.Get(), old.st_mode & 07777) == 0) && WriteAll(out.Get(), text) &&
                     ::fsync(out.Get()) == 0 && ::fstat(out.Get(), &written) == 0 &&
                     ::close(out.Release()) == 0 && ::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok) {
+        const int err = errno;
         ::unlink(tmp.c_str());
-        throw IniWriteError(path);
+        throw IniWriteError(path, err);
     }
     ::fsync(dirFd.Get()); // the rename is done; a failure here cannot be undone or reported usefully
 
@@ -464,7 +465,7 @@ void IniFile::Flush()
     } catch (const IniWriteError&) {
         throw;
     } catch (const std::exception&) {
-        throw IniWriteError(m_path); // out of memory while building the text
+        throw IniWriteError(m_path, ENOMEM); // out of memory while building the text
     }
     // The next read looks at the file again, in a scope too: the state written may not
     // have been kept as the snapshot.

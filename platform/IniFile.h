@@ -7,15 +7,18 @@
 
 namespace morvane {
 
-// Raised when an INI file cannot be written: "Unable to write to <path>".
+// Raised when an INI file cannot be written: "Unable to write to <path>". Error() is the
+// errno of the step that failed (ENOSPC for a full disk ...), 0 when there was none.
 class IniWriteError : public std::runtime_error
 {
 public:
-    explicit IniWriteError(const std::string& path);
+    explicit IniWriteError(const std::string& path, int error = 0);
     const std::string& Path() const { return m_path; }
+    int Error() const { return m_error; }
 
 private:
     std::string m_path;
+    int m_error;
 };
 
 // One INI file with private-profile behaviour: section names compare case-sensitively

@@ -1,5 +1,7 @@
 #include "support/RunProgram.h"
 
+#include "platform/Log.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -53,7 +55,7 @@ bool LooksLikeAddress(const QString& text)
 
 bool Fail(const std::string& what, const std::string& name)
 {
-    std::cerr << "RunProgram: " << what << ": " << name << std::endl;
+    Log("RunProgram: " + what + ": " + name);
     return false;
 }
 

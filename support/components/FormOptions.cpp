@@ -20,6 +20,7 @@
 #include <QToolBar>
 #include <QToolBox>
 #include <QToolButton>
+#include <cerrno>
 #include <functional>
 #include <vector>
 
@@ -368,7 +369,7 @@ void SaveFormLanguage(const std::string& fileName, QObject* form)
     if (!form || IsUnnamed(form))
         return;
     if (fileName.empty())
-        throw IniWriteError(fileName);
+        throw IniWriteError(fileName, ENOENT);
     IniFile ini(fileName);
     const std::string section = form->objectName().toStdString();
     Walk(form, true, [&](QObject* o) {
@@ -413,7 +414,7 @@ void SaveControlLayout(const std::string& fileName, QObject* control, bool recur
     if (!control || IsUnnamed(control))
         return;
     if (fileName.empty())
-        throw IniWriteError(fileName);
+        throw IniWriteError(fileName, ENOENT);
     IniFile ini(fileName);
     const std::string section = control->objectName().toStdString();
     Walk(control, recurse, [&](QObject* o) {

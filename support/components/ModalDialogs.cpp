@@ -15,6 +15,17 @@ std::deque<ModalDialogs::Handler>& Handlers()
     return handlers;
 }
 
+int g_depth = 0;
+
+// Counts one running Exec for as long as it lives.
+struct DepthGuard
+{
+    DepthGuard() { ++g_depth; }
+    ~DepthGuard() { --g_depth; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+};
+
 bool Unattended()
 {
     if (!qEnvironmentVariableIsEmpty("MORVANE_AUTO_ANSWER"))
@@ -27,6 +38,7 @@ bool Unattended()
 
 int ModalDialogs::Exec(QDialog& dialog)
 {
+    const DepthGuard running;
     if (!Handlers().empty()) {
         Handler handler = std::move(Handlers().front());
         Handlers().pop_front();
@@ -49,6 +61,11 @@ int ModalDialogs::Exec(QDialog& dialog)
 void ModalDialogs::PushHandler(Handler handler)
 {
     Handlers().push_back(std::move(handler));
+}
+
+int ModalDialogs::Depth()
+{
+    return g_depth;
 }
 
 bool ModalDialogs::HasHandler()

@@ -24,6 +24,8 @@ public:
     // Test hook: the next Exec runs handler (handlers are used in the order pushed).
     static void PushHandler(Handler handler);
     static bool HasHandler();
+    // How many Exec calls are running now (a window that goes away waits for them).
+    static int Depth();
     static void Reset();
 };
 

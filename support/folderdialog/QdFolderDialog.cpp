@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
 #include "support/components/MessageBoxes.h"
+#include "support/components/ModalDialogs.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -457,7 +458,7 @@ bool TQdFolderDialog::Execute()
     }
     const std::string before = Folder;
     auto dialog = CreateDialog(nullptr);
-    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+    if (ModalDialogs::Exec(*dialog) != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         Folder = before;
         return false;
     }

@@ -65,11 +65,13 @@ protected:
     }
     bool HasSection(const std::string& section) const
     {
+        items->FlushList();
         IniFile::ClearCache();
         return IniFile(items->ListFile()).SectionExists(section);
     }
     std::string IndexKey(const std::string& id) const
     {
+        items->FlushList();
         IniFile::ClearCache();
         return IniFile(BackupRoot() + "files.lst").ReadString("Files", id, "<none>");
     }
@@ -135,6 +137,7 @@ TEST_F(CollectionTest, ANewFolderKeepsTheCallersOptionsAStoredOneItsOwn)
     EXPECT_TRUE(folder->Monitored());
 
     // A second engine on the same list: the stored options win over the record's.
+    items->FlushList();
     TRKMonItems other(block.get(), &host, env.Home());
     record.FolderWait = 1;
     EXPECT_EQ(other.Add(record, "")->Data().FolderWait, 9);
@@ -228,6 +231,7 @@ TEST_F(CollectionTest, RemovingAFileDeletesItsVersionsSectionAndKeyAndNothingEls
 TEST_F(CollectionTest, ThePassiveEngineLeavesVersionsAndTheList)
 {
     auto item = AddVersioned(Work("a.txt"));
+    items->FlushList();
     items->SetActive(false);
     items->RemoveFile(0);
     EXPECT_TRUE(std::filesystem::exists(ItemFolder(*item)));
@@ -451,6 +455,7 @@ TEST_F(MonitorTest, AMissingFileIsMarkedBrokenSavedAndReportedToTheMonitor)
     EXPECT_FALSE(item->CheckExists(false));
     EXPECT_EQ(item->MonStatus(), msBroken);
     EXPECT_FALSE(item->Monitored());
+    items->FlushList();
     IniFile::ClearCache();
     EXPECT_EQ(IniFile(items->ListFile()).ReadInteger(path, "MonStatus", 0), msBroken);
     const auto got = Drain();

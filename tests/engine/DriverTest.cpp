@@ -4,6 +4,7 @@
 #include "platform/IniFile.h"
 
 #include <QProcess>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -191,4 +192,71 @@ TEST_F(DriverTest, KilledWhileCopyingLeavesNoPartialVersionAndAReadableList)
     ASSERT_FALSE(VersionFiles().empty());
     for (const std::string& version : VersionFiles())
         EXPECT_EQ(FilesEqual(version, source), std::optional<bool>(true)) << version;
+}
+
+TEST_F(DriverTest, KilledAfterABurstKeepsTheListAndEveryVersion)
+{
+    constexpr int kFiles = 30;
+    constexpr int kSaved = 10;
+    fs::create_directories(folder);
+    auto path = [&](int i) {
+        return folder + "f" + std::to_string(i) + ".txt";
+    };
+    for (int i = 0; i < kFiles; ++i)
+        WriteFile(path(i), "first " + std::to_string(i));
+    WriteList("[_Default settings]\nFolderWait=0\nDelModeNumber=100\n" + WatchedFolderSection(folder));
+    StartActive();
+    ASSERT_TRUE(WaitUntil([&] { return VersionFiles().size() == kFiles; }, std::chrono::seconds(60)))
+        << VersionFiles().size();
+
+    // A burst of saves, then a crash once the list has had its second to catch up.
+    for (int i = 0; i < kSaved; ++i) {
+        const std::string staged = env.Work() + "staged.txt";
+        WriteFile(staged, "second " + std::to_string(i));
+        fs::last_write_time(staged, fs::last_write_time(path(i)) + std::chrono::seconds(10));
+        fs::rename(staged, path(i));
+    }
+    ASSERT_TRUE(
+        WaitUntil([&] { return VersionFiles().size() == kFiles + kSaved; }, std::chrono::seconds(60)));
+    const bool listCaughtUp = WaitUntil(
+        [&] {
+            IniFile::ClearCache();
+            IniFile stored(list);
+            for (int i = 0; i < kSaved; ++i)
+                if (stored.ReadInteger(path(i), "VersionNum", 0) != 2)
+                    return false;
+            return true;
+        },
+        std::chrono::seconds(5));
+    driver.kill();
+    ASSERT_TRUE(driver.waitForFinished(10000));
+    EXPECT_TRUE(listCaughtUp) << "the list holds the burst soon after it";
+
+    int rc = -1;
+    const std::string out = RunPassive(&rc);
+    EXPECT_EQ(rc, 0);
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_NE(out.find(path(i) + "\t"), std::string::npos) << path(i) << " is missing from the list";
+    for (int i = 0; i < kSaved; ++i) {
+        const std::size_t at = out.find(path(i) + "\t");
+        ASSERT_NE(at, std::string::npos);
+        const std::string line = out.substr(at, out.find('\n', at) - at);
+        EXPECT_EQ(line.substr(line.rfind('\t') + 1), "2") << line;
+    }
+    EXPECT_EQ(VersionFiles().size(), static_cast<std::size_t>(kFiles + kSaved));
+
+    // A restart goes on from there: a new save is a new version, and none is overwritten.
+    StartActive();
+    const std::string staged = env.Work() + "staged.txt";
+    WriteFile(staged, "third");
+    fs::last_write_time(staged, fs::last_write_time(path(0)) + std::chrono::seconds(10));
+    fs::rename(staged, path(0));
+    ASSERT_TRUE(
+        WaitUntil([&] { return VersionFiles().size() == kFiles + kSaved + 1; }, std::chrono::seconds(60)));
+    std::vector<std::string> texts;
+    for (const std::string& v : VersionFiles())
+        if (fs::path(v).filename() == "f0.txt")
+            texts.push_back(ReadFile(v));
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"first 0", "second 0", "third"}));
 }

@@ -39,6 +39,7 @@ protected:
     }
     std::string StoredKey(const std::string& key) const
     {
+        items->FlushList();
         IniFile::ClearCache();
         return IniFile(items->ListFile()).ReadString(file, key, "<none>");
     }

@@ -277,6 +277,7 @@ TEST_F(WatchThreadTest, NewMatchingFileIsAddedAnnouncedAndWaitedFor)
     EXPECT_TRUE(item->Monitored());
     EXPECT_EQ(item->MonStatus(), msActive);
     EXPECT_EQ(watched->IndexOfFile(file), 0);
+    items->FlushList();
     IniFile::ClearCache();
     IniFile list(items->ListFile());
     EXPECT_EQ(list.ReadString(file, "Monitored", ""), "1") << "the new item is saved";
@@ -460,4 +461,26 @@ TEST_F(WatchThreadTest, WatchThatCannotBeSetUpIsReported)
     ASSERT_TRUE(WaitUntil([&] { return !host.BoxTexts().empty(); }));
     EXPECT_NE(host.BoxTexts()[0].find(folder), std::string::npos) << host.BoxTexts()[0];
     ASSERT_TRUE(WaitUntil([&] { return !watched->WatchRunning(); }));
+}
+
+TEST_F(WatchThreadTest, AScanOfManyNewFilesWritesTheListOnce)
+{
+    constexpr int kFiles = 30;
+    for (int i = 0; i < kFiles; ++i)
+        Save(folder + "f" + std::to_string(i) + ".txt", "text " + std::to_string(i), 1'700'000'000 + i);
+    // Only the end of the scan writes: the timer is kept out of the way.
+    items->ListWriter().SetDelay(std::chrono::hours(1));
+    const auto writes = items->ListWriter().ListWrites();
+    auto watched = WatchFolder(true, false, "");
+    ASSERT_TRUE(WaitUntil([&] { return items->ListWriter().ListWrites() > writes && !items->ListPending(); },
+                          std::chrono::seconds(60)));
+    EXPECT_EQ(items->ListWriter().ListWrites() - writes, 1u);
+    EXPECT_EQ(host.BalloonCount(), static_cast<std::size_t>(kFiles));
+    IniFile::ClearCache();
+    IniFile list(items->ListFile());
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = folder + "f" + std::to_string(i) + ".txt";
+        EXPECT_EQ(list.ReadInteger(path, "VersionNum", 0), 1) << path;
+        EXPECT_NE(list.ReadString(path, "LastTime", ""), "") << path << ": its version is recorded";
+    }
 }

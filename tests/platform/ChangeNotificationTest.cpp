@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 using namespace morvane;
 using Result = ChangeNotification::WaitResult;
@@ -155,6 +155,40 @@ TEST_F(ChangeNotificationTest, TwoWatchesOfOneFolderAreIndependent)
     first.reset();
     test::WriteFile(dir + "new.txt", "x");
     EXPECT_EQ(second.Wait(kLong), Result::Changed);
+}
+
+} // namespace
+
+namespace {
+
+TEST(TreeChangeNotificationTest, SubfolderLossIsAChangeButRootLossFails)
+{
+    test::TestEnv env;
+    const std::string root = env.Work() + "tree/";
+    std::filesystem::create_directories(root + "a/b");
+    ChangeNotification tree = ChangeNotification::ForTree(root, true, ChangeNotification::kAllChanges);
+    test::WriteFile(root + "a/b/deep.txt", "x");
+    EXPECT_EQ(tree.Wait(kNow), Result::Changed);
+    std::filesystem::remove_all(root + "a");
+    EXPECT_EQ(tree.Wait(kNow), Result::Changed);
+    EXPECT_EQ(tree.Wait(kNow), Result::Timeout);
+    std::filesystem::remove_all(root);
+    EXPECT_EQ(tree.Wait(kLong), Result::Failed);
+}
+
+TEST(TreeChangeNotificationTest, FilterSelectsKindsOfChange)
+{
+    test::TestEnv env;
+    const std::string root = env.Work();
+    test::WriteFile(root + "file.txt", "x");
+    ChangeNotification names({root}, ChangeNotification::kDirNameChange);
+    ChangeNotification writes({root}, ChangeNotification::kLastWriteChange);
+    test::WriteFile(root + "file.txt", "longer");
+    EXPECT_EQ(names.Wait(kNow), Result::Timeout);
+    EXPECT_EQ(writes.Wait(kNow), Result::Changed);
+    std::filesystem::create_directory(root + "dir");
+    EXPECT_EQ(names.Wait(kNow), Result::Changed);
+    EXPECT_EQ(writes.Wait(kNow), Result::Timeout);
 }
 
 } // namespace

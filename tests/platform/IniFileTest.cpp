@@ -2,6 +2,7 @@
 
 #include "common/TestSupport.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -328,7 +329,10 @@ TEST_F(IniFileTest, UnwritableTargetRaisesAndLosesNothing)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     std::filesystem::create_directories(m_env.Work() + "adir");
 
-    for (const std::string& target : {noFolder, fileAsFolder, m_env.Work() + "adir", fifo}) {
+    // Each refusal carries the cause, so a caller can tell a full disk from a missing folder.
+    const std::pair<std::string, int> cases[] = {
+        {noFolder, ENOENT}, {fileAsFolder, ENOTDIR}, {m_env.Work() + "adir", EIO}, {fifo, EIO}};
+    for (const auto& [target, cause] : cases) {
         IniFile ini(target);
         EXPECT_EQ(ini.ReadString("S", "k", "def"), "def");
         ini.WriteString("S", "k", "new");
@@ -338,6 +342,7 @@ TEST_F(IniFileTest, UnwritableTargetRaisesAndLosesNothing)
         } catch (const IniWriteError& e) {
             EXPECT_EQ(std::string(e.what()), "Unable to write to " + target);
             EXPECT_EQ(e.Path(), target);
+            EXPECT_EQ(e.Error(), cause) << target;
         }
         EXPECT_EQ(ini.ReadString("S", "k", ""), "new") << "the change stays pending";
     }

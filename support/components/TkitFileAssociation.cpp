@@ -1,0 +1,295 @@
+#include "TkitFileAssociation.h"
+
+#include "AppInstances.h"
+#include "platform/Paths.h"
+#include "platform/RegistryStore.h"
+#include "platform/XdgDirs.h"
+#include "support/KitSysUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <optional>
+
+namespace morvane {
+
+namespace {
+
+constexpr RegistryRoot kRoot = RegistryRoot::ClassesRoot;
+
+std::function<void()>& Notifier()
+{
+    static std::function<void()> notifier = [] {
+        const std::string data = DataHome();
+        const QString mime = QStandardPaths::findExecutable("update-mime-database");
+        if (!mime.isEmpty())
+            QProcess::startDetached(mime, {QString::fromStdString(data + "mime")});
+        const QString apps = QStandardPaths::findExecutable("update-desktop-database");
+        if (!apps.isEmpty())
+            QProcess::startDetached(apps, {QString::fromStdString(data + "applications")});
+    };
+    return notifier;
+}
+
+std::optional<int> ParseIndex(const std::string& text)
+{
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    if (i == text.size() || text.size() - i > 9)
+        return std::nullopt;
+    int value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    return negative ? -value : value;
+}
+
+// A name the desktop's files may carry: lower case letters, digits, "-", "+" and ".".
+std::string DesktopName(const std::string& typeKey)
+{
+    std::string out;
+    for (char c : typeKey) {
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        const bool keep = (lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9') || lower == '-' ||
+                          lower == '+' || lower == '.';
+        out += keep ? lower : '-';
+    }
+    return out;
+}
+
+QString XmlText(const std::string& text)
+{
+    return QString::fromStdString(text).toHtmlEscaped();
+}
+
+bool SaveText(const QString& path, const QString& text)
+{
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    return file.write(bytes) == bytes.size() && file.commit();
+}
+
+} // namespace
+
+TkitFileAssociation::TkitFileAssociation(QObject* owner) : TkitComponent(owner) {}
+
+const char* TkitFileAssociation::VerbName(Verb verb)
+{
+    static const char* const kNames[VerbCount] = {"open", "opennew", "edit", "print", "printto"};
+    return kNames[verb];
+}
+
+void TkitFileAssociation::SetShellNotifier(std::function<void()> notifier)
+{
+    Notifier() = std::move(notifier);
+}
+
+void TkitFileAssociation::NotifyShell()
+{
+    if (Notifier())
+        Notifier()();
+}
+
+void TkitFileAssociation::SetExtension(const std::string& value)
+{
+    if (value == m_extension)
+        return;
+    m_extension = value;
+    if (!m_extension.empty() && m_extension.front() != '.')
+        m_extension.insert(0, ".");
+    ReadAssociation();
+}
+
+bool TkitFileAssociation::ExtensionUsable() const
+{
+    // "." alone or a path would name the whole classes root or another key.
+    return m_extension.size() > 1 && m_extension.find(kPathSep) == std::string::npos;
+}
+
+bool TkitFileAssociation::TypeKeyUsable() const
+{
+    return !m_extDescription.empty() && m_extDescription.find(kPathSep) == std::string::npos &&
+           m_extDescription != "." && m_extDescription != "..";
+}
+
+std::string TkitFileAssociation::MimeTypeName() const
+{
+    return "application/x-morvane-" + DesktopName(m_extDescription);
+}
+
+bool TkitFileAssociation::ReadAssociation()
+{
+    m_extDescription.clear();
+    m_fileDescription.clear();
+    m_iconFile.clear();
+    m_iconIndex = 0;
+    m_largeIcon = QIcon();
+    m_smallIcon = QIcon();
+    for (int v = 0; v < VerbCount; ++v) {
+        m_commands[v].clear();
+        m_descriptions[v].clear();
+    }
+    if (!ExtensionUsable())
+        return false;
+    bool found = false;
+    const RegistryStore store;
+    m_extDescription = store.ReadValue(kRoot, m_extension, "").value_or("");
+    if (TypeKeyUsable() && store.KeyExists(kRoot, m_extDescription)) {
+        found = true;
+        const std::string type = m_extDescription;
+        m_fileDescription = store.ReadValue(kRoot, type, "").value_or("");
+        m_iconFile = store.ReadValue(kRoot, type + "/DefaultIcon", "").value_or("");
+        if (!m_iconFile.empty()) {
+            std::size_t separator = BackPos(",", m_iconFile);
+            if (separator > 1) {
+                const std::size_t earlier = BackPosFrom(",", m_iconFile, separator - 1);
+                if (earlier > 0) {
+                    m_iconFile.erase(separator - 1);
+                    separator = earlier;
+                }
+            }
+            if (separator > 0) {
+                if (const auto index = ParseIndex(m_iconFile.substr(separator))) {
+                    m_iconIndex = *index;
+                    m_iconFile.erase(separator - 1);
+                }
+            }
+        }
+        for (int v = 0; v < VerbCount; ++v) {
+            const std::string verbKey = type + "/shell/" + VerbName(Verb(v));
+            m_descriptions[v] = store.ReadValue(kRoot, verbKey, "").value_or("");
+            m_commands[v] = store.ReadValue(kRoot, verbKey + "/command", "").value_or("");
+        }
+    }
+    LoadIcons();
+    return found;
+}
+
+void TkitFileAssociation::LoadIcons()
+{
+    QIcon icon;
+    if (!m_iconFile.empty()) {
+        // An image file, or a name of the desktop's icon theme.
+        if (QFileInfo(QString::fromStdString(m_iconFile)).isFile())
+            icon = QIcon(QString::fromStdString(m_iconFile));
+        else
+            icon = QIcon::fromTheme(QString::fromStdString(m_iconFile));
+    }
+    if (icon.isNull() || icon.availableSizes().isEmpty()) {
+        const bool program = QString::fromStdString(m_extension).compare(".exe", Qt::CaseInsensitive) == 0;
+        ExtractShell32Icon(program ? 2 : 0, &m_largeIcon, &m_smallIcon);
+        return;
+    }
+    m_largeIcon = icon;
+    m_smallIcon = icon;
+}
+
+bool TkitFileAssociation::WriteAssociation()
+{
+    if (!ExtensionUsable())
+        return false;
+    if (m_extDescription.empty())
+        m_extDescription = m_extension.substr(1) + "file";
+    if (!TypeKeyUsable())
+        return false;
+    RegistryStore store;
+    const std::string type = m_extDescription;
+    if (!store.WriteValue(kRoot, m_extension, "", m_extDescription) ||
+        !store.WriteValue(kRoot, type, "", m_fileDescription))
+        return false;
+    if (!m_iconFile.empty() &&
+        !store.WriteValue(kRoot, type + "/DefaultIcon", "", m_iconFile + "," + std::to_string(m_iconIndex)))
+        return false;
+    for (int v = 0; v < VerbCount; ++v) {
+        if (m_commands[v].empty())
+            continue;
+        const std::string verbKey = type + "/shell/" + VerbName(Verb(v));
+        if (!store.WriteValue(kRoot, verbKey, "", m_descriptions[v]) ||
+            !store.WriteValue(kRoot, verbKey + "/command", "", m_commands[v]))
+            return false;
+    }
+    const bool desktop = WriteDesktopFiles();
+    NotifyShell();
+    return desktop;
+}
+
+bool TkitFileAssociation::WriteDesktopFiles()
+{
+    const QString data = QString::fromStdString(DataHome());
+    const QString name = QString::fromStdString("morvane-" + DesktopName(m_extDescription));
+    const QString mime = QString::fromStdString(MimeTypeName());
+    const QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+                        "  <mime-type type=\"" +
+                        mime + "\">\n    <comment>" + XmlText(m_fileDescription) + "</comment>\n" +
+                        "    <glob pattern=\"*" + XmlText(m_extension) +
+                        "\"/>\n  </mime-type>\n</mime-info>\n";
+    bool ok = SaveText(data + "mime/packages/" + name + ".xml", xml);
+    const QString entryPath = data + "applications/" + name + ".desktop";
+    QString exec = QString::fromStdString(m_commands[Open]);
+    if (exec.isEmpty()) {
+        QFile::remove(entryPath);
+        return ok;
+    }
+    // The command's file argument becomes the desktop's own field code for one file.
+    exec.replace("\"%1\"", "%f").replace("%1", "%f");
+    if (!exec.contains("%f") && !exec.contains("%F") && !exec.contains("%u") && !exec.contains("%U"))
+        exec += " %f";
+    const QString title = QString::fromStdString(
+        m_descriptions[Open].empty() ? (m_fileDescription.empty() ? m_extDescription : m_fileDescription)
+                                     : m_descriptions[Open]);
+    QString entry = "[Desktop Entry]\nType=Application\nName=" + title + "\nExec=" + exec +
+                    "\nMimeType=" + mime + ";\nNoDisplay=true\n";
+    if (!m_iconFile.empty())
+        entry += "Icon=" + QString::fromStdString(m_iconFile) + "\n";
+    ok = SaveText(entryPath, entry) && ok;
+    return ok;
+}
+
+void TkitFileAssociation::RemoveDesktopFiles()
+{
+    const QString data = QString::fromStdString(DataHome());
+    const QString name = QString::fromStdString("morvane-" + DesktopName(m_extDescription));
+    QFile::remove(data + "mime/packages/" + name + ".xml");
+    QFile::remove(data + "applications/" + name + ".desktop");
+}
+
+bool TkitFileAssociation::DeleteAssociation()
+{
+    if (!ExtensionUsable())
+        return false;
+    RegistryStore store;
+    if (!store.KeyExists(kRoot, m_extension))
+        return true;
+    const std::string type = store.ReadValue(kRoot, m_extension, "").value_or("");
+    const bool deleted = store.DeleteKey(kRoot, m_extension);
+    if (deleted && !type.empty()) {
+        m_extDescription = type;
+        RemoveDesktopFiles();
+    }
+    NotifyShell();
+    ReadAssociation();
+    return deleted;
+}
+
+void TkitFileAssociation::UpdateAssociation()
+{
+    try {
+        WriteAssociation();
+    } catch (...) {
+        // Errors of an update are ignored by design; WriteAssociation reports them.
+    }
+}
+
+} // namespace morvane
