@@ -210,7 +210,7 @@ void TRKMonItems::CheckPath(const std::string& path)
     if (!FitsShortText(path))
         throw std::invalid_argument("The path is longer than 255 bytes and cannot be monitored: " + path);
     // The path names a section of the list file, which cannot hold these.
-    if (path.find_first_of("[]\r\n") != std::string::npos || path.find('\0') != std::string::npos)
+    if (path.find_first_of("\r\n") != std::string::npos || path.find('\0') != std::string::npos)
         throw std::invalid_argument("The path holds characters the item list cannot store: " + path);
 }
 

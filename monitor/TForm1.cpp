@@ -546,15 +546,19 @@ void TForm1::Open(const OpenRequest& request)
         m_opener(request);
         return;
     }
-    if (!request.Program.empty()) {
-        RunProgram(request.Program, {request.Document}, request.Folder);
-        return;
-    }
-    // Documents and folders go to the desktop by URL: nothing in the name is ever read
-    // as an argument or a command.
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request.Document))))
-        m_statusBar->showMessage(tr("Nothing could open %1").arg(QString::fromStdString(request.Document)),
-                                 5000);
+    bool opened = false;
+    if (!request.Program.empty())
+        opened = RunProgram(request.Program, {request.Document}, request.Folder);
+    else
+        // Documents and folders go to the desktop by URL: nothing in the name is ever read
+        // as an argument or a command.
+        opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request.Document)));
+    // The desktop may have nothing that opens it: the user is told, not only a log line.
+    if (!opened)
+        MessageBoxes::Show(BoxKind::Warning,
+                           "Nothing could open " + request.Document +
+                               (request.Program.empty() ? std::string() : " with " + request.Program),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
 }
 
 std::string TForm1::Text(TextSlot slot) const

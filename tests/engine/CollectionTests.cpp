@@ -193,7 +193,7 @@ TEST_F(CollectionTest, SearchesAreExactAndTurnAwayBadIndexes)
 TEST_F(CollectionTest, BadPathsAreRefusedWithAClearError)
 {
     for (const std::string& path : {std::string(), std::string("_Default settings"),
-                                    std::string("relative.txt"), std::string("/a]b.txt")})
+                                    std::string("relative.txt"), std::string("/a\nb.txt")})
         EXPECT_THROW(AddFile(path), std::invalid_argument) << path;
     EXPECT_EQ(items->FileCount(), 0);
 
