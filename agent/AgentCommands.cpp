@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 namespace morvane {
 
@@ -239,7 +240,8 @@ void AgentCommands::AddBulk()
         std::optional<NamedMapping> list = NamedMapping::OpenExisting(kBulkPathsName);
         if (!list) {
             Log(std::string("bulk add: no \"") + kBulkPathsName + "\" list exists");
-            m_ctx.Host->ShowMessage(BoxKind::Information, "Failed", BoxButtons::Ok);
+            if (!std::exchange(m_bulkFailureShown, true))
+                m_ctx.Host->ShowMessage(BoxKind::Information, "Failed", BoxButtons::Ok);
             return;
         }
         const char* data = static_cast<const char*>(list->Data());

@@ -77,6 +77,9 @@ private:
     void Echo(MessageIndex msg, const TRKMonItem& item);
 
     Context m_ctx;
+    // A bulk add without its list is answered with a box once; after that only logged,
+    // so a client that keeps sending it cannot bury the user in boxes.
+    bool m_bulkFailureShown = false;
 };
 
 } // namespace morvane

@@ -3,6 +3,7 @@
 #include "engine/ItemRecordIO.h"
 #include "platform/Compression.h"
 #include "platform/DirListing.h"
+#include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/OleDate.h"
@@ -63,7 +64,7 @@ void AgentSettings::MakeBackupFolder(const std::string& root) const
 {
     if (root.empty() || DirectoryExists(root))
         return;
-    if (!QDir().mkpath(QString::fromStdString(root))) {
+    if (!MakePrivateDirs(WithoutTrailingSep(root))) {
         Log("cannot create the backup folder " + root);
         return;
     }

@@ -3,8 +3,12 @@
 #include "agent/AgentCommands.h"
 #include "agent/AutoStart.h"
 #include "agent/ReportQueue.h"
+#include "engine/ItemRecordIO.h"
 #include "engine/TMonDirThread.h"
 #include "engine/TRKMonItems.h"
+#include "platform/DirListing.h"
+#include "platform/FileCopy.h"
+#include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageAtoms.h"
 #include "platform/Paths.h"
@@ -130,6 +134,7 @@ void TForm1::FormCreate()
     m_block = SharedBlockMapping::Create();
     m_reports = std::make_unique<ReportQueue>(Block(), this);
     InitSharedBlock(true);
+    TidyDataFiles();
 
     kitTrayIcon1->SetVisible(true);
     kitTrayIcon1->Loaded();
@@ -169,6 +174,27 @@ void TForm1::FormCreate()
         QTimer::singleShot(0, this, [this] { HandleEarly(); });
     hide();
     LeaveWork();
+}
+
+void TForm1::TidyDataFiles()
+{
+    // What a crash of an earlier run left: sockets of windows that died with it, and
+    // temporary files of list writes it did not finish. Only our own names go.
+    if (const int sockets = MessageWindow::RemoveDeadSockets())
+        Log("removed " + std::to_string(sockets) + " message sockets of ended programs");
+    const std::string lists[] = {m_home + kListFileName, m_home + kSettingsFileName,
+                                 m_settings.BackupRoot() + kBackupIndexName};
+    for (const std::string& list : lists) {
+        if (const int files = IniFile::RemoveLeftovers(list))
+            Log("removed " + std::to_string(files) + " unfinished writes of " + list);
+        // The lists name every monitored file: only their owner may read them, also when
+        // an earlier run made them readable to others.
+        if (FileExists(list))
+            RestrictToOwner(list);
+    }
+    // The backup root of an earlier run may have been made open to others.
+    if (m_settings.BackupRoot() == m_home + kDefaultBackupDir)
+        RestrictToOwner(WithoutTrailingSep(m_settings.BackupRoot()));
 }
 
 void TForm1::InitSharedBlock(bool atStart)

@@ -86,6 +86,8 @@ private:
     void FormClose();
     void ReleaseSharedBlock();
     void ApplyLanguage();
+    // Removes what an earlier run that crashed left behind and keeps the lists private.
+    void TidyDataFiles();
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();

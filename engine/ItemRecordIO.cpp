@@ -1,6 +1,7 @@
 #include "engine/ItemRecordIO.h"
 
 #include "platform/DirListing.h"
+#include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/OleDate.h"
@@ -101,8 +102,11 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
 {
     IniFile settings(settingsFile);
     std::string root = settings.ReadString("Basic", "BackupPath", "");
+    // A relative folder lies in the home folder, whatever folder the program was started in.
     if (root.empty())
         root = WithTrailingSep(home) + kDefaultBackupDir;
+    else if (root.front() != kPathSep)
+        root = WithTrailingSep(home) + root;
     return WithTrailingSep(root);
 }
 
@@ -245,8 +249,7 @@ void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile, 
     // The index only maps backup folders back to their files; failing to update it must
     // not fail the save of the list itself.
     try {
-        std::error_code ec;
-        std::filesystem::create_directories(backupRoot, ec);
+        MakePrivateDirs(WithoutTrailingSep(backupRoot));
         IniFile index(WithTrailingSep(backupRoot) + kBackupIndexName);
         index.WriteString(kBackupIndexSection, record.FileID.Get(), record.Path.Get());
         index.Flush();

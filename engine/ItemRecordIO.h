@@ -53,8 +53,8 @@ bool IsPlainFolderName(const std::string& id);
 std::string VersionFolderName(int versionNum);
 std::string ItemBackupFolder(const std::string& backupRoot, const std::string& fileId);
 
-// The backup root from the settings file: key BackupPath of section Basic, else
-// home + "backup/"; always ends with "/".
+// The backup root from the settings file: key BackupPath of section Basic (a relative
+// one taken in home), else home + "backup/"; always ends with "/".
 std::string ReadBackupRoot(const std::string& settingsFile, const std::string& home);
 
 } // namespace morvane

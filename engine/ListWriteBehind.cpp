@@ -3,6 +3,7 @@
 #include "engine/ItemRecordIO.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
+#include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -190,8 +191,7 @@ void ListWriteBehind::Flush()
     // The index only maps backup folders back to their files; failing to update it must
     // not fail the save of the list itself.
     try {
-        std::error_code ec;
-        std::filesystem::create_directories(root, ec);
+        MakePrivateDirs(WithoutTrailingSep(root));
         index.Flush();
         ++m_indexWrites;
     } catch (const std::exception& e) {

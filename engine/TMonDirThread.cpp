@@ -46,8 +46,8 @@ TMonDirThread::TMonDirThread(TRKMonFolder& folder)
     }
     // Busy then idle at once: the tray is left idle whatever it showed.
     if (EngineHost* host = m_items.Host()) {
-        m_items.Synchronize([host] { host->SetTrayImage(1); });
-        m_items.Synchronize([host] { host->SetTrayImage(0); });
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); });
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); });
     }
     m_thread = std::thread([this] { Execute(); });
 }
@@ -68,7 +68,7 @@ void TMonDirThread::RequestStop()
     }
     m_sleepCv.notify_all();
     // A Synchronize wait of this thread looks at its stop flag again.
-    m_items.WakeSynchronizers();
+    m_items.MainThread().WakeAll();
 }
 
 void TMonDirThread::Join()
@@ -91,7 +91,7 @@ void TMonDirThread::Install(TRKMonItems& items)
 
 void TMonDirThread::Execute()
 {
-    TRKMonItems::SetThreadStopFlag(&m_stop);
+    MainThreadCalls::SetThreadStopFlag(&m_stop);
     try {
         ScanFolder();
         if (!m_notify) {
@@ -166,7 +166,7 @@ void TMonDirThread::ScanFolder()
     // Main-thread calls run in order: once this one has run, so have the reports the scan
     // queued, and the list is written once with all of them.
     if (m_items.Host())
-        m_items.Synchronize([] {}, &m_stop);
+        m_items.MainThread().Synchronize([] {}, &m_stop);
     try {
         m_items.FlushList();
     } catch (const std::exception& e) {
@@ -226,6 +226,9 @@ void TMonDirThread::ScanMembers()
     for (const std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
         if (StopRequested())
             return;
+        // Missing at start and still looked for: its verdict comes from that search.
+        if (member->PresencePending())
+            continue;
         if (!member->CheckExists(true))
             continue;
         CurrentItem = member;
@@ -298,13 +301,13 @@ void TMonDirThread::VersionCurrentItem()
 void TMonDirThread::ShowBusyIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.Synchronize([host] { host->SetTrayImage(1); }, &m_stop);
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, &m_stop);
 }
 
 void TMonDirThread::ShowIdleIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.Synchronize([host] { host->SetTrayImage(0); }, &m_stop);
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); }, &m_stop);
 }
 
 void TMonDirThread::NotifyVersion()
@@ -312,15 +315,15 @@ void TMonDirThread::NotifyVersion()
     // The item, not this thread, goes to the main thread: it stays valid there even
     // when the thread has ended by the time the call runs.
     std::shared_ptr<TRKMonItem> item = CurrentItem;
-    m_items.Synchronize([item] { item->AfterVersion(false); }, &m_stop);
+    m_items.MainThread().Synchronize([item] { item->AfterVersion(false); }, &m_stop);
 }
 
 void TMonDirThread::Report(const std::string& text)
 {
     Log(text);
     if (EngineHost* host = m_items.Host())
-        m_items.Synchronize([host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); },
-                            &m_stop);
+        m_items.MainThread().Synchronize(
+            [host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, &m_stop);
 }
 
 bool TMonDirThread::SleepUnlessStopped(std::chrono::milliseconds d)

@@ -202,7 +202,7 @@ void TRKMonFolder::EndWatch(bool join)
     if (ending.empty())
         return;
     // A thread waiting for the main thread looks at its stop flag again and gives up.
-    Owner().WakeSynchronizers();
+    Owner().MainThread().WakeAll();
     for (auto& thread : ending)
         thread->Join();
 }

@@ -2,6 +2,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/PresenceRetry.h"
 #include "engine/SharedBlock.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItems.h"
@@ -31,8 +32,6 @@ constexpr int kReadAttempts = 50;
 constexpr int kCopiesPerCall = 3;
 constexpr int kChangedCalls = 2;
 constexpr auto kRetryWait = std::chrono::milliseconds(100);
-// The presence test looks again this often, kRetryWait apart.
-constexpr int kPresenceWaits = 10;
 
 // Resets the busy flag on every way out of MakeVersion, exceptions included.
 class BusyReset
@@ -55,10 +54,10 @@ bool SamePath(const ShortText& a, const ShortText& b)
 // Sleeps one retry step unless the calling thread is asked to stop; false then.
 bool WaitRetry()
 {
-    if (TRKMonItems::StopRequested())
+    if (MainThreadCalls::StopRequested())
         return false;
     std::this_thread::sleep_for(kRetryWait);
-    return !TRKMonItems::StopRequested();
+    return !MainThreadCalls::StopRequested();
 }
 
 } // namespace
@@ -176,7 +175,8 @@ void TRKMonItem::Load()
     SetData(record);
     if (record.Path.Get() != kDefaultSection)
         CheckExists(false);
-    if (Monitored() && Owner().Active()) {
+    // An item still looked for is restarted when it is found.
+    if (Monitored() && Owner().Active() && !PresencePending()) {
         UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
         Start();
     }
@@ -200,7 +200,7 @@ std::optional<bool> TRKMonItem::AskOnMainThread(const std::string& text)
     if (!host)
         return std::nullopt;
     auto answer = std::make_shared<std::optional<bool>>();
-    const bool ran = Owner().Synchronize([host, text, answer] {
+    const bool ran = Owner().MainThread().Synchronize([host, text, answer] {
         const BoxAnswer pressed = host->ShowMessage(BoxKind::Confirmation, text, BoxButtons::YesNo);
         host->HideMainWindow();
         *answer = pressed == BoxAnswer::Yes;
@@ -329,7 +329,7 @@ bool TRKMonItem::MakeVersion(bool force)
         std::error_code ec;
         std::filesystem::remove(made->Path, ec); // only when empty: never a version
         const bool unreadable = status == CopyStatus::SourceMissing || status == CopyStatus::NotRegular ||
-                                (status == CopyStatus::SourceUnreadable && !TRKMonItems::StopRequested());
+                                (status == CopyStatus::SourceUnreadable && !MainThreadCalls::StopRequested());
         if (unreadable)
             UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
         return false;
@@ -486,22 +486,43 @@ bool TRKMonItem::CheckExists(bool show)
         return rec.IsFolder ? DirectoryExists(path) : FileExists(path);
     };
     bool found = present();
-    for (int wait = 0; !found && wait < kPresenceWaits; ++wait) {
+    if (!found && Owner().DeferPresence(*this))
+        return false; // looked for off the main thread: no verdict yet, nothing changed
+    for (int wait = 0; !found && wait < PresenceRetry::kWaits; ++wait) {
         if (!WaitRetry())
             return false; // the thread is ending: no verdict, nothing changed
         found = present();
     }
+    // This verdict is the one that counts; a later one from the load's search is dropped.
+    m_presencePending.store(false);
     if (found)
         return true;
     ReportBroken(show);
     return false;
 }
 
-void TRKMonItem::ReportBroken(bool show)
+void TRKMonItem::SettlePresence(bool found)
+{
+    if (Removed() || !m_presencePending.exchange(false) || !Owner().Active())
+        return;
+    if (!found) {
+        ReportBroken(false, false);
+        return;
+    }
+    if (!Monitored())
+        return; // switched off meanwhile: stays off
+    UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
+    Start();
+    if (IsFolder() && Monitored())
+        static_cast<TRKMonFolder*>(this)->StartWatch();
+}
+
+void TRKMonItem::ReportBroken(bool show, bool save)
 {
     Stop();
     UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
-    Save();
+    if (save)
+        Save();
     SharedBlock* block = Owner().Block();
     if (block && block->MonitorRunning && block->RequestOrigin != kOriginMonitor)
         Owner().PostToMonitor(MsgStop, Data(), 1);
@@ -509,7 +530,7 @@ void TRKMonItem::ReportBroken(bool show)
     if (!show || !host)
         return;
     const std::string text = Path() + " " + (block ? block->Text(TxtMesBrokenFile) : std::string());
-    Owner().Synchronize([host, text] {
+    Owner().MainThread().Synchronize([host, text] {
         host->ShowMainWindow();
         host->BringMainWindowToFront();
         host->ShowMessage(BoxKind::Warning, text, BoxButtons::Ok);

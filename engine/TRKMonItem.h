@@ -107,8 +107,15 @@ public:
     // missing file or folder (tested for about one second) stops the item, marks it
     // broken, saves it and tells a running monitor (STOP, wParam 1) unless the current
     // request came from the monitor; with show, the user is told in a warning box on the
-    // main thread. Passive engine: false, no effect. Any thread. Throws IniWriteError.
+    // main thread. While the collection loads its list, a missing item is not waited for:
+    // it becomes PresencePending and false is returned with nothing changed. Passive
+    // engine: false, no effect. Any thread. Throws IniWriteError.
     bool CheckExists(bool show);
+
+    // True while the list's load found the item missing and its presence is still being
+    // looked for off the main thread: it is neither started nor marked broken meanwhile.
+    // Any thread.
+    bool PresencePending() const { return m_presencePending.load(); }
 
     // Switches monitoring on when the item is present. Any thread.
     void Start();
@@ -143,7 +150,13 @@ private:
     // Shows text in a box on the main thread (waiting for it, cancellable) and returns
     // the answer; nothing when the wait was given up.
     std::optional<bool> AskOnMainThread(const std::string& text);
-    void ReportBroken(bool show);
+    // Stops the item and marks it broken; saves it when save, tells a running monitor,
+    // and with show the user.
+    void ReportBroken(bool show, bool save = true);
+    // The verdict on an item that was missing at load: a found item restarts as Load
+    // would have restarted it; one still missing is marked broken (not saved: the caller
+    // saves the list once). Main thread.
+    void SettlePresence(bool found);
     void ReassignFile(const std::string& newPath);
     void ReassignFolder(const std::string& newPath);
     void MarkRemoved() { m_removed.store(true); }
@@ -158,6 +171,7 @@ private:
     bool m_tracked = false;
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_removed{false};
+    std::atomic<bool> m_presencePending{false};
     mutable std::mutex m_mutex; // guards m_data and m_madeDate
     TMonItemRecord m_data;
     // Date of the version file MakeVersion wrote and AfterVersion has not reported yet.

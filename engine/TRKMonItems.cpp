@@ -2,9 +2,11 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/PresenceRetry.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "platform/DirListing.h"
+#include "platform/FileCopy.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageWindow.h"
@@ -17,12 +19,11 @@
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 namespace morvane {
 
 namespace {
-
-thread_local const std::atomic<bool>* t_stopFlag = nullptr;
 
 // Takes item's entry under key out of index; empty when it has none.
 template <typename Index>
@@ -37,17 +38,6 @@ typename Index::node_type ExtractEntry(Index& index, const std::string& key, con
 }
 
 } // namespace
-
-struct TRKMonItems::SyncCall
-{
-    std::function<void()> Fn;
-    // The rest is guarded by the hub's mutex.
-    std::condition_variable Cv; // only this call's thread waits on it
-    bool Done = false;
-    bool Abandoned = false;
-    std::size_t Slot = 0; // position in SyncHub::Waiting while the thread waits
-    std::exception_ptr Error;
-};
 
 template <typename Item>
 void TRKMonItems::ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
@@ -277,7 +267,8 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
         if (Active())
             folder->Save();
     }
-    if (Active() && folder->Monitored())
+    // A folder still looked for starts its watch when it is found.
+    if (Active() && folder->Monitored() && !folder->PresencePending())
         folder->StartWatch();
     return folder;
 }
@@ -313,7 +304,8 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
         if (Active())
             folder->Save();
     }
-    if (Active() && folder->Monitored())
+    // A folder still looked for starts its watch when it is found.
+    if (Active() && folder->Monitored() && !folder->PresencePending())
         folder->StartWatch();
     return folder;
 }
@@ -423,6 +415,29 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::FolderByPath(const std::string& path)
     return At(m_folders, SlotOf(m_folderIndex, path));
 }
 
+bool TRKMonItems::DeferPresence(TRKMonItem& item)
+{
+    if (m_loadingThread != std::this_thread::get_id())
+        return false;
+    if (!item.m_presencePending.exchange(true))
+        m_missingAtLoad.push_back(item.shared_from_this());
+    return true;
+}
+
+void TRKMonItems::SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& items,
+                                 const std::vector<bool>& found)
+{
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (const std::shared_ptr<TRKMonItem> item = items[i].lock())
+            item->SettlePresence(found[i]);
+    }
+    try {
+        SaveAll();
+    } catch (const std::exception& e) {
+        Log(std::string("the items missing at start were not saved: ") + e.what());
+    }
+}
+
 std::vector<std::string> TRKMonItems::LoadAll()
 {
     std::vector<std::string> refused;
@@ -431,6 +446,16 @@ std::vector<std::string> TRKMonItems::LoadAll()
         IniFile list(m_listFile);
         sections = list.ReadSections();
     }
+    // Items missing now are looked for off the main thread: a start with thousands of
+    // items on an unplugged disk must not wait a second for each. Without a host there
+    // is no main thread to hand the verdicts to, so they are waited for here.
+    if (Active() && m_host)
+        m_loadingThread = std::this_thread::get_id();
+    struct EndLoading
+    {
+        std::thread::id& Id;
+        ~EndLoading() { Id = std::thread::id(); }
+    } endLoading{m_loadingThread};
     for (const std::string& name : sections) {
         if (name == kDefaultSection)
             continue;
@@ -445,6 +470,19 @@ std::vector<std::string> TRKMonItems::LoadAll()
         } catch (const std::length_error& e) {
             refused.push_back(name + ": " + e.what());
         }
+    }
+    m_loadingThread = std::thread::id();
+    if (!m_missingAtLoad.empty()) {
+        EngineHost* host = m_host;
+        m_presenceRetry = std::make_unique<PresenceRetry>(
+            std::exchange(m_missingAtLoad, {}),
+            [this, host, alive = AliveToken()](std::vector<std::weak_ptr<TRKMonItem>> items,
+                                               std::vector<bool> found) {
+                host->PostToMainThread([this, alive, items = std::move(items), found = std::move(found)] {
+                    if (!alive.expired())
+                        SettlePresence(items, found);
+                });
+            });
     }
     return refused;
 }
@@ -475,83 +513,6 @@ void TRKMonItems::FlushBeforeMonitor()
     }
 }
 
-bool TRKMonItems::Synchronize(std::function<void()> fn, const std::atomic<bool>* stop)
-{
-    if (!m_host || m_host->IsMainThread()) {
-        fn();
-        return true;
-    }
-    if (!stop)
-        stop = t_stopFlag;
-
-    auto call = std::make_shared<SyncCall>();
-    call->Fn = std::move(fn);
-    std::shared_ptr<SyncHub> hub = m_sync;
-    m_host->PostToMainThread([hub, call] {
-        {
-            std::lock_guard lock(hub->Mutex);
-            if (call->Abandoned)
-                return;
-        }
-        try {
-            call->Fn();
-        } catch (...) {
-            call->Error = std::current_exception();
-        }
-        std::lock_guard lock(hub->Mutex);
-        call->Done = true;
-        call->Cv.notify_one();
-    });
-
-    std::unique_lock lock(hub->Mutex);
-    call->Slot = hub->Waiting.size();
-    hub->Waiting.push_back(call.get());
-    // No timeout: the call's end wakes this wait, and so does WakeSynchronizers, which
-    // follows every setting of a stop flag. The flag is looked at under the hub's mutex,
-    // so a wake-up that follows a setting cannot slip in before the wait begins.
-    while (!call->Done) {
-        // Giving up even while fn runs: the main thread may be inside fn's box and be
-        // asked to join this thread from there.
-        if (stop && stop->load()) {
-            call->Abandoned = true;
-            break;
-        }
-        call->Cv.wait(lock);
-    }
-    SyncCall* last = hub->Waiting.back();
-    last->Slot = call->Slot;
-    hub->Waiting[call->Slot] = last;
-    hub->Waiting.pop_back();
-    if (!call->Done)
-        return false;
-    lock.unlock();
-    if (call->Error)
-        std::rethrow_exception(call->Error);
-    return true;
-}
-
-void TRKMonItems::WakeSynchronizers()
-{
-    std::lock_guard lock(m_sync->Mutex);
-    for (SyncCall* call : m_sync->Waiting)
-        call->Cv.notify_one();
-}
-
-void TRKMonItems::SetThreadStopFlag(const std::atomic<bool>* stop)
-{
-    t_stopFlag = stop;
-}
-
-const std::atomic<bool>* TRKMonItems::ThreadStopFlag()
-{
-    return t_stopFlag;
-}
-
-bool TRKMonItems::StopRequested()
-{
-    return t_stopFlag && t_stopFlag->load();
-}
-
 void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam)
 {
     if (!m_block)
@@ -577,6 +538,7 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
 
 void TRKMonItems::StopAllWatches()
 {
+    m_presenceRetry.reset();
     for (const auto& folder : Folders())
         folder->EndWatch(true);
 }

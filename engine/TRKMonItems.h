@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ListWriteBehind.h"
+#include "engine/MainThreadCalls.h"
 #include "engine/MonItemRecord.h"
 #include "engine/SharedBlock.h"
 #include "engine/WatchThread.h"
@@ -11,12 +12,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 namespace morvane {
 
 class EngineHost;
+class PresenceRetry;
 class TRKMonItem;
 class TRKMonFolder;
 
@@ -131,22 +134,8 @@ public:
     bool FolderListPending() const { return m_listWriter->FolderPending(); }
     ListWriteBehind& ListWriter() { return *m_listWriter; }
 
-    // Runs fn on the main thread through the host and waits until it has run. On the main
-    // thread (or without a host) fn runs at once. The wait ends early, returning false,
-    // when stop (or, when stop is nullptr, the calling thread's flag from
-    // SetThreadStopFlag) is set: fn then either never runs or runs later, so fn must hold
-    // what it touches by value or shared_ptr. An exception thrown by fn is rethrown here.
-    // The wait does not poll: only the call's end or WakeSynchronizers wakes it.
-    bool Synchronize(std::function<void()> fn, const std::atomic<bool>* stop = nullptr);
-    // Wakes every Synchronize wait so it looks at its stop flag again. Whoever sets a stop
-    // flag that a wait may be using calls this afterwards (RequestStop does). Any thread.
-    void WakeSynchronizers();
-    // The stop flag of the calling thread, used by every wait of the engine on the main
-    // thread from that thread. A watch thread sets it once at its start. Any thread.
-    static void SetThreadStopFlag(const std::atomic<bool>* stop);
-    static const std::atomic<bool>* ThreadStopFlag();
-    // True when the calling thread's stop flag is set.
-    static bool StopRequested();
+    // The calls onto the host's main thread, and their stop flags. Any thread.
+    MainThreadCalls& MainThread() { return m_mainThread; }
 
     // Copies record into the block's ItemRecord and posts message msg (wParam, lParam 0)
     // to the monitor window, on the main thread (queued when called elsewhere, so block
@@ -166,7 +155,8 @@ public:
     // True when reports go through a poster, which then owns AddHandshake. Any thread.
     bool HasReportPoster() const { return m_reportPoster != nullptr; }
 
-    // Stops and joins every folder's watch thread. Main thread.
+    // Stops and joins every folder's watch thread, and the search for items that were
+    // missing at load. Main thread.
     void StopAllWatches();
 
     // Expires when the collection goes away: work queued onto the main thread looks at it
@@ -178,19 +168,16 @@ private:
     friend class TRKMonFolder;
     friend class ListWriteBehind;
 
-    struct SyncCall;
-    // The calls waiting for the main thread. Each has its own wake-up, so the end of one
-    // call wakes only its own thread.
-    struct SyncHub
-    {
-        std::mutex Mutex;
-        std::vector<SyncCall*> Waiting; // guarded by Mutex; each call knows its slot
-    };
     // Listed items by path; normally one per path. Holds exactly the items of its array.
     using PathIndex = std::unordered_multimap<std::string, TRKMonItem*>;
 
     // Checks a path for Add and Reassign (see Add); throws std::invalid_argument.
     static void CheckPath(const std::string& path);
+    // While LoadAll runs on this thread, takes item (found missing) to be looked for
+    // later, off the main thread, and returns true; false otherwise.
+    bool DeferPresence(TRKMonItem& item);
+    // Main thread: the verdicts on the items looked for, then one save of the list.
+    void SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& items, const std::vector<bool>& found);
     // Makes the folder item for folderPath (from the list, or new: monitored, saved when
     // active), appends it and, when active and monitored, starts its watch. firstMember,
     // when given, becomes its member before it is switched on (Add); without one the folder
@@ -231,6 +218,7 @@ private:
 
     SharedBlock* m_block;
     EngineHost* m_host;
+    MainThreadCalls m_mainThread{m_host};
     std::string m_home;
     std::string m_listFile;
     std::atomic<bool> m_active{false};
@@ -244,10 +232,15 @@ private:
     PathIndex m_folderIndex; // m_folders by path
     std::uint64_t m_pathGeneration = 1;
 
+    // Items missing at load, collected by the thread running LoadAll (only that thread
+    // touches it while it loads).
+    std::vector<std::shared_ptr<TRKMonItem>> m_missingAtLoad;
+    std::thread::id m_loadingThread;
+    std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
+
     mutable std::mutex m_listFileMutex;
     // Made last and ended first: its thread uses the members above.
     std::unique_ptr<ListWriteBehind> m_listWriter = std::make_unique<ListWriteBehind>(*this);
-    std::shared_ptr<SyncHub> m_sync = std::make_shared<SyncHub>();
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 

@@ -8,6 +8,7 @@
 #include "platform/Trash.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 
@@ -94,8 +95,7 @@ int HighestVersionNumber(const std::string& base)
 
 std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(WithoutTrailingSep(base), ec);
+    MakePrivateDirs(WithoutTrailingSep(base));
     if (!DirectoryExists(base))
         return std::nullopt;
     int next = std::max(std::max(versionNum, 0), HighestVersionNumber(base));
@@ -103,10 +103,9 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
     for (int attempt = 0; attempt < 1000 && next < INT_MAX; ++attempt) {
         ++next;
         const std::string path = WithTrailingSep(base) + VersionFolderName(next);
-        ec.clear();
-        if (std::filesystem::create_directory(path, ec))
+        if (MakePrivateDir(path))
             return VersionFolder{next, path};
-        if (ec && ec != std::errc::file_exists)
+        if (errno != EEXIST)
             return std::nullopt;
     }
     return std::nullopt;

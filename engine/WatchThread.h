@@ -19,9 +19,9 @@ class TRKMonFolder;
 // since it joins it) and must hold no shared_ptr to its own folder: the last reference
 // would otherwise be dropped on the thread itself, which would then join itself.
 //
-// Waiting on the main thread: a watch thread calls TRKMonItems::SetThreadStopFlag with
+// Waiting on the main thread: a watch thread calls MainThreadCalls::SetThreadStopFlag with
 // its stop flag once when it starts. Every engine call that waits for the main thread
-// (TRKMonItems::Synchronize, the confirmation question, the presence test's box) then
+// (MainThreadCalls::Synchronize, the confirmation question, the presence test's box) then
 // gives up as soon as that flag is set, so the main thread can join the thread without
 // a deadlock.
 class WatchThread
@@ -30,7 +30,7 @@ public:
     virtual ~WatchThread();
 
     // Asks the thread to end and wakes it when it waits, a wait in Synchronize included
-    // (TRKMonItems::WakeSynchronizers after setting the flag: such a wait never polls).
+    // (MainThreadCalls::WakeAll after setting the flag: such a wait never polls).
     // Any thread; returns at once.
     virtual void RequestStop() = 0;
     // Waits until the thread has ended. Main thread; never called from the thread itself.

@@ -6,6 +6,7 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "platform/ChangeNotification.h"
+#include "platform/FileCopy.h"
 #include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -44,7 +45,7 @@ void TMonDirThread::RequestStop()
 {
     m_stop.store(true);
     m_notify->RequestStop();
-    m_owner.WakeSynchronizers();
+    m_owner.MainThread().WakeAll();
 }
 
 void TMonDirThread::Join()
@@ -83,7 +84,7 @@ std::optional<double> TMonDirThread::SaveCopy()
         throw std::runtime_error("no usable backup folder name for " + m_path);
     const std::string copyFolder =
         ItemBackupFolder(m_owner.BackupRoot(), fileId) + CopyFolderName(*stamp) + std::string(kPathSepText);
-    if (!QDir().mkpath(QString::fromStdString(copyFolder)))
+    if (!MakePrivateDirs(WithoutTrailingSep(copyFolder)))
         throw std::runtime_error("cannot create " + copyFolder);
 
     QFile in(QString::fromStdString(m_path));
@@ -122,7 +123,7 @@ void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const 
 
 void TMonDirThread::Execute()
 {
-    TRKMonItems::SetThreadStopFlag(&m_stop);
+    MainThreadCalls::SetThreadStopFlag(&m_stop);
     try {
         while (!m_stop.load()) {
             const auto result = m_notify->Wait(kWait);
@@ -132,9 +133,9 @@ void TMonDirThread::Execute()
             if (result != ChangeNotification::WaitResult::Changed)
                 continue;
             if (const auto stamp = SaveCopy()) {
-                m_owner.Synchronize([item = m_item.weak_from_this(), path = m_path,
-                                     copied = *stamp] { NotifyCopy(item, path, copied); },
-                                    &m_stop);
+                m_owner.MainThread().Synchronize([item = m_item.weak_from_this(), path = m_path,
+                                                  copied = *stamp] { NotifyCopy(item, path, copied); },
+                                                 &m_stop);
             }
         }
     } catch (const std::exception& e) {

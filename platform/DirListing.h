@@ -10,9 +10,9 @@ struct DirEntry
 {
     std::string Name;
     bool IsDir = false;
-    bool IsRegular = false;  // only regular files are ever opened
-    bool IsHidden = false;   // the name begins with "."
-    double ModTime = 0;      // local modification time as an OLE date, whole seconds
+    bool IsRegular = false; // only regular files are ever opened
+    bool IsHidden = false;  // the name begins with "."
+    double ModTime = 0;     // local modification time as an OLE date, whole seconds
 };
 
 // Every entry of folder except "." and "..", in directory order; symbolic links are

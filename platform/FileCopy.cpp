@@ -257,7 +257,8 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
             return {outcome.Status, outcome.Error, 0};
         // The copy keeps the source's date, so listings of copies show when the file changed.
         const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
-        if (::fchmod(temp.Get(), (before.st_mode & 0777) | S_IRUSR | S_IWUSR) != 0 ||
+        // A version is the owner's alone, whoever may read the source where it lies.
+        if (::fchmod(temp.Get(), (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR) != 0 ||
             ::futimens(temp.Get(), times) != 0 || ::fsync(temp.Get()) != 0)
             return {CopyStatus::WriteFailed, errno, 0};
         if (afterCopy)
@@ -338,6 +339,49 @@ bool RemoveFile(const std::string& path)
 bool RemoveEmptyDir(const std::string& path)
 {
     return ::rmdir(path.c_str()) == 0;
+}
+
+bool MakePrivateDir(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0)
+        return false;
+    // mkdir's mode passes through the umask, which may take the owner's own rights away.
+    if (::chmod(path.c_str(), 0700) != 0)
+        return false;
+    return true;
+}
+
+bool RestrictToOwner(const std::string& path)
+{
+    struct stat st = {};
+    if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) == 0)
+        return true;
+    return ::chmod(path.c_str(), st.st_mode & 0700) == 0;
+}
+
+bool MakePrivateDirs(const std::string& path)
+{
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+        const std::string part = path.substr(0, at);
+        if (!MakePrivateDir(part) && errno != EEXIST)
+            return false;
+        if (at == std::string::npos || at + 1 >= path.size())
+            break;
+    }
+    struct stat st = {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 bool MakeDirs(const std::string& path)

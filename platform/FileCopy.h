@@ -48,5 +48,12 @@ bool IsCopyLeftover(const std::string& name);
 bool RemoveFile(const std::string& path);     // unlink: true when it was removed
 bool RemoveEmptyDir(const std::string& path); // rmdir: true when it was removed
 bool MakeDirs(const std::string& path);       // true when the folder exists afterwards
+// Folders of the user's data (home, backup tree) are private: each folder these make gets
+// mode 0700 exactly, whatever the umask; folders that exist are left as they are.
+bool MakePrivateDirs(const std::string& path); // true when the folder exists afterwards
+bool MakePrivateDir(const std::string& path);  // true when it was made (EEXIST when it was there)
+// Takes group's and others' rights from a file or folder of the current user (a symbolic
+// link is left alone); true when it is private afterwards.
+bool RestrictToOwner(const std::string& path);
 
 } // namespace morvane

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <random>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace morvane {
 
@@ -323,7 +325,7 @@ void IniFile::Impl::WriteOut(const std::string& path)
     Fd out;
     for (int attempt = 0; attempt < 8 && out.Get() < 0; ++attempt) {
         tmp = dir + "/" + name + ".tmp." + RandomSuffix();
-        out = Fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        out = Fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (out.Get() < 0 && errno != EEXIST)
             break;
     }
@@ -331,9 +333,12 @@ void IniFile::Impl::WriteOut(const std::string& path)
         throw IniWriteError(path, errno);
 
     struct stat written = {};
-    const bool ok = (!exists || ::fchmod(out.Get(), old.st_mode & 07777) == 0) && WriteAll(out.Get(), text) &&
-                    ::fsync(out.Get()) == 0 && ::fstat(out.Get(), &written) == 0 &&
-                    ::close(out.Release()) == 0 && ::rename(tmp.c_str(), target.c_str()) == 0;
+    // A new file holds the user's own data (the item list, settings): private, whatever
+    // the umask. An existing one keeps the mode it was given.
+    const mode_t mode = exists ? (old.st_mode & 07777) : 0600;
+    const bool ok = ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), text) && ::fsync(out.Get()) == 0 &&
+                    ::fstat(out.Get(), &written) == 0 && ::close(out.Release()) == 0 &&
+                    ::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok) {
         const int err = errno;
         ::unlink(tmp.c_str());
@@ -352,6 +357,65 @@ void IniFile::Impl::WriteOut(const std::string& path)
         IniCache::Instance().Put(path, fresh);
         Snapshot = std::move(fresh);
     }
+}
+
+namespace {
+
+// Whether entry is a temporary name of a write of name: name ".tmp." pid "." 8 hex digits.
+bool IsWriteLeftover(const std::string& entry, const std::string& name)
+{
+    const std::string prefix = name + ".tmp.";
+    if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    const std::string rest = entry.substr(prefix.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string::npos || rest.size() - dot - 1 != 8)
+        return false;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const char c = rest[i];
+        const bool ok =
+            i < dot ? (c >= '0' && c <= '9') : i == dot || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int IniFile::RemoveLeftovers(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty())
+        return 0;
+    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.Get() < 0)
+        return 0;
+    // Every write holds this lock from making its temporary file to renaming it, so what
+    // is found while we hold it belongs to no write in progress.
+    while (::flock(dirFd.Get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return 0;
+    }
+    DIR* listing = ::fdopendir(::dup(dirFd.Get()));
+    if (!listing)
+        return 0;
+    std::vector<std::string> found;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (IsWriteLeftover(entry->d_name, name))
+            found.emplace_back(entry->d_name);
+    }
+    ::closedir(listing);
+    int removed = 0;
+    for (const std::string& entry : found) {
+        struct stat st = {};
+        if (::fstatat(dirFd.Get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            ::unlinkat(dirFd.Get(), entry.c_str(), 0) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 IniFile::IniFile(std::string path) : m_path(std::move(path)), m_impl(std::make_unique<Impl>()) {}

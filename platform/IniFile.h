@@ -77,6 +77,11 @@ public:
     // Drops every cached parse (tests, and after another program rewrote files).
     static void ClearCache();
 
+    // Removes the temporary files that interrupted writes of path left in its folder (only
+    // names this module makes for path), under the folder's lock, so no write in progress
+    // loses its file. Returns how many went. Any thread; never throws.
+    static int RemoveLeftovers(const std::string& path);
+
     // While a ReadScope of this object lives, its reads come from one state of the file:
     // the one the first read in the scope found, with this object's own changes on top
     // (a Flush in the scope moves on to the state it wrote). A record read key by key is

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <dirent.h>
 #include <mutex>
 #include <poll.h>
 #include <random>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -267,6 +269,45 @@ std::size_t MessageWindow::Pending() const
 {
     std::lock_guard guard(m_impl->queue->lock);
     return m_impl->queue->queue.size();
+}
+
+int MessageWindow::RemoveDeadSockets()
+{
+    std::string runtimeDir;
+    try {
+        runtimeDir = RuntimeDir();
+    } catch (const std::system_error&) {
+        return 0;
+    }
+    DIR* listing = ::opendir(runtimeDir.c_str());
+    if (!listing)
+        return 0;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        // Exactly what SocketPath makes: "wnd-" and 8 lower-case hex digits.
+        if (name.size() == 12 && name.compare(0, 4, "wnd-") == 0 &&
+            name.find_first_not_of("0123456789abcdef", 4) == std::string::npos)
+            names.push_back(name);
+    }
+    ::closedir(listing);
+    int removed = 0;
+    for (const std::string& name : names) {
+        const std::string path = runtimeDir + name;
+        struct stat st = {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid() ||
+            !FitsSocketPath(path))
+            continue;
+        OwnedFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!fd.Valid())
+            break;
+        // Refused means no socket is bound to the name: its window is gone.
+        const sockaddr_un addr = SocketAddress(path);
+        if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 &&
+            errno == ECONNREFUSED && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 bool PostMessage(std::uint32_t handle, std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam)

@@ -37,6 +37,12 @@ public:
     // Messages received but not handled yet. Main thread.
     std::size_t Pending() const;
 
+    // Removes the sockets that windows of dead processes left in the runtime folder (a
+    // crash skips the destructor): only names this class makes, only sockets of the
+    // current user that nobody receives on any more. Returns how many went. Any thread;
+    // never throws.
+    static int RemoveDeadSockets();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

@@ -41,8 +41,15 @@ void MakeFolders(const std::string& path, mode_t mode)
             part += path[i];
             continue;
         }
-        if (!part.empty() && mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
-            ThrowSystemError(errno, "cannot create folder " + part);
+        if (!part.empty()) {
+            if (mkdir(part.c_str(), mode) == 0) {
+                // The umask may have narrowed the mode: a folder we make has it exactly.
+                if (chmod(part.c_str(), mode) != 0)
+                    ThrowSystemError(errno, "cannot set the mode of folder " + part);
+            } else if (errno != EEXIST) {
+                ThrowSystemError(errno, "cannot create folder " + part);
+            }
+        }
         if (i < path.size())
             part += kPathSep;
     }
@@ -68,7 +75,14 @@ std::string HomeDir()
         dir = WithTrailingSep(data) + "morvane";
     }
     dir = WithTrailingSep(dir);
-    MakeFolders(dir, 0755);
+    MakeFolders(dir, 0700);
+    // The user's list, settings and versions live here: nobody else may look in, also
+    // when an earlier run made the folder open to others.
+    struct stat st
+    {
+    };
+    if (stat(dir.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 077) != 0)
+        chmod(dir.c_str(), st.st_mode & 0700);
     return dir;
 }
 
@@ -86,12 +100,17 @@ std::string RuntimeDir()
     MakeFolders(dir, 0700);
 
     // Locks, blocks and sockets live here: a folder someone else owns (for example one
-    // planted in /tmp) could be used to spoof or block them.
+    // planted in /tmp) could be used to spoof or block them, and so could a symbolic link,
+    // whoever owns it, since what it leads to may change under us.
     struct stat st
     {
     };
-    if (stat(dir.c_str(), &st) != 0)
+    if (lstat(WithoutTrailingSep(dir).c_str(), &st) != 0)
         ThrowSystemError(errno, "cannot inspect runtime folder " + dir);
+    if (S_ISLNK(st.st_mode))
+        ThrowSystemError(EPERM, "runtime folder " + dir + " is a symbolic link");
+    if (!S_ISDIR(st.st_mode))
+        ThrowSystemError(ENOTDIR, "runtime folder " + dir + " is not a folder");
     if (st.st_uid != geteuid())
         ThrowSystemError(EPERM, "runtime folder " + dir + " belongs to another user");
     if ((st.st_mode & 0777) != 0700 && chmod(dir.c_str(), 0700) != 0)

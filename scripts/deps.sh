@@ -3,7 +3,7 @@
 set -euo pipefail
 # openbox, tint2, xdotool, x11-utils and imagemagick: a real tray on a virtual display for the
 # tray test and the screenshots.
-pkgs=(build-essential cmake qt6-base-dev libgtest-dev libgmock-dev googletest xvfb xauth
+pkgs=(build-essential cmake qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev googletest xvfb xauth
       openbox tint2 xdotool x11-utils imagemagick)
 missing=()
 for p in "${pkgs[@]}"; do

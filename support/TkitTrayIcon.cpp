@@ -98,10 +98,10 @@ void TkitTrayIcon::SetIconID(int value)
     // The shell knows the icon by its id: take the old one away, add it back under the new.
     const bool wasVisible = m_visible;
     if (wasVisible)
-        DeleteFromTray();
+        HideIcon();
     m_iconId = value;
     if (wasVisible)
-        InsertToTray();
+        ShowIcon();
 }
 
 void TkitTrayIcon::SetVisible(bool value)
@@ -258,6 +258,11 @@ void TkitTrayIcon::ShowInfoBalloon()
 
 void TkitTrayIcon::HandleNotification(TrayNotification notification)
 {
+    // The tray's return is no user's action: it is acted on also while not Enabled.
+    if (notification == TrayNotification::TaskbarCreated) {
+        TaskbarCreated();
+        return;
+    }
     if (!m_enabled)
         return;
     const QPoint pos = m_shell->CursorPos();
@@ -313,6 +318,7 @@ void TkitTrayIcon::HandleNotification(TrayNotification notification)
     case TrayNotification::RightButtonDoubleClick:
     case TrayNotification::MiddleButtonDoubleClick:
     case TrayNotification::BalloonHide:
+    case TrayNotification::TaskbarCreated:
         break;
     }
 }

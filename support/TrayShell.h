@@ -58,6 +58,8 @@ enum class TrayNotification
     BalloonHide,
     BalloonTimeout,
     BalloonUserClick,
+    // The desktop's notification area came (back): every icon must be added again.
+    TaskbarCreated,
 };
 
 // The desktop behind a tray component: the notification area, menus, the owner window

@@ -1,5 +1,7 @@
 #include "KitThread.h"
 
+#include "support/TkitComponent.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -28,6 +30,43 @@ void PostToMainThread(std::function<void()> fn)
     if (!app)
         return;
     QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+}
+
+// Shared with the queued calls, which may run after the reporter is gone.
+struct ChangeReporter::State
+{
+    std::function<void()> Handler;
+    std::atomic<bool> Closed{false};
+    std::atomic<bool> Pending{false};
+};
+
+ChangeReporter::ChangeReporter(std::function<void()> handler) : m_state(std::make_shared<State>())
+{
+    m_state->Handler = std::move(handler);
+}
+
+void ChangeReporter::Report()
+{
+    if (m_state->Closed.load() || m_state->Pending.exchange(true))
+        return; // the queued call reports this change too
+    PostToMainThread([state = m_state] {
+        // Cleared first: a change made while the handler runs is a new report.
+        state->Pending.store(false);
+        if (state->Closed.load() || !state->Handler)
+            return;
+        try {
+            state->Handler();
+        } catch (const std::exception& e) {
+            TkitComponent::HandleException(nullptr, e.what());
+        } catch (...) {
+            TkitComponent::HandleException(nullptr, "unknown exception in a change handler");
+        }
+    });
+}
+
+void ChangeReporter::Close()
+{
+    m_state->Closed.store(true);
 }
 
 KitThread::KitThread(bool createSuspended)

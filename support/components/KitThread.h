@@ -110,6 +110,22 @@ private:
     std::thread m_thread;
 };
 
+// Hands change reports of a worker to a handler on the main thread. Reports made while
+// one is still queued join it, so a burst gives one call. Once Close has been called on
+// the main thread no call runs any more, also for reports already queued. Exceptions of
+// the handler go to TkitComponent::HandleException. Report: any thread.
+class ChangeReporter
+{
+public:
+    explicit ChangeReporter(std::function<void()> handler);
+    void Report();
+    void Close();
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
 // Runs fn on the main thread later, unless alive has turned false by then.
 void PostToMainThread(std::function<void()> fn);
 

@@ -5,7 +5,11 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -36,8 +40,41 @@ QtTrayShell::QtTrayShell()
 {
     m_balloonTimer.setSingleShot(true);
     connect(&m_balloonTimer, &QTimer::timeout, this, [this] { Notify(TrayNotification::BalloonTimeout); });
+    WatchForTray();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        MakeTray();
+}
+
+void QtTrayShell::WatchForTray()
+{
+    // Trays of the desktop's D-Bus kind come back as a new owner of the watcher's name.
+    auto* watcher = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &QtTrayShell::TrayChanged);
+    // Trays of the X11 kind: the platform reports a new tray window. Its interface has no
+    // public header, so the signal is looked up by name; the interface is a QObject and
+    // derives from nothing else, so its address is the QObject's.
+    auto* native = static_cast<QObject*>(static_cast<void*>(QGuiApplication::platformNativeInterface()));
+    if (!native)
+        return;
+    const int signal = native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)");
+    const int slot = metaObject()->indexOfSlot("TrayChanged()");
+    if (signal >= 0 && slot >= 0)
+        connect(native, native->metaObject()->method(signal), this, metaObject()->method(slot));
+}
+
+void QtTrayShell::TrayChanged()
+{
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
+    if (!m_tray)
+        MakeTray();
+    // Left to the next turn of the event loop, after the toolkit has docked its own icons.
+    QTimer::singleShot(0, this, [this] { Notify(TrayNotification::TaskbarCreated); });
+}
+
+void QtTrayShell::MakeTray()
+{
     m_tray = std::make_unique<QSystemTrayIcon>();
     // The desktop reports whole clicks; each becomes the button's down and up.
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,

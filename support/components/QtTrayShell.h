@@ -17,7 +17,9 @@ namespace morvane {
 //
 // When the desktop has no notification area (offscreen, or a desktop without one) the
 // icon and balloon operations do nothing and no notification ever arrives; the rest
-// still works. Main thread.
+// still works. When a notification area starts later, or restarts (the desktop's panel
+// was restarted), the shell reports TaskbarCreated so that the component adds its icon
+// again. Main thread.
 class QtTrayShell : public QObject, public TrayShell
 {
     Q_OBJECT
@@ -52,7 +54,14 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // A notification area may have come (back).
+    void TrayChanged();
+
 private:
+    void MakeTray();
+    void WatchForTray();
+
     void Notify(TrayNotification n);
     void Apply(const TrayIconData& data);
 

@@ -1,10 +1,8 @@
 #include "TkitFolderMonitorThread.h"
 
-#include "support/TkitComponent.h"
+#include "platform/Log.h"
 
-#include <QDebug>
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -28,15 +26,8 @@ bool IsBlank(const std::string& text)
 
 } // namespace
 
-// Shared with the queued calls, which may run after the thread object is gone.
-struct TkitFolderMonitorThread::ReportState
-{
-    std::atomic<bool> Stopped{false};
-    std::atomic<bool> Pending{false};
-};
-
 TkitFolderMonitorThread::TkitFolderMonitorThread(ChangeHandler onChange)
-    : KitThread(true), m_onChange(std::move(onChange)), m_report(std::make_shared<ReportState>())
+    : KitThread(true), m_reporter(std::move(onChange))
 {
 }
 
@@ -63,7 +54,7 @@ void TkitFolderMonitorThread::SetParameters(const std::string& folder, bool watc
 
 void TkitFolderMonitorThread::Terminate()
 {
-    m_report->Stopped.store(true);
+    m_reporter.Close();
     {
         std::lock_guard guard(FolderMonitorLock());
         if (m_watch)
@@ -87,7 +78,7 @@ std::string TkitFolderMonitorThread::LastError() const
 void TkitFolderMonitorThread::SetError(const std::string& error)
 {
     if (!error.empty())
-        qWarning().noquote() << "Folder monitor:" << QString::fromStdString(error);
+        Log("Folder monitor: " + error);
     std::lock_guard guard(FolderMonitorLock());
     m_lastError = error;
 }
@@ -101,24 +92,6 @@ bool TkitFolderMonitorThread::Publish(ChangeNotification* watch)
         return false;
     }
     return true;
-}
-
-void TkitFolderMonitorThread::Report()
-{
-    if (m_report->Pending.exchange(true))
-        return; // the queued call reports this change too
-    PostToMainThread([state = m_report, onChange = m_onChange] {
-        state->Pending.store(false);
-        if (state->Stopped.load() || !onChange)
-            return;
-        try {
-            onChange();
-        } catch (const std::exception& e) {
-            TkitComponent::HandleException(nullptr, e.what());
-        } catch (...) {
-            TkitComponent::HandleException(nullptr, "unknown exception in a change handler");
-        }
-    });
 }
 
 void TkitFolderMonitorThread::Execute()
@@ -144,7 +117,7 @@ void TkitFolderMonitorThread::Execute()
                 std::optional<ChangeNotification> fresh(ChangeNotification::ForTree(folder, subTree, filter));
                 if (watch &&
                     watch->Wait(std::chrono::milliseconds(0)) == ChangeNotification::WaitResult::Changed)
-                    Report();
+                    m_reporter.Report();
                 watch = std::move(fresh);
                 SetError({});
             } catch (const std::system_error& e) {
@@ -171,7 +144,7 @@ void TkitFolderMonitorThread::Execute()
                    std::chrono::steady_clock::now() < deadline)
                 result = watch->Wait(kSettle);
             if (!Terminated())
-                Report();
+                m_reporter.Report();
             std::lock_guard guard(FolderMonitorLock());
             // New subfolders need watches of their own; a stop request needs a new watch.
             needWatch = m_watchSubTree || m_restart || result == ChangeNotification::WaitResult::Stopped ||

@@ -42,15 +42,12 @@ protected:
     void Execute() override;
 
 private:
-    struct ReportState;
-    void Report();
     void SetError(const std::string& error);
     // Publishes the watch the worker waits on, so a restart or a stop can wake it.
     // False when a restart or a stop came first.
     bool Publish(ChangeNotification* watch);
 
-    ChangeHandler m_onChange;
-    std::shared_ptr<ReportState> m_report;
+    ChangeReporter m_reporter;
     std::string m_folder;
     bool m_watchSubTree = false;
     unsigned m_notifyFilter = ChangeNotification::kAllChanges;

@@ -126,3 +126,16 @@ TEST(AgentSettingsFormat, LocaleFormatUsesTheCodesOfDateFormat)
     EXPECT_NE(format.find('n'), std::string::npos) << "minutes are n: " << format;
     EXPECT_NE(format.find(' '), std::string::npos) << format;
 }
+
+TEST_F(AgentSettingsTest, RelativeBackupPathLiesInTheHomeFolderNotTheWorkingFolder)
+{
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::create_directories(env.Work() + "elsewhere");
+    std::filesystem::current_path(env.Work() + "elsewhere");
+    WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nBackupPath=store/deep\n");
+    const SharedBlock& b = Load();
+    std::filesystem::current_path(before);
+    EXPECT_EQ(b.Settings.BackupPath.Get(), env.Home() + "store/deep/");
+    EXPECT_TRUE(std::filesystem::is_directory(env.Home() + "store/deep"));
+    EXPECT_FALSE(std::filesystem::exists(env.Work() + "elsewhere/store"));
+}

@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QByteArray>
 #include <QMenu>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace morvane;
@@ -162,4 +164,32 @@ TEST_F(TForm1Test, ClosingWithoutMonitorPostsNothing)
     form->RequestClose();
     EXPECT_TRUE(form->Closed());
     EXPECT_FALSE(WaitUntil([&] { return !received.empty(); }, std::chrono::milliseconds(100)));
+}
+
+TEST_F(TForm1Test, StartRemovesWhatACrashLeftAndKeepsTheListsPrivate)
+{
+    test::WriteFile(env.Home() + "mvlist.srv", "[/x/a.txt]\nFileID=1\n");
+    ::chmod((env.Home() + "mvlist.srv").c_str(), 0644);
+    test::WriteFile(env.Home() + "backup/files.lst", "[Files]\n1=/x/a.txt\n");
+    ::chmod((env.Home() + "backup/files.lst").c_str(), 0644);
+    ::chmod((env.Home() + "backup").c_str(), 0755);
+    const std::string leftovers[] = {env.Home() + "mvlist.srv.tmp.77.0000abcd",
+                                     env.Home() + "backup/files.lst.tmp.78.ffff0000"};
+    for (const std::string& path : leftovers)
+        test::WriteFile(path, "half");
+    test::WriteFile(env.Home() + "mvlist.srv.bak", "the user's own");
+
+    Create();
+    for (const std::string& path : leftovers)
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(std::filesystem::exists(env.Home() + "mvlist.srv.bak"));
+    auto mode = [](const std::string& path) {
+        struct stat st
+        {
+        };
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0777u;
+    };
+    EXPECT_EQ(mode(env.Home() + "mvlist.srv"), 0600u);
+    EXPECT_EQ(mode(env.Home() + "backup/files.lst"), 0600u);
+    EXPECT_EQ(mode(env.Home() + "backup"), 0700u);
 }

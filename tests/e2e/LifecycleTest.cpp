@@ -228,3 +228,48 @@ TEST_F(Lifecycle, BadMessagesLeaveTheAgentRunning)
     EXPECT_TRUE(agent->Running());
     EXPECT_NE(agent->Output().find("no terminating NUL"), std::string::npos);
 }
+
+TEST_F(Lifecycle, ItemsOnAnUnpluggedDiskNeitherDelayTheFirstAnswerNorTheEnd)
+{
+    // 2,000 files in 1,000 folders that are not there, and one file that is.
+    const std::string here = env.Work() + "here/a.txt";
+    test::WriteFile(here, "a");
+    std::string list;
+    auto section = [&list](const std::string& path, const std::string& id, bool folder) {
+        list += "[" + path + "]\nFileID=" + id +
+                "\nMonitored=1\nMonStatus=1\nIsSaved=1\nIsFolder=" + (folder ? "1" : "0") + "\n";
+    };
+    section(env.Work() + "here/", "1", true);
+    section(here, "2", false);
+    constexpr int kFolders = 1000;
+    for (int i = 0; i < kFolders; ++i) {
+        const std::string folder = env.Work() + "unplugged/d" + std::to_string(i) + "/";
+        section(folder, "f" + std::to_string(i), true);
+        section(folder + "a.txt", "a" + std::to_string(i), false);
+        section(folder + "b.txt", "b" + std::to_string(i), false);
+    }
+    test::WriteFile(env.Home() + "mvlist.srv", list);
+
+    StartAgent();
+    MonitorClient mon;
+    ASSERT_TRUE(mon.Attach());
+    mon.BecomeMonitor(false); // answers only: no report of each broken folder
+    // Loading one second per missing folder would take a quarter of an hour.
+    ASSERT_TRUE(mon.RequestPath(MsgClear, here));
+    ASSERT_TRUE(mon.WaitReports(MsgVersion, 1, std::chrono::seconds(20)))
+        << "the first request was not answered";
+
+    // The missing folders are marked broken in the end; their files are not (a file on a
+    // disk that is not there is kept as it is).
+    const std::string last = env.Work() + "unplugged/d" + std::to_string(kFolders - 1) + "/";
+    EXPECT_TRUE(
+        test::WaitUntil([&] { return ListValue(env, last, "MonStatus") == "2"; }, std::chrono::seconds(20)));
+    EXPECT_EQ(ListValue(env, env.Work() + "unplugged/d0/", "MonStatus"), "2");
+    EXPECT_EQ(ListValue(env, env.Work() + "unplugged/d0/", "Monitored"), "0");
+    EXPECT_EQ(ListValue(env, env.Work() + "unplugged/d0/a.txt", "MonStatus"), "1");
+    EXPECT_EQ(ListValue(env, env.Work() + "here/", "MonStatus"), "1");
+
+    agent->Terminate();
+    ASSERT_TRUE(agent->WaitExit(std::chrono::seconds(20)));
+    EXPECT_EQ(agent->ExitCode(), 0);
+}

@@ -133,6 +133,22 @@ TEST_F(Requests, BulkAddWithoutListSaysFailedAndAddsNothing)
     EXPECT_TRUE(agent->WaitOutput("BOX information: Failed"));
 }
 
+TEST_F(Requests, RepeatedBulkAddWithoutListIsLoggedNotBoxedEachTime)
+{
+    for (int i = 0; i < 3; ++i)
+        mon.Post(MsgAdd, 1);
+    Sync();
+    const std::string out = agent->Output();
+    auto count = [&out](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("BOX information: Failed"), 1u) << out;
+    EXPECT_EQ(count("list exists"), 3u) << out;
+}
+
 TEST_F(Requests, DeleteFileRemovesItsItemAndVersions)
 {
     const TMonItemRecord rec = Add(MakeFile("del/a.txt"));

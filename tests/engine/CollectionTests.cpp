@@ -26,10 +26,10 @@ public:
         ++m_log.Started;
         TRKMonItems* owner = &folder.Owner();
         m_thread = std::thread([this, owner, endAtOnce] {
-            TRKMonItems::SetThreadStopFlag(&m_stop);
+            MainThreadCalls::SetThreadStopFlag(&m_stop);
             while (!endAtOnce && !m_stop) {
                 ++m_log.Waits;
-                owner->Synchronize([] {});
+                owner->MainThread().Synchronize([] {});
             }
             m_finished = true;
         });
@@ -166,6 +166,47 @@ TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
     ASSERT_EQ(items->FolderCount(), 1);
     EXPECT_TRUE(items->GetFolder(0)->Monitored());
     EXPECT_EQ(items->GetFile(0)->FileID(), "261208001");
+}
+
+TEST_F(CollectionTest, FoldersMissingAtLoadAreLookedForAfterItReturns)
+{
+    const std::string here = Work("here/"), late = Work("late/"), gone = Work("gone/");
+    std::filesystem::create_directories(here);
+    {
+        IniFile list(items->ListFile());
+        int id = 1;
+        for (const std::string& folder : {here, late, gone}) {
+            list.WriteString(folder, "FileID", std::to_string(id++));
+            list.WriteBool(folder, "IsFolder", true);
+            list.WriteBool(folder, "Monitored", true);
+            list.WriteInteger(folder, "MonStatus", msActive);
+            list.WriteBool(folder, "IsSaved", true);
+        }
+        list.Flush();
+    }
+    IniFile::ClearCache();
+    items->LoadAll();
+    auto folder = [&](const std::string& path) {
+        return items->FolderByPath(path);
+    };
+    // Nothing was waited for: the missing ones are neither started nor broken yet.
+    EXPECT_EQ(log.Started, 1);
+    for (const std::string& path : {late, gone}) {
+        EXPECT_TRUE(folder(path)->PresencePending()) << path;
+        EXPECT_EQ(folder(path)->MonStatus(), msActive) << path;
+    }
+    std::filesystem::create_directories(late); // the disk comes back for one of them
+
+    ASSERT_TRUE(
+        WaitUntil([&] { return !folder(late)->PresencePending() && !folder(gone)->PresencePending(); }));
+    EXPECT_TRUE(folder(late)->Monitored());
+    EXPECT_EQ(folder(late)->MonStatus(), msActive);
+    EXPECT_EQ(log.Started, 2) << "the folder found starts its watch";
+    EXPECT_FALSE(folder(gone)->Monitored());
+    EXPECT_EQ(folder(gone)->MonStatus(), msBroken);
+    IniFile::ClearCache();
+    EXPECT_EQ(IniFile(items->ListFile()).ReadInteger(gone, "MonStatus", -1), msBroken) << "and saved";
+    EXPECT_TRUE(host.Boxes().empty()) << "a load tells nobody in a box";
 }
 
 TEST_F(CollectionTest, SearchesAreExactAndTurnAwayBadIndexes)
@@ -390,9 +431,9 @@ TEST_F(CollectionTest, SynchronizeRunsOnTheMainThreadAndPassesErrorsBack)
     std::atomic<bool> onMain{false};
     bool threw = false;
     std::thread worker([&] {
-        items->Synchronize([&] { onMain = host.IsMainThread(); });
+        items->MainThread().Synchronize([&] { onMain = host.IsMainThread(); });
         try {
-            items->Synchronize([] { throw std::runtime_error("boom"); });
+            items->MainThread().Synchronize([] { throw std::runtime_error("boom"); });
         } catch (const std::runtime_error&) {
             threw = true;
         }

@@ -187,14 +187,14 @@ TEST_F(MakeVersionTest, AQuestionWaitingForTheMainThreadGivesUpWhenTheThreadIsSt
     std::atomic<bool> stop{false};
     std::atomic<int> result{-1};
     std::thread scan([&] {
-        TRKMonItems::SetThreadStopFlag(&stop);
+        MainThreadCalls::SetThreadStopFlag(&stop);
         result = item->MakeVersion(false) ? 1 : 0;
     });
     while (!item->Busy())
         std::this_thread::yield();
     // The main thread joins without running its event loop: the wait must end anyway.
     stop = true;
-    items->WakeSynchronizers();
+    items->MainThread().WakeAll();
     scan.join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_EQ(item->LastTime(), 0.0);

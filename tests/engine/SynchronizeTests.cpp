@@ -20,7 +20,7 @@ TEST_F(SynchronizeTest, EachOfManyWaitingThreadsGetsItsOwnCallsEnd)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int c = 0; c < kCalls; ++c)
-                items->Synchronize([&runs, t] { ++runs[static_cast<std::size_t>(t)]; });
+                items->MainThread().Synchronize([&runs, t] { ++runs[static_cast<std::size_t>(t)]; });
             ++finished;
         });
     }
@@ -42,9 +42,9 @@ TEST_F(SynchronizeTest, AStopEndsOnlyThatThreadsWaitAndItsCallNeverRuns)
     for (int t = 0; t < kThreads; ++t) {
         result[t] = -1;
         threads.emplace_back([&, t] {
-            TRKMonItems::SetThreadStopFlag(&stop[t]);
+            MainThreadCalls::SetThreadStopFlag(&stop[t]);
             posting[t] = true;
-            result[t] = items->Synchronize([&ran, t] { ran[t] = true; }) ? 1 : 0;
+            result[t] = items->MainThread().Synchronize([&ran, t] { ran[t] = true; }) ? 1 : 0;
         });
     }
     // The main thread runs no event meanwhile: only a wake-up can end these waits.
@@ -54,7 +54,7 @@ TEST_F(SynchronizeTest, AStopEndsOnlyThatThreadsWaitAndItsCallNeverRuns)
     }
     for (int t : {4, 0, 2}) {
         stop[t] = true;
-        items->WakeSynchronizers();
+        items->MainThread().WakeAll();
         threads[t].join();
         EXPECT_EQ(result[t].load(), 0) << t;
     }

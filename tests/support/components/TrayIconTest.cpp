@@ -401,3 +401,69 @@ TEST(QtTrayShellTest, MinimizingAWindowReachesTheHook)
 }
 
 } // namespace
+
+namespace {
+
+// The desktop's tray came back: what the component does, by its state.
+struct TrayBackRow
+{
+    bool visible;
+    bool enabled;
+    bool minimizeToTray;
+    bool ownerVisible;
+    QStringList calls;
+    QStringList events;
+};
+
+class TrayBackTest : public TrayIconTest, public ::testing::WithParamInterface<TrayBackRow>
+{
+};
+
+TEST_P(TrayBackTest, TheIconIsAddedAgainWithItsHideAndShowEvents)
+{
+    const TrayBackRow& row = GetParam();
+    tray->SetMinimizeToTray(row.minimizeToTray);
+    tray->SetVisible(row.visible);
+    tray->SetEnabled(row.enabled);
+    state.ownerVisible = row.ownerVisible;
+    state.calls.clear();
+    state.icons.clear();
+    events.clear();
+    state.Send(TrayNotification::TaskbarCreated);
+    EXPECT_EQ(state.calls, row.calls);
+    EXPECT_EQ(events, row.events);
+    EXPECT_EQ(tray->Visible(), row.visible);
+    if (row.visible) {
+        // The icon goes back whole, under its id and with its image flag.
+        EXPECT_TRUE(state.icons.back().flags & kNifIcon);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TrayBackTest,
+    ::testing::Values(
+        TrayBackRow{false, true, true, false, {}, {}},
+        TrayBackRow{true, true, false, true, {"Delete", "Add"}, {"Hide", "Show"}},
+        TrayBackRow{true, false, false, true, {"Delete", "Add"}, {"Hide", "Show"}},
+        TrayBackRow{true, true, false, false, {"Delete", "MakeVisible", "Add"}, {"Hide", "Show"}},
+        TrayBackRow{true, true, true, true, {"Delete", "ShowApplication", "Add"}, {"Hide", "Show"}}));
+
+TEST_F(TrayIconTest, ANewIconIdHidesAndShowsAShownIcon)
+{
+    tray->SetIconID(4);
+    EXPECT_TRUE(state.calls.isEmpty());
+    state.ownerVisible = true;
+    tray->SetVisible(true);
+    state.calls.clear();
+    state.icons.clear();
+    events.clear();
+    tray->SetIconID(7);
+    tray->SetIconID(7);
+    EXPECT_EQ(state.calls, (QStringList{"Delete", "Add"}));
+    ASSERT_EQ(state.icons.size(), 2u);
+    EXPECT_EQ(state.icons[0].id, 4u);
+    EXPECT_EQ(state.icons[1].id, 7u);
+    EXPECT_EQ(events, (QStringList{"Hide", "Show"}));
+}
+
+} // namespace
