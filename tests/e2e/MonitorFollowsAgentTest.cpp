@@ -5,6 +5,7 @@
 #include "engine/TRKMonItems.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/ListView.h"
+#include "monitor/MonitorProgram.h"
 #include "platform/DirListing.h"
 #include "platform/Paths.h"
 #include "support/components/MessageBoxes.h"
