@@ -3,6 +3,7 @@
 #include "agent/AgentSettings.h"
 #include "agent/TForm1.h"
 #include "engine/SharedBlock.h"
+#include "platform/ChangeNotification.h"
 #include "platform/Log.h"
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
@@ -49,6 +50,11 @@ int AgentMain(int argc, char** argv)
             return 0;
         }
 
+        // Ends the change reader after the form (and with it every watch) has gone.
+        struct ReaderStop
+        {
+            ~ReaderStop() { ChangeNotification::StopReader(); }
+        } readerStop;
         TForm1 form(home);
         SetApplicationMainForm(&form);
         TerminationSignal termination;

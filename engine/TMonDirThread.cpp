@@ -35,7 +35,8 @@ void SetHandshake(SharedBlock* block, bool value)
 } // namespace
 
 TMonDirThread::TMonDirThread(TRKMonFolder& folder)
-    : Folder(folder), m_items(folder.Owner()), WatchPath(folder.Path())
+    : WatchThread(folder.Owner().MainThread()), Folder(folder), m_items(folder.Owner()),
+      WatchPath(folder.Path())
 {
     // The watch is set up before the first scan, so a file saved while that scan runs
     // still wakes the thread afterwards.
@@ -49,37 +50,18 @@ TMonDirThread::TMonDirThread(TRKMonFolder& folder)
         m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); });
         m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); });
     }
-    m_thread = std::thread([this] { Execute(); });
+    Start();
 }
 
 TMonDirThread::~TMonDirThread()
 {
-    RequestStop();
-    Join();
+    StopAndJoin();
 }
 
-void TMonDirThread::RequestStop()
+void TMonDirThread::WakeWaits()
 {
-    m_stop.store(true);
     if (m_notify)
         m_notify->RequestStop();
-    {
-        std::lock_guard lock(m_sleepMutex);
-    }
-    m_sleepCv.notify_all();
-    // A Synchronize wait of this thread looks at its stop flag again.
-    m_items.MainThread().WakeAll();
-}
-
-void TMonDirThread::Join()
-{
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-        m_thread.join();
-}
-
-bool TMonDirThread::Finished() const
-{
-    return m_finished.load();
 }
 
 void TMonDirThread::Install(TRKMonItems& items)
@@ -91,39 +73,68 @@ void TMonDirThread::Install(TRKMonItems& items)
 
 void TMonDirThread::Execute()
 {
-    MainThreadCalls::SetThreadStopFlag(&m_stop);
-    try {
-        ScanFolder();
-        if (!m_notify) {
+    ScanFolder();
+    if (!m_notify) {
+        if (ChangeNotification::ReaderFailure())
+            ReportWaitFailure(ChangeNotification::ReaderFailure());
+        else
             Report(m_setupError);
-        } else {
-            while (!StopRequested()) {
-                const ChangeNotification::WaitResult r = m_notify->Wait();
-                if (r == ChangeNotification::WaitResult::Stopped)
-                    break;
-                if (r == ChangeNotification::WaitResult::Failed) {
-                    const int err = errno;
-                    Report("Cannot watch folder " + WatchPath + ": " + std::system_category().message(err));
-                    break;
-                }
-                if (r != ChangeNotification::WaitResult::Changed)
-                    continue;
-                if (!Settle())
-                    break;
-                ScanFolder();
+    } else {
+        while (!StopRequested()) {
+            const ChangeNotification::WaitResult r = m_notify->Wait();
+            if (r == ChangeNotification::WaitResult::Stopped)
+                break;
+            if (r == ChangeNotification::WaitResult::Failed) {
+                ReportWaitFailure(errno);
+                break;
             }
+            if (r != ChangeNotification::WaitResult::Changed)
+                continue;
+            if (!Settle())
+                break;
+            ScanFolder();
         }
-    } catch (const std::exception& e) {
-        Report("Watching folder " + WatchPath + " stopped: " + e.what());
-    } catch (...) {
-        Report("Watching folder " + WatchPath + " stopped after an unknown error");
     }
     CurrentItem.reset();
-    m_finished.store(true);
+}
+
+void TMonDirThread::ReportWaitFailure(int err)
+{
+    const int readerError = ChangeNotification::ReaderFailure();
+    if (!readerError) {
+        Report("Cannot watch folder " + WatchPath + ": " + std::system_category().message(err));
+        return;
+    }
+    // Every watch ends at once: the user hears of it once, not once per folder.
+    const std::string text = "Changes in watched folders are no longer noticed (" +
+                             std::system_category().message(readerError) +
+                             "): no versions are made until the agent is started again";
+    if (ChangeNotification::TakeReaderFailureReport())
+        Report(text);
+    else
+        std::cerr << "quennet: " << WatchPath << ": " << text << std::endl;
+}
+
+void TMonDirThread::Failed(const std::string& why)
+{
+    CurrentItem.reset();
+    Report("Watching folder " + WatchPath + " stopped: " + why);
+}
+
+namespace {
+
+std::atomic<int> g_settlesBegun{0};
+
+} // namespace
+
+int TMonDirThread::SettlesBegun()
+{
+    return g_settlesBegun.load();
 }
 
 bool TMonDirThread::Settle()
 {
+    ++g_settlesBegun;
     const int seconds = std::max(0, Folder.Data().FolderWait);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     // Events of the burst are read (and dropped) while it settles; a stop ends it at once.
@@ -136,8 +147,7 @@ bool TMonDirThread::Settle()
         if (r == ChangeNotification::WaitResult::Stopped)
             return false;
         if (r == ChangeNotification::WaitResult::Failed) {
-            const int err = errno;
-            Report("Cannot watch folder " + WatchPath + ": " + std::system_category().message(err));
+            ReportWaitFailure(errno);
             return false;
         }
         if (r == ChangeNotification::WaitResult::Timeout)
@@ -166,7 +176,7 @@ void TMonDirThread::ScanFolder()
     // Main-thread calls run in order: once this one has run, so have the reports the scan
     // queued, and the list is written once with all of them.
     if (m_items.Host())
-        m_items.MainThread().Synchronize([] {}, &m_stop);
+        m_items.MainThread().Synchronize([] {}, StopFlag());
     try {
         m_items.FlushList();
     } catch (const std::exception& e) {
@@ -301,13 +311,13 @@ void TMonDirThread::VersionCurrentItem()
 void TMonDirThread::ShowBusyIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, &m_stop);
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, StopFlag());
 }
 
 void TMonDirThread::ShowIdleIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); }, &m_stop);
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); }, StopFlag());
 }
 
 void TMonDirThread::NotifyVersion()
@@ -315,7 +325,7 @@ void TMonDirThread::NotifyVersion()
     // The item, not this thread, goes to the main thread: it stays valid there even
     // when the thread has ended by the time the call runs.
     std::shared_ptr<TRKMonItem> item = CurrentItem;
-    m_items.MainThread().Synchronize([item] { item->AfterVersion(false); }, &m_stop);
+    m_items.MainThread().Synchronize([item] { item->AfterVersion(false); }, StopFlag());
 }
 
 void TMonDirThread::Report(const std::string& text)
@@ -323,13 +333,7 @@ void TMonDirThread::Report(const std::string& text)
     Log(text);
     if (EngineHost* host = m_items.Host())
         m_items.MainThread().Synchronize(
-            [host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, &m_stop);
-}
-
-bool TMonDirThread::SleepUnlessStopped(std::chrono::milliseconds d)
-{
-    std::unique_lock lock(m_sleepMutex);
-    return m_sleepCv.wait_for(lock, d, [this] { return m_stop.load(); });
+            [host, text] { host->ShowMessage(BoxKind::Error, text, BoxButtons::Ok); }, StopFlag());
 }
 
 } // namespace morvane

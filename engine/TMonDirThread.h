@@ -44,19 +44,21 @@ public:
     // Asks the thread to end and joins it.
     ~TMonDirThread() override;
 
-    void RequestStop() override;
-    void Join() override;
-    bool Finished() const override;
-
     // Makes folder watches of items start this thread. Main thread, before LoadAll.
     static void Install(TRKMonItems& items);
+
+    // How many times any folder began to settle after a change, in this process (so a
+    // test can tell that a thread has taken an event). Any thread.
+    static int SettlesBegun();
 
     // How long the new-file handshake with the monitor may last, in steps.
     static constexpr int kHandshakeSteps = 20;
     static constexpr std::chrono::milliseconds kHandshakeStep{100};
 
 private:
-    void Execute();
+    void Execute() override;
+    void Failed(const std::string& why) override;
+    void WakeWaits() override;
     // Waits FolderWait seconds after a change; false when the thread must end.
     bool Settle();
     void ScanFolder();
@@ -73,29 +75,22 @@ private:
     void ShowBusyIcon();
     void ShowIdleIcon();
     void NotifyVersion();
+    // A failed wait: this folder's watch is gone, or the change reader of the process.
+    void ReportWaitFailure(int err);
     // Writes text to stderr and shows it in a box on the main thread.
     void Report(const std::string& text);
-
-    // Sleeps up to d; true when a stop request ended the sleep.
-    bool SleepUnlessStopped(std::chrono::milliseconds d);
-    bool StopRequested() const { return m_stop.load(); }
 
     TRKMonFolder& Folder;
     TRKMonItems& m_items;
     const std::string WatchPath;
     std::shared_ptr<TRKMonItem> CurrentItem;
 
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_finished{false};
-    std::mutex m_sleepMutex;
-    std::condition_variable m_sleepCv;
     // Made before the thread starts and never replaced, so RequestStop may use it from
     // any thread; empty when the watch could not be set up (m_setupError says why).
     std::optional<ChangeNotification> m_notify;
     std::string m_setupError;
     // Paths already reported as refused, so a scan after every change does not repeat it.
     std::set<std::string> m_refused;
-    std::thread m_thread;
 };
 
 } // namespace morvane

@@ -1,14 +1,23 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace morvane {
 
+class MainThreadCalls;
 class TRKMonFolder;
 
-// A folder's watch thread as the engine sees it. The program installs a factory on its
-// item collection (TRKMonItems::SetWatchThreadFactory): the agent makes its folder-watch
+// A folder's watch thread: the base owns the thread, its stop flag, the sleep a stop
+// request cuts short, and the join; a derived class says what the thread does (Execute)
+// and what else a stop must wake (WakeWaits). The program installs a factory on its item
+// collection (TRKMonItems::SetWatchThreadFactory): the agent makes its folder-watch
 // thread, the monitor its single-file one; the passive engine never starts one.
 //
 // Ownership: the folder item holds the thread and joins it in StopWatch, in StartWatch
@@ -19,24 +28,63 @@ class TRKMonFolder;
 // since it joins it) and must hold no shared_ptr to its own folder: the last reference
 // would otherwise be dropped on the thread itself, which would then join itself.
 //
-// Waiting on the main thread: a watch thread calls MainThreadCalls::SetThreadStopFlag with
-// its stop flag once when it starts. Every engine call that waits for the main thread
-// (MainThreadCalls::Synchronize, the confirmation question, the presence test's box) then
-// gives up as soon as that flag is set, so the main thread can join the thread without
-// a deadlock.
+// Waiting on the main thread: the thread's stop flag is its flag for every engine call
+// that waits for the main thread (MainThreadCalls::Synchronize, the confirmation question,
+// the presence test's box), which then gives up as soon as it is set, so the main thread
+// can join the thread without a deadlock.
 class WatchThread
 {
 public:
+    // The thread must have been joined (derived destructors call StopAndJoin).
     virtual ~WatchThread();
+    WatchThread(const WatchThread&) = delete;
+    WatchThread& operator=(const WatchThread&) = delete;
 
-    // Asks the thread to end and wakes it when it waits, a wait in Synchronize included
-    // (MainThreadCalls::WakeAll after setting the flag: such a wait never polls).
-    // Any thread; returns at once.
-    virtual void RequestStop() = 0;
-    // Waits until the thread has ended. Main thread; never called from the thread itself.
-    virtual void Join() = 0;
+    // Asks the thread to end and wakes it wherever it waits: the base's sleep, a wait on
+    // the main thread, and what WakeWaits wakes. Any thread; returns at once.
+    virtual void RequestStop();
+    // Waits until the thread has ended. Main thread; never from the thread itself.
+    virtual void Join();
     // True once the thread body has returned (by itself or on request). Any thread.
-    virtual bool Finished() const = 0;
+    bool Finished() const { return m_finished.load(); }
+
+protected:
+    // calls: how the thread reaches the main thread; it outlives the thread.
+    explicit WatchThread(MainThreadCalls& calls);
+
+    // Starts the thread, which runs Execute with its stop flag set for the engine's
+    // waits. An exception that leaves Execute ends the thread and goes to Failed. Call
+    // once, at the end of the derived constructor. Throws std::system_error.
+    void Start();
+    // Asks the thread to end and joins it. Derived destructors call it first, since the
+    // thread runs their code.
+    void StopAndJoin();
+
+    // The thread body.
+    virtual void Execute() = 0;
+    // Called on the thread when Execute threw: the thread has stopped for this reason.
+    virtual void Failed(const std::string& why) = 0;
+    // Wakes a wait of the derived class's own (a change notification); called by
+    // RequestStop after the flag is set. Any thread.
+    virtual void WakeWaits() {}
+
+    bool StopRequested() const { return m_stop.load(); }
+    const std::atomic<bool>* StopFlag() const { return &m_stop; }
+    // Sleeps up to d; true when a stop request ended (or came before) the sleep.
+    bool SleepUnlessStopped(std::chrono::milliseconds d);
+    MainThreadCalls& Calls() const { return m_calls; }
+
+private:
+    void Run();
+    void Report(const char* why) noexcept;
+    void JoinThread();
+
+    MainThreadCalls& m_calls;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finished{false};
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepCv;
+    std::thread m_thread;
 };
 
 // Makes and starts the watch thread of a folder item. Called on the main thread (or, for

@@ -1,10 +1,17 @@
 #include "monitor/MonitorProgram.h"
 
+#include "engine/TRKMonFolder.h"
+#include "engine/TRKMonItem.h"
+#include "engine/TRKMonItems.h"
 #include "monitor/AgentLink.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorLanguage.h"
+#include "monitor/TAboutBox.h"
 #include "monitor/TForm1.h"
+#include "monitor/TForm2.h"
+#include "monitor/TForm3.h"
 #include "monitor/TForm4.h"
+#include "monitor/TForm8.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageWindow.h"
@@ -13,11 +20,16 @@
 #include "support/PellaryDefs.h"
 #include "support/RunProgram.h"
 #include "support/components/MessageBoxes.h"
+#include "support/folderdialog/QdFolderDialog.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
@@ -182,11 +194,56 @@ void MonitorProgram::SaveScreenshots(const std::string& folder)
     save(m_form.get(), "main-report.png");
     save(m_form->FoldersTree(), "folders-tree.png");
     save(m_form->VerList(), "versions-list.png");
+    SaveDialogScreenshots(save);
     m_form->Icons1Click();
     QCoreApplication::processEvents();
     save(m_form.get(), "main-icons.png");
     m_form->List1Click();
     m_form->close();
+}
+
+void MonitorProgram::SaveDialogScreenshots(const std::function<void(QWidget*, const char*)>& save)
+{
+    // Each dialog as it opens for what the window shows now, grabbed without a modal loop.
+    const auto shot = [&](QDialog* dialog, const char* name, const std::function<void()>& prepare) {
+        if (prepare)
+            prepare();
+        dialog->show();
+        QCoreApplication::processEvents();
+        save(dialog, name);
+        dialog->hide();
+    };
+    if (QTreeWidgetItem* node = m_form->FoldersTree()->currentItem()) {
+        m_form->FoldersTree()->setCurrentItem(node);
+        save(m_form.get(), "main-folder-selected.png");
+        if (const auto folder = m_form->Items().FolderByPath(m_form->NodePath(node)))
+            shot(m_form->Form8(), "dialog-folder-options.png",
+                 [&] { m_form->Form8()->PrepareFrom(folder->Data()); });
+    }
+    const int index = m_form->SelectedItemIndex();
+    if (index >= 0) {
+        TForm2* form2 = m_form->Form2();
+        form2->SetKey(m_form->Items().GetFile(index)->Path());
+        form2->show();
+        auto* pages = form2->findChild<QTabWidget*>("PageControl1");
+        for (int page = 0; pages && page < pages->count(); ++page) {
+            pages->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            save(form2, ("dialog-properties-" + std::to_string(page + 1) + ".png").c_str());
+        }
+        form2->hide();
+    }
+    shot(m_form->Form3(), "dialog-options.png", nullptr);
+    shot(m_form->AboutBox(), "dialog-about.png", nullptr);
+    auto browse = m_form->FolderDialog1()->CreateDialog(m_form.get());
+    browse->show();
+    // The folder view fills from a worker; give it a moment to show the folders.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 800)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    save(browse.get(), "dialog-folder-browse.png");
+    browse->hide();
 }
 
 int MonitorProgram::MonitorMain()

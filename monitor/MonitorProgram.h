@@ -3,6 +3,7 @@
 #include "engine/SharedBlock.h"
 #include "platform/NamedMutex.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,8 @@
 namespace morvane {
 class MessageWindow;
 }
+
+class QWidget;
 
 namespace morvane::monitor {
 
@@ -54,6 +57,7 @@ private:
     void FormClose();
     // Grabs the window's views into PNG files in folder, then closes the window.
     void SaveScreenshots(const std::string& folder);
+    void SaveDialogScreenshots(const std::function<void(QWidget*, const char*)>& save);
     std::string AgentNotFoundText() const;
 
     bool m_quitOnClose = false;

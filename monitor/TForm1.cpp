@@ -451,6 +451,11 @@ void TForm1::SaveLayout(const std::string& layoutFile)
         SaveControlLayout(layoutFile, control, false);
 }
 
+std::size_t TForm1::PendingAnswers() const
+{
+    return m_pending.size();
+}
+
 void TForm1::Hook()
 {
     if (m_unhooked)

@@ -76,6 +76,8 @@ public:
     void Hook();
     void Unhook();
     bool Hooked() const { return m_hooked; }
+    // Reports that arrived before Hook() and wait for it.
+    std::size_t PendingAnswers() const;
 
     // Layout of the six controls in the layout file.
     void LoadLayout(const std::string& layoutFile);

@@ -197,7 +197,7 @@ TForm2::TForm2(TRKMonItems* items, SharedBlock* block, QWidget* parent)
     buttons->addWidget(m_saveButton);
     buttons->addWidget(m_cancelButton);
     layout->addLayout(buttons);
-    resize(440, 360);
+    resize(520, 360);
 
     connect(m_saveButton, &QPushButton::clicked, this, &TForm2::SaveButtonClick);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);

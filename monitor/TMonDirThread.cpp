@@ -26,32 +26,24 @@ constexpr auto kWait = std::chrono::milliseconds(1000);
 } // namespace
 
 TMonDirThread::TMonDirThread(TRKMonItem& item)
-    : m_item(item), m_owner(item.Owner()), m_path(item.Path()), m_folder(FolderPart(m_path))
+    : WatchThread(item.Owner().MainThread()), m_item(item), m_owner(item.Owner()), m_path(item.Path()),
+      m_folder(FolderPart(m_path))
 {
     // The watch is set up before the first copy, so a change made meanwhile is not missed.
     m_notify = std::make_unique<ChangeNotification>(m_folder);
     if (const auto stamp = SaveCopy())
         NotifyCopy(m_item.weak_from_this(), m_path, *stamp);
-    m_thread = std::thread([this] { Execute(); });
+    Start();
 }
 
 TMonDirThread::~TMonDirThread()
 {
-    RequestStop();
-    Join();
+    StopAndJoin();
 }
 
-void TMonDirThread::RequestStop()
+void TMonDirThread::WakeWaits()
 {
-    m_stop.store(true);
     m_notify->RequestStop();
-    m_owner.MainThread().WakeAll();
-}
-
-void TMonDirThread::Join()
-{
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-        m_thread.join();
 }
 
 std::string TMonDirThread::CopyFolderName(double stamp)
@@ -123,25 +115,24 @@ void TMonDirThread::NotifyCopy(const std::weak_ptr<TRKMonItem>& weakItem, const 
 
 void TMonDirThread::Execute()
 {
-    MainThreadCalls::SetThreadStopFlag(&m_stop);
-    try {
-        while (!m_stop.load()) {
-            const auto result = m_notify->Wait(kWait);
-            if (result == ChangeNotification::WaitResult::Failed ||
-                result == ChangeNotification::WaitResult::Stopped)
-                break;
-            if (result != ChangeNotification::WaitResult::Changed)
-                continue;
-            if (const auto stamp = SaveCopy()) {
-                m_owner.MainThread().Synchronize([item = m_item.weak_from_this(), path = m_path,
-                                                  copied = *stamp] { NotifyCopy(item, path, copied); },
-                                                 &m_stop);
-            }
+    while (!StopRequested()) {
+        const auto result = m_notify->Wait(kWait);
+        if (result == ChangeNotification::WaitResult::Failed ||
+            result == ChangeNotification::WaitResult::Stopped)
+            break;
+        if (result != ChangeNotification::WaitResult::Changed)
+            continue;
+        if (const auto stamp = SaveCopy()) {
+            Calls().Synchronize([item = m_item.weak_from_this(), path = m_path,
+                                 copied = *stamp] { NotifyCopy(item, path, copied); },
+                                StopFlag());
         }
-    } catch (const std::exception& e) {
-        Log("watching " + m_path + " ended: " + e.what());
     }
-    m_finished.store(true);
+}
+
+void TMonDirThread::Failed(const std::string& why)
+{
+    Log("watching " + m_path + " ended: " + why);
 }
 
 } // namespace morvane::monitor

@@ -34,17 +34,15 @@ public:
     explicit TMonDirThread(TRKMonItem& item);
     ~TMonDirThread() override; // asks the thread to end and joins it
 
-    void RequestStop() override;
-    void Join() override;
-    bool Finished() const override { return m_finished.load(); }
-
     // The copy folder's name for a file date.
     static std::string CopyFolderName(double stamp);
     // The factory the monitor installs on its item collection.
     static WatchThreadFactory Factory();
 
 private:
-    void Execute();
+    void Execute() override;
+    void Failed(const std::string& why) override;
+    void WakeWaits() override;
     // Copies the file when its date differs from LastTime; the date copied, or nothing.
     // Throws on input or output errors.
     std::optional<double> SaveCopy();
@@ -56,10 +54,7 @@ private:
     TRKMonItems& m_owner;
     const std::string m_path;
     const std::string m_folder;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_finished{false};
     std::unique_ptr<ChangeNotification> m_notify; // made before the thread, kept until it is joined
-    std::thread m_thread;
 };
 
 } // namespace morvane::monitor

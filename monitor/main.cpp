@@ -1,4 +1,5 @@
 #include "monitor/MonitorProgram.h"
+#include "platform/ChangeNotification.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignal.h"
 #include "support/components/ComponentLibrary.h"
@@ -15,8 +16,14 @@ int main(int argc, char** argv)
     morvane::SetLogName("kelvrim");
     morvane::ComponentLibraryStartUp();
     try {
-        morvane::monitor::MonitorProgram program;
-        return program.MonitorMain();
+        int code = 0;
+        {
+            morvane::monitor::MonitorProgram program;
+            code = program.MonitorMain();
+        }
+        // Every watch has ended with the program: the change reader ends too.
+        morvane::ChangeNotification::StopReader();
+        return code;
     } catch (const std::exception& e) {
         morvane::Log(e.what());
         return 1;

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <mutex>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace morvane {
@@ -40,12 +42,15 @@ struct ChangeNotification::State
     bool Changed = false;
     bool Failed = false;
     bool Stopped = false;
+    int Error = ENOENT; // errno of a failed wait
 
-    void Signal(bool changed, bool failed)
+    void Signal(bool changed, bool failed, int error = ENOENT)
     {
         {
             std::lock_guard guard(Lock);
             Changed = Changed || changed;
+            if (failed && !Failed)
+                Error = error;
             Failed = Failed || failed;
         }
         Wake.notify_all();
@@ -65,7 +70,8 @@ public:
 
     static InotifyHub& Instance()
     {
-        // Never destroyed: its reader thread lives as long as the process.
+        // Never destroyed: a watch may outlive static destruction; StopReader joins the
+        // reader at exit.
         static InotifyHub* hub = new InotifyHub;
         return *hub;
     }
@@ -76,6 +82,11 @@ public:
         if (m_fd < 0)
             throw std::system_error(m_initError, std::generic_category(),
                                     "Cannot watch folder " + (folders.empty() ? std::string() : folders[0]));
+        if (m_failure)
+            throw std::system_error(m_failure, std::generic_category(),
+                                    "Cannot watch folder " + (folders.empty() ? std::string() : folders[0]) +
+                                        ": change notification has stopped");
+        StartReaderLocked();
         try {
             for (std::size_t i = 0; i < folders.size(); ++i) {
                 // The same folder watched twice gives the same descriptor: both watchers share it.
@@ -109,6 +120,52 @@ public:
     {
         std::lock_guard guard(m_lock);
         ReadLocked();
+    }
+
+    int Failure()
+    {
+        std::lock_guard guard(m_lock);
+        return m_failure;
+    }
+
+    bool TakeFailureReport()
+    {
+        std::lock_guard guard(m_lock);
+        return m_failure != 0 && !std::exchange(m_failureReported, true);
+    }
+
+    void Stop()
+    {
+        std::thread reader;
+        {
+            std::lock_guard guard(m_lock);
+            reader = std::move(m_reader);
+        }
+        if (reader.joinable()) {
+            if (reader.get_id() == std::this_thread::get_id()) {
+                reader.detach();
+                return;
+            }
+            Poke();
+            reader.join();
+        }
+        std::lock_guard guard(m_lock);
+        std::uint64_t drained = 0;
+        (void)!::read(m_stopFd, &drained, sizeof drained);
+        m_injected = 0;
+        m_failure = 0;
+        m_failureReported = false;
+    }
+
+    void Inject(int err)
+    {
+        {
+            std::lock_guard guard(m_lock);
+            if (!m_reader.joinable())
+                return;
+            m_injected = err;
+        }
+        Poke();
     }
 
 private:
@@ -150,19 +207,65 @@ private:
             m_initError = errno;
             return;
         }
-        std::thread([this] { Run(); }).detach();
+        m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (m_stopFd < 0) {
+            m_initError = errno;
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    void StartReaderLocked()
+    {
+        if (!m_reader.joinable())
+            m_reader = std::thread([this] { Run(); });
+    }
+
+    void Poke()
+    {
+        const std::uint64_t one = 1;
+        (void)!::write(m_stopFd, &one, sizeof one);
     }
 
     void Run()
     {
         for (;;) {
-            pollfd fds{m_fd, POLLIN, 0};
-            const int n = ::poll(&fds, 1, -1);
-            if (n < 0 && errno != EINTR)
+            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+            const int n = ::poll(fds, 2, -1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                EnterFailure(errno);
                 return;
+            }
+            if (fds[1].revents) {
+                int injected = 0;
+                {
+                    std::lock_guard guard(m_lock);
+                    injected = m_injected;
+                }
+                if (injected)
+                    EnterFailure(injected);
+                return; // asked to stop
+            }
+            if (fds[0].revents & (POLLERR | POLLNVAL)) {
+                EnterFailure(EIO);
+                return;
+            }
             if (n > 0)
                 Pump();
         }
+    }
+
+    // Nobody will be woken by the kernel any more: every waiter is told now, and so is
+    // every later one, so no watch sleeps for good.
+    void EnterFailure(int err)
+    {
+        std::lock_guard guard(m_lock);
+        m_failure = err;
+        for (auto& [wd, states] : m_watchers)
+            for (State* state : states)
+                state->Signal(false, true, err);
     }
 
     void ReadLocked()
@@ -214,7 +317,12 @@ private:
 
     std::mutex m_lock;
     int m_fd = -1;
+    int m_stopFd = -1;
     int m_initError = 0;
+    std::thread m_reader; // guarded by m_lock
+    int m_failure = 0;    // guarded by m_lock
+    bool m_failureReported = false;
+    int m_injected = 0; // guarded by m_lock
     std::unordered_map<int, std::vector<State*>> m_watchers;
 };
 
@@ -284,7 +392,7 @@ ChangeNotification::WaitResult ChangeNotification::Wait(std::chrono::millisecond
         if (s.Stopped)
             return WaitResult::Stopped;
         if (s.Failed) {
-            errno = ENOENT;
+            errno = s.Error;
             return WaitResult::Failed;
         }
         if (s.Changed) {
@@ -317,6 +425,30 @@ void ChangeNotification::RequestStop()
         m_state->Stopped = true;
     }
     m_state->Wake.notify_all();
+}
+
+} // namespace morvane
+
+namespace morvane {
+
+int ChangeNotification::ReaderFailure()
+{
+    return InotifyHub::Instance().Failure();
+}
+
+bool ChangeNotification::TakeReaderFailureReport()
+{
+    return InotifyHub::Instance().TakeFailureReport();
+}
+
+void ChangeNotification::StopReader()
+{
+    InotifyHub::Instance().Stop();
+}
+
+void ChangeNotification::FailReaderForTest(int err)
+{
+    InotifyHub::Instance().Inject(err);
 }
 
 } // namespace morvane

@@ -66,6 +66,20 @@ public:
     // Ends the current or next Wait with Stopped. Any thread.
     void RequestStop();
 
+    // The failure of the process's inotify reader (its wait on the kernel broke): the
+    // error, 0 while it works. From then on every wait ends Failed with that error and no
+    // watch can be set up, so every watcher sees it instead of sleeping for good. Any
+    // thread.
+    static int ReaderFailure();
+    // True once per failure of the reader: whoever gets it tells the user. Any thread.
+    static bool TakeReaderFailureReport();
+    // Wakes the reader through its stop descriptor and joins it; it also clears a failure.
+    // Call at program exit, after every watch has gone; a later watch starts a new
+    // reader. Any thread but the reader.
+    static void StopReader();
+    // Makes the reader fail as a broken wait with err would (tests). Any thread.
+    static void FailReaderForTest(int err);
+
     // Shared with the process's inotify reader; declared here so it can reach it.
     struct State;
 

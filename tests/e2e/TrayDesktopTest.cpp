@@ -181,6 +181,16 @@ protected:
         ASSERT_TRUE(m_agent->WaitReady()) << m_agent->Output();
     }
 
+    void StopPanel()
+    {
+        m_panel.terminate();
+        if (!m_panel.waitForFinished(5000))
+            m_panel.kill();
+        m_panel.waitForFinished(5000);
+    }
+
+    void StartPanel() { Start(m_panel, "tint2", {"-c", m_dir.filePath("tint2rc")}); }
+
     QTemporaryDir m_dir;
     QString m_display;
     QProcessEnvironment m_env;
@@ -209,6 +219,33 @@ TEST_F(TrayDesktopTest, IconIsDrawnWhenThePanelWasThereFirstAndSurvivesADoubleCl
     EXPECT_TRUE(DrawnIcon(icon)) << "after a double click the icon is missing or blank\n"
                                  << Tree().toStdString();
     EXPECT_TRUE(m_agent->Running());
+}
+
+// The panel restarts (it crashed, or the user restarted the desktop's shell): the icon
+// comes back by itself.
+TEST_F(TrayDesktopTest, IconComesBackWhenThePanelRestarts)
+{
+    StartAgent();
+    std::optional<IconWindow> icon;
+    ASSERT_TRUE(DrawnIcon(icon)) << "after start the icon is missing or blank\n" << Tree().toStdString();
+    StopPanel();
+    ASSERT_TRUE(test::WaitUntil([&] { return !Tree().contains("\"tint2\""); }, 10s));
+    StartPanel();
+    EXPECT_TRUE(DrawnIcon(icon)) << "after the panel restarted the icon is missing or blank\n"
+                                 << Tree().toStdString();
+    EXPECT_TRUE(m_agent->Running());
+}
+
+// The agent started before any tray (a login where the panel comes up late): the icon
+// appears once the panel does.
+TEST_F(TrayDesktopTest, IconAppearsWhenThePanelComesAfterTheAgent)
+{
+    StopPanel();
+    ASSERT_TRUE(test::WaitUntil([&] { return !Tree().contains("\"tint2\""); }, 10s));
+    StartAgent();
+    StartPanel();
+    std::optional<IconWindow> icon;
+    EXPECT_TRUE(DrawnIcon(icon)) << "the icon did not appear in the late panel\n" << Tree().toStdString();
 }
 
 } // namespace

@@ -21,37 +21,31 @@ struct WatchLog
 class FakeWatch : public WatchThread
 {
 public:
-    FakeWatch(TRKMonFolder& folder, WatchLog& log, bool endAtOnce) : m_log(log)
+    FakeWatch(TRKMonFolder& folder, WatchLog& log, bool endAtOnce)
+        : WatchThread(folder.Owner().MainThread()), m_log(log), m_endAtOnce(endAtOnce)
     {
         ++m_log.Started;
-        TRKMonItems* owner = &folder.Owner();
-        m_thread = std::thread([this, owner, endAtOnce] {
-            MainThreadCalls::SetThreadStopFlag(&m_stop);
-            while (!endAtOnce && !m_stop) {
-                ++m_log.Waits;
-                owner->MainThread().Synchronize([] {});
-            }
-            m_finished = true;
-        });
+        Start();
     }
-    ~FakeWatch() override
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    void RequestStop() override { m_stop = true; }
+    ~FakeWatch() override { StopAndJoin(); }
     void Join() override
     {
-        m_thread.join();
+        WatchThread::Join();
         ++m_log.Joined;
     }
-    bool Finished() const override { return m_finished; }
 
 private:
+    void Execute() override
+    {
+        while (!m_endAtOnce && !StopRequested()) {
+            ++m_log.Waits;
+            Calls().Synchronize([] {});
+        }
+    }
+    void Failed(const std::string&) override {}
+
     WatchLog& m_log;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_finished{false};
-    std::thread m_thread;
+    const bool m_endAtOnce;
 };
 
 class CollectionTest : public EngineFixture

@@ -6,6 +6,7 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
+#include "platform/ChangeNotification.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
@@ -13,9 +14,12 @@
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 #include <QThread>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -30,6 +34,12 @@ using morvane::test::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
+
+// Runs every call queued onto the main thread so far, without waiting for more.
+void RunQueuedCalls()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+}
 
 // A host that records what the engine shows and answers boxes with OK/Yes. Main-thread
 // calls are queued onto the Qt loop that WaitUntil pumps.
@@ -176,8 +186,8 @@ protected:
     void TearDown() override
     {
         items.reset();
-        // Calls the threads queued before they were joined.
-        WaitUntil([] { return false; }, std::chrono::milliseconds(20));
+        // Runs the calls the threads queued before they were joined.
+        RunQueuedCalls();
     }
 
     std::shared_ptr<TRKMonFolder> WatchFolder(bool whole, bool templates, const std::string& masks,
@@ -381,8 +391,33 @@ TEST_F(WatchThreadTest, RemovingAFolderWhileItsThreadScansIsSafe)
     EXPECT_EQ(items->FileCount(), 0) << "members added by the scan go with their folder";
     EXPECT_EQ(watched->WatchThread(), nullptr);
     // Calls the thread queued before it ended run against items that still exist.
-    WaitUntil([] { return false; }, std::chrono::milliseconds(200));
+    RunQueuedCalls();
     EXPECT_TRUE(fs::exists(folder + "f0.txt")) << "the watched files themselves are never touched";
+}
+
+TEST_F(WatchThreadTest, AFailedChangeReaderIsToldOnceAndEndsEveryWatch)
+{
+    const std::string other = env.Work() + "other/";
+    fs::create_directories(other);
+    auto first = WatchFolder(true, false, "");
+    TMonItemRecord r = EmptyItemRecord();
+    r.Path.Set(other);
+    r.IsFolder = true;
+    r.IsWholeFolder = true;
+    items->Add(r, "");
+    auto second = items->FolderByPath(other);
+    ASSERT_TRUE(
+        WaitUntil([&] { return first->WatchRunning() && second->WatchRunning() && host.IdleCount() >= 2; }));
+
+    ChangeNotification::FailReaderForTest(EIO);
+    EXPECT_TRUE(WaitUntil([&] { return !first->WatchRunning() && !second->WatchRunning(); }))
+        << "no watch sleeps for good";
+    ASSERT_TRUE(WaitUntil([&] { return !host.BoxTexts().empty(); }));
+    RunQueuedCalls();
+    const auto boxes = host.BoxTexts();
+    ChangeNotification::StopReader();
+    ASSERT_EQ(boxes.size(), 1u) << "once, not once per folder";
+    EXPECT_NE(boxes[0].find("no longer noticed"), std::string::npos) << boxes[0];
 }
 
 TEST_F(WatchThreadTest, StopWhileTheThreadWaitsOnTheMainThreadDoesNotDeadlock)
@@ -408,9 +443,10 @@ TEST_F(WatchThreadTest, StopWhileTheFolderSettlesEndsTheWaitAtOnce)
     auto watched = WatchFolder(true, false, "", false, 60);
     ASSERT_TRUE(ScanDoneAfter(1));
     const int mark = host.IdleCount();
+    const int settles = TMonDirThread::SettlesBegun();
     Save(folder + "a.txt", "x", 1'700'000'000);
-    // Give the thread time to take the event and start its minute of settling.
-    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    ASSERT_TRUE(WaitUntil([&] { return TMonDirThread::SettlesBegun() > settles; }))
+        << "the thread takes the event and starts its minute of settling";
     Watchdog dog(std::chrono::seconds(30));
     const auto start = std::chrono::steady_clock::now();
     watched->StopWatch();

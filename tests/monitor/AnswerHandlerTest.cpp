@@ -208,8 +208,7 @@ TEST_F(AnswerHandlerTest, ReportsBeforeTheHookWaitAndAreHandledThen)
     const std::string added = env.Work() + "early.txt";
     agent.Block()->AddHandshake = 1;
     ASSERT_TRUE(agent.Report(MsgAdd, ItemRecordFor(added, "240102555")));
-    QCoreApplication::processEvents();
-    WaitUntil([] { return false; }, std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitUntil([&] { return form->PendingAnswers() == 1; })) << "the report has arrived";
     EXPECT_EQ(form->Items().FindByPath(added), -1);
     form->Hook();
     EXPECT_GE(form->Items().FindByPath(added), 0);

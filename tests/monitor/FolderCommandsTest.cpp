@@ -4,6 +4,7 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
+#include "monitor/TAboutBox.h"
 #include "monitor/TForm2.h"
 #include "monitor/TForm8.h"
 #include "support/components/ModalDialogs.h"
@@ -163,6 +164,48 @@ TEST_F(FolderCommandsTest, ACorruptFolderSectionOpensWithDefaults)
     EXPECT_EQ(rows, 2);
     EXPECT_TRUE(agent.NothingArrives());
 }
+
+TEST_F(FolderCommandsTest, AFolderGoneFromDiskStillOpensAndSends)
+{
+    std::filesystem::remove_all(folder);
+    bool shown = false;
+    AnswerForm8([&shown](QDialog&) { shown = true; });
+    Trigger("aFolderProperties");
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(agent.WaitFor(MsgUpdate));
+}
+
+struct LanguageCase
+{
+    const char* Text;
+    const char* Form8Ok;
+    const char* Form2Save;
+};
+
+class FolderCommandsLanguage : public FolderCommandsTest, public ::testing::WithParamInterface<LanguageCase>
+{
+};
+
+TEST_P(FolderCommandsLanguage, DialogsTakeTheTextsTheFileHasAndKeepTheRest)
+{
+    const std::string file = env.Home() + "Langs/Test.ini";
+    WriteFile(file, GetParam().Text);
+    form->ApplyLanguage(file);
+    EXPECT_EQ(form->Form8()->findChild<QPushButton*>("Button4")->text().toStdString(), GetParam().Form8Ok);
+    EXPECT_EQ(form->Form2()->findChild<QPushButton*>("SaveButton")->text().toStdString(),
+              GetParam().Form2Save);
+    // The about box's version line is its own in every language.
+    EXPECT_EQ(form->AboutBox()->findChild<QLabel*>("VersionLabel")->text().toStdString(),
+              "Version " MORVANE_VERSION);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FolderCommandsLanguage,
+    ::testing::Values(LanguageCase{"[SystemMessages]\nMakeAlways=Immer\n", "OK", "Save options"},
+                      LanguageCase{"[Form8]\nButton4.Caption=Gut\n[Form2]\nSaveButton.Caption=Sichern\n"
+                                   "[AboutBox]\nVersionLabel.Caption=Fassung\n",
+                                   "Gut", "Sichern"},
+                      LanguageCase{"garbage without sections\n[Form8\n", "OK", "Save options"}));
 
 TEST_F(FolderCommandsTest, DeleteAsksTheAgentAndTheNodeGoesWithItsAnswer)
 {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -192,3 +193,44 @@ TEST(TreeChangeNotificationTest, FilterSelectsKindsOfChange)
 }
 
 } // namespace
+// The process's reader: it fails visibly, and it can be joined and started again.
+TEST_F(ChangeNotificationTest, AFailedReaderEndsEveryWaitAndRefusesNewWatchesUntilStopped)
+{
+    ChangeNotification first(dir);
+    ChangeNotification second(dir);
+    std::atomic<int> blocked{-1};
+    std::thread waiter([&] {
+        // A wait without timeout: only the reader can end it.
+        blocked = first.Wait() == Result::Failed ? errno : 0;
+    });
+    ChangeNotification::FailReaderForTest(EIO);
+    waiter.join();
+    EXPECT_EQ(blocked.load(), EIO) << "the waiter learns why";
+    EXPECT_EQ(second.Wait(kLong), Result::Failed);
+    EXPECT_EQ(ChangeNotification::ReaderFailure(), EIO);
+    EXPECT_THROW(ChangeNotification{dir}, std::system_error);
+    EXPECT_TRUE(ChangeNotification::TakeReaderFailureReport());
+    EXPECT_FALSE(ChangeNotification::TakeReaderFailureReport()) << "told once";
+
+    ChangeNotification::StopReader();
+    EXPECT_EQ(ChangeNotification::ReaderFailure(), 0);
+    ChangeNotification again(dir);
+    std::thread writer([&] { test::WriteFile(dir + "late.txt", "x"); });
+    EXPECT_EQ(again.Wait(kLong), Result::Changed);
+    writer.join();
+}
+
+TEST_F(ChangeNotificationTest, StoppingTheReaderJoinsItAndAWatchStartsItAgain)
+{
+    {
+        ChangeNotification watch(dir);
+    }
+    ChangeNotification::StopReader();
+    ChangeNotification::StopReader(); // a second stop finds nothing to join
+    ChangeNotification watch(dir);
+    std::atomic<bool> woke{false};
+    std::thread waiter([&] { woke = watch.Wait() == Result::Changed; });
+    test::WriteFile(dir + "new.txt", "x");
+    waiter.join();
+    EXPECT_TRUE(woke.load()) << "a wait without timeout is woken by the new reader";
+}
