@@ -57,6 +57,11 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
                                               MsgStop, MsgClear, MsgUpdate, MsgReinit};
     for (const MessageIndex index : kOrder) {
         if (m_ctx.Block->MessageIds[index] != 0 && msg.Msg == m_ctx.Block->MessageIds[index]) {
+            if (m_held && index != MsgReinit) {
+                // Versions are moving to another folder: nothing may make or touch one now.
+                Log(std::string(kMessageNames[index]) + " refused: the backup folder is being moved");
+                return true;
+            }
             try {
                 Dispatch(index, msg.WParam);
                 // A request's changes of the list are written when it ends.
@@ -105,12 +110,51 @@ void AgentCommands::Dispatch(int index, std::uint32_t wParam)
         Update(wParam);
         break;
     case MsgReinit:
+        if (wParam == kReinitHold) {
+            Hold();
+            break;
+        }
         if (m_ctx.Reinit)
             m_ctx.Reinit();
+        ReleaseHold();
         break;
     default:
         break;
     }
+}
+
+void AgentCommands::Hold()
+{
+    if (!m_held) {
+        m_held = true;
+        m_heldFolders.clear();
+        for (const auto& folder : m_ctx.Items->Folders()) {
+            if (folder->WatchThread())
+                m_heldFolders.push_back(folder->Path());
+        }
+        // Joined: a version a thread was making is whole before the hold is confirmed.
+        m_ctx.Items->StopAllWatches();
+        Log("making versions is on hold while the backup folder moves");
+        if (m_ctx.HoldChanged)
+            m_ctx.HoldChanged(true);
+    }
+    // The confirmation the monitor waits for.
+    m_ctx.Block->PathArg[0] = '\0';
+}
+
+void AgentCommands::ReleaseHold()
+{
+    if (!m_held)
+        return;
+    m_held = false;
+    for (const std::string& path : m_heldFolders) {
+        if (const auto folder = m_ctx.Items->FolderByPath(path); folder && folder->Monitored())
+            folder->StartWatch();
+    }
+    m_heldFolders.clear();
+    Log("making versions goes on");
+    if (m_ctx.HoldChanged)
+        m_ctx.HoldChanged(false);
 }
 
 std::optional<std::string> AgentCommands::TakePathArg() const
@@ -339,7 +383,9 @@ void AgentCommands::Make()
     const std::shared_ptr<TRKMonItem> item = FileArgument();
     if (!item)
         return;
-    item->MakeVersion(true);
+    const VersionResult result = item->MakeVersion(true);
+    if (result.Outcome == VersionOutcome::WriteFailed)
+        item->ReportWriteFailure(result.Error);
     item->AfterVersion(true);
 }
 

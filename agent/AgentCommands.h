@@ -36,6 +36,8 @@ public:
         std::function<std::string()> BackupRoot;
         // Re-runs the block set-up (REINIT).
         std::function<void()> Reinit;
+        // Told when the hold on making versions begins (true) and ends (false).
+        std::function<void(bool held)> HoldChanged;
     };
 
     explicit AgentCommands(Context context);
@@ -48,7 +50,13 @@ public:
     // lines longer than 255 bytes are left out, each with a log line.
     static std::vector<std::string> SplitPathList(const std::string& text);
 
+    bool Held() const { return m_held; }
+    // Ends a hold: the watches that ran before it start again (each first scans its
+    // folder, so a file saved meanwhile gets its version now). Nothing when not held.
+    void ReleaseHold();
+
 private:
+    void Hold();
     void Dispatch(int index, std::uint32_t wParam);
     void AddSingle();
     void AddBulk();
@@ -77,6 +85,8 @@ private:
     void Echo(MessageIndex msg, const TRKMonItem& item);
 
     Context m_ctx;
+    bool m_held = false;
+    std::vector<std::string> m_heldFolders; // folders whose watch the hold ended
     // A bulk add without its list is answered with a box once; after that only logged,
     // so a client that keeps sending it cannot bury the user in boxes.
     bool m_bulkFailureShown = false;

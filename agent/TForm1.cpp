@@ -11,6 +11,7 @@
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageAtoms.h"
+#include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "support/IconList.h"
 #include "support/TkitTrayIcon.h"
@@ -34,6 +35,8 @@
 namespace morvane {
 
 namespace {
+
+constexpr int kHoldCheckInterval = 2000; // ms
 
 constexpr const char* kAutoStartName = "Morvane";
 constexpr const char* kMonitorProgram = "kelvrim";
@@ -112,6 +115,19 @@ void TForm1::CreateComponents()
     kitTrayIcon1->SetInfoType(tiiInfo);
     connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
     connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
+
+    // A hold on making versions belongs to the monitor that moves the backup folder; a
+    // monitor that died part-way must not leave the agent idle for good.
+    m_holdCheck = new QTimer(this);
+    m_holdCheck->setObjectName("HoldCheck");
+    m_holdCheck->setInterval(kHoldCheckInterval);
+    connect(m_holdCheck, &QTimer::timeout, this, [this] {
+        if (m_commands && m_commands->Held() && !NamedMutex::IsHeld(kMonitorMutexName)) {
+            Log("the monitor that moved the backup folder has gone: making versions goes on");
+            InitSharedBlock(false);
+            m_commands->ReleaseHold();
+        }
+    });
 }
 
 SharedBlock* TForm1::Block() const
@@ -166,6 +182,12 @@ void TForm1::FormCreate()
     };
     context.Reinit = [this] {
         InitSharedBlock(false);
+    };
+    context.HoldChanged = [this](bool held) {
+        if (held)
+            m_holdCheck->start();
+        else
+            m_holdCheck->stop();
     };
     m_commands = std::make_unique<AgentCommands>(std::move(context));
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QAction;
+class QTimer;
 class QMenu;
 
 namespace morvane {
@@ -105,6 +106,7 @@ private:
     bool m_closeRequested = false;
     bool m_closed = false;
     bool m_trayAvailable = false;
+    QTimer* m_holdCheck = nullptr;
 };
 
 } // namespace morvane

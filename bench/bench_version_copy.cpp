@@ -99,7 +99,7 @@ int main(int argc, char** argv)
         fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(round * 10));
         const auto freeBefore = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
         const auto t = Clock::now();
-        const bool made = item->MakeVersion(true);
+        const bool made = static_cast<bool>(item->MakeVersion(true));
         versionMs.push_back(Ms(Clock::now() - t));
         const auto freeAfter = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
         if (!made)

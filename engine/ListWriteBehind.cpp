@@ -159,7 +159,7 @@ void ListWriteBehind::Flush()
             // A removed item must not bring its section back (a scan may still hold it).
             if (op.Item->Removed())
                 continue;
-            const TMonItemRecord record = op.Item->Data();
+            const TMonItemRecord record = op.Item->StoredData();
             try {
                 WriteItemRecord(record, list, nullptr);
             } catch (const std::invalid_argument& e) {

@@ -22,6 +22,13 @@ inline constexpr const char* kMonitorMutexName = "KelvrimMutex";
 // and MAKE requests.
 inline constexpr std::uint8_t kOriginMonitor = 2;
 
+// REINIT's wParam that asks for a hold instead of a reload: the backup folder is about to
+// move, so no version may be made until the next plain REINIT (wParam 0), which reloads
+// the settings and ends the hold. The agent ends every folder watch (joining the threads,
+// so no version is half made), refuses every other request meanwhile, and then empties
+// PathArg to confirm that the hold is in place.
+inline constexpr std::uint32_t kReinitHold = 1;
+
 // The twelve registered messages, in the order their numbers sit in the block.
 enum MessageIndex : int
 {

@@ -304,8 +304,13 @@ void TMonDirThread::AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item)
 
 void TMonDirThread::VersionCurrentItem()
 {
-    if (CurrentItem && CurrentItem->Monitored() && CurrentItem->MakeVersion(false))
+    if (!CurrentItem || !CurrentItem->Monitored())
+        return;
+    const VersionResult result = CurrentItem->MakeVersion(false);
+    if (result)
         NotifyVersion();
+    else if (result.Outcome == VersionOutcome::WriteFailed)
+        CurrentItem->ReportWriteFailure(result.Error); // told once per item and cause
 }
 
 void TMonDirThread::ShowBusyIcon()

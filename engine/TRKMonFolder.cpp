@@ -138,8 +138,11 @@ bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item)
         item->m_tracked = true;
     }
     if (Owner().Active() && Monitored()) {
-        if (item->MakeVersion(false))
+        const VersionResult result = item->MakeVersion(false);
+        if (result)
             item->AfterVersion(false);
+        else if (result.Outcome == VersionOutcome::WriteFailed)
+            item->ReportWriteFailure(result.Error);
     }
     return true;
 }

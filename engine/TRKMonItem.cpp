@@ -9,23 +9,25 @@
 #include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
+#include "platform/FileStamp.h"
 #include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace morvane {
 
 namespace {
 
-// One millisecond as a fraction of a day: dates closer than this count as equal.
-constexpr double kOneMs = 1.0 / (24.0 * 60 * 60 * 1000);
 // A file that cannot be read is tried this often, kRetryWait apart (about five seconds).
 constexpr int kReadAttempts = 50;
 // A file that keeps changing while it is copied: copies per call, and calls.
@@ -210,129 +212,163 @@ std::optional<bool> TRKMonItem::AskOnMainThread(const std::string& text)
     return *answer;
 }
 
-bool TRKMonItem::MakeVersion(bool force)
+VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
 {
+    VersionFacts f;
+    f.Mode = rec.MonMode;
+    f.ModeInterval = rec.MonModeInterval;
+    f.ModeNumber = rec.MonModeNumber;
+    f.ModeNumberCount = rec.MonModeNumberCount;
+    f.Confirmation = rec.MonModeConfirmation;
+    f.SizeOnly = rec.MonModeSize;
+    f.Force = force;
+    const std::string path = rec.Path.Get();
+    f.File = StampOf(path);
+    if (f.File)
+        f.FileDate = FileDate(path).value_or(0);
+    std::string last;
+    std::string found;
+    {
+        std::lock_guard lock(m_mutex);
+        // A version made from a watch thread is reported later, on the main thread, which
+        // is when LastTime moves; until then the date of that version stands for it.
+        // Both read in one step: a report running meanwhile moves the date from one to
+        // the other.
+        f.LastTime = m_madeDate ? *m_madeDate : m_data.LastTime;
+        f.Declined = m_declined;
+        last = m_data.LastVersionPath.Get();
+        found = m_foundVersion;
+    }
+    if (!last.empty())
+        f.LastVersion = StampOf(last);
+    f.LastVersionCompared = f.LastVersion.has_value();
+    if (f.LastVersion)
+        return f;
+    // After a start, or when the last version was deleted by hand: the newest version
+    // stored, looked up once and then kept.
+    if (!found.empty())
+        f.LastVersion = StampOf(found);
+    if (!f.LastVersion && IsPlainFolderName(rec.FileID.Get())) {
+        const std::string base = ItemBackupFolder(Owner().BackupRoot(), rec.FileID.Get());
+        const std::vector<VersionEntry> versions = ListVersionFolders(base);
+        found.clear();
+        if (!versions.empty()) {
+            const VersionEntry& newest = versions.back();
+            found = base + newest.Name + kPathSep + newest.Files.front().Name;
+            f.LastVersion = StampOf(found);
+        }
+        std::lock_guard lock(m_mutex);
+        m_foundVersion = f.LastVersion ? found : std::string();
+    }
+    return f;
+}
+
+VersionResult TRKMonItem::MakeVersion(bool force)
+{
+    using O = VersionOutcome;
     if (IsFolder())
-        return false;
+        return {O::NotDue};
     if (m_busy.exchange(true))
-        return false;
+        return {O::NotDue};
     BusyReset busyReset(m_busy);
     if (Removed())
-        return false;
+        return {O::NotDue};
 
     const TMonItemRecord rec = Data();
     const std::string path = rec.Path.Get();
-    if (!FileExists(path))
-        return false;
-    const std::optional<double> fileDate = FileDate(path);
-    if (!fileDate)
-        return false;
-    const double d = *fileDate;
-    // A version made from a watch thread is reported later, on the main thread, which is
-    // when LastTime moves; until then the date of that version stands for it, or a rescan
-    // in between would store the same state of the file twice.
-    // Both are read in one step: a report running meanwhile moves the date from one to
-    // the other, and a LastTime read before it would look like no version was made.
-    double lastTime = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        lastTime = m_madeDate ? *m_madeDate : m_data.LastTime;
-    }
-    if (d == lastTime)
-        return false;
-
-    if (rec.MonMode == mmInterval && !force) {
-        const double elapsed = d - lastTime;
-        const double interval = rec.MonModeInterval - kZeroDuration;
-        if (interval - elapsed > kOneMs)
-            return false;
-    }
-
-    if (rec.MonMode == mmNumber) {
-        int count = 0;
-        UpdateData([&count](TMonItemRecord& r) {
-            ++r.MonModeNumberCount;
-            if (r.MonModeNumberCount >= r.MonModeNumber)
-                r.MonModeNumberCount = 0;
-            count = r.MonModeNumberCount;
-        });
+    const VersionFacts facts = GatherFacts(rec, force);
+    const VersionDecision decision = DecideVersion(facts);
+    if (decision.ModeNumberCount) {
+        UpdateData([&decision](TMonItemRecord& r) { r.MonModeNumberCount = *decision.ModeNumberCount; });
         Save();
-        if (count > 0 && !force)
-            return false;
     }
+    if (decision.Outcome != O::Made)
+        return {decision.Outcome, decision.Outcome == O::SourceGone ? ENOENT : 0};
 
-    if (rec.MonModeConfirmation && !force) {
+    if (decision.Ask) {
         SharedBlock* block = Owner().Block();
         const std::string question =
             (block ? block->Text(TxtMesConfirmation) : std::string()) + " '" + NamePart(path) + "' ?";
         const std::optional<bool> yes = AskOnMainThread(question);
         if (!yes)
-            return false; // nobody answered (the thread is ending): ask again next time
+            return {O::Unanswered}; // the thread is ending: ask again next time
         if (!*yes) {
             // The same state of the file is not asked about again.
-            UpdateData([d](TMonItemRecord& r) { r.LastTime = d; });
-            return false;
+            std::lock_guard lock(m_mutex);
+            m_declined = facts.File;
+            m_data.LastTime = facts.FileDate;
+            return {O::Declined};
         }
     }
-
-    const std::string fileId = rec.FileID.Get();
-    if (!IsPlainFolderName(fileId))
-        return false;
-    const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
 
     const std::string last = LastVersionPath();
-    if (!force && !last.empty()) {
+    if (rec.MonModeCompare && !force && !last.empty()) {
         // A last version that has gone (or cannot be read) counts as different.
-        if (rec.MonModeCompare) {
-            const std::optional<bool> equal = FilesEqual(path, last);
-            if (equal && *equal)
-                return false;
-        }
-        if (rec.MonModeSize) {
-            std::error_code ec1;
-            std::error_code ec2;
-            const auto lastSize = std::filesystem::file_size(last, ec1);
-            const auto size = std::filesystem::file_size(path, ec2);
-            if (!ec1 && !ec2 && lastSize == size)
-                return false;
-        }
+        const std::optional<bool> equal = FilesEqual(path, last);
+        if (equal && *equal)
+            return {O::Unchanged};
     }
+    return CopyVersion(rec, facts.FileDate);
+}
 
-    int nameCount = 0;
-    int versionNum = 0;
-    UpdateData([&](TMonItemRecord& r) {
-        nameCount = ++r.NameModeNumberCount;
-        versionNum = r.VersionNum;
-    });
+VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d)
+{
+    using O = VersionOutcome;
+    const std::string path = rec.Path.Get();
+    const std::string fileId = rec.FileID.Get();
+    if (!IsPlainFolderName(fileId))
+        return {O::WriteFailed, EINVAL};
+    const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
+
+    // The counters move only when the version is there: a failed attempt uses up no number.
+    const TMonItemRecord now = Data();
+    const int nameCount =
+        now.NameModeNumberCount < 0 || now.NameModeNumberCount == INT_MAX ? 1 : now.NameModeNumberCount + 1;
     // Numbering moves past every version folder that exists, so nothing is overwritten
     // and the newest version is always the highest-numbered one.
-    const std::optional<VersionFolder> made = CreateNextVersionFolder(base, versionNum);
-    const int usedNum = made ? made->Number : versionNum + 1;
-    UpdateData([usedNum](TMonItemRecord& r) { r.VersionNum = std::max(r.VersionNum, usedNum); });
-    if (!made)
-        return false;
+    int folderError = 0;
+    const std::optional<VersionFolder> made = CreateNextVersionFolder(base, now.VersionNum, &folderError);
+    if (!made) {
+        if (folderError == EOVERFLOW) {
+            // Every number is used: the item cannot be versioned any more.
+            Log("no version number is left for " + path + ": monitoring it stops");
+            Stop();
+        }
+        return {O::WriteFailed, folderError};
+    }
 
     const std::string target =
         made->Path + kPathSep + VersionFileName(NamePart(path), rec.NameMode, nameCount, d);
-    CopyStatus status = CopyStatus::SourceUnreadable;
+    CopyResult result;
+    result.Status = CopyStatus::SourceUnreadable;
     int changedCopies = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        status = CopyFileSafely(path, target, kCopiesPerCall).Status;
-        if (status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
+        result = CopyFileSafely(path, target, kCopiesPerCall);
+        if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;
-        if (status != CopyStatus::SourceUnreadable && status != CopyStatus::Changed)
+        if (result.Status != CopyStatus::SourceUnreadable && result.Status != CopyStatus::Changed)
             break;
         if (!WaitRetry())
             break;
     }
-    if (status != CopyStatus::Ok) {
+    if (result.Status != CopyStatus::Ok) {
         std::error_code ec;
         std::filesystem::remove(made->Path, ec); // only when empty: never a version
-        const bool unreadable = status == CopyStatus::SourceMissing || status == CopyStatus::NotRegular ||
-                                (status == CopyStatus::SourceUnreadable && !MainThreadCalls::StopRequested());
-        if (unreadable)
+        switch (result.Status) {
+        case CopyStatus::WriteFailed:
+            return {O::WriteFailed, result.Error};
+        case CopyStatus::TargetExists:
+            return {O::WriteFailed, EEXIST};
+        case CopyStatus::Changed:
+            return {O::NotDue}; // still being written: the next change tries again
+        case CopyStatus::SourceUnreadable:
+            if (MainThreadCalls::StopRequested())
+                return {O::NotDue};
+            [[fallthrough]];
+        default:
             UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
-        return false;
+            return {O::SourceGone, result.Error ? result.Error : ENOENT};
+        }
     }
 
     const double versionDate = FileDate(target).value_or(d);
@@ -341,20 +377,79 @@ bool TRKMonItem::MakeVersion(bool force)
         std::error_code ec;
         std::filesystem::remove(target, ec);
         std::filesystem::remove(made->Path, ec);
-        return false;
+        return {O::NotDue};
     }
     {
         std::lock_guard lock(m_mutex);
         m_data.LastVersionPath.Set(target);
+        m_data.VersionNum = std::max(m_data.VersionNum, made->Number);
+        m_data.NameModeNumberCount = nameCount;
         m_madeDate = versionDate;
+        m_declined.reset();
+        m_foundVersion.clear();
+        if (m_writeFailure) {
+            // Versions are made again: the item no longer shows the failure.
+            m_writeFailure = 0;
+            if (m_data.MonStatus == msBroken)
+                m_data.MonStatus = m_data.Monitored ? msActive : msDisabled;
+        }
     }
 
+    // The copy is over, so what else lies in the item's folder under a temporary name is
+    // the leftover of an interrupted one.
     const std::string keep = VersionFolderName(made->Number);
     if (rec.DelMode == dmInterval)
-        PruneVersions(Now() - (rec.DelModeInterval - kZeroDuration), keep);
+        PruneVersions(Now() - (rec.DelModeInterval - kZeroDuration), keep, true);
     else if (rec.DelMode == dmNumber)
-        KeepVersions(rec.DelModeNumber, keep);
-    return true;
+        KeepVersions(std::max(rec.DelModeNumber, 1), keep, true);
+    return {O::Made};
+}
+
+void TRKMonItem::ReportWriteFailure(int error)
+{
+    EngineHost* host = Owner().Host();
+    if (host && !host->IsMainThread()) {
+        host->PostToMainThread([self = shared_from_this(), error, alive = Owner().AliveToken()] {
+            if (!alive.expired())
+                self->ReportWriteFailure(error);
+        });
+        return;
+    }
+    if (Removed())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_writeFailure == error)
+            return; // told already
+        m_writeFailure = error;
+        m_data.MonStatus = msBroken;
+    }
+    const std::string path = Path();
+    const std::string reason = error ? std::system_category().message(error) : std::string("unknown error");
+    Log("no version of " + path + " could be written: " + reason);
+    if (host) {
+        host->SetBalloonTitle("No version made");
+        host->SetBalloonText(NamePart(path) + ": " + reason);
+        host->ShowBalloon();
+    }
+    SharedBlock* block = Owner().Block();
+    if (block && block->MonitorRunning)
+        Owner().PostToMonitor(MsgVersion, Data(), 0);
+}
+
+int TRKMonItem::WriteFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_writeFailure;
+}
+
+TMonItemRecord TRKMonItem::StoredData() const
+{
+    std::lock_guard lock(m_mutex);
+    TMonItemRecord r = m_data;
+    if (m_writeFailure && r.MonStatus == msBroken)
+        r.MonStatus = r.Monitored ? msActive : msDisabled;
+    return r;
 }
 
 void TRKMonItem::AfterVersion(bool force)
@@ -391,8 +486,10 @@ void TRKMonItem::AfterVersion(bool force)
     double d = 0;
     bool changed = false;
     if (made) {
+        // A version made is new even when its date equals LastTime (a second save within
+        // the same second).
         d = *made;
-        changed = d != rec.LastTime;
+        changed = true;
     } else {
         // No version was made: only a forced make of an unchanged file is reported.
         const std::optional<double> now = FileDate(rec.Path.Get());
@@ -420,34 +517,35 @@ void TRKMonItem::AfterVersion(bool force)
 void TRKMonItem::DeleteVersionsBefore(double threshold)
 {
     // The user's command: what it removes can be taken back from the trash.
-    PruneVersions(threshold, std::string(), Disposal::Trash);
+    PruneVersions(threshold, std::string(), false, Disposal::Trash);
 }
 
 void TRKMonItem::KeepLastVersions(int n)
 {
-    KeepVersions(n, std::string());
+    KeepVersions(n, std::string(), false);
 }
 
-void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, Disposal how)
+void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers,
+                               Disposal how)
 {
     const TMonItemRecord rec = Data();
     const std::string fileId = rec.FileID.Get();
     if (!IsPlainFolderName(fileId))
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
-    const PrunePlan plan = PlanPruneBefore(base, threshold, rec.LastTime, keepName);
+    const PrunePlan plan = PlanPruneBefore(base, threshold, rec.LastTime, keepName, cleanLeftovers);
     ApplyPrunePlan(plan, how);
     if (!plan.Newest.empty())
         UpdateData([&plan](TMonItemRecord& r) { r.LastVersionPath.Set(plan.Newest); });
 }
 
-void TRKMonItem::KeepVersions(int n, const std::string& keepName)
+void TRKMonItem::KeepVersions(int n, const std::string& keepName, bool cleanLeftovers)
 {
     const std::string fileId = FileID();
     if (!IsPlainFolderName(fileId))
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
-    ApplyPrunePlan(PlanKeepLast(base, n, keepName));
+    ApplyPrunePlan(PlanKeepLast(base, n, keepName, cleanLeftovers));
 }
 
 void TRKMonItem::DeleteAllVersions()
@@ -474,7 +572,8 @@ bool TRKMonItem::CheckExists(bool show)
     if (!Owner().Active())
         return false;
     const TMonItemRecord rec = Data();
-    if (rec.MonStatus == msBroken)
+    // An item that shows a write failure is still watched, so a later save can succeed.
+    if (rec.MonStatus == msBroken && !WriteFailure())
         return false;
     const std::string path = rec.Path.Get();
     if (path == kDefaultSection)
@@ -520,7 +619,10 @@ void TRKMonItem::SettlePresence(bool found)
 void TRKMonItem::ReportBroken(bool show, bool save)
 {
     Stop();
-    UpdateData([](TMonItemRecord& r) { r.MonStatus = msBroken; });
+    UpdateData([this](TMonItemRecord& r) {
+        r.MonStatus = msBroken;
+        m_writeFailure = 0; // broken for good now, not by a write failure
+    });
     if (save)
         Save();
     SharedBlock* block = Owner().Block();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "engine/VersionDecision.h"
 #include "engine/VersionStore.h"
 
 #include <atomic>
@@ -50,6 +51,9 @@ public:
     // call back into the engine. Any thread; a new Path is passed on as above.
     void UpdateData(const std::function<void(TMonItemRecord&)>& change);
 
+    // The record as the list stores it: a write failure is shown, never stored. Any thread.
+    TMonItemRecord StoredData() const;
+
     // Single fields, read in one step. Any thread.
     std::string Path() const;
     std::string FileID() const;
@@ -77,14 +81,23 @@ public:
     // thread. Throws IniWriteError when the passive engine cannot write a file.
     void Save();
 
-    // Makes a version of the file when its change deserves one; true when a version file
-    // was written. force skips the mode test, the confirmation question and both
-    // comparisons, not the date test. A second call while one runs returns false at
-    // once. The confirmation question is asked on the main thread (waiting for it from a
-    // watch thread ends when the thread's stop flag is set: no version then). A file
-    // that cannot be read after about five seconds marks the item broken (in memory).
-    // Any thread. Throws IniWriteError when the mode counter cannot be saved.
-    bool MakeVersion(bool force);
+    // Makes a version of the file when its change deserves one (DecideVersion) and says
+    // how the attempt ended. force skips the mode test, the confirmation question and both
+    // comparisons, not the change test. A second call while one runs is NotDue at once.
+    // The confirmation question is asked on the main thread (waiting for it from a watch
+    // thread ends when the thread's stop flag is set: Unanswered). A file that cannot be
+    // read after about five seconds marks the item broken (in memory). A failed attempt
+    // uses up no version number. Any thread. Throws IniWriteError when the mode counter
+    // cannot be saved.
+    VersionResult MakeVersion(bool force);
+
+    // Tells the user, once per cause until a version is made again, that a version could
+    // not be written (a balloon and a log line), and shows the item as broken in the
+    // monitor meanwhile, without stopping it: the next save tries again. Runs on the main
+    // thread; called elsewhere it is queued there and returns at once.
+    void ReportWriteFailure(int error);
+    // The cause of the write failure the item shows now, 0 when none. Any thread.
+    int WriteFailure() const;
 
     // Reports a version made by MakeVersion (tray balloon, VERSION to a running monitor)
     // and records its file date as LastTime, then saves. With force and no change of the
@@ -142,8 +155,10 @@ private:
 
     // Pruning with one version folder that must stay whatever the limit (the version
     // just made); empty keepName protects nothing.
-    void PruneVersions(double threshold, const std::string& keepName, Disposal how = Disposal::Delete);
-    void KeepVersions(int n, const std::string& keepName);
+    // cleanLeftovers only where no copy of the item can be under way (after its own copy).
+    void PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers,
+                       Disposal how = Disposal::Delete);
+    void KeepVersions(int n, const std::string& keepName, bool cleanLeftovers);
     // Removal of the item: its whole backup folder goes to the desktop trash; where there
     // is none, every version file and folder, then the emptied backup folder.
     void DeleteAllVersions();
@@ -159,6 +174,10 @@ private:
     void SettlePresence(bool found);
     void ReassignFile(const std::string& newPath);
     void ReassignFolder(const std::string& newPath);
+    // The facts DecideVersion looks at, read from the record and the disk.
+    VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
+    // The copy step of MakeVersion, from the new version folder on.
+    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate);
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 
@@ -172,10 +191,16 @@ private:
     std::atomic<bool> m_busy{false};
     std::atomic<bool> m_removed{false};
     std::atomic<bool> m_presencePending{false};
-    mutable std::mutex m_mutex; // guards m_data and m_madeDate
+    mutable std::mutex m_mutex; // guards m_data and the members below
     TMonItemRecord m_data;
     // Date of the version file MakeVersion wrote and AfterVersion has not reported yet.
     std::optional<double> m_madeDate;
+    // The file state the user said No to, so it is not asked about again.
+    std::optional<FileStamp> m_declined;
+    // The newest stored version when LastVersionPath is empty (after a start), found once.
+    std::string m_foundVersion;
+    // errno of the write failure told to the user and shown as broken; 0 when none.
+    int m_writeFailure = 0;
 };
 
 } // namespace morvane

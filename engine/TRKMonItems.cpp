@@ -5,6 +5,7 @@
 #include "engine/PresenceRetry.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
+#include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
@@ -440,6 +441,11 @@ void TRKMonItems::SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& i
 
 std::vector<std::string> TRKMonItems::LoadAll()
 {
+    // No copy runs yet, so every temporary file in a version folder is a killed copy's.
+    if (Active()) {
+        if (const int removed = RemoveCopyLeftovers(BackupRoot()))
+            Log("removed " + std::to_string(removed) + " leftovers of interrupted copies");
+    }
     std::vector<std::string> refused;
     std::vector<std::string> sections;
     {

@@ -38,16 +38,27 @@ long long NumberOf(const std::string& name)
     return value < INT_MAX ? value : -1;
 }
 
-// The files of one version folder (anything that is not a folder, links included: a
-// link is deleted, never what it points to).
-std::vector<DirEntry> VersionFiles(const std::string& folder)
+// Splits the entries of one version folder into version files and copy leftovers.
+void ReadVersionFolder(const std::string& folder, VersionEntry& version)
 {
-    std::vector<DirEntry> files;
     for (DirEntry& entry : ListDir(folder)) {
-        if (!entry.IsDir || IsSymlink(folder + kPathSep + entry.Name))
-            files.push_back(std::move(entry));
+        const bool link = IsSymlink(folder + kPathSep + entry.Name);
+        if (entry.IsDir && !link)
+            continue;
+        if (entry.IsRegular && !link && IsCopyLeftover(entry.Name))
+            version.Leftovers.push_back(folder + kPathSep + entry.Name);
+        else
+            version.Files.push_back(std::move(entry));
     }
-    return files;
+}
+
+// A folder that is no version: its leftovers go when cleaning, and then the folder too.
+void PlanNonVersion(const std::string& folder, const VersionEntry& version, bool clean, PrunePlan& plan)
+{
+    if (!clean && !version.Leftovers.empty())
+        return;
+    plan.Files.insert(plan.Files.end(), version.Leftovers.begin(), version.Leftovers.end());
+    plan.Folders.push_back(folder);
 }
 
 } // namespace
@@ -69,18 +80,45 @@ bool VersionNameLess(const std::string& a, const std::string& b)
     return a < b;
 }
 
-std::vector<VersionEntry> ListVersionFolders(const std::string& base)
+std::vector<VersionEntry> ListStoredFolders(const std::string& base)
 {
     std::vector<VersionEntry> versions;
     const std::string root = WithTrailingSep(base);
     for (const DirEntry& entry : ListDir(root)) {
         if (!entry.IsDir || !IsVersionFolderName(entry.Name) || IsSymlink(root + entry.Name))
             continue;
-        versions.push_back({entry.Name, entry.ModTime});
+        VersionEntry version{entry.Name, entry.ModTime, {}, {}};
+        ReadVersionFolder(root + entry.Name, version);
+        versions.push_back(std::move(version));
     }
     std::sort(versions.begin(), versions.end(),
               [](const VersionEntry& a, const VersionEntry& b) { return VersionNameLess(a.Name, b.Name); });
     return versions;
+}
+
+std::vector<VersionEntry> ListVersionFolders(const std::string& base)
+{
+    std::vector<VersionEntry> versions = ListStoredFolders(base);
+    std::erase_if(versions, [](const VersionEntry& v) { return v.Files.empty(); });
+    return versions;
+}
+
+int RemoveCopyLeftovers(const std::string& backupRoot)
+{
+    int removed = 0;
+    const std::string root = WithTrailingSep(backupRoot);
+    for (const DirEntry& item : ListDir(root)) {
+        if (!item.IsDir || !IsPlainFolderName(item.Name) || IsSymlink(root + item.Name))
+            continue;
+        const std::string base = root + item.Name + kPathSep;
+        for (const VersionEntry& version : ListStoredFolders(base)) {
+            for (const std::string& leftover : version.Leftovers)
+                removed += RemoveFile(leftover) ? 1 : 0;
+            if (version.Files.empty() && !version.Leftovers.empty())
+                RemoveEmptyDir(base + version.Name);
+        }
+    }
+    return removed;
 }
 
 int HighestVersionNumber(const std::string& base)
@@ -93,22 +131,34 @@ int HighestVersionNumber(const std::string& base)
     return static_cast<int>(highest);
 }
 
-std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum)
+std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum, int* error)
 {
-    MakePrivateDirs(WithoutTrailingSep(base));
-    if (!DirectoryExists(base))
+    auto fail = [error](int err) -> std::optional<VersionFolder> {
+        if (error)
+            *error = err;
         return std::nullopt;
-    int next = std::max(std::max(versionNum, 0), HighestVersionNumber(base));
+    };
+    const bool madeBase = MakePrivateDirs(WithoutTrailingSep(base));
+    const int baseError = errno;
+    if (!DirectoryExists(base))
+        return fail(madeBase || baseError == 0 ? ENOTDIR : baseError);
+    const int highest = HighestVersionNumber(base);
+    int next = std::max(std::max(versionNum, 0), highest);
+    // A counter at its limit goes on past the highest folder there is.
+    if (next >= INT_MAX)
+        next = highest;
     // Another writer may take a number between our look and our mkdir: move on then.
-    for (int attempt = 0; attempt < 1000 && next < INT_MAX; ++attempt) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (next >= INT_MAX)
+            return fail(EOVERFLOW);
         ++next;
         const std::string path = WithTrailingSep(base) + VersionFolderName(next);
         if (MakePrivateDir(path))
             return VersionFolder{next, path};
         if (errno != EEXIST)
-            return std::nullopt;
+            return fail(errno);
     }
-    return std::nullopt;
+    return fail(EEXIST);
 }
 
 std::string VersionFileName(const std::string& fileName, TNameMode mode, int count, double date)
@@ -133,24 +183,30 @@ std::string VersionFileName(const std::string& fileName, TNameMode mode, int cou
 }
 
 PrunePlan PlanPruneBefore(const std::string& base, double threshold, double lastTime,
-                          const std::string& keepName)
+                          const std::string& keepName, bool cleanLeftovers)
 {
     PrunePlan plan;
     const std::string root = WithTrailingSep(base);
     bool noneKept = true;
-    for (const VersionEntry& version : ListVersionFolders(root)) {
+    for (const VersionEntry& version : ListStoredFolders(root)) {
         const std::string folder = root + version.Name;
         const bool keep = !keepName.empty() && version.Name == keepName;
-        const bool old = !keep && version.Time < threshold;
-        bool removeFolder = !keep;
         if (keep)
             noneKept = false;
-        for (const DirEntry& file : VersionFiles(folder)) {
+        if (version.Files.empty() && !keep) {
+            PlanNonVersion(folder, version, cleanLeftovers, plan);
+            continue;
+        }
+        if (cleanLeftovers && !keep)
+            plan.Files.insert(plan.Files.end(), version.Leftovers.begin(), version.Leftovers.end());
+        const bool old = !keep && version.Time < threshold;
+        bool removeFolder = !keep;
+        for (const DirEntry& file : version.Files) {
             const std::string path = folder + kPathSep + file.Name;
             if (keep || file.ModTime >= lastTime) {
                 removeFolder = false;
                 noneKept = false;
-                if (!old && !IsCopyLeftover(file.Name))
+                if (!old)
                     plan.Newest = path;
             }
             if (old)
@@ -164,11 +220,18 @@ PrunePlan PlanPruneBefore(const std::string& base, double threshold, double last
     return plan;
 }
 
-PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName)
+PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName, bool cleanLeftovers)
 {
     PrunePlan plan;
     const std::string root = WithTrailingSep(base);
-    const std::vector<VersionEntry> versions = ListVersionFolders(root);
+    std::vector<VersionEntry> versions;
+    for (VersionEntry& version : ListStoredFolders(root)) {
+        const bool keep = !keepName.empty() && version.Name == keepName;
+        if (version.Files.empty() && !keep)
+            PlanNonVersion(root + version.Name, version, cleanLeftovers, plan);
+        else
+            versions.push_back(std::move(version));
+    }
     const std::size_t keepCount = static_cast<std::size_t>(std::max(n, 0));
     if (versions.size() <= keepCount)
         return plan;
@@ -176,8 +239,9 @@ PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepNa
         if (!keepName.empty() && versions[i].Name == keepName)
             continue;
         const std::string folder = root + versions[i].Name;
-        for (const DirEntry& file : VersionFiles(folder))
+        for (const DirEntry& file : versions[i].Files)
             plan.Files.push_back(folder + kPathSep + file.Name);
+        plan.Files.insert(plan.Files.end(), versions[i].Leftovers.begin(), versions[i].Leftovers.end());
         plan.Folders.push_back(folder);
     }
     return plan;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "platform/DirListing.h"
 
 #include <optional>
 #include <string>
@@ -22,8 +23,21 @@ struct VersionEntry
 {
     std::string Name; // the folder's name, e.g. "042"
     double Time = 0;  // its modification time as an OLE date
+    // Its version files (anything that is not a folder; a link is a file here, so a link
+    // is deleted, never what it points to) and the temporary files of interrupted copies,
+    // which are never versions.
+    std::vector<DirEntry> Files;
+    std::vector<std::string> Leftovers;
 };
+// The versions: the version folders that hold a version file. A folder holding nothing
+// but the leftovers of a killed copy is no version: never counted, never listed.
 std::vector<VersionEntry> ListVersionFolders(const std::string& base);
+// Every version folder, versions or not.
+std::vector<VersionEntry> ListStoredFolders(const std::string& base);
+// Deletes the leftovers of interrupted copies in every item folder of backupRoot and
+// removes the version folders they leave empty; returns how many files went. Only run
+// while no copy is under way (the agent's start).
+int RemoveCopyLeftovers(const std::string& backupRoot);
 // The highest version number among the folders (0 when there is none).
 int HighestVersionNumber(const std::string& base);
 
@@ -34,8 +48,10 @@ struct VersionFolder
 };
 // Creates base and the version folder after versionNum, moving past any number that
 // exists already (as a folder or a file) or that a higher folder has used. Nothing when
-// a folder cannot be created.
-std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum);
+// a folder cannot be created; error (when given) then holds the errno, EOVERFLOW when
+// the numbers are used up.
+std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum,
+                                                     int* error = nullptr);
 
 // The name of a version file: the file's own name (nmOriginal); base + "(yy-mm-dd)" or
 // "(yy-mm-dd hh-mm-ss)" + extension (nmDateTime, the time left out at midnight); base +
@@ -53,12 +69,16 @@ struct PrunePlan
 };
 // Version folders older than threshold lose their files; a folder with no file of
 // lastTime or later is removed, and base itself when no version stays. keepName (if not
-// empty) names a version folder that is left whole.
+// empty) names a version folder that is left whole. With cleanLeftovers the leftovers of
+// interrupted copies go too (only when no copy of the item can be under way); without
+// it a folder holding only leftovers is not touched.
 PrunePlan PlanPruneBefore(const std::string& base, double threshold, double lastTime,
-                          const std::string& keepName);
-// All but the n highest-numbered version folders (n <= 0: all) lose their files and are
-// removed; keepName is left whole.
-PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName);
+                          const std::string& keepName, bool cleanLeftovers = false);
+// All but the n highest-numbered versions (n <= 0: all) lose their files and folders;
+// keepName is left whole; folders that are no versions are not counted (and, with
+// cleanLeftovers, removed with their leftovers).
+PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName,
+                       bool cleanLeftovers = false);
 // What happens to the files of a plan: pruning deletes them for good; history that a
 // user's command removes goes to the desktop trash, and is deleted only where there is none.
 enum class Disposal

@@ -4,7 +4,11 @@
 #include "platform/NamedMutex.h"
 #include "platform/ShortText.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QThread>
+#include <atomic>
 
 namespace morvane::monitor {
 
@@ -82,7 +86,7 @@ bool AgentLink::Send(const Request& request)
     if (!request.Path.empty()) {
         if (!m_block->SetPathArg(request.Path))
             return false;
-    } else {
+    } else if (request.Index == MsgAdd || request.Index == MsgUpdate) {
         m_block->ItemRecord = request.Record;
     }
     if (request.MarkOrigin)
@@ -181,6 +185,43 @@ bool AgentLink::RequestUpdate(const TMonItemRecord& record, std::uint32_t wParam
     r.Record = record;
     r.WParam = wParam;
     return Submit(std::move(r));
+}
+
+bool AgentLink::RequestReinit()
+{
+    Request r;
+    r.Index = MsgReinit;
+    return Submit(std::move(r));
+}
+
+bool AgentLink::RequestHold(int timeoutMs)
+{
+    if (!m_block)
+        return false;
+    // The agent writes the block from its own process: every look must really load it.
+    const std::atomic_ref<char> first(m_block->PathArg[0]);
+    QDeadlineTimer deadline(timeoutMs);
+    // Requests still queued go first, and a path the agent has not taken yet keeps its
+    // argument; the queue is worked off by its timer meanwhile.
+    while (!m_queue.empty() || first.load() != '\0') {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    Request hold;
+    hold.Index = MsgReinit;
+    hold.Path = "hold";
+    hold.WParam = kReinitHold;
+    if (!Send(hold))
+        return false;
+    while (first.load() != '\0') {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 } // namespace morvane::monitor

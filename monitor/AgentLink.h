@@ -48,6 +48,12 @@ public:
     // UPDATE: the item's new record; wParam 1 also stores it as the defaults.
     bool RequestUpdate(const TMonItemRecord& record, std::uint32_t wParam);
 
+    // REINIT: the agent reloads its settings (and ends a hold on making versions).
+    bool RequestReinit();
+    // REINIT with kReinitHold, then waits (handling events) until the agent confirms by
+    // emptying PathArg. False when nothing was sent or no confirmation came in time.
+    bool RequestHold(int timeoutMs);
+
     // The number of a registered message as the block holds it now.
     std::uint32_t MessageId(int index) const;
 

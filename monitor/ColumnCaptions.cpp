@@ -38,4 +38,12 @@ void LoadColumnCaptions(ListView& list, IniFile& languageFile)
     }
 }
 
+void SaveColumnCaptions(const ListView& list, IniFile& languageFile)
+{
+    const auto words = ColumnWords(list.objectName());
+    for (int i = 0; i < list.ColumnCount() && i < int(words.size()); ++i)
+        languageFile.WriteString(kSection, Key(list.objectName(), words[i]),
+                                 list.ColumnCaption(i).toStdString());
+}
+
 } // namespace morvane::monitor

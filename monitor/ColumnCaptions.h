@@ -14,5 +14,7 @@ class ListView;
 // parent), key <list name>.Columns.<column word>. A caption whose key is missing stays;
 // columns beyond the known words are left alone.
 void LoadColumnCaptions(ListView& list, IniFile& languageFile);
+// Writes the current captions under the same keys (the caller flushes the file).
+void SaveColumnCaptions(const ListView& list, IniFile& languageFile);
 
 } // namespace morvane::monitor

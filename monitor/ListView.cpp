@@ -345,7 +345,7 @@ bool ListView::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && Selected() >= 0) {
-            emit RowActivated(Selected());
+            emit EnterPressed(Selected());
             return true;
         }
     }

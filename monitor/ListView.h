@@ -115,8 +115,10 @@ signals:
     void SelectionChanged(int row);
     // The user ticked or unticked a row's check box.
     void CheckToggled(int row);
-    // Double click or Enter on a row.
+    // Double click on a row.
     void RowActivated(int row);
+    // Enter with a row selected.
+    void EnterPressed(int row);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -4,6 +4,7 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "monitor/AgentLink.h"
+#include "monitor/HelpPages.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorLanguage.h"
 #include "monitor/TAboutBox.h"
@@ -11,6 +12,7 @@
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
 #include "monitor/TForm4.h"
+#include "monitor/TForm5.h"
 #include "monitor/TForm8.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
@@ -20,6 +22,7 @@
 #include "support/PellaryDefs.h"
 #include "support/RunProgram.h"
 #include "support/components/MessageBoxes.h"
+#include "support/components/TkitFileOperation.h"
 #include "support/folderdialog/QdFolderDialog.h"
 
 #include <QApplication>
@@ -28,10 +31,13 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QProgressDialog>
 #include <QScreen>
+#include <QTextBrowser>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <cstdio>
 
 namespace morvane::monitor {
@@ -198,7 +204,44 @@ void MonitorProgram::SaveScreenshots(const std::string& folder)
     m_form->Icons1Click();
     QCoreApplication::processEvents();
     save(m_form.get(), "main-icons.png");
+    m_form->aToolBarListExecute();
+    QCoreApplication::processEvents();
+    save(m_form.get(), "main-list.png");
     m_form->List1Click();
+    QWidget* coolBar = m_form->findChild<QWidget*>("CoolBar1");
+    save(coolBar, "toolbar-captions.png");
+    m_form->aToolBarCaptionsExecute();
+    QCoreApplication::processEvents();
+    save(coolBar, "toolbar-no-captions.png");
+    m_form->aToolBarCaptionsExecute();
+
+    TForm5* form5 = m_form->Form5();
+    form5->show();
+    QCoreApplication::processEvents();
+    save(form5, "form5-move-versions.png");
+    form5->hide();
+    std::unique_ptr<QProgressDialog> progress(TkitFileOperation::MakeProgressDialog(
+        QString::fromStdString(form5->FileOperation1()->ProgressTitle), nullptr));
+    progress->setLabelText(QObject::tr("Moving versions..."));
+    progress->setValue(420);
+    progress->show();
+    QCoreApplication::processEvents();
+    save(progress.get(), "progress-dialog.png");
+    progress.reset();
+
+    // The help page's first screen, as a browser shows it.
+    const std::string page = HelpPagePath();
+    if (!page.empty()) {
+        QTextBrowser browser;
+        browser.setSearchPaths({QString::fromStdString(FolderPart(page))});
+        browser.setSource(QUrl::fromLocalFile(QString::fromStdString(page)));
+        browser.resize(820, 620);
+        browser.show();
+        QCoreApplication::processEvents();
+        save(&browser, "help-first-screen.png");
+    } else {
+        Log("no help page to picture");
+    }
     m_form->close();
 }
 

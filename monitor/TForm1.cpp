@@ -128,6 +128,7 @@ void TForm1::CreateActions()
         {"aVerDelete", "Delete", "", &TForm1::DeleteVersionClick, false},
         {"aOptions", "Options...", "Options", &TForm1::OptionsClick, false},
         {"aAbout", "About Morvane...", "", &TForm1::About1Click, false},
+        {"aPellaryHelp", "Morvane Help", "", &TForm1::aPellaryHelpExecute, false},
         {"aAddFolder", "Add folder", "", &TForm1::aAddFolderExecute, false},
         {"aFolderProperties", "Folder properties", "", &TForm1::aFolderPropertiesExecute, false},
         {"aDeleteFolder", "Delete folder", "Delete folder from list", &TForm1::aDeleteFolderExecute, false},
@@ -152,6 +153,17 @@ void TForm1::CreateActions()
     exit->setToolTip("Exit");
     exit->setStatusTip("Quits the application");
     connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    auto* saveLanguage = new QAction(tr("_Save language"), this);
+    saveLanguage->setObjectName("Savelanguage1");
+    connect(saveLanguage, &QAction::triggered, this, &TForm1::Savelanguage1Click);
+    bool developer = false;
+    try {
+        developer = IniFile(m_items->SettingsFile()).ReadBool("Basic", "_Developer", false);
+    } catch (const std::exception& e) {
+        qWarning("Cannot read %s: %s", m_items->SettingsFile().c_str(), e.what());
+    }
+    saveLanguage->setVisible(developer);
 
     Action("aAdd")->setIcon(ThemeIcon("document-new", QStyle::SP_FileIcon));
     Action("aDeleteFile")->setIcon(ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
@@ -270,6 +282,10 @@ void TForm1::CreateWidgets()
     });
     connect(m_verList, &ListView::SelectionChanged, this, [this] { UpdateActions(); });
     connect(m_verList, &ListView::RowActivated, this, [this] { VerListDblClick(); });
+    // VerListKeyDown: Enter is the Open command of the versions' menu.
+    connect(m_verList, &ListView::EnterPressed, this, [this] { Action("aVerOpen")->trigger(); });
+    // FileListKeyDown: Enter opens the file's properties.
+    connect(m_fileList, &ListView::EnterPressed, this, [this] { PropertiesClick(); });
 }
 
 void TForm1::CreateMenus()
@@ -283,6 +299,7 @@ void TForm1::CreateMenus()
         file->addAction(Action(name));
     file->addSeparator();
     file->addAction(Action("aOptions"));
+    file->addAction(Action("Savelanguage1"));
     file->addSeparator();
     file->addAction(Action("FileExit1"));
 
@@ -314,12 +331,22 @@ void TForm1::CreateMenus()
     QMenu* help = bar->addMenu(tr("&Help"));
     help->setObjectName("Help1");
     help->addAction(Action("aAbout"));
+    help->addAction(Action("aPellaryHelp"));
 
     m_fileMenu = new QMenu(this);
     m_fileMenu->setObjectName("FileMenu");
     for (const char* name : {"aProperties", "aAdd", "aStartMonitoring", "aStopMonitoring", "aMakeVersion",
                              "aReassing", "aFileOpen", "aClearVersions", "aDeleteFile"})
         m_fileMenu->addAction(Action(name));
+    // The file list's styles are in the View menu; here they stay hidden as designed.
+    QAction* styleSeparator = m_fileMenu->addSeparator();
+    styleSeparator->setObjectName("N10");
+    styleSeparator->setVisible(false);
+    QMenu* fileStyle = m_fileMenu->addMenu(tr("View style"));
+    fileStyle->setObjectName("Viewstyle1");
+    for (const char* name : {"aToolBarReport", "aToolBarList", "aToolBarIcon"})
+        fileStyle->addAction(Action(name));
+    fileStyle->menuAction()->setVisible(false);
 
     m_verMenu = new QMenu(this);
     m_verMenu->setObjectName("VerMenu");

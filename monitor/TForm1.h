@@ -30,6 +30,7 @@ struct WindowMessage;
 namespace monitor {
 
 class CaptionToolBar;
+class TForm5;
 class TAboutBox;
 class TForm2;
 class TForm3;
@@ -126,6 +127,16 @@ public:
 
     // --- dialogs ---
     void PropertiesClick();
+    // Opens the help pages in the desktop's browser; says where they are missing.
+    void aPellaryHelpExecute();
+    // Writes the texts of the main window, its lists' columns and its dialogs into the
+    // current language's file (offered when the settings say _Developer=1).
+    void Savelanguage1Click();
+    // The backup folder dialog, made on first use; opened from the options dialog.
+    TForm5* Form5();
+    void BackupFolderDialog();
+    // Replaces where the help page is looked for (tests).
+    void SetHelpPage(std::function<std::string()> page) { m_helpPage = std::move(page); }
     void OptionsClick();
     void About1Click();
     TForm2* Form2() const { return m_form2; }
@@ -188,6 +199,7 @@ protected:
 
 private:
     void CreateActions();
+    std::string LanguageFileForSaving() const;
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
@@ -258,6 +270,8 @@ private:
     TForm2* m_form2 = nullptr;
     TForm3* m_form3 = nullptr;
     TForm8* m_form8 = nullptr;
+    TForm5* m_form5 = nullptr;
+    std::function<std::string()> m_helpPage;
     TAboutBox* m_aboutBox = nullptr;
     TQdFolderDialog* m_folderDialog1 = nullptr;
 };

@@ -116,12 +116,12 @@ bool TForm1::HandleMessage(const WindowMessage& message)
         if (index >= 0) {
             const auto item = m_items->GetFile(index);
             item->SetData(record);
-            // The count follows the versions on disk on every row that shows the file,
-            // selected or not.
-            const int row = RowOfPath(item->Path());
-            if (row >= 0)
-                InitFileListItem(item, row);
-            if (row >= 0 && row == m_fileList->Selected())
+            // Every row shows its item's state and the count of the versions on disk,
+            // selected or not: one whose version could not be written shows it broken
+            // until a version is made again.
+            InitFileListItem(item, -1);
+            const int row = m_fileList->Selected();
+            if (row >= 0 && ItemIndexOfRow(row) == index)
                 VersionsClick();
         }
         return true;

@@ -8,6 +8,7 @@
 #include "monitor/TForm1.h"
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
+#include "monitor/TForm5.h"
 #include "monitor/TForm8.h"
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
@@ -37,6 +38,7 @@ void TForm1::CreateDialogs()
     connect(m_form2, &TForm2::Saved, this,
             [this](const QString& path) { InitFileListItem(m_items->FileByPath(path.toStdString())); });
     m_form3 = new TForm3(m_block, m_items->Home(), this);
+    m_form3->SetBackupFolderDialog([this] { BackupFolderDialog(); });
     m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { ApplyLanguage(languageFile); });
     m_aboutBox = new TAboutBox(this);
     m_form8 = new TForm8(this);
@@ -244,8 +246,8 @@ bool TForm1::RejectOpenDialogs()
         dialog->reject();
         any = true;
     }
-    for (QDialog* dialog : std::initializer_list<QDialog*>{m_form2, m_form3, m_form8, m_aboutBox}) {
-        if (dialog->isVisible()) {
+    for (QDialog* dialog : std::initializer_list<QDialog*>{m_form2, m_form3, m_form8, m_aboutBox, m_form5}) {
+        if (dialog && dialog->isVisible()) {
             dialog->reject();
             any = true;
         }

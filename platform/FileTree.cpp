@@ -140,7 +140,9 @@ TreeResult CopyEntry(const std::string& source, const std::string& target, bool 
         return Fail(TreeStatus::Failed, errno, source);
     for (const std::string& name : names) {
         TreeResult r = CopyEntry(source + "/" + name, target + "/" + name, removeSource, cancel, step);
-        if (r.Status != TreeStatus::Ok)
+        // A file that went away after the folder was read has nothing left to move.
+        if (r.Status != TreeStatus::Ok &&
+            !(r.Status == TreeStatus::SourceMissing && r.Path == source + "/" + name))
             return r;
     }
     // Filling the folder changed its date; the date of a version folder tells its age.

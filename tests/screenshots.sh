@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Pictures of the monitor's main window under a virtual display: the agent and the
 # monitor start in a prepared home with several items and versions, and the monitor
-# saves PNG files of its window (report view, icons view, folders tree, versions list, a
-# folder selected) and of its dialogs (folder options, item properties on each page,
-# system options, about box, folder browse).
+# saves PNG files of its window (report, list and icons views, folders tree, versions list,
+# a folder selected, the tool bar with and without captions), of its dialogs (folder
+# options, item properties on each page, system options, about box, folder browse, move
+# versions), of the progress dialog and of the first screen of the help page.
 # With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
 # shows the agent's icon in it.
 #

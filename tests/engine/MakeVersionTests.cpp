@@ -32,7 +32,7 @@ protected:
     // As a scan would: make the version and report it.
     bool MakeAndReport()
     {
-        const bool made = item->MakeVersion(false);
+        const bool made = static_cast<bool>(item->MakeVersion(false));
         if (made)
             item->AfterVersion(false);
         return made;
@@ -105,7 +105,7 @@ TEST_P(IntervalModeTest, AVersionNeedsTheWholeIntervalSinceTheLastReport)
         r.LastTime = EncodeOleDate(2026, 12, 8, 10, 0, 0);
     });
     Change("later", 10 + GetParam().Minutes / 60, GetParam().Minutes % 60);
-    EXPECT_EQ(item->MakeVersion(false), GetParam().Made);
+    EXPECT_EQ(static_cast<bool>(item->MakeVersion(false)), GetParam().Made);
     EXPECT_EQ(Versions(*item).size(), GetParam().Made ? 1u : 0u);
 }
 INSTANTIATE_TEST_SUITE_P(Boundary, IntervalModeTest,
@@ -335,6 +335,8 @@ TEST_F(MakeVersionTest, AnUnreadableFileMarksTheItemBrokenInMemory)
     EXPECT_FALSE(item->MakeVersion(false));
     EXPECT_EQ(item->MonStatus(), msBroken);
     EXPECT_TRUE(Versions(*item).empty()) << "no empty version folder is left behind";
+    EXPECT_EQ(item->Data().VersionNum, 0) << "no version number is used up";
+    EXPECT_EQ(item->Data().NameModeNumberCount, 0);
     EXPECT_NE(StoredKey("MonStatus"), "2");
 }
 
@@ -370,7 +372,7 @@ TEST_F(MakeVersionTest, AFileRewrittenWhileItIsCopiedGivesAWholeVersion)
             out << std::string(size, c);
         }
     });
-    const bool made = item->MakeVersion(true);
+    const bool made = static_cast<bool>(item->MakeVersion(true));
     done = true;
     writer.join();
     if (made) {

@@ -32,7 +32,7 @@ TEST(VersionFolders, AreListedInNumericOrderWhateverTheDirectoryOrder)
         std::filesystem::create_directories(base + name);
     WriteFile(base + "1002", "a file, not a version folder");
     std::vector<std::string> listed;
-    for (const auto& v : ListVersionFolders(base))
+    for (const auto& v : ListStoredFolders(base))
         listed.push_back(v.Name);
     EXPECT_EQ(listed, (std::vector<std::string>{"001", "099", "999", "1000", "1001", "10000"}));
     EXPECT_EQ(HighestVersionNumber(base), 10000);

@@ -1,0 +1,28 @@
+#include "monitor/HelpPages.h"
+
+#include "platform/DirListing.h"
+#include "platform/Paths.h"
+
+namespace morvane::monitor {
+
+std::string ProgramHelpFolder()
+{
+    return ProgramDir() + kHelpFolderName + std::string(kPathSepText);
+}
+
+std::string InstalledHelpFolder()
+{
+    return std::string(MORVANE_SHARE_DIR) + std::string(kPathSepText) + kHelpFolderName +
+           std::string(kPathSepText);
+}
+
+std::string HelpPagePath()
+{
+    for (const std::string& folder : {ProgramHelpFolder(), InstalledHelpFolder()}) {
+        if (FileExists(folder + kHelpPage))
+            return folder + kHelpPage;
+    }
+    return {};
+}
+
+} // namespace morvane::monitor

@@ -1,0 +1,89 @@
+// Help, language saving and the backup folder dialog of the main window.
+#include "engine/TRKMonItems.h"
+#include "monitor/ColumnCaptions.h"
+#include "monitor/HelpPages.h"
+#include "monitor/MonitorLanguage.h"
+#include "monitor/TAboutBox.h"
+#include "monitor/TForm1.h"
+#include "monitor/TForm2.h"
+#include "monitor/TForm3.h"
+#include "monitor/TForm5.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "support/LanguageFiles.h"
+#include "support/components/FormOptions.h"
+#include "support/components/MessageBoxes.h"
+#include "support/components/ModalDialogs.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace morvane::monitor {
+
+void TForm1::aPellaryHelpExecute()
+{
+    const std::string page = m_helpPage ? m_helpPage() : HelpPagePath();
+    if (page.empty()) {
+        MessageBoxes::Show(BoxKind::Warning,
+                           "The help pages were not found. They belong in \"" + ProgramHelpFolder() +
+                               "\" or \"" + InstalledHelpFolder() +
+                               "\"; installing the program again puts them back.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        return;
+    }
+    Open({"", page, FolderPart(page)});
+}
+
+std::string TForm1::LanguageFileForSaving() const
+{
+    const std::string language = m_block ? m_block->Settings.Language.Get() : std::string();
+    return LanguageFilePath(language.empty() ? ChooseLanguage(m_items->Home()) : language);
+}
+
+void TForm1::Savelanguage1Click()
+{
+    const std::string file = LanguageFileForSaving();
+    if (file.empty()) {
+        MessageBoxes::Show(BoxKind::Warning, "The language has no file name, so nothing was saved.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        return;
+    }
+    try {
+        SaveFormLanguage(file, this);
+        {
+            IniFile ini(file);
+            SaveColumnCaptions(*m_fileList, ini);
+            SaveColumnCaptions(*m_verList, ini);
+            ini.Flush();
+        }
+        // The backup folder dialog is made on first use; until then it has nothing to say.
+        for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_form5, m_aboutBox}) {
+            if (dialog)
+                SaveFormLanguage(file, dialog);
+        }
+        m_statusBar->showMessage(tr("Language saved to %1").arg(QString::fromStdString(file)), 5000);
+    } catch (const std::exception& e) {
+        MessageBoxes::Show(BoxKind::Error, e.what(), BoxButtons::Ok, BoxAnswer::Ok, this);
+    }
+}
+
+TForm5* TForm1::Form5()
+{
+    // Localised by itself from the agent's language when it is made.
+    if (!m_form5)
+        m_form5 = new TForm5(m_block, *m_items, this);
+    return m_form5;
+}
+
+void TForm1::BackupFolderDialog()
+{
+    TForm5* form = Form5();
+    // The folder the options dialog shows is the one in use until a move changes it.
+    auto* label = m_form3->findChild<QLabel*>("BackuppathLabel");
+    if (label && !label->text().isEmpty())
+        form->SetBackupPath(label->text().toStdString());
+    if (ModalDialogs::Exec(*form) == QDialog::Accepted && label)
+        label->setText(QString::fromStdString(form->BackupPath()));
+}
+
+} // namespace morvane::monitor

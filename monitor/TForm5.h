@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/SharedBlock.h"
+#include "monitor/BackupMove.h"
+
+#include <QDialog>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QFileSystemModel;
+class QListView;
+class QPushButton;
+class QToolBar;
+
+namespace morvane {
+class TkitFileOperation;
+class TRKMonItems;
+} // namespace morvane
+
+namespace morvane::monitor {
+
+// "Move versions": the user picks a folder (browsing the file system, going up, making a
+// new folder and renaming it in place) and presses Change; every stored version moves
+// there, the agent's settings name it, and the agent is told to reload them. While the
+// versions move the agent makes none (see BackupMove). Main thread only.
+class TForm5 : public QDialog
+{
+    Q_OBJECT
+public:
+    // block may be nullptr (no agent: nothing is held or told). items is the monitor's
+    // item list, whose file items' histories move.
+    TForm5(SharedBlock* block, TRKMonItems& items, QWidget* parent = nullptr);
+    ~TForm5() override;
+
+    // The backup folder in use (ends with "/"): the block's until a move changes it.
+    const std::string& BackupPath() const { return m_backupPath; }
+    void SetBackupPath(const std::string& path);
+
+    // The folder whose sub-folders the list shows, and the one selected in it ("" none).
+    std::string CurrentFolder() const;
+    void SetCurrentFolder(const std::string& folder);
+    std::string SelectedFolder() const;
+    void SelectFolder(const std::string& name);
+
+    void FormShow();
+    void FolderUpClick();
+    void FolderNewClick();
+    void ShellComboBox1Change();
+    void ChangeButtonClick();
+
+    // The move's plan for a destination, as ChangeButtonClick makes it.
+    BackupMovePlan MakePlan(const std::string& destination) const;
+    const BackupMoveResult& LastResult() const { return m_lastResult; }
+    TkitFileOperation* FileOperation1() const { return m_fileOperation; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FillCombo();
+    std::string Text(TextSlot slot) const;
+
+    SharedBlock* m_block;
+    TRKMonItems& m_items;
+    std::string m_backupPath;
+    BackupMoveResult m_lastResult;
+    QFileSystemModel* m_model = nullptr;
+    QComboBox* m_combo = nullptr;
+    QListView* m_list = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QCheckBox* m_compression = nullptr;
+    QPushButton* m_change = nullptr;
+    QPushButton* m_cancel = nullptr;
+    TkitFileOperation* m_fileOperation = nullptr;
+};
+
+} // namespace morvane::monitor

@@ -1,0 +1,233 @@
+#include "EngineFixture.h"
+#include "platform/FileCopy.h"
+#include "platform/Log.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace morvane::test {
+namespace {
+
+class VersionSafetyTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        file = Work("docs/a.txt");
+        Save("one", 100);
+        item = AddFile(file, [](TMonItemRecord& r) {
+            r.NameMode = nmVersionNumber;
+            r.DelMode = dmNumber;
+            r.DelModeNumber = 100;
+            r.Monitored = true;
+            r.MonStatus = msActive;
+        });
+        previousSink = SetLogSink([this](const std::string& line) { logLines.push_back(line); });
+    }
+    void TearDown() override { SetLogSink(previousSink); }
+
+    // Writes the file and gives it a time within one fixed second: ms milliseconds into it.
+    void Save(const std::string& text, int ms)
+    {
+        WriteFile(file, text);
+        const timespec times[2] = {{0, UTIME_OMIT}, {1'796'000'000, ms * 1'000'000L}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    }
+    VersionOutcome MakeAndReport(bool force = false)
+    {
+        const VersionResult result = item->MakeVersion(force);
+        if (result || force)
+            item->AfterVersion(force);
+        return result.Outcome;
+    }
+    void Restart()
+    {
+        items.reset();
+        IniFile::ClearCache();
+        items = std::make_unique<TRKMonItems>(block.get(), &host, env.Home());
+        items->SetActive(true);
+        items->LoadAll();
+        item = items->FileByPath(file);
+        ASSERT_TRUE(item);
+    }
+    std::string StoredKey(const std::string& key) const
+    {
+        IniFile::ClearCache();
+        return IniFile(items->ListFile()).ReadString(file, key, "<none>");
+    }
+
+    std::string file;
+    std::shared_ptr<TRKMonItem> item;
+    std::vector<std::string> logLines;
+    LogSink previousSink;
+};
+
+TEST_F(VersionSafetyTest, EverySaveWithinOneSecondIsAVersionAlsoAfterARestartAndWhenForced)
+{
+    using O = VersionOutcome;
+    EXPECT_EQ(MakeAndReport(), O::Made);
+    Save("two", 400);
+    EXPECT_EQ(MakeAndReport(), O::Made) << "a second save in the same second";
+    EXPECT_EQ(MakeAndReport(), O::Unchanged);
+    Save("three", 600);
+    EXPECT_EQ(MakeAndReport(true), O::Made) << "Make version in the same second";
+    EXPECT_EQ(MakeAndReport(true), O::Unchanged);
+
+    Restart();
+    EXPECT_EQ(item->MakeVersion(false).Outcome, O::Unchanged) << "the last version is found on disk";
+    Save("four", 800);
+    EXPECT_EQ(MakeAndReport(), O::Made) << "after a restart, in the same second";
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"001", "002", "003", "004"}));
+    EXPECT_EQ(ReadFile(ItemFolder(*item) + "004/a(v 4).txt"), "four");
+}
+
+TEST_F(VersionSafetyTest, LeftoversOfKilledCopiesAreNoVersionsAndGoAtTheNextPruneAndStart)
+{
+    const std::string base = ItemFolder(*item);
+    for (const char* n : {"001", "002", "003"})
+        WriteFile(base + n + "/a.txt", n);
+    for (const char* n : {"004", "005"})
+        WriteFile(base + n + "/.a.txt.Ab12Cd.part", "half a copy");
+    item->UpdateData([](TMonItemRecord& r) {
+        r.VersionNum = 5;
+        r.DelModeNumber = 3;
+    });
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"001", "002", "003"})) << "never counted";
+
+    Save("new", 500);
+    ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+    EXPECT_EQ(Versions(*item), (std::vector<std::string>{"002", "003", "006"}));
+    EXPECT_FALSE(std::filesystem::exists(base + "004")) << "removed at the item's prune";
+    EXPECT_FALSE(std::filesystem::exists(base + "005"));
+
+    // Another item's folder, never pruned: its leftovers go when the agent starts.
+    const std::string other = BackupRoot() + "261208042/";
+    WriteFile(other + "001/b.txt", "a version");
+    WriteFile(other + "001/.b.txt.Zz99Yy.part", "beside it");
+    WriteFile(other + "002/.b.txt.Qq11Ww.part", "alone");
+    WriteFile(other + "003/.hidden", "not ours");
+    Restart();
+    EXPECT_EQ(ReadFile(other + "001/b.txt"), "a version");
+    EXPECT_FALSE(std::filesystem::exists(other + "001/.b.txt.Zz99Yy.part"));
+    EXPECT_FALSE(std::filesystem::exists(other + "002"));
+    EXPECT_TRUE(std::filesystem::exists(other + "003/.hidden"));
+}
+
+struct FailureCase
+{
+    const char* Name;
+    int Cause;
+    std::function<void(VersionSafetyTest&)> Break;
+    std::function<void(VersionSafetyTest&)> Mend;
+};
+
+class WriteFailureTest : public VersionSafetyTest, public ::testing::WithParamInterface<FailureCase>
+{
+public:
+    std::string ItemFolderPath() { return WithoutTrailingSep(ItemFolder(*item)); }
+    void SetNameMode(TNameMode mode)
+    {
+        item->UpdateData([mode](TMonItemRecord& r) { r.NameMode = mode; });
+    }
+    void UseLongName()
+    {
+        // A path of 255 bytes fits an item; the date stamp makes its version's name longer
+        // than a name may be.
+        char dir[] = "/tmp/mvXXXXXX";
+        ASSERT_TRUE(::mkdtemp(dir));
+        shortDir = dir;
+        file = shortDir + "/" + std::string(255 - shortDir.size() - 5, 'n') + ".txt";
+        Save("long", 100);
+        item = AddFile(file, [](TMonItemRecord& r) {
+            r.NameMode = nmDateTime;
+            r.Monitored = true;
+            r.MonStatus = msActive;
+        });
+        ASSERT_EQ(item->Path(), file);
+    }
+    void TearDown() override
+    {
+        VersionSafetyTest::TearDown();
+        if (!shortDir.empty())
+            std::filesystem::remove_all(shortDir);
+    }
+    std::string shortDir;
+};
+
+TEST_P(WriteFailureTest, IsToldOncePerCauseShownUntilAVersionIsMadeAndBurnsNoNumber)
+{
+    GetParam().Break(*this);
+    for (int save = 0; save < 2; ++save) {
+        Save("state " + std::to_string(save), 200 + save);
+        const VersionResult result = item->MakeVersion(false);
+        EXPECT_EQ(result.Outcome, VersionOutcome::WriteFailed);
+        EXPECT_EQ(result.Error, GetParam().Cause);
+        item->ReportWriteFailure(result.Error);
+    }
+    EXPECT_EQ(host.CountOf("ShowBalloon"), 1) << "told once";
+    EXPECT_EQ(logLines.size(), 1u);
+    EXPECT_EQ(item->MonStatus(), msBroken) << "shown in the monitor";
+    EXPECT_TRUE(item->Monitored());
+    EXPECT_TRUE(item->CheckExists(false)) << "still watched";
+    item->Save();
+    items->FlushList();
+    EXPECT_EQ(StoredKey("MonStatus"), "1") << "a failure is shown, never stored";
+    EXPECT_EQ(item->Data().VersionNum, 0);
+    EXPECT_EQ(item->Data().NameModeNumberCount, 0);
+
+    GetParam().Mend(*this);
+    Save("after", 900);
+    ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+    EXPECT_EQ(item->MonStatus(), msActive);
+    EXPECT_EQ(item->WriteFailure(), 0);
+    EXPECT_EQ(Versions(*item), std::vector<std::string>{"001"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, WriteFailureTest,
+                         ::testing::Values(FailureCase{"FolderNotCreatable", ENOTDIR,
+                                                       [](VersionSafetyTest& t) {
+                                                           auto& w = static_cast<WriteFailureTest&>(t);
+                                                           WriteFile(w.ItemFolderPath(),
+                                                                     "a file where the folder goes");
+                                                       },
+                                                       [](VersionSafetyTest& t) {
+                                                           auto& w = static_cast<WriteFailureTest&>(t);
+                                                           std::filesystem::remove(w.ItemFolderPath());
+                                                       }},
+                                           FailureCase{"NameTooLong", ENAMETOOLONG,
+                                                       [](VersionSafetyTest& t) {
+                                                           static_cast<WriteFailureTest&>(t).UseLongName();
+                                                       },
+                                                       [](VersionSafetyTest& t) {
+                                                           static_cast<WriteFailureTest&>(t).SetNameMode(
+                                                               nmOriginal);
+                                                       }}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(VersionSafetyTest, CountersAtTheirLimitGoOnOrStopTheItem)
+{
+    const std::string base = ItemFolder(*item);
+    item->UpdateData([](TMonItemRecord& r) {
+        r.NameModeNumberCount = INT_MAX;
+        r.VersionNum = INT_MAX;
+    });
+    WriteFile(base + "001/a.txt", "old");
+    Save("next", 300);
+    ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+    EXPECT_EQ(ReadFile(base + "002/a(v 1).txt"), "next") << "past the highest folder, names from 1";
+
+    WriteFile(base + "2147483646/a.txt", "x");
+    WriteFile(base + "2147483647/a.txt", "y");
+    Save("last", 400);
+    const VersionResult result = item->MakeVersion(false);
+    EXPECT_EQ(result.Outcome, VersionOutcome::WriteFailed);
+    EXPECT_EQ(result.Error, EOVERFLOW);
+    EXPECT_FALSE(item->Monitored()) << "no number is left: the item stops";
+    ASSERT_EQ(logLines.size(), 1u);
+}
+
+} // namespace
+} // namespace morvane::test

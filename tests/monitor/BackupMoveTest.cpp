@@ -1,0 +1,214 @@
+#include "monitor/BackupMove.h"
+
+#include "common/TestSupport.h"
+#include "platform/DirListing.h"
+#include "platform/IniFile.h"
+#include "support/components/MessageBoxes.h"
+#include "support/components/TkitFileOperation.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+using namespace morvane;
+using namespace morvane::monitor;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BackupMoveTest : public ::testing::Test
+{
+protected:
+    test::TestEnv env;
+    std::string oldRoot = env.Home() + "backup/";
+    std::string newRoot = env.Work() + "newbackup/";
+    std::string settings = env.Home() + "kelvrim.ini";
+    TkitFileOperation op;
+    BackupMovePlan plan;
+    int holds = 0, releases = 0;
+
+    void SetUp() override
+    {
+        MessageBoxes::Reset();
+        plan.OldRoot = oldRoot;
+        plan.NewRoot = newRoot;
+        plan.SettingsFile = settings;
+        plan.Hold = [this] {
+            ++holds;
+            return true;
+        };
+        plan.Release = [this] {
+            ++releases;
+        };
+        // Three items with versions, one without any yet.
+        for (const char* id : {"2401011", "2401012", "2401013"}) {
+            test::WriteFile(oldRoot + id + "/001/a.txt", std::string("v1 of ") + id);
+            test::WriteFile(oldRoot + id + "/002/a.txt", std::string("v2 of ") + id);
+            plan.Items.push_back({id, env.Work() + "files/" + id + ".txt"});
+        }
+        plan.Items.push_back({"2401014", env.Work() + "files/new.txt"});
+        test::WriteFile(oldRoot + "files.lst", "[Files]\n2401011=" + plan.Items[0].Path + "\n");
+        plan.WatchedFolders.push_back(env.Work() + "files/");
+    }
+    void TearDown() override
+    {
+        TkitFileOperation::SetForceCopy(false);
+        MessageBoxes::Reset();
+    }
+    std::string SettingNow()
+    {
+        IniFile::ClearCache();
+        return IniFile(settings).ReadString("Basic", "BackupPath", "");
+    }
+    // Every version is in exactly one of the two folders.
+    void ExpectEachVersionOnce()
+    {
+        for (const char* id : {"2401011", "2401012", "2401013"}) {
+            for (const char* v : {"/001/a.txt", "/002/a.txt"}) {
+                const bool inOld = fs::exists(oldRoot + id + v), inNew = fs::exists(newRoot + id + v);
+                EXPECT_NE(inOld, inNew) << id << v;
+            }
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(BackupMoveTest, MovesEveryItemAndTheIndexThenNamesTheNewFolder)
+{
+    TkitFileOperation::SetForceCopy(true);
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    ASSERT_EQ(r.Outcome, BackupMoveResult::Done) << r.Text;
+    EXPECT_EQ(r.Moved, 3);
+    EXPECT_EQ(r.WithoutVersions, 1);
+    EXPECT_EQ(test::ReadFile(newRoot + "2401013/002/a.txt"), "v2 of 2401013");
+    EXPECT_FALSE(fs::exists(oldRoot + "2401011"));
+    EXPECT_FALSE(fs::exists(oldRoot + "files.lst"));
+    IniFile index(newRoot + "files.lst");
+    for (const BackupItem& item : plan.Items)
+        EXPECT_EQ(index.ReadString("Files", item.FileID, ""), item.Path);
+    EXPECT_EQ(SettingNow(), newRoot);
+    EXPECT_FALSE(fs::exists(newRoot + BackupMove::kNoteName));
+    EXPECT_EQ(holds, 1);
+    EXPECT_EQ(releases, 1);
+}
+
+// A destination that cannot take the versions is refused before anything changes: the
+// agent is not even held.
+struct RefusalCase
+{
+    const char* Name;
+    const char* Destination; // relative to the test's work folder, "@old" for the old root
+    const char* Expect;      // part of the reason
+};
+
+class RefusalTest : public BackupMoveTest, public ::testing::WithParamInterface<RefusalCase>
+{
+};
+
+TEST_P(RefusalTest, ChangesNothing)
+{
+    const RefusalCase& c = GetParam();
+    test::WriteFile(env.Work() + "a-file", "x");
+    const std::string d = c.Destination;
+    plan.NewRoot = d.rfind("@old", 0) == 0 ? oldRoot + d.substr(4) : env.Work() + d;
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
+    EXPECT_NE(r.Text.find(c.Expect), std::string::npos) << r.Text;
+    EXPECT_EQ(holds, 0);
+    EXPECT_EQ(SettingNow(), "");
+    EXPECT_EQ(test::ReadFile(oldRoot + "2401012/001/a.txt"), "v1 of 2401012");
+    EXPECT_FALSE(fs::exists(env.Work() + "files/sub"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusalTest,
+    ::testing::Values(RefusalCase{"AFile", "a-file", "is a file"},
+                      RefusalCase{"TheOldFolder", "@old", "in use already"},
+                      RefusalCase{"InsideTheOldFolder", "@oldinner/", "inside the backup"},
+                      RefusalCase{"InsideAWatchedFolder", "files/sub/", "watched folder"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(BackupMoveTest, AFolderOfAnItemsNameThatTheMoveDidNotMakeIsLeftAlone)
+{
+    test::WriteFile(newRoot + "2401012/001/a.txt", "somebody else's");
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Failed);
+    EXPECT_NE(r.Text.find(newRoot + "2401012"), std::string::npos) << r.Text;
+    EXPECT_EQ(test::ReadFile(newRoot + "2401012/001/a.txt"), "somebody else's");
+    EXPECT_EQ(test::ReadFile(oldRoot + "2401012/001/a.txt"), "v1 of 2401012");
+    EXPECT_EQ(SettingNow(), "");
+    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(r.Moved, 2); // the others moved
+    EXPECT_EQ(test::ReadFile(newRoot + "2401013/002/a.txt"), "v2 of 2401013");
+}
+
+TEST_F(BackupMoveTest, CancelThenRunAgainFinishes)
+{
+    TkitFileOperation::SetForceCopy(true);
+    op.SetAfterFileHook([this](int done) {
+        if (done == 3)
+            op.Cancel();
+    });
+    BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Cancelled);
+    EXPECT_NE(r.Text.find("still in"), std::string::npos) << r.Text;
+    EXPECT_EQ(SettingNow(), "");
+    EXPECT_TRUE(fs::exists(oldRoot + "files.lst"));
+    ExpectEachVersionOnce();
+    EXPECT_EQ(releases, 1);
+
+    // Meanwhile the agent made another version of a half-moved item in the old folder.
+    test::WriteFile(oldRoot + "2401012/003/a.txt", "v3 of 2401012");
+    op.SetAfterFileHook({});
+    r = BackupMove::Run(plan, op);
+    ASSERT_EQ(r.Outcome, BackupMoveResult::Done) << r.Text;
+    EXPECT_EQ(test::ReadFile(newRoot + "2401012/003/a.txt"), "v3 of 2401012");
+    EXPECT_EQ(SettingNow(), newRoot);
+    for (const char* id : {"2401011", "2401012", "2401013"})
+        EXPECT_FALSE(fs::exists(oldRoot + id)) << id;
+}
+
+TEST_F(BackupMoveTest, AVersionFileThatVanishesDuringTheMoveDoesNotStopIt)
+{
+    TkitFileOperation::SetForceCopy(true);
+    op.SetAfterFileHook([this](int done) {
+        if (done == 1)
+            fs::remove(oldRoot + "2401013/002/a.txt");
+    });
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    ASSERT_EQ(r.Outcome, BackupMoveResult::Done) << r.Text;
+    EXPECT_EQ(test::ReadFile(newRoot + "2401013/001/a.txt"), "v1 of 2401013");
+}
+
+// The backup index at either end: a damaged one is kept aside, another program's is
+// never written over.
+TEST_F(BackupMoveTest, BackupIndexIsKeptAndCompleted)
+{
+    test::WriteFile(oldRoot + "files.lst", std::string("\x01\x02garbage without sections\n", 27));
+    BackupMoveResult r = BackupMove::Run(plan, op);
+    ASSERT_EQ(r.Outcome, BackupMoveResult::Done) << r.Text;
+    EXPECT_NE(r.Text.find("could not be read"), std::string::npos) << r.Text;
+    EXPECT_EQ(test::ReadFile(newRoot + "files.lst.damaged").substr(2, 7), "garbage");
+    EXPECT_EQ(IniFile(newRoot + "files.lst").ReadString("Files", "2401013", ""), plan.Items[2].Path);
+}
+
+TEST_F(BackupMoveTest, AnIndexAtTheDestinationIsNeverReplaced)
+{
+    test::WriteFile(newRoot + "files.lst", "[Files]\nother=/x\n");
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Failed);
+    EXPECT_EQ(test::ReadFile(newRoot + "files.lst"), "[Files]\nother=/x\n");
+    EXPECT_TRUE(fs::exists(oldRoot + "files.lst"));
+    EXPECT_EQ(SettingNow(), "");
+}
+
+TEST_F(BackupMoveTest, AnAgentThatDoesNotConfirmTheHoldMovesNothing)
+{
+    plan.Hold = [] {
+        return false;
+    };
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
+    EXPECT_EQ(releases, 1);
+    EXPECT_TRUE(fs::exists(oldRoot + "2401011/001/a.txt"));
+}
