@@ -448,7 +448,10 @@ void TForm1::InitActiveList()
     m_treeLoaded = true;
     m_listLoaded = true;
     m_fileListTag = 0;
-    // The folder the tree ends on shows its files at once.
+    // The first folder that holds files is shown at once, so the list agrees with the
+    // status bar; with none, the folder the tree ends on.
+    if (QTreeWidgetItem* node = FirstNodeWithFiles())
+        m_tree->setCurrentItem(node);
     FoldersTreeChange(m_tree->currentItem());
     RepaintViews();
     UpdateStatusBar();

@@ -111,6 +111,8 @@ public:
     void DeleteMonFolder(const std::string& path);
     // The node of a folder path, nullptr when there is none.
     QTreeWidgetItem* FindNode(const std::string& folder) const;
+    // The first node, in the tree's order, whose folder holds files; nullptr when none does.
+    QTreeWidgetItem* FirstNodeWithFiles() const;
 
     // --- folder commands ---
     // Each asks the agent; the tree follows the agent's answers: a new folder appears with

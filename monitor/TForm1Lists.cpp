@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 namespace morvane::monitor {
 
@@ -312,6 +313,16 @@ QTreeWidgetItem* TForm1::FindNode(const std::string& folder) const
                 found = top->child(j);
     }
     return found;
+}
+
+QTreeWidgetItem* TForm1::FirstNodeWithFiles() const
+{
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+        const int index = FolderIndexOfNode(*it);
+        if (index >= 0 && !m_items->GetFolder(index)->Files().empty())
+            return *it;
+    }
+    return nullptr;
 }
 
 void TForm1::UpdateFoldersTree(const std::string& folder)
