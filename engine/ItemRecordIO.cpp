@@ -28,6 +28,14 @@ Enum ReadEnum(const IniFile& ini, const std::string& section, const char* key, i
     return static_cast<Enum>(value >= 0 && value <= last ? value : 0);
 }
 
+// Counts, numbers and waits are never negative: a negative value (also one written in
+// hexadecimal) is no value and takes the key's default, like a text that is no number.
+int ReadCount(const IniFile& ini, const std::string& section, const char* key, int def)
+{
+    const int value = ini.ReadInteger(section, key, def);
+    return value < 0 ? def : value;
+}
+
 std::string PadNumber(int value)
 {
     return ZeroPadded(value, 3);
@@ -152,17 +160,17 @@ void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& ba
 
     record.MonMode = ReadEnum<TMonMode>(list, section, "MonMode", mmNumber);
     record.MonModeInterval = list.ReadDate(section, "MonModeInterval", kZeroDuration);
-    record.MonModeNumber = list.ReadInteger(section, "MonModeNumber", 10);
-    record.MonModeNumberCount = list.ReadInteger(section, "MonModeNumberCount", 0);
+    record.MonModeNumber = ReadCount(list, section, "MonModeNumber", 10);
+    record.MonModeNumberCount = ReadCount(list, section, "MonModeNumberCount", 0);
     record.MonStatus = ReadEnum<TMonStatus>(list, section, "MonStatus", msBroken);
     record.DelMode = ReadEnum<TDelMode>(list, section, "DelMode", dmInterval);
     record.DelModeInterval = list.ReadDate(section, "DelModeInterval", kZeroDuration);
-    record.DelModeNumber = list.ReadInteger(section, "DelModeNumber", 0);
-    record.VersionNum = list.ReadInteger(section, "VersionNum", 0);
+    record.DelModeNumber = ReadCount(list, section, "DelModeNumber", 0);
+    record.VersionNum = ReadCount(list, section, "VersionNum", 0);
     record.LastTime = list.ReadDate(section, "LastTime", 0.0);
     record.Monitored = list.ReadBool(section, "Monitored", false);
     record.NameMode = ReadEnum<TNameMode>(list, section, "NameMode", nmVersionNumber);
-    record.NameModeNumberCount = list.ReadInteger(section, "NameModeNumberCount", 0);
+    record.NameModeNumberCount = ReadCount(list, section, "NameModeNumberCount", 0);
     record.ExecuterMode = ReadEnum<TExecuterMode>(list, section, "ExecuterMode", emCustom);
     const std::string executer = list.ReadString(section, "Executer", "");
     // A program path cut short would name another program: drop it instead.
@@ -177,7 +185,7 @@ void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& ba
     record.AddNewFiles = list.ReadBool(section, "AddNewFiles", false);
     record.UseTemplates = list.ReadBool(section, "UseTemplates", false);
     record.Templates.Set(list.ReadString(section, "Templates", ""));
-    record.FolderWait = list.ReadInteger(section, "FolderWait", 3);
+    record.FolderWait = ReadCount(list, section, "FolderWait", 3);
     record.IsSaved = list.ReadBool(section, "IsSaved", false);
 
     record.Path.Set(realPath);

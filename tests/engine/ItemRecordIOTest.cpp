@@ -92,6 +92,33 @@ TEST_F(ItemRecordIO, ValuesThatDoNotParseTakeTheirDefaults)
     EXPECT_TRUE(r.IsFolder);
 }
 
+TEST_F(ItemRecordIO, NegativeCountsAndWaitsTakeTheirDefaults)
+{
+    struct Case
+    {
+        const char* Key;
+        const char* Text;
+        int TMonItemRecord::*Field;
+        int Expected;
+    };
+    const Case cases[] = {
+        {"MonModeNumber", "-3", &TMonItemRecord::MonModeNumber, 10},
+        {"MonModeNumberCount", "-1", &TMonItemRecord::MonModeNumberCount, 0},
+        {"DelModeNumber", "0xFFFFFFFF", &TMonItemRecord::DelModeNumber, 0},
+        {"VersionNum", "-2147483648", &TMonItemRecord::VersionNum, 0},
+        {"NameModeNumberCount", "-5", &TMonItemRecord::NameModeNumberCount, 0},
+        {"FolderWait", "-10", &TMonItemRecord::FolderWait, 3},
+        {"DelModeNumber", "99999999999999999999", &TMonItemRecord::DelModeNumber, 0},
+        {"FolderWait", "2147483647", &TMonItemRecord::FolderWait, 2147483647},
+    };
+    for (const Case& c : cases) {
+        IniFile::ClearCache();
+        WriteFile(list, std::string("[/d/a]\nFileID=261208042\n") + c.Key + "=" + c.Text + "\n");
+        const TMonItemRecord r = Read("/d/a");
+        EXPECT_EQ(r.*c.Field, c.Expected) << c.Key << "=" << c.Text;
+    }
+}
+
 TEST_F(ItemRecordIO, GarbageListFilesLoadWithDefaults)
 {
     std::mt19937 rng(7);
