@@ -20,6 +20,7 @@
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 namespace morvane {
@@ -452,6 +453,9 @@ std::vector<std::string> TRKMonItems::LoadAll()
         IniFile list(m_listFile);
         sections = list.ReadSections();
     }
+    // Two items sharing a backup folder would prune each other's versions.
+    const std::vector<std::pair<std::string, std::string>> mended =
+        Active() ? MendSharedFileIds(sections) : std::vector<std::pair<std::string, std::string>>();
     // Items missing now are looked for off the main thread: a start with thousands of
     // items on an unplugged disk must not wait a second for each. Without a host there
     // is no main thread to hand the verdicts to, so they are waited for here.
@@ -478,6 +482,14 @@ std::vector<std::string> TRKMonItems::LoadAll()
         }
     }
     m_loadingThread = std::thread::id();
+    // When the list could not take a new FileID, the item still uses it from memory on.
+    for (const auto& [path, id] : mended) {
+        std::shared_ptr<TRKMonItem> item = path.back() == kPathSep ? FolderByPath(path) : FileByPath(path);
+        if (item && item->FileID() != id) {
+            item->UpdateData([&id = id](TMonItemRecord& r) { r.FileID.Set(id); });
+            item->Save();
+        }
+    }
     if (!m_missingAtLoad.empty()) {
         EngineHost* host = m_host;
         m_presenceRetry = std::make_unique<PresenceRetry>(
@@ -491,6 +503,71 @@ std::vector<std::string> TRKMonItems::LoadAll()
             });
     }
     return refused;
+}
+
+std::vector<std::pair<std::string, std::string>>
+TRKMonItems::MendSharedFileIds(const std::vector<std::string>& sections)
+{
+    std::vector<std::pair<std::string, std::string>> mended;
+    std::lock_guard fileLock(ListFileMutex());
+    const std::string root = BackupRoot();
+    IniFile list(m_listFile);
+    IniFile index(root + kBackupIndexName);
+    std::unordered_map<std::string, std::vector<std::string>> sharers; // FileID -> sections
+    std::vector<std::string> order;                                    // FileIDs in the order first met
+    {
+        const IniFile::ReadScope listState(list);
+        for (const std::string& name : sections) {
+            if (name == kDefaultSection)
+                continue;
+            try {
+                CheckPath(name); // a section that is no item owns nothing
+            } catch (const std::invalid_argument&) {
+                continue;
+            }
+            const std::string id = list.ReadString(name, "FileID", "");
+            if (!IsPlainFolderName(id) || !FitsShortText(id))
+                continue; // given a fresh one when read
+            std::vector<std::string>& paths = sharers[id];
+            if (paths.empty())
+                order.push_back(id);
+            paths.push_back(name);
+        }
+    }
+    std::unordered_set<std::string> taken;
+    for (const std::string& id : order) {
+        const std::vector<std::string>& paths = sharers[id];
+        if (paths.size() < 2)
+            continue;
+        const std::string named = index.ReadString(kBackupIndexSection, id, "");
+        const auto ownerIt = std::find(paths.begin(), paths.end(), named);
+        const std::string owner = ownerIt != paths.end() ? *ownerIt : paths.front();
+        for (const std::string& path : paths) {
+            if (path == owner)
+                continue;
+            std::string fresh;
+            do
+                fresh = NewFileId(root, m_listFile);
+            while (sharers.count(fresh) || !taken.insert(fresh).second);
+            Log("items " + owner + " and " + path + " shared the backup folder " + id + "; " + path +
+                " now uses " + fresh);
+            list.WriteString(path, "FileID", fresh);
+            index.WriteString(kBackupIndexSection, fresh, path);
+            mended.emplace_back(path, fresh);
+        }
+        if (named != owner)
+            index.WriteString(kBackupIndexSection, id, owner);
+    }
+    if (mended.empty())
+        return mended;
+    try {
+        list.Flush();
+        MakePrivateDirs(WithoutTrailingSep(root));
+        index.Flush();
+    } catch (const std::exception& e) {
+        Log(std::string("the new FileIDs were not written: ") + e.what());
+    }
+    return mended;
 }
 
 void TRKMonItems::SaveAll()

@@ -186,6 +186,12 @@ private:
                                                    const std::shared_ptr<TRKMonItem>& firstMember);
     // A FileID that neither a backup folder nor an item in memory or in the list uses.
     std::string MakeFileId() const;
+    // Before the items of the list are made: of the sections that share a FileID, the
+    // one the backup index names for it keeps it (else the first); each other one gets a
+    // fresh FileID, written to the list and the index. Returns the sections that moved,
+    // with their new FileID. A write that fails is logged.
+    std::vector<std::pair<std::string, std::string>>
+    MendSharedFileIds(const std::vector<std::string>& sections);
     // Erases the item's section and, when its FileID is set, its backup-index key; marks
     // it removed so no later save brings the section back.
     void EraseStored(TRKMonItem& item, bool eraseSection);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 
 namespace morvane::test {
@@ -228,6 +229,87 @@ TEST_F(VersionSafetyTest, CountersAtTheirLimitGoOnOrStopTheItem)
     EXPECT_FALSE(item->Monitored()) << "no number is left: the item stops";
     ASSERT_EQ(logLines.size(), 1u);
 }
+
+// Three items of the list share one backup folder; the index names the owner or not.
+struct SharedIdCase
+{
+    const char* Name;
+    const char* IndexNames; // file name the index maps the shared FileID to, "" for no key
+    const char* Owner;
+};
+
+class SharedFileIdTest : public VersionSafetyTest, public ::testing::WithParamInterface<SharedIdCase>
+{
+};
+
+TEST_P(SharedFileIdTest, OneOwnerKeepsTheFolderTheOthersGetTheirOwnAndPruneNothingOfIt)
+{
+    const std::string shared = "261208042";
+    const std::vector<std::string> names = {"a.txt", "b.txt", "c.txt"};
+    items.reset();
+    IniFile::ClearCache();
+    {
+        IniFile list(env.Home() + kListFileName);
+        for (const std::string& name : names) {
+            WriteFile(Work("docs/" + name), "text of " + name);
+            TMonItemRecord r = EmptyItemRecord();
+            r.Path.Set(Work("docs/" + name));
+            r.FileID.Set(shared);
+            r.Monitored = true;
+            r.MonStatus = msActive;
+            r.DelMode = dmNumber;
+            r.DelModeNumber = name == GetParam().Owner ? 10 : 1;
+            r.VersionNum = 3;
+            WriteItemRecord(r, list, nullptr);
+        }
+        list.Flush();
+        IniFile index(BackupRoot() + kBackupIndexName);
+        if (*GetParam().IndexNames)
+            index.WriteString(kBackupIndexSection, shared,
+                              Work(std::string("docs/") + GetParam().IndexNames));
+        index.Flush();
+    }
+    for (const char* n : {"001", "002", "003"})
+        WriteFile(BackupRoot() + shared + "/" + n + "/" + GetParam().Owner, n);
+
+    items = std::make_unique<TRKMonItems>(block.get(), &host, env.Home());
+    items->SetActive(true);
+    items->LoadAll();
+    IniFile::ClearCache();
+    const IniFile list(env.Home() + kListFileName);
+    const IniFile index(BackupRoot() + kBackupIndexName);
+    std::set<std::string> ids;
+    for (const std::string& name : names) {
+        const std::string path = Work("docs/" + name);
+        const std::shared_ptr<TRKMonItem> it = items->FileByPath(path);
+        ASSERT_TRUE(it);
+        ids.insert(it->FileID());
+        EXPECT_EQ(it->FileID() == shared, name == GetParam().Owner) << name;
+        EXPECT_EQ(list.ReadString(path, "FileID", ""), it->FileID()) << "saved: " << name;
+        EXPECT_EQ(index.ReadString(kBackupIndexSection, it->FileID(), ""), path) << name;
+    }
+    EXPECT_EQ(ids.size(), 3u);
+
+    // Keep-one pruning of every other item leaves the owner's versions alone.
+    for (const std::string& name : names) {
+        if (name == GetParam().Owner)
+            continue;
+        item = items->FileByPath(Work("docs/" + name));
+        WriteFile(Work("docs/" + name), "a longer new text of " + name);
+        ASSERT_EQ(MakeAndReport(true), VersionOutcome::Made) << name;
+        EXPECT_EQ(Versions(*item).size(), 1u) << name;
+    }
+    item = items->FileByPath(Work(std::string("docs/") + GetParam().Owner));
+    std::vector<std::string> kept = Versions(*item);
+    kept.resize(3);
+    EXPECT_EQ(kept, (std::vector<std::string>{"001", "002", "003"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SharedFileIdTest,
+                         ::testing::Values(SharedIdCase{"IndexNamesTheSecond", "b.txt", "b.txt"},
+                                           SharedIdCase{"NoIndexKeyFirstOwns", "", "a.txt"},
+                                           SharedIdCase{"IndexNamesAnotherFile", "gone.txt", "a.txt"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 } // namespace morvane::test
