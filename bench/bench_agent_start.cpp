@@ -1,10 +1,11 @@
 // Starts the real agent on an item list of 10,000 files (100 monitored folders of 100
 // files, every file already versioned at its current date, so the start makes no
 // version) and prints how long it takes until the agent answers its first request, and
-// its resident memory then. The same figures for a list of one item are printed beside
-// them.
+// its resident memory then. Then starts the real monitor (offscreen) against that agent and
+// prints its resident memory once it has loaded the list and gone idle. The same figures
+// for a list of one item are printed beside them.
 //
-// Usage: bench_agent_start [items] [path of quennet]
+// Usage: bench_agent_start [items] [path of quennet] (kelvrim is taken from its folder)
 #include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
 #include "platform/IniFile.h"
@@ -33,6 +34,8 @@ struct Figures
 {
     double AnswerSeconds = -1;
     long RssKb = -1;
+    double MonitorSeconds = -1;
+    long MonitorRssKb = -1;
 };
 
 long ResidentKb(qint64 pid)
@@ -46,6 +49,58 @@ long ResidentKb(qint64 pid)
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
     return -1;
+}
+
+// User and system CPU time of pid in clock ticks, -1 when it cannot be read.
+long long CpuTicks(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which may hold blanks and ends with ")".
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return fields[11].toLongLong() + fields[12].toLongLong();
+}
+
+// Starts the monitor against the running agent of block and measures it once it has used
+// no CPU for a second after publishing its window (the list is loaded before that).
+void MeasureMonitor(const std::string& program, const QProcessEnvironment& env, SharedBlockMapping& block,
+                    Figures& figures)
+{
+    QProcess monitor;
+    monitor.setProcessEnvironment(env);
+    monitor.setStandardOutputFile(QProcess::nullDevice());
+    monitor.setStandardErrorFile(qEnvironmentVariable("MORVANE_BENCH_LOG", QProcess::nullDevice()));
+    block->MonitorWnd = 0;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::minutes(5);
+    monitor.start(QString::fromStdString(program), {});
+    if (!monitor.waitForStarted(30000))
+        return;
+    while (block->MonitorWnd == 0 && Clock::now() < deadline && monitor.state() != QProcess::NotRunning)
+        QThread::msleep(10);
+    long long last = -1;
+    auto quietSince = Clock::now();
+    while (Clock::now() < deadline && monitor.state() != QProcess::NotRunning) {
+        QThread::msleep(100);
+        const long long ticks = CpuTicks(monitor.processId());
+        if (ticks != last) {
+            last = ticks;
+            quietSince = Clock::now();
+        } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
+            figures.MonitorSeconds = std::chrono::duration<double>(quietSince - start).count();
+            figures.MonitorRssKb = ResidentKb(monitor.processId());
+            break;
+        }
+    }
+    monitor.terminate();
+    if (!monitor.waitForFinished(30000)) {
+        monitor.kill();
+        monitor.waitForFinished(30000);
+    }
 }
 
 // A home folder whose list holds count file items; returns the sentinel item's path.
@@ -92,7 +147,7 @@ std::string MakeHome(const fs::path& root, int count)
     return first;
 }
 
-Figures Run(const std::string& program, int count)
+Figures Run(const std::string& program, const std::string& monitorProgram, int count)
 {
     Figures figures;
     char tmpl[] = "/tmp/mvb-XXXXXX";
@@ -144,6 +199,8 @@ Figures Run(const std::string& program, int count)
             figures.AnswerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
         figures.RssKb = ResidentKb(agent.processId());
         (*block)->MonitorRunning = false;
+        if (answered && !monitorProgram.empty())
+            MeasureMonitor(monitorProgram, env, *block, figures);
         block.reset();
     }
     agent.terminate();
@@ -164,11 +221,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no agent program at %s\n", program.c_str());
         return 1;
     }
-    const Figures one = Run(program, 1);
-    const Figures full = Run(program, count);
+    std::string monitor = (fs::path(program).parent_path() / "kelvrim").string();
+    if (!fs::exists(monitor)) {
+        std::fprintf(stderr, "no monitor program at %s: the monitor is not measured\n", monitor.c_str());
+        monitor.clear();
+    }
+    const Figures one = Run(program, monitor, 1);
+    const Figures full = Run(program, monitor, count);
     std::printf("agent start, 1 item:     first answer after %.3f s, VmRSS %ld kB\n", one.AnswerSeconds,
                 one.RssKb);
     std::printf("agent start, %d items: first answer after %.3f s, VmRSS %ld kB\n", count, full.AnswerSeconds,
                 full.RssKb);
+    if (!monitor.empty()) {
+        std::printf("monitor start, 1 item:     idle after %.3f s, VmRSS %ld kB\n", one.MonitorSeconds,
+                    one.MonitorRssKb);
+        std::printf("monitor start, %d items: idle after %.3f s, VmRSS %ld kB\n", count, full.MonitorSeconds,
+                    full.MonitorRssKb);
+    }
     return full.AnswerSeconds < 0 ? 1 : 0;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace morvane {
@@ -27,14 +28,19 @@ std::string_view TrimIniBlanks(std::string_view text);
 // header adds to the first section of that name; a repeated key is shadowed by its first
 // line. Any text parses: what is not a header or a "key=value" line is kept as it stands.
 // Not thread-safe; a cached document is shared read-only.
+//
+// Memory: the item list is held parsed for as long as the program runs, so the text lives
+// in one buffer and a line costs 16 bytes beside it. Replaced values are appended to the
+// buffer, which is compacted once more than half of it is dead.
 class IniDocument
 {
 public:
     static IniDocument Parse(std::string_view text);
     std::string Serialize() const;
 
-    // The value text as it stands in the file (trimmed, quotes kept), or null.
-    const std::string* RawValue(const std::string& section, const std::string& key) const;
+    // The value text as it stands in the file (trimmed, quotes kept), or nothing. The view
+    // lasts until the document changes.
+    std::optional<std::string_view> RawValue(const std::string& section, std::string_view key) const;
     bool HasSection(const std::string& section) const;
     std::vector<std::string> SectionNames() const;
     std::vector<std::string> KeyNames(const std::string& section) const;
@@ -50,33 +56,58 @@ public:
     static std::string EncodeValue(const std::string& value);
     // The value a reader gets from the file text: one pair of surrounding quotes removed,
     // cut to kMaxValueLength bytes without splitting a UTF-8 character.
-    static std::string DecodeValue(const std::string& rawValue);
+    static std::string DecodeValue(std::string_view rawValue);
     static std::string CutValue(std::string value);
 
     static constexpr std::size_t kMaxValueLength = 2047;
 
 private:
+    // A piece of m_text.
+    struct Span
+    {
+        std::uint32_t Off = 0;
+        std::uint32_t Len = 0;
+    };
     struct Line
     {
-        std::string Key;  // empty: not a pair, Text is the whole line
-        std::string Text; // the value of a pair
+        Span Key;  // empty: not a pair, Text is the whole line
+        Span Text; // the value of a pair
     };
+    // Open addressing over indexes (of sections, or of a section's lines); kFree marks a
+    // free slot. Linear probing; the table is at most half full.
+    using Slots = std::vector<std::uint32_t>;
+    static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+
     struct Section
     {
-        std::string Name;
+        Span Name;
         bool Live = true;
+        std::uint32_t Pairs = 0; // lines that are pairs
         std::vector<Line> Lines;
-        std::unordered_map<std::string, std::size_t, IniKeyHash, IniKeyEqual> Keys;
-
-        void Reindex();
+        Slots Keys; // built only for sections with many pairs; others are searched in order
     };
 
-    Section* Find(const std::string& name);
-    const Section* Find(const std::string& name) const;
+    std::string_view View(Span span) const { return {m_text.data() + span.Off, span.Len}; }
+    Span Store(std::string_view text);
+    void Drop(Span span) { m_dead += span.Len; }
+    // Rewrites m_text with only what is still in use, once more than half of it is dead.
+    void MaybeCompact();
+    void Compact();
 
-    std::vector<std::string> m_preamble; // lines before the first header, kept as they are
-    std::vector<Section> m_sections;     // erased sections stay as dead entries
-    std::unordered_map<std::string, std::size_t> m_index;
+    std::ptrdiff_t FindSection(std::string_view name) const;
+    void IndexSection(std::uint32_t index);
+    void RebuildSectionIndex();
+    // The first line of key in s, or -1.
+    std::ptrdiff_t FindKey(const Section& s, std::string_view key) const;
+    void IndexKey(Section& s, std::uint32_t line);
+    void Reindex(Section& s);
+
+    std::string m_text;              // every name, key, value and kept line
+    std::size_t m_dead = 0;          // bytes of m_text no longer used
+    std::vector<Span> m_preamble;    // lines before the first header, kept as they are
+    std::vector<Section> m_sections; // erased sections stay as dead entries
+    Slots m_index;                   // live sections by name
+    std::size_t m_indexed = 0;       // entries of m_index, live or dead
 };
 
 } // namespace morvane

@@ -248,7 +248,7 @@ struct IniFile::Impl
             if (pending->second.Erased)
                 return std::nullopt;
         }
-        const std::string* raw = Current(path).Doc().RawValue(section, key);
+        const auto raw = Current(path).Doc().RawValue(section, key);
         if (!raw)
             return std::nullopt;
         return IniDocument::DecodeValue(*raw);
