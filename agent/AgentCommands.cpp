@@ -414,6 +414,15 @@ void AgentCommands::SaveDefaults(const TMonItemRecord& record)
 void AgentCommands::Update(std::uint32_t wParam)
 {
     TMonItemRecord record = m_ctx.Block->ItemRecord;
+    // Checked whole first: a record applied up to a bad value would stay in memory and
+    // fail every later save of the item.
+    if (const std::string problem = RecordProblem(record); !problem.empty()) {
+        std::string id = record.FileID.Get();
+        std::replace_if(
+            id.begin(), id.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
+        Log("UPDATE of item " + id + " refused: " + problem);
+        return;
+    }
     if (record.IsFolder) {
         UpdateFolder(record, wParam);
         return;
@@ -466,8 +475,16 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
 
     folder->StopWatch();
     const bool moved = folder->Path() != newPath;
-    if (moved)
-        folder->Reassign(newPath);
+    if (moved) {
+        try {
+            folder->Reassign(newPath);
+        } catch (...) {
+            // Refused before anything moved: the folder goes on as it was.
+            if (folder->Monitored())
+                folder->StartWatch();
+            throw;
+        }
+    }
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;
     record.VersionNum = std::max(record.VersionNum, current.VersionNum);

@@ -7,13 +7,16 @@
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_set>
+#include <utility>
 
 namespace morvane {
 
@@ -148,6 +151,56 @@ std::string NewFileId(const std::string& backupRoot, const std::string& listFile
     }
 }
 
+std::string TextProblem(const TMonItemRecord& record)
+{
+    static constexpr std::string_view kBreaks("\r\n\0", 3);
+    const std::string path = record.Path.Get();
+    if (path.empty())
+        return "the record has no path";
+    if (path.find_first_of(kBreaks) != std::string::npos || path.find_first_of("[]") != std::string::npos)
+        return "the path holds a line break, a zero byte or a bracket";
+    const std::pair<const char*, const ShortText*> texts[] = {
+        {"FileID", &record.FileID}, {"Executer", &record.Executer}, {"Templates", &record.Templates}};
+    for (const auto& [name, text] : texts) {
+        if (text->Get().find_first_of(kBreaks) != std::string::npos)
+            return std::string(name) + " holds a line break or a zero byte";
+    }
+    return {};
+}
+
+std::string RecordProblem(const TMonItemRecord& record)
+{
+    if (std::string problem = TextProblem(record); !problem.empty())
+        return problem;
+    const std::string path = record.Path.Get();
+    if (path.front() != kPathSep || path == kDefaultSection)
+        return "the path is not absolute";
+    if (record.IsFolder != (path.back() == kPathSep))
+        return record.IsFolder ? "a folder's path must end with \"/\""
+                               : "a file's path must not end with \"/\"";
+    const std::pair<const char*, bool> ranges[] = {
+        {"MonMode", record.MonMode <= mmNumber},
+        {"MonStatus", record.MonStatus <= msBroken},
+        {"DelMode", record.DelMode <= dmInterval},
+        {"NameMode", record.NameMode <= nmVersionNumber},
+        {"ExecuterMode", record.ExecuterMode <= emCustom},
+        {"MonModeNumber", record.MonModeNumber >= 0},
+        {"MonModeNumberCount", record.MonModeNumberCount >= 0},
+        {"DelModeNumber", record.DelModeNumber >= 0},
+        {"VersionNum", record.VersionNum >= 0},
+        {"NameModeNumberCount", record.NameModeNumberCount >= 0},
+        {"FolderWait", record.FolderWait >= 0},
+        {"MonModeInterval", std::isfinite(record.MonModeInterval)},
+        {"DelModeInterval", std::isfinite(record.DelModeInterval)},
+        {"LastTime", std::isfinite(record.LastTime)},
+    };
+    for (const auto& [name, fits] : ranges) {
+        if (!fits)
+            return std::string(name) + " is out of its range";
+    }
+    return {};
+}
+
 void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot)
 {
     const std::string realPath = record.Path.Get();
@@ -214,6 +267,9 @@ void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backu
     const std::string s = record.Path.Get();
     if (s.empty())
         throw std::invalid_argument("an item record without a path cannot be stored");
+    // Refused whole: a record stored up to its bad key would be half old, half new.
+    if (const std::string problem = TextProblem(record); !problem.empty())
+        throw std::invalid_argument(s.substr(0, s.find_first_of("\r\n")) + ": " + problem);
     const std::string fileId = record.FileID.Get();
     list.WriteBool(s, "Monitored", record.Monitored);
     list.WriteString(s, "FileID", fileId);

@@ -35,6 +35,15 @@ void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backu
 void WriteItemRecord(const TMonItemRecord& record, const std::string& listFile,
                      const std::string& backupRoot);
 
+// Why the list cannot hold record's texts as they stand, empty when it can: a path that
+// cannot name a section, or a text with a line break or a zero byte.
+std::string TextProblem(const TMonItemRecord& record);
+// TextProblem, and beyond it why record cannot be an item's record as it stands: a path
+// that is not absolute or disagrees with IsFolder, an option outside its range, a negative
+// count or wait, a date that is no number. A record from another program is checked
+// whole before any of it is used.
+std::string RecordProblem(const TMonItemRecord& record);
+
 // A fresh FileID: "yymmdd" of today and a random 0..9999 padded to three digits; never
 // the name of an existing folder in backupRoot nor a FileID already used in listFile
 // (listFile may be empty: then only folders are looked at).

@@ -8,6 +8,7 @@
 #include "engine/Useful.h"
 #include "platform/DirListing.h"
 #include "platform/Log.h"
+#include "platform/Paths.h"
 #include "platform/ShortText.h"
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace morvane {
 
@@ -73,6 +75,9 @@ void TMonDirThread::Install(TRKMonItems& items)
 
 void TMonDirThread::Execute()
 {
+    // The first scan looks at everything: what was reported so far is in it.
+    if (m_notify)
+        m_notify->TakeChanges();
     ScanFolder();
     if (!m_notify) {
         if (ChangeNotification::ReaderFailure())
@@ -92,7 +97,10 @@ void TMonDirThread::Execute()
                 continue;
             if (!Settle())
                 break;
-            ScanFolder();
+            // Only the names reported are looked at again; after a queue overflow
+            // (names lost) the whole folder is.
+            const ChangeNotification::Changes changes = m_notify->TakeChanges();
+            ScanFolder(changes.All ? nullptr : &changes.Names);
         }
     }
     CurrentItem.reset();
@@ -157,16 +165,16 @@ bool TMonDirThread::Settle()
     return !StopRequested();
 }
 
-void TMonDirThread::ScanFolder()
+void TMonDirThread::ScanFolder(const std::vector<std::string>* names)
 {
     ShowBusyIcon();
     try {
         const TMonItemRecord f = Folder.Data();
         if (f.IsWholeFolder || f.UseTemplates)
-            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates,
-                          f.Templates.Get());
+            ScanWithMasks(f.Path.Get(), f.FolderMonHidden, f.IsWholeFolder, f.UseTemplates, f.Templates.Get(),
+                          names);
         else
-            ScanMembers();
+            ScanMembers(names);
     } catch (const std::exception& e) {
         // One failed scan (a list file that cannot be written, say) does not end the
         // watch: the next change scans again.
@@ -186,7 +194,8 @@ void TMonDirThread::ScanFolder()
 }
 
 void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bool wholeFolder,
-                                  bool useTemplates, const std::string& templates)
+                                  bool useTemplates, const std::string& templates,
+                                  const std::vector<std::string>* names)
 {
     std::vector<std::string> masks;
     if (wholeFolder)
@@ -194,13 +203,21 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
     if (useTemplates)
         SplitTextToList(templates, ';', masks);
 
-    const std::vector<DirEntry> entries = ListDir(WatchPath);
-    // The folder's members by path, taken once: a lookup in the whole collection per
-    // listed file would make a scan of a large folder quadratic.
+    std::vector<DirEntry> entries;
+    // The folder's members by path, taken once for a scan of every entry; a scan of a few
+    // reported names looks them up one by one, so its cost does not grow with the folder.
     std::unordered_map<std::string, std::shared_ptr<TRKMonItem>> known;
-    for (std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
-        std::string path = member->Path();
-        known.emplace(std::move(path), std::move(member));
+    if (names) {
+        for (const std::string& name : *names) {
+            if (std::optional<DirEntry> entry = StatEntry(WatchPath, name))
+                entries.push_back(std::move(*entry)); // a name that is gone again needs nothing
+        }
+    } else {
+        entries = ListDir(WatchPath);
+        for (std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
+            std::string path = member->Path();
+            known.emplace(std::move(path), std::move(member));
+        }
     }
     for (const std::string& mask : masks) {
         for (const DirEntry& entry : entries) {
@@ -230,12 +247,17 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
     }
 }
 
-void TMonDirThread::ScanMembers()
+void TMonDirThread::ScanMembers(const std::vector<std::string>* names)
 {
+    std::unordered_set<std::string> reported;
+    if (names)
+        reported.insert(names->begin(), names->end());
     // Members as they are at the start; one removed meanwhile is still held here.
     for (const std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
         if (StopRequested())
             return;
+        if (names && !reported.count(NamePart(member->Path())))
+            continue;
         // Missing at start and still looked for: its verdict comes from that search.
         if (member->PresencePending())
             continue;

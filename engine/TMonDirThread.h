@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace morvane {
 
@@ -61,10 +62,12 @@ private:
     void WakeWaits() override;
     // Waits FolderWait seconds after a change; false when the thread must end.
     bool Settle();
-    void ScanFolder();
+    // One scan: of every entry when names is null, else only of those names (the ones
+    // the kernel reported since the last scan).
+    void ScanFolder(const std::vector<std::string>* names = nullptr);
     void ScanWithMasks(const std::string& folderPath, bool hidden, bool wholeFolder, bool useTemplates,
-                       const std::string& templates);
-    void ScanMembers();
+                       const std::string& templates, const std::vector<std::string>* names);
+    void ScanMembers(const std::vector<std::string>* names);
     // Takes a new file as a monitored item; nullptr when it is gone again or refused.
     std::shared_ptr<TRKMonItem> AddNewFile(const std::string& path);
     void AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -43,8 +44,13 @@ struct ChangeNotification::State
     bool Failed = false;
     bool Stopped = false;
     int Error = ENOENT; // errno of a failed wait
+    // The names reported in the root since the last TakeChanges, or All.
+    bool All = true;
+    std::vector<std::string> Names;
+    std::unordered_set<std::string> Seen;
 
-    void Signal(bool changed, bool failed, int error = ENOENT)
+    // name: the entry of the root that changed; null when not known.
+    void Signal(bool changed, bool failed, int error = ENOENT, const char* name = nullptr)
     {
         {
             std::lock_guard guard(Lock);
@@ -52,6 +58,15 @@ struct ChangeNotification::State
             if (failed && !Failed)
                 Error = error;
             Failed = Failed || failed;
+            if (changed && !All) {
+                if (!name || Names.size() >= ChangeNotification::kMaxNames) {
+                    All = true;
+                    Names.clear();
+                    Seen.clear();
+                } else if (Seen.insert(name).second) {
+                    Names.emplace_back(name);
+                }
+            }
         }
         Wake.notify_all();
     }
@@ -307,7 +322,11 @@ private:
                 if (!state->Wds.empty() && state->Wds.front() == event.wd)
                     state->Signal(false, true);
             } else if (kinds & state->Filter) {
-                state->Signal(true, false);
+                // A nameless event concerns a folder itself, and a name in a subfolder is
+                // not one of the root's entries: what changed is then not known by name.
+                const bool inRoot = !state->Wds.empty() && state->Wds.front() == event.wd;
+                const char* name = inRoot && event.len > 0 && event.name[0] != '\0' ? event.name : nullptr;
+                state->Signal(true, false, ENOENT, name);
             }
         }
         // The kernel has forgotten this descriptor; its number may be handed out again.
@@ -414,6 +433,22 @@ void ChangeNotification::Drain()
     InotifyHub::Instance().Pump();
     std::lock_guard guard(m_state->Lock);
     m_state->Changed = false;
+}
+
+ChangeNotification::Changes ChangeNotification::TakeChanges()
+{
+    Changes changes;
+    if (!m_state) {
+        changes.All = true;
+        return changes;
+    }
+    InotifyHub::Instance().Pump();
+    std::lock_guard guard(m_state->Lock);
+    changes.All = m_state->All;
+    changes.Names.swap(m_state->Names);
+    m_state->Seen.clear();
+    m_state->All = false;
+    return changes;
 }
 
 void ChangeNotification::RequestStop()

@@ -63,6 +63,19 @@ public:
     // Drains events queued so far without waiting (before a rescan). Waiting thread.
     void Drain();
 
+    // What changed since the last call: the names the kernel reported, or All when they
+    // are not known (a queue overflow, an event on the folder itself, more names than are
+    // kept). A watch starts with All, so the first rescan looks at everything. Waiting
+    // thread.
+    struct Changes
+    {
+        bool All = false;
+        std::vector<std::string> Names; // each once, in the order first reported
+    };
+    Changes TakeChanges();
+    // Names kept before the changes count as All.
+    static constexpr std::size_t kMaxNames = 4096;
+
     // Ends the current or next Wait with Stopped. Any thread.
     void RequestStop();
 

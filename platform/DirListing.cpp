@@ -40,7 +40,35 @@ std::size_t CharLength(const std::string& text, std::size_t at)
     return end - at;
 }
 
+// The entry of name in the folder open as fd; nothing when the name does not exist.
+std::optional<DirEntry> EntryAt(int fd, const char* name)
+{
+    DirEntry entry;
+    entry.Name = name;
+    entry.IsHidden = name[0] == '.';
+    struct stat st = {};
+    // A dangling link is still an entry, as neither folder nor regular file.
+    if (::fstatat(fd, name, &st, 0) != 0 && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    entry.IsDir = S_ISDIR(st.st_mode);
+    entry.IsRegular = S_ISREG(st.st_mode);
+    entry.ModTime = LocalOleDate(st.st_mtim.tv_sec);
+    return entry;
+}
+
 } // namespace
+
+std::optional<DirEntry> StatEntry(const std::string& folder, const std::string& name)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<DirEntry> entry = EntryAt(fd, name.c_str());
+    ::close(fd);
+    return entry;
+}
 
 std::vector<DirEntry> ListDir(const std::string& folder)
 {
@@ -57,17 +85,7 @@ std::vector<DirEntry> ListDir(const std::string& folder)
         const char* name = found->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
-        DirEntry entry;
-        entry.Name = name;
-        entry.IsHidden = name[0] == '.';
-        struct stat st = {};
-        // A dangling link is still listed, as neither folder nor regular file.
-        if (::fstatat(fd, name, &st, 0) == 0 || ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            entry.IsDir = S_ISDIR(st.st_mode);
-            entry.IsRegular = S_ISREG(st.st_mode);
-            entry.ModTime = LocalOleDate(st.st_mtim.tv_sec);
-        }
-        entries.push_back(std::move(entry));
+        entries.push_back(EntryAt(fd, name).value_or(DirEntry{name, false, false, name[0] == '.', 0}));
     }
     ::closedir(dir);
     return entries;

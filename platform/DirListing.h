@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct DirEntry
 // Every entry of folder except "." and "..", in directory order; symbolic links are
 // followed for the type and time. An unreadable or missing folder gives an empty list.
 std::vector<DirEntry> ListDir(const std::string& folder);
+
+// The entry of one name in folder (ends with "/"), as ListDir would give it; nothing when
+// no such entry exists (or it is "." or "..").
+std::optional<DirEntry> StatEntry(const std::string& folder, const std::string& name);
 
 // Mask match: "*" and "?" wildcards, ignoring case; "*.*" matches every name.
 bool MatchesMask(const std::string& name, const std::string& mask);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace morvane;
@@ -426,3 +427,72 @@ TEST_F(Requests, OpenPassesAFileNameWithQuotesAndShellSyntaxAsOneArgument)
         EXPECT_FALSE(fs::exists(dir + "pwned2"));
     }
 }
+
+namespace {
+
+struct BadUpdateCase
+{
+    const char* Name;
+    bool Folder;
+    std::function<void(TMonItemRecord&, const std::string& work)> Spoil;
+};
+
+class BadUpdate : public AgentTest, public ::testing::WithParamInterface<BadUpdateCase>
+{
+};
+
+} // namespace
+
+TEST_P(BadUpdate, IsRefusedWholeLoggedAndVersioningGoesOn)
+{
+    const TMonItemRecord file = Add(MakeFile("bad/a.txt"));
+    fs::create_directories(env.Work() + "tree");
+    const TMonItemRecord folder = Add(env.Work() + "tree/");
+    Sync();
+    TMonItemRecord rec = GetParam().Folder ? folder : file;
+    const std::string path = rec.Path.Get();
+    const std::string number = ListValue(env, path, "MonModeNumber");
+    const std::string defaults = ListValue(env, "_Default settings", "MonModeNumber", "<none>");
+    rec.MonModeNumber = 77; // a good change beside the bad value: it must not land either
+    GetParam().Spoil(rec, env.Work());
+    mon.RequestRecord(MsgUpdate, rec, 1);
+    Sync();
+    EXPECT_TRUE(agent->WaitOutput("refused: "));
+    EXPECT_EQ(ListValue(env, path, "MonModeNumber"), number);
+    EXPECT_EQ(ListValue(env, "_Default settings", "MonModeNumber", "<none>"), defaults);
+
+    // The list is still written, from records that were never touched.
+    ReplaceFile(file.Path.Get(), "two", 10);
+    mon.RequestPath(MsgMake, file.Path.Get());
+    ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, file.Path.Get(), "VersionNum") == "2"; }));
+    EXPECT_EQ(ListValue(env, path, "MonModeNumber"), number);
+    EXPECT_EQ(ListValue(env, path, "Templates"), "");
+    EXPECT_TRUE(Listed(env, path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadUpdate,
+                         ::testing::Values(BadUpdateCase{"TemplatesWithLineBreak", false,
+                                                         [](TMonItemRecord& r, const std::string&) {
+                                                             r.Templates.Set("*.txt\n*.doc");
+                                                         }},
+                                           BadUpdateCase{"ExecuterWithReturn", false,
+                                                         [](TMonItemRecord& r, const std::string&) {
+                                                             r.Executer.Set("/bin/ed\r");
+                                                         }},
+                                           BadUpdateCase{"PathWithLineBreak", false,
+                                                         [](TMonItemRecord& r, const std::string& work) {
+                                                             r.Path.Set(work + "bad/x\ny.txt");
+                                                         }},
+                                           BadUpdateCase{"ModeOutOfRange", false,
+                                                         [](TMonItemRecord& r, const std::string&) {
+                                                             r.MonMode = static_cast<TMonMode>(9);
+                                                         }},
+                                           BadUpdateCase{"FolderTemplatesWithZeroByte", true,
+                                                         [](TMonItemRecord& r, const std::string&) {
+                                                             r.Templates.Set(std::string("a\0b", 3));
+                                                         }},
+                                           BadUpdateCase{"FolderNegativeWait", true,
+                                                         [](TMonItemRecord& r, const std::string&) {
+                                                             r.FolderWait = -5;
+                                                         }}),
+                         [](const auto& info) { return std::string(info.param.Name); });

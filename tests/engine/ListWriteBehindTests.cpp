@@ -175,3 +175,20 @@ TEST_F(ListWriteTest, TheLastChangesAreWrittenWhenTheEngineEnds)
     }
     EXPECT_EQ(Stored(path, "MonModeNumber"), "6");
 }
+
+TEST_F(ListWriteTest, OneRecordTheListCannotHoldIsSkippedWholeAndTheOthersAreWritten)
+{
+    auto a = NewFile("a.txt");
+    auto bad = NewFile("bad.txt");
+    auto b = NewFile("b.txt");
+    items->FlushList();
+    for (const auto& f : {a, bad, b}) {
+        f->UpdateData([](TMonItemRecord& r) { r.MonModeNumber = 7; });
+        f->Save();
+    }
+    bad->UpdateData([](TMonItemRecord& r) { r.Templates.Set("*.txt\n*.doc"); });
+    EXPECT_NO_THROW(items->FlushList());
+    EXPECT_EQ(Stored(a->Path(), "MonModeNumber"), "7");
+    EXPECT_EQ(Stored(b->Path(), "MonModeNumber"), "7");
+    EXPECT_EQ(Stored(bad->Path(), "MonModeNumber"), "10") << "none of the bad record's keys";
+}

@@ -22,7 +22,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -541,4 +543,31 @@ TEST_F(WatchThreadTest, AScanOfManyNewFilesWritesTheListOnce)
         EXPECT_EQ(list.ReadInteger(path, "VersionNum", 0), 1) << path;
         EXPECT_NE(list.ReadString(path, "LastTime", ""), "") << path << ": its version is recorded";
     }
+}
+
+// A file changed through a hard link outside the folder raises no event in it: only a
+// scan of every entry sees that change, so it tells a full rescan from one of the names
+// reported.
+TEST_F(WatchThreadTest, AChangeRescansOnlyTheNamesReported)
+{
+    const std::string quiet = folder + "quiet.txt";
+    const std::string loud = folder + "loud.txt";
+    Save(quiet, "quiet 1", 1'700'000'000);
+    Save(loud, "loud 1", 1'700'000'000);
+    const std::string link = env.Work() + "quiet-link.txt";
+    fs::create_hard_link(quiet, link);
+    auto watched = WatchFolder(false, true, "*.txt;");
+    ASSERT_TRUE(WaitUntil([&] { return VersionCount(quiet) == 1 && VersionCount(loud) == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return host.IdleCount() >= 2; }));
+
+    auto touchQuietly = [&](const std::string& text, time_t when) {
+        std::ofstream(link, std::ios::trunc) << text;
+        SetFileTime(link, when);
+    };
+    touchQuietly("quiet 2", 1'700'000'100);
+    int mark = host.IdleCount();
+    Save(loud, "loud 2", 1'700'000'100);
+    ASSERT_TRUE(WaitUntil([&] { return VersionCount(loud) == 2; }));
+    ASSERT_TRUE(ScanDoneAfter(mark));
+    EXPECT_EQ(VersionCount(quiet), 1) << "a name nobody reported is not looked at";
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -193,6 +194,31 @@ TEST(TreeChangeNotificationTest, FilterSelectsKindsOfChange)
 }
 
 } // namespace
+
+TEST_F(ChangeNotificationTest, ChangesNameWhatWasReportedOrSayAllWhenThatIsNotKnown)
+{
+    ChangeNotification watch(dir);
+    EXPECT_TRUE(watch.TakeChanges().All) << "a new watch has not seen what came before it";
+
+    test::WriteFile(dir + "c.txt", "new");
+    test::WriteFile(dir + "a.txt", "once");
+    test::WriteFile(dir + "a.txt", "twice");
+    ChangeNotification::Changes changes = watch.TakeChanges();
+    EXPECT_FALSE(changes.All);
+    EXPECT_EQ(changes.Names, (std::vector<std::string>{"c.txt", "a.txt"}));
+    EXPECT_TRUE(watch.TakeChanges().Names.empty()) << "taken once";
+
+    std::filesystem::rename(dir + "b.txt", env.Work() + "b.txt");
+    EXPECT_EQ(watch.TakeChanges().Names, std::vector<std::string>{"b.txt"}) << "a name moved away";
+
+    // More names than are kept: the changes are no longer known one by one.
+    for (std::size_t i = 0; i <= ChangeNotification::kMaxNames; ++i)
+        ::close(::creat((dir + "n" + std::to_string(i)).c_str(), 0644));
+    changes = watch.TakeChanges();
+    EXPECT_TRUE(changes.All);
+    EXPECT_TRUE(changes.Names.empty());
+}
+
 // The process's reader: it fails visibly, and it can be joined and started again.
 TEST_F(ChangeNotificationTest, AFailedReaderEndsEveryWaitAndRefusesNewWatchesUntilStopped)
 {

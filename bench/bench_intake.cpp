@@ -1,0 +1,183 @@
+// Takes in a folder watched whole through the real agent: N files are in the folder when
+// the agent starts, and the time runs until every file is an item with its first version
+// and the list file holds them all. Compared, in the same run, with the same number of
+// durable copies made by the engine's own copy into fresh version folders plus one write
+// of a list of N items (aim: at most 2 times that), and with the agent's start on an
+// empty folder, which the intake figure also holds.
+//   bench_intake [COUNTS...] (default 1000 5000)
+#include "engine/ItemRecordIO.h"
+#include "platform/DirListing.h"
+#include "platform/FileCopy.h"
+#include "platform/IniFile.h"
+#include "platform/OleDate.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QThread>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+using namespace morvane;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+namespace {
+
+double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+std::string FileText(int i)
+{
+    return "file " + std::to_string(i) + "\n" + std::string(2000 + i % 500, 'x');
+}
+
+void MakeFiles(const std::string& folder, int count)
+{
+    fs::create_directories(folder);
+    for (int i = 0; i < count; ++i)
+        std::ofstream(folder + "f" + std::to_string(i) + ".txt", std::ios::binary) << FileText(i);
+}
+
+// Item folders under the backup root that hold a version file.
+int VersionedItems(const std::string& root)
+{
+    int n = 0;
+    for (const DirEntry& item : ListDir(root)) {
+        if (!item.IsDir)
+            continue;
+        for (const DirEntry& v : ListDir(root + item.Name + "/")) {
+            bool found = false;
+            for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
+                found = found || (f.IsRegular && !IsCopyLeftover(f.Name));
+            if (found) {
+                ++n;
+                break;
+            }
+        }
+    }
+    return n;
+}
+
+int ListedFiles(const std::string& list)
+{
+    IniFile::ClearCache();
+    int n = 0;
+    for (const std::string& s : IniFile(list).ReadSections())
+        n += !s.empty() && s.back() != '/' && s != kDefaultSection;
+    return n;
+}
+
+// Seconds from the agent's start until count files are items with a version in the list.
+double RunAgent(const std::string& program, int count)
+{
+    char tmpl[] = "/tmp/mvi-XXXXXX";
+    const fs::path root = mkdtemp(tmpl);
+    const std::string home = (root / "home/").string();
+    const std::string folder = (root / "watched/").string();
+    const std::string runtime = (root / "r/").string();
+    fs::create_directories(home);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    MakeFiles(folder, count);
+    std::ofstream(home + kListFileName)
+        << "[_Default settings]\nMonMode=0\nDelModeNumber=3\nFolderWait=0\n"
+        << "[" << folder << "]\nFileID=1\nIsFolder=1\nIsSaved=1\nMonitored=1\nMonStatus=1\n"
+        << "IsWholeFolder=1\nFolderWait=0\n";
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MORVANE_HOME", QString::fromStdString(home));
+    env.insert("MORVANE_RUNTIME_DIR", QString::fromStdString(runtime));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString((root / "config/").string()));
+    env.insert("MORVANE_AUTO_ANSWER", "no");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess agent;
+    agent.setProcessEnvironment(env);
+    agent.setStandardOutputFile(QProcess::nullDevice());
+    agent.setStandardErrorFile(qEnvironmentVariable("MORVANE_BENCH_LOG", QProcess::nullDevice()));
+
+    const std::string backup = home + kDefaultBackupDir;
+    const std::string list = home + kListFileName;
+    const auto start = Clock::now();
+    agent.start(QString::fromStdString(program), {});
+    const auto deadline = start + std::chrono::minutes(20);
+    double seconds = -1;
+    while (Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
+        if (VersionedItems(backup) >= count && ListedFiles(list) >= count) {
+            seconds = Seconds(Clock::now() - start);
+            break;
+        }
+        QThread::msleep(count > 100 ? 20 : 2);
+    }
+    agent.terminate();
+    agent.waitForFinished(60000);
+    fs::remove_all(root);
+    return seconds;
+}
+
+// count durable copies into fresh version folders, plus one write of a list of count
+// items: what the intake cannot do without.
+double Reference(int count)
+{
+    char tmpl[] = "/tmp/mvr-XXXXXX";
+    const fs::path root = mkdtemp(tmpl);
+    const std::string folder = (root / "watched/").string();
+    const std::string backup = (root / "backup/").string();
+    MakeFiles(folder, count);
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        const std::string versionFolder = backup + std::to_string(100000 + i) + "/001/";
+        MakeDirs(versionFolder);
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        if (CopyFileSafely(folder + name, versionFolder + name).Status != CopyStatus::Ok)
+            std::fprintf(stderr, "reference copy of %s failed\n", name.c_str());
+    }
+    IniFile list((root / "mvlist.srv").string());
+    for (int i = 0; i < count; ++i) {
+        TMonItemRecord r = EmptyItemRecord();
+        r.Path.Set(folder + "f" + std::to_string(i) + ".txt");
+        r.FileID.Set(std::to_string(100000 + i));
+        r.VersionNum = 1;
+        r.LastTime = Now();
+        WriteItemRecord(r, list, nullptr);
+    }
+    list.Flush();
+    const double seconds = Seconds(Clock::now() - start);
+    fs::remove_all(root);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::string program = (QCoreApplication::applicationDirPath() + "/../bin/quennet").toStdString();
+    if (!fs::exists(program)) {
+        std::fprintf(stderr, "no agent program at %s\n", program.c_str());
+        return 1;
+    }
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {1000, 5000};
+
+    const double empty = RunAgent(program, 0);
+    std::printf("agent start on an empty watched folder: %.2f s\n", empty);
+    int rc = 0;
+    for (const int count : counts) {
+        const double agent = RunAgent(program, count);
+        const double reference = Reference(count);
+        std::printf("intake of %d files: agent %.2f s; reference (%d durable copies + one list write) "
+                    "%.2f s; ratio %.2f\n",
+                    count, agent, count, reference, reference > 0 ? agent / reference : 0);
+        rc |= agent < 0;
+    }
+    return rc;
+}
