@@ -263,7 +263,8 @@ IniDocument IniDocument::Parse(std::string_view text)
 
         const std::string_view line = TrimIniBlanks(raw);
         if (!line.empty() && line.front() == '[') {
-            const std::size_t close = line.find(']');
+            // Up to the last "]": a path such as "draft [1].txt" is a whole section name.
+            const std::size_t close = line.rfind(']');
             if (close != std::string_view::npos) {
                 const std::string_view name = line.substr(1, close - 1);
                 current = doc.FindSection(name);
