@@ -240,6 +240,7 @@ void AgentCommands::AddSingle()
     // The monitor's record: it may hold an over-long or unfinished path only if the
     // writer was not ours, so its path goes through the same tests as any other.
     TMonItemRecord record = m_ctx.Block->ItemRecord;
+    m_ctx.Block->ReleaseRequestRecord();
     const std::string path = record.Path.Get();
     if (path.empty())
         return;
@@ -416,6 +417,7 @@ void AgentCommands::SaveDefaults(const TMonItemRecord& record)
 void AgentCommands::Update(std::uint32_t wParam)
 {
     TMonItemRecord record = m_ctx.Block->ItemRecord;
+    m_ctx.Block->ReleaseRequestRecord();
     // Checked whole first: a record applied up to a bad value would stay in memory and
     // fail every later save of the item.
     if (const std::string problem = RecordProblem(record); !problem.empty()) {

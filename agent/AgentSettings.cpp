@@ -120,8 +120,10 @@ void AgentSettings::LoadSettings(SharedBlock& block, bool keepHandshake)
         Log(std::string("cannot read the language file: ") + e.what());
     }
     block.AgentBusy = false;
-    if (!keepHandshake)
+    if (!keepHandshake) {
         block.AddHandshake = false;
+        block.RecordRequest = false;
+    }
 }
 
 } // namespace morvane

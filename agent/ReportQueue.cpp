@@ -1,5 +1,6 @@
 #include "agent/ReportQueue.h"
 
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 
 #include <atomic>
@@ -34,14 +35,30 @@ void ReportQueue::Clear()
 
 bool ReportQueue::WayIsFree()
 {
-    if (!m_inFlight)
-        return true;
-    if (!std::atomic_ref<bool>(m_block->AddHandshake).load() ||
-        std::chrono::steady_clock::now() - m_sentAt >= m_deadline) {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_inFlight) {
+        if (std::atomic_ref<bool>(m_block->AddHandshake).load() && now - m_sentAt < m_deadline)
+            return false;
+        // Taken, or given up on: the slot is ours to claim again.
         m_inFlight = false;
+        if (!m_block->RequestInRecord())
+            std::atomic_ref<bool>(m_block->AddHandshake).store(false);
+    }
+    if (m_block->ClaimRecord(false)) {
+        m_claimWaitSince.reset();
         return true;
     }
-    return false;
+    // A monitor's request waits in the slot until its message is handled here. A monitor
+    // that claimed the slot and never sent its message cannot hold our reports for good.
+    if (!m_claimWaitSince)
+        m_claimWaitSince = now;
+    if (now - *m_claimWaitSince < m_deadline)
+        return false;
+    Log("a request record was never sent: its slot is taken back");
+    std::atomic_ref<bool>(m_block->RecordRequest).store(false);
+    std::atomic_ref<bool>(m_block->AddHandshake).store(true);
+    m_claimWaitSince.reset();
+    return true;
 }
 
 void ReportQueue::Pump()
@@ -54,7 +71,6 @@ void ReportQueue::Pump()
         const Report report = m_queue.front();
         m_queue.pop_front();
         m_block->ItemRecord = report.Record;
-        std::atomic_ref<bool>(m_block->AddHandshake).store(true);
         if (PostMessage(m_block->MonitorWnd, m_block->MessageIds[report.Msg], report.WParam, 0)) {
             m_inFlight = true;
             m_sentAt = std::chrono::steady_clock::now();

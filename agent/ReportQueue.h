@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 namespace morvane {
 
@@ -61,6 +62,8 @@ private:
     bool m_inFlight = false;
     std::chrono::steady_clock::time_point m_sentAt{};
     std::chrono::milliseconds m_deadline{2000};
+    // Since when a report has waited for a monitor's request to leave the record slot.
+    std::optional<std::chrono::steady_clock::time_point> m_claimWaitSince;
     QTimer m_poll;
 };
 

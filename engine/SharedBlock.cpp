@@ -1,5 +1,6 @@
 #include "engine/SharedBlock.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace morvane {
@@ -56,6 +57,26 @@ bool SharedBlock::SetPathArg(std::string_view text)
     std::memcpy(PathArg, text.data(), text.size());
     std::memset(PathArg + text.size(), 0, sizeof PathArg - text.size());
     return true;
+}
+
+bool SharedBlock::ClaimRecord(bool request)
+{
+    bool expected = false;
+    if (!std::atomic_ref<bool>(AddHandshake).compare_exchange_strong(expected, true))
+        return false;
+    std::atomic_ref<bool>(RecordRequest).store(request);
+    return true;
+}
+
+void SharedBlock::ReleaseRequestRecord()
+{
+    if (std::atomic_ref<bool>(RecordRequest).exchange(false))
+        std::atomic_ref<bool>(AddHandshake).store(false);
+}
+
+bool SharedBlock::RequestInRecord() const
+{
+    return std::atomic_ref<bool>(const_cast<bool&>(RecordRequest)).load();
 }
 
 SharedBlockMapping SharedBlockMapping::Create(bool* existed)

@@ -123,7 +123,19 @@ struct SharedBlock
     bool AgentBusy;
     bool AddHandshake;
     char PathArg[1024];
-    std::uint8_t Unused[16];
+    // Set with AddHandshake when the record slot holds a monitor's ADD or UPDATE that the
+    // agent has not read yet.
+    bool RecordRequest;
+    std::uint8_t Unused[15];
+
+    // The record slot is claimed before it is written, by the agent for a report (the
+    // monitor frees it once it has read the report) and by the monitor for a request (the
+    // agent frees it once it has read the request). Without the claim, one side's record
+    // could replace the other's between its writing and the reader's look.
+    bool ClaimRecord(bool request);
+    // The agent has read the request in the slot: the slot is free again.
+    void ReleaseRequestRecord();
+    bool RequestInRecord() const;
 
     // The path argument up to its first NUL, bounded by the field's size.
     std::string PathArgText() const;
@@ -159,7 +171,8 @@ static_assert(offsetof(SharedBlock, Texts) == 2720);
 static_assert(offsetof(SharedBlock, AgentBusy) == 10144);
 static_assert(offsetof(SharedBlock, AddHandshake) == 10145);
 static_assert(offsetof(SharedBlock, PathArg) == 10146);
-static_assert(offsetof(SharedBlock, Unused) == 11170);
+static_assert(offsetof(SharedBlock, RecordRequest) == 11170);
+static_assert(offsetof(SharedBlock, Unused) == 11171);
 
 // Owner of the mapped "MVMem" block.
 class SharedBlockMapping

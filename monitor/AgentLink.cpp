@@ -71,11 +71,19 @@ std::string AgentLink::Describe(const Request& request)
     return text;
 }
 
-bool AgentLink::Ready(const Request& request) const
+bool AgentLink::Ready(const Request& request)
 {
     // Writing over a path not yet taken would have the earlier request carried out on
     // this one's item (a DELETE of the wrong file).
+    // The slot is claimed here, so the send that follows a "ready" always has it.
+    if (IsRecordRequest(request))
+        return m_block->ClaimRecord(true);
     return request.Path.empty() || m_block->PathArg[0] == '\0';
+}
+
+bool AgentLink::IsRecordRequest(const Request& request)
+{
+    return request.Path.empty() && (request.Index == MsgAdd || request.Index == MsgUpdate);
 }
 
 bool AgentLink::Send(const Request& request)
@@ -86,12 +94,16 @@ bool AgentLink::Send(const Request& request)
     if (!request.Path.empty()) {
         if (!m_block->SetPathArg(request.Path))
             return false;
-    } else if (request.Index == MsgAdd || request.Index == MsgUpdate) {
-        m_block->ItemRecord = request.Record;
+    } else if (IsRecordRequest(request)) {
+        m_block->ItemRecord = request.Record; // the slot was claimed when it was found ready
     }
     if (request.MarkOrigin)
         m_block->RequestOrigin = kOriginMonitor;
-    return PostMessage(m_block->AgentWnd, msg, request.WParam, 0);
+    if (PostMessage(m_block->AgentWnd, msg, request.WParam, 0))
+        return true;
+    if (IsRecordRequest(request))
+        m_block->ReleaseRequestRecord();
+    return false;
 }
 
 bool AgentLink::Submit(Request request)

@@ -78,7 +78,8 @@ private:
     };
 
     bool Submit(Request request);
-    bool Ready(const Request& request) const;
+    bool Ready(const Request& request);
+    static bool IsRecordRequest(const Request& request);
     bool Send(const Request& request);
     void Pump();
     static std::string Describe(const Request& request);

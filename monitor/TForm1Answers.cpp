@@ -34,8 +34,9 @@ bool TForm1::AppMessage(const WindowMessage& message)
     }
     // The record of a report has been taken: the agent may write the next one. (The
     // agent sends its reports that carry a record one at a time on this flag.)
+    // A request of ours in the slot is the agent's to free.
     for (MessageIndex index : {MsgAdd, MsgStart, MsgStop, MsgDelete, MsgVersion})
-        if (message.Msg == m_block->MessageIds[index])
+        if (message.Msg == m_block->MessageIds[index] && !m_block->RequestInRecord())
             m_block->AddHandshake = 0;
     return handled;
 }

@@ -112,3 +112,22 @@ TEST_F(ReportQueueTest, ClearDropsWaitingReports)
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
     EXPECT_FALSE(WaitUntil([&] { return received.size() > 1; }, std::chrono::milliseconds(100)));
 }
+
+TEST_F(ReportQueueTest, AMonitorsRequestInTheSlotIsNeverWrittenOverBeforeTheAgentReadsIt)
+{
+    ASSERT_TRUE(block->ClaimRecord(true));
+    block->ItemRecord = Record(99);
+    queue.SetDeadline(std::chrono::seconds(30));
+    queue.Post(MsgVersion, Record(1));
+    EXPECT_FALSE(WaitUntil([&] { return !received.empty(); }, std::chrono::milliseconds(200)));
+    EXPECT_EQ(block->ItemRecord.VersionNum, 99) << "the request's record was replaced";
+    // The agent has read the request: the report goes.
+    block->ReleaseRequestRecord();
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
+    EXPECT_EQ(received[0].VersionNum, 1);
+    // While a report waits to be taken, the monitor cannot claim the slot.
+    acknowledge = false;
+    queue.Post(MsgVersion, Record(2));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 2; }));
+    EXPECT_FALSE(block->ClaimRecord(true));
+}

@@ -22,8 +22,10 @@ FakeAgent::FakeAgent(const std::string& home)
     m_window = std::make_unique<MessageWindow>();
     m_window->SetHandler([this](const WindowMessage& message) {
         std::memcpy(m_lastPathArg, Block()->PathArg, sizeof m_lastPathArg);
-        if (TakesPaths)
+        if (TakesPaths) {
             Block()->PathArg[0] = '\0';
+            Block()->ReleaseRequestRecord();
+        }
         m_received.push_back(message);
     });
     block->AgentWnd = m_window->Handle();

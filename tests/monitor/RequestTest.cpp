@@ -160,6 +160,25 @@ TEST_F(RequestTest, WaitingRequestsGoOutInOrderOnceThePathIsTaken)
     EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());
 }
 
+// A record request never writes over a report of the agent that the window has not read.
+TEST_F(RequestTest, AnAddWaitsWhileAReportHoldsTheRecordSlot)
+{
+    ASSERT_TRUE(agent.Block()->ClaimRecord(false));
+    agent.Block()->ItemRecord = record;
+    const std::string added = env.Work() + "new.txt";
+    WriteFile(added, "n");
+    monitor::FileDialogs::PushAnswer(added);
+    form->Action("aAdd")->trigger();
+    EXPECT_EQ(form->Link().Waiting(), 1u);
+    EXPECT_TRUE(agent.NothingArrives());
+    EXPECT_EQ(agent.Block()->ItemRecord.Path.Get(), path) << "the report's record was replaced";
+    // The window has taken the report: the request goes.
+    agent.Block()->AddHandshake = false;
+    ASSERT_TRUE(agent.WaitFor(MsgAdd));
+    EXPECT_EQ(agent.Block()->ItemRecord.Path.Get(), added);
+    EXPECT_FALSE(agent.Block()->AddHandshake) << "the agent freed the slot once it read the request";
+}
+
 TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
 {
     form->Items().GetFile(0)->UpdateData([](TMonItemRecord& r) {
