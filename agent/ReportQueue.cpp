@@ -36,8 +36,7 @@ bool ReportQueue::WayIsFree()
 {
     if (!m_inFlight)
         return true;
-    if (!std::atomic_ref<bool>(m_block->AddHandshake).load() ||
-        std::chrono::steady_clock::now() - m_sentAt >= m_deadline) {
+    if (!m_block->AddHandshake.AtomicLoad() || std::chrono::steady_clock::now() - m_sentAt >= m_deadline) {
         m_inFlight = false;
         return true;
     }
@@ -54,13 +53,13 @@ void ReportQueue::Pump()
         const Report report = m_queue.front();
         m_queue.pop_front();
         m_block->ItemRecord = report.Record;
-        std::atomic_ref<bool>(m_block->AddHandshake).store(true);
+        m_block->AddHandshake.AtomicStore(true);
         if (PostMessage(m_block->MonitorWnd, m_block->MessageIds[report.Msg], report.WParam, 0)) {
             m_inFlight = true;
             m_sentAt = std::chrono::steady_clock::now();
         } else {
             // Nobody will clear the flag for a report that never left.
-            std::atomic_ref<bool>(m_block->AddHandshake).store(false);
+            m_block->AddHandshake.AtomicStore(false);
         }
     }
     if (m_queue.empty())
