@@ -435,12 +435,21 @@ void AgentCommands::Update(std::uint32_t wParam)
             return;
         item->Reassign(newPath);
     }
-    // A record the monitor took before the last versions were made must not move the
-    // numbering back onto version folders that exist.
-    const TMonItemRecord current = item->Data();
-    record.VersionNum = std::max(record.VersionNum, current.VersionNum);
+    // The monitor's record may predate the last versions made. What only the agent keeps
+    // (its numbering, its counters and its last version) stays as the agent has it: a
+    // numbering moved back would land on existing version folders, and a stale last
+    // version would make the current state of the file a second time. One step, so a
+    // version made by a watch thread meanwhile is not undone.
     record.IsFolder = false;
-    item->SetData(record);
+    item->UpdateData([&record](TMonItemRecord& r) {
+        TMonItemRecord merged = record;
+        merged.VersionNum = std::max(record.VersionNum, r.VersionNum);
+        merged.LastTime = r.LastTime;
+        merged.LastVersionPath = r.LastVersionPath;
+        merged.NameModeNumberCount = r.NameModeNumberCount;
+        merged.MonModeNumberCount = r.MonModeNumberCount;
+        r = merged;
+    });
     if (wParam > 0)
         SaveDefaults(record);
     item->Save();

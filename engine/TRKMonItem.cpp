@@ -105,7 +105,7 @@ void TRKMonItem::SetData(const TMonItemRecord& record)
     bool moved = false;
     {
         std::lock_guard lock(m_mutex);
-        moved = !SamePath(m_data.Path, record.Path);
+        moved = !SamePath(m_data.Path(), record.Path);
         m_data = record;
     }
     if (moved)
@@ -117,9 +117,10 @@ void TRKMonItem::UpdateData(const std::function<void(TMonItemRecord&)>& change)
     bool moved = false;
     {
         std::lock_guard lock(m_mutex);
-        const ShortText before = m_data.Path;
-        change(m_data);
-        moved = !SamePath(before, m_data.Path);
+        TMonItemRecord record = m_data;
+        change(record);
+        moved = !SamePath(m_data.Path(), record.Path);
+        m_data = record;
     }
     // The owner's lock is taken after the item's is released: the owner reads item paths
     // under its own lock.
@@ -130,43 +131,43 @@ void TRKMonItem::UpdateData(const std::function<void(TMonItemRecord&)>& change)
 std::string TRKMonItem::Path() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.Path.Get();
+    return m_data.Path().Get();
 }
 
 std::string TRKMonItem::FileID() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.FileID.Get();
+    return m_data.FileID().Get();
 }
 
 bool TRKMonItem::IsFolder() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.IsFolder;
+    return m_data.IsFolder();
 }
 
 bool TRKMonItem::Monitored() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.Monitored;
+    return m_data.Monitored();
 }
 
 TMonStatus TRKMonItem::MonStatus() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.MonStatus;
+    return m_data.MonStatus();
 }
 
 double TRKMonItem::LastTime() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.LastTime;
+    return m_data.LastTime();
 }
 
 std::string TRKMonItem::LastVersionPath() const
 {
     std::lock_guard lock(m_mutex);
-    return m_data.LastVersionPath.Get();
+    return m_data.LastVersionPath().Get();
 }
 
 void TRKMonItem::Load()
@@ -233,9 +234,9 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
         // is when LastTime moves; until then the date of that version stands for it.
         // Both read in one step: a report running meanwhile moves the date from one to
         // the other.
-        f.LastTime = m_madeDate ? *m_madeDate : m_data.LastTime;
+        f.LastTime = m_madeDate ? *m_madeDate : m_data.LastTime();
         f.Declined = m_declined;
-        last = m_data.LastVersionPath.Get();
+        last = m_data.LastVersionPath().Get();
         found = m_foundVersion;
     }
     if (!last.empty())
@@ -267,9 +268,30 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     using O = VersionOutcome;
     if (IsFolder())
         return {O::NotDue};
+    // A forced version asked for while another thread versions this item is made by that
+    // thread when its attempt ends, never dropped.
+    if (force)
+        m_forceWanted.store(true);
     if (m_busy.exchange(true))
         return {O::NotDue};
-    BusyReset busyReset(m_busy);
+    VersionResult result{O::NotDue};
+    for (bool first = true;; first = false) {
+        VersionResult attempt{O::NotDue};
+        {
+            BusyReset busyReset(m_busy);
+            attempt = MakeVersionOnce(m_forceWanted.exchange(false));
+        }
+        if (first || attempt.Outcome == O::Made || attempt.Outcome == O::WriteFailed)
+            result = attempt;
+        // A request that came in during the attempt is ours only if no one else took it.
+        if (!m_forceWanted.load() || m_busy.exchange(true))
+            return result;
+    }
+}
+
+VersionResult TRKMonItem::MakeVersionOnce(bool force)
+{
+    using O = VersionOutcome;
     if (Removed())
         return {O::NotDue};
 
@@ -295,7 +317,9 @@ VersionResult TRKMonItem::MakeVersion(bool force)
             // The same state of the file is not asked about again.
             std::lock_guard lock(m_mutex);
             m_declined = facts.File;
-            m_data.LastTime = facts.FileDate;
+            TMonItemRecord r = m_data;
+            r.LastTime = facts.FileDate;
+            m_data = r;
             return {O::Declined};
         }
     }
@@ -380,18 +404,20 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d)
     }
     {
         std::lock_guard lock(m_mutex);
-        m_data.LastVersionPath.Set(target);
-        m_data.VersionNum = std::max(m_data.VersionNum, made->Number);
-        m_data.NameModeNumberCount = nameCount;
+        TMonItemRecord r = m_data;
+        r.LastVersionPath.Set(target);
+        r.VersionNum = std::max(r.VersionNum, made->Number);
+        r.NameModeNumberCount = nameCount;
         m_madeDate = versionDate;
         m_declined.reset();
         m_foundVersion.clear();
         if (m_writeFailure) {
             // Versions are made again: the item no longer shows the failure.
             m_writeFailure = 0;
-            if (m_data.MonStatus == msBroken)
-                m_data.MonStatus = m_data.Monitored ? msActive : msDisabled;
+            if (r.MonStatus == msBroken)
+                r.MonStatus = r.Monitored ? msActive : msDisabled;
         }
+        m_data = r;
     }
 
     // The copy is over, so what else lies in the item's folder under a temporary name is
@@ -421,7 +447,9 @@ void TRKMonItem::ReportWriteFailure(int error)
         if (m_writeFailure == error)
             return; // told already
         m_writeFailure = error;
-        m_data.MonStatus = msBroken;
+        TMonItemRecord r = m_data;
+        r.MonStatus = msBroken;
+        m_data = r;
     }
     const std::string path = Path();
     const std::string reason = error ? std::system_category().message(error) : std::string("unknown error");
@@ -479,8 +507,11 @@ void TRKMonItem::AfterVersion(bool force)
         rec = m_data;
         // The date moves from the made version to LastTime in one step, so a rescan in
         // between never finds neither and makes the same state of the file again.
-        if (made)
-            m_data.LastTime = *made;
+        if (made) {
+            TMonItemRecord r = rec;
+            r.LastTime = *made;
+            m_data = r;
+        }
     }
     double d = 0;
     bool changed = false;

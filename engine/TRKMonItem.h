@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "engine/PackedItemRecord.h"
 #include "engine/VersionDecision.h"
 
 #include <atomic>
@@ -173,6 +174,8 @@ private:
     void ReassignFolder(const std::string& newPath);
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
+    // One attempt of MakeVersion, run while this thread holds the busy flag.
+    VersionResult MakeVersionOnce(bool force);
     // The copy step of MakeVersion, from the new version folder on.
     VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate);
     void MarkRemoved() { m_removed.store(true); }
@@ -186,10 +189,13 @@ private:
     std::string m_indexedPath;
     bool m_tracked = false;
     std::atomic<bool> m_busy{false};
+    // A forced version was asked for while an attempt ran.
+    std::atomic<bool> m_forceWanted{false};
     std::atomic<bool> m_removed{false};
     std::atomic<bool> m_presencePending{false};
     mutable std::mutex m_mutex; // guards m_data and the members below
-    TMonItemRecord m_data;
+    // Packed: ten thousand items would otherwise hold 16 MB of mostly empty text fields.
+    PackedItemRecord m_data;
     // Date of the version file MakeVersion wrote and AfterVersion has not reported yet.
     std::optional<double> m_madeDate;
     // The file state the user said No to, so it is not asked about again.

@@ -181,6 +181,26 @@ TEST_F(MakeVersionTest, ConfirmationFromAnotherThreadIsAskedOnTheMainThread)
     EXPECT_FALSE(item->Busy());
 }
 
+TEST_F(MakeVersionTest, AForcedMakeTurnedAwayWhileAnotherThreadAsksIsMadeWhenThatAttemptEnds)
+{
+    item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });
+    // While the scan's question is open the user saves again and asks for a version.
+    host.WhileNextBoxIsShown([&] {
+        Change("two", 15, 0);
+        EXPECT_FALSE(item->MakeVersion(true)) << "the item is busy with the question";
+    });
+    host.QueueAnswer(BoxAnswer::No);
+    std::atomic<int> result{-1};
+    std::thread scan([&] { result = item->MakeVersion(false) ? 1 : 0; });
+    EXPECT_TRUE(WaitUntil([&] { return result.load() >= 0; }));
+    scan.join();
+    EXPECT_EQ(result.load(), 1) << "the forced version was dropped";
+    const auto versions = Versions(*item);
+    ASSERT_EQ(versions.size(), 1u);
+    EXPECT_EQ(ReadFile(ItemFolder(*item) + "001/report(v 1).doc"), "two");
+    EXPECT_EQ(host.Boxes().size(), 1u) << "a forced version is not asked about";
+}
+
 TEST_F(MakeVersionTest, AQuestionWaitingForTheMainThreadGivesUpWhenTheThreadIsStopped)
 {
     item->UpdateData([](TMonItemRecord& r) { r.MonModeConfirmation = true; });

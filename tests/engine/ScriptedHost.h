@@ -47,6 +47,9 @@ public:
     BoxAnswer ShowMessage(BoxKind kind, const std::string& text, BoxButtons buttons) override
     {
         Record("ShowMessage");
+        // What the user does while the box is open.
+        if (m_whileShown)
+            std::exchange(m_whileShown, nullptr)();
         std::lock_guard lock(m_mutex);
         m_boxes.push_back({kind, text, buttons});
         if (m_answers.empty()) {
@@ -65,6 +68,7 @@ public:
     bool IsMainThread() const override { return QThread::currentThread() == qApp->thread(); }
 
     // Scripting and inspection (any thread).
+    void WhileNextBoxIsShown(std::function<void()> action) { m_whileShown = std::move(action); }
     void QueueAnswer(BoxAnswer answer)
     {
         std::lock_guard lock(m_mutex);
@@ -125,6 +129,7 @@ private:
     std::vector<std::string> m_calls;
     std::vector<Box> m_boxes;
     std::deque<BoxAnswer> m_answers;
+    std::function<void()> m_whileShown;
     std::string m_balloonTitle;
     std::string m_balloonText;
     int m_unexpectedBoxes = 0;

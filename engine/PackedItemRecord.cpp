@@ -1,0 +1,74 @@
+#include "engine/PackedItemRecord.h"
+
+#include <cstdint>
+
+namespace morvane {
+
+static_assert(sizeof(ShortText) == 256);
+
+void PackedItemRecord::Pack(const TMonItemRecord& record)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    std::size_t lengths[kLongFields];
+    std::size_t total = kFixedSize;
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        std::size_t n = kLongSize;
+        while (n > 0 && bytes[kLongOffsets[i] + n - 1] == 0)
+            --n;
+        lengths[i] = n;
+        total += 2 + n;
+    }
+    std::string packed;
+    packed.reserve(total);
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        packed.append(reinterpret_cast<const char*>(bytes) + from, kLongOffsets[i] - from);
+        from = kLongOffsets[i] + kLongSize;
+    }
+    packed.append(reinterpret_cast<const char*>(bytes) + from, sizeof(TMonItemRecord) - from);
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        packed.push_back(static_cast<char>(lengths[i] & 0xFF));
+        packed.push_back(static_cast<char>(lengths[i] >> 8));
+        packed.append(reinterpret_cast<const char*>(bytes) + kLongOffsets[i], lengths[i]);
+    }
+    m_bytes = std::move(packed);
+}
+
+TMonItemRecord PackedItemRecord::Unpack() const
+{
+    TMonItemRecord record;
+    auto* bytes = reinterpret_cast<unsigned char*>(&record);
+    std::memset(bytes, 0, sizeof record);
+    std::size_t from = 0;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        std::memcpy(bytes + from, m_bytes.data() + at, kLongOffsets[i] - from);
+        at += kLongOffsets[i] - from;
+        from = kLongOffsets[i] + kLongSize;
+    }
+    std::memcpy(bytes + from, m_bytes.data() + at, sizeof(TMonItemRecord) - from);
+    at = kFixedSize;
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        const std::size_t n =
+            static_cast<unsigned char>(m_bytes[at]) | (static_cast<unsigned char>(m_bytes[at + 1]) << 8);
+        std::memcpy(bytes + kLongOffsets[i], m_bytes.data() + at + 2, n);
+        at += 2 + n;
+    }
+    return record;
+}
+
+ShortText PackedItemRecord::Text(std::size_t field) const
+{
+    std::size_t at = kFixedSize;
+    for (std::size_t i = 0; i < field; ++i)
+        at += 2 +
+              (static_cast<unsigned char>(m_bytes[at]) | (static_cast<unsigned char>(m_bytes[at + 1]) << 8));
+    const std::size_t n =
+        static_cast<unsigned char>(m_bytes[at]) | (static_cast<unsigned char>(m_bytes[at + 1]) << 8);
+    ShortText text;
+    std::memset(&text, 0, sizeof text);
+    std::memcpy(&text, m_bytes.data() + at + 2, n);
+    return text;
+}
+
+} // namespace morvane
