@@ -212,7 +212,9 @@ bool AgentCommands::Refused(const std::string& path)
 
 bool AgentCommands::EchoCondition() const
 {
-    return m_ctx.Block->MonitorRunning && m_ctx.Block->RequestOrigin != kOriginMonitor;
+    // The monitor's own requests are answered too: it changes its views only on the
+    // answer, so a request that never arrived leaves them in agreement with this list.
+    return m_ctx.Block->MonitorRunning;
 }
 
 void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
@@ -430,7 +432,8 @@ void AgentCommands::Update(std::uint32_t wParam)
     if (!item)
         return;
     const std::string newPath = record.Path.Get();
-    if (item->Path() != newPath) {
+    const bool moved = item->Path() != newPath;
+    if (moved) {
         if (Refused(newPath))
             return;
         item->Reassign(newPath);
@@ -453,6 +456,10 @@ void AgentCommands::Update(std::uint32_t wParam)
     if (wParam > 0)
         SaveDefaults(record);
     item->Save();
+    // The monitor shows a file at its new place only on this answer: an ADD with the
+    // item's FileID, which it knows as the item it already has.
+    if (moved && EchoCondition())
+        Echo(MsgAdd, *item);
 }
 
 void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t wParam)

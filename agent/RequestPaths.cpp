@@ -46,8 +46,6 @@ PathProblem CheckAddPath(const std::string& path, const std::string& homeDir, co
     const PathProblem form = CheckPathForm(path);
     if (form != PathProblem::None)
         return form;
-    if (path.find_first_of("[]") != std::string::npos)
-        return PathProblem::Bracket;
     if (IsInsideFolder(path, homeDir))
         return PathProblem::InsideHome;
     if (IsInsideFolder(path, backupRoot))

@@ -157,8 +157,9 @@ std::string TextProblem(const TMonItemRecord& record)
     const std::string path = record.Path.Get();
     if (path.empty())
         return "the record has no path";
-    if (path.find_first_of(kBreaks) != std::string::npos || path.find_first_of("[]") != std::string::npos)
-        return "the path holds a line break, a zero byte or a bracket";
+    // Brackets are fine: a section name runs to the last "]" of its line.
+    if (path.find_first_of(kBreaks) != std::string::npos)
+        return "the path holds a line break or a zero byte";
     const std::pair<const char*, const ShortText*> texts[] = {
         {"FileID", &record.FileID}, {"Executer", &record.Executer}, {"Templates", &record.Templates}};
     for (const auto& [name, text] : texts) {

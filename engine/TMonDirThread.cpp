@@ -271,8 +271,7 @@ void TMonDirThread::ScanMembers(const std::vector<std::string>* names)
 std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
 {
     if (!FitsShortText(path)) {
-        if (m_refused.insert(path).second)
-            Log("not monitored, the path is longer than 255 bytes: " + path);
+        Refuse(path, "The path is longer than 255 bytes: " + path);
         return nullptr;
     }
     TMonItemRecord record = EmptyItemRecord();
@@ -284,8 +283,7 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
     try {
         item = m_items.Add(record, "");
     } catch (const std::invalid_argument& e) {
-        if (m_refused.insert(path).second)
-            Log(std::string("not monitored: ") + e.what());
+        Refuse(path, e.what());
         return nullptr;
     }
     if (!item)
@@ -353,6 +351,25 @@ void TMonDirThread::NotifyVersion()
     // when the thread has ended by the time the call runs.
     std::shared_ptr<TRKMonItem> item = CurrentItem;
     m_items.MainThread().Synchronize([item] { item->AfterVersion(false); }, StopFlag());
+}
+
+void TMonDirThread::Refuse(const std::string& path, const std::string& why)
+{
+    if (!m_refused.insert(path).second)
+        return;
+    Log("not monitored: " + why);
+    EngineHost* host = m_items.Host();
+    if (!host)
+        return;
+    // The user expects every file of the folder watched: a balloon says which one is not.
+    // It never waits for the main thread, so the scan goes on at once.
+    host->PostToMainThread([host, why, alive = m_items.AliveToken()] {
+        if (alive.expired())
+            return;
+        host->SetBalloonTitle("File not monitored");
+        host->SetBalloonText(why);
+        host->ShowBalloon();
+    });
 }
 
 void TMonDirThread::Report(const std::string& text)

@@ -71,6 +71,9 @@ private:
     // Takes a new file as a monitored item; nullptr when it is gone again or refused.
     std::shared_ptr<TRKMonItem> AddNewFile(const std::string& path);
     void AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item);
+    // A file of the folder that cannot be an item: said on stderr and in a balloon, once
+    // per path.
+    void Refuse(const std::string& path, const std::string& why);
     // Offers CurrentItem to MakeVersion and reports a version made.
     void VersionCurrentItem();
 

@@ -13,6 +13,7 @@
 #include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 
 #include <cerrno>
 #include <chrono>
@@ -546,7 +547,8 @@ void TRKMonItem::AfterVersion(bool force)
 
 void TRKMonItem::DeleteVersionsBefore(double threshold)
 {
-    PruneVersions(threshold, std::string(), false);
+    // The user's command: what it removes can be taken back from the trash.
+    PruneVersions(threshold, std::string(), false, Disposal::Trash);
 }
 
 void TRKMonItem::KeepLastVersions(int n)
@@ -554,7 +556,8 @@ void TRKMonItem::KeepLastVersions(int n)
     KeepVersions(n, std::string(), false);
 }
 
-void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers)
+void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers,
+                               Disposal how)
 {
     const TMonItemRecord rec = Data();
     const std::string fileId = rec.FileID.Get();
@@ -562,7 +565,7 @@ void TRKMonItem::PruneVersions(double threshold, const std::string& keepName, bo
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
     const PrunePlan plan = PlanPruneBefore(base, threshold, rec.LastTime, keepName, cleanLeftovers);
-    ApplyPrunePlan(plan);
+    ApplyPrunePlan(plan, how);
     if (!plan.Newest.empty())
         UpdateData([&plan](TMonItemRecord& r) { r.LastVersionPath.Set(plan.Newest); });
 }
@@ -582,6 +585,14 @@ void TRKMonItem::DeleteAllVersions()
     if (!IsPlainFolderName(fileId))
         return;
     const std::string base = ItemBackupFolder(Owner().BackupRoot(), fileId);
+    std::string folder = base;
+    while (folder.size() > 1 && folder.back() == kPathSep)
+        folder.pop_back();
+    // The whole history in one piece, so the user can take it back as it was. A backup
+    // folder that is a link is never followed into the trash.
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(folder, ec) && DirectoryExists(base) && MoveToTrash(folder))
+        return;
     PrunePlan plan = PlanKeepLast(base, 0, std::string());
     plan.Folders.push_back(base);
     ApplyPrunePlan(plan);

@@ -3,6 +3,7 @@
 #include "engine/MonItemRecord.h"
 #include "engine/PackedItemRecord.h"
 #include "engine/VersionDecision.h"
+#include "engine/VersionStore.h"
 
 #include <atomic>
 #include <functional>
@@ -156,9 +157,11 @@ private:
     // Pruning with one version folder that must stay whatever the limit (the version
     // just made); empty keepName protects nothing.
     // cleanLeftovers only where no copy of the item can be under way (after its own copy).
-    void PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers);
+    void PruneVersions(double threshold, const std::string& keepName, bool cleanLeftovers,
+                       Disposal how = Disposal::Delete);
     void KeepVersions(int n, const std::string& keepName, bool cleanLeftovers);
-    // Removal of the item: every version file and folder, then the emptied backup folder.
+    // Removal of the item: its whole backup folder goes to the desktop trash; where there
+    // is none, every version file and folder, then the emptied backup folder.
     void DeleteAllVersions();
     // Shows text in a box on the main thread (waiting for it, cancellable) and returns
     // the answer; nothing when the wait was given up.

@@ -202,7 +202,7 @@ void TRKMonItems::CheckPath(const std::string& path)
     if (!FitsShortText(path))
         throw std::invalid_argument("The path is longer than 255 bytes and cannot be monitored: " + path);
     // The path names a section of the list file, which cannot hold these.
-    if (path.find_first_of("[]\r\n") != std::string::npos || path.find('\0') != std::string::npos)
+    if (path.find_first_of("\r\n") != std::string::npos || path.find('\0') != std::string::npos)
         throw std::invalid_argument("The path holds characters the item list cannot store: " + path);
 }
 
@@ -333,9 +333,12 @@ void TRKMonItems::RemoveFileItem(const std::shared_ptr<TRKMonItem>& item)
     if (!item)
         return;
     item->Stop();
-    // Every version goes, in the passive engine too; also one written after the last
-    // report and one made in the same second, which an age test would keep.
-    item->DeleteAllVersions();
+    // Only the agent's engine removes stored versions; a copy that mirrors it never does,
+    // or a removal the agent did not take would cost the history of an item it still
+    // watches. Every version goes, also one written after the last report and one made
+    // in the same second, which an age test would keep.
+    if (Active())
+        item->DeleteAllVersions();
     const std::string path = item->Path();
     if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(FolderPart(path)))
         folder->RemoveMember(item.get());

@@ -93,8 +93,9 @@ public:
     // Drops slot index of the file array (nothing when out of range); the item is neither
     // stopped nor taken from its folder. Any thread.
     void DeleteFileEntry(int index);
-    // Removes a file item: stops it, deletes all its version files, takes it from its
-    // folder and (active) erases its section and its backup-index key. Nothing when index
+    // Removes a file item: stops it, (active) moves its history to the desktop trash or
+    // deletes it where there is none, takes it from its folder and (active) erases its
+    // section and its backup-index key; the passive copy never touches stored versions. Nothing when index
     // is out of range. Any thread. Throws IniWriteError when the list cannot be written.
     void RemoveFile(int index);
     void RemoveFileItem(const std::shared_ptr<TRKMonItem>& item);

@@ -5,6 +5,7 @@
 #include "platform/FileCopy.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -246,11 +247,12 @@ PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepNa
     return plan;
 }
 
-void ApplyPrunePlan(const PrunePlan& plan)
+void ApplyPrunePlan(const PrunePlan& plan, Disposal how)
 {
     std::error_code ec;
     for (const std::string& file : plan.Files)
-        std::filesystem::remove(file, ec);
+        if (how == Disposal::Delete || !MoveToTrash(file))
+            std::filesystem::remove(file, ec);
     // remove() takes a folder only when it is empty: a folder still holding something
     // (a file that could not be deleted, anything not ours) stays.
     for (const std::string& folder : plan.Folders)

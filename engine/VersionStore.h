@@ -79,6 +79,13 @@ PrunePlan PlanPruneBefore(const std::string& base, double threshold, double last
 // cleanLeftovers, removed with their leftovers).
 PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepName,
                        bool cleanLeftovers = false);
-void ApplyPrunePlan(const PrunePlan& plan);
+// What happens to the files of a plan: pruning deletes them for good; history that a
+// user's command removes goes to the desktop trash, and is deleted only where there is none.
+enum class Disposal
+{
+    Delete,
+    Trash
+};
+void ApplyPrunePlan(const PrunePlan& plan, Disposal how = Disposal::Delete);
 
 } // namespace morvane

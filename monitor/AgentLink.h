@@ -2,7 +2,12 @@
 
 #include "engine/SharedBlock.h"
 
+#include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 
 namespace morvane::monitor {
@@ -13,12 +18,19 @@ namespace morvane::monitor {
 // numbers and the agent's window are read from the block at every request, so a
 // restarted agent is reached without the monitor starting again.
 //
-// Each request returns false when nothing was sent: the path does not fit the block, or
-// the post failed (no agent window any more). Main thread only.
-class AgentLink
+// The block holds one path: a path request goes out only once the agent has taken the
+// previous one (emptied PathArg). Until then it waits in a queue, with every request made
+// after it, and the queue is worked off by a timer, so the window never freezes for the
+// wait. What cannot be handed over within HandOverLimit is dropped and reported through
+// the OnNotSent callback, never silently.
+//
+// Each request returns false when nothing was or will be sent: the path does not fit the
+// block, or the post failed (no agent window any more). Main thread only.
+class AgentLink : public QObject
 {
+    Q_OBJECT
 public:
-    explicit AgentLink(SharedBlock* block) : m_block(block) {}
+    explicit AgentLink(SharedBlock* block, QObject* parent = nullptr);
 
     // True while an agent holds its mutex: a request can be carried out. Any thread.
     static bool AgentAlive();
@@ -45,11 +57,38 @@ public:
     // The number of a registered message as the block holds it now.
     std::uint32_t MessageId(int index) const;
 
+    // Called with the message names and paths of the requests that were dropped because
+    // the agent did not take the one before them in time, or their post failed.
+    void SetOnNotSent(std::function<void(const std::string& what)> onNotSent)
+    {
+        m_onNotSent = std::move(onNotSent);
+    }
+    void SetHandOverLimit(std::chrono::milliseconds limit) { m_limit = limit; }
+    // Requests still waiting to be handed over.
+    std::size_t Waiting() const { return m_queue.size(); }
+
 private:
-    bool Post(int index, std::uint32_t wParam);
-    bool PathRequest(int index, const std::string& path, bool markOrigin);
+    struct Request
+    {
+        int Index = 0;
+        std::string Path; // a path request when not empty
+        bool MarkOrigin = false;
+        TMonItemRecord Record{};
+        std::uint32_t WParam = 0;
+    };
+
+    bool Submit(Request request);
+    bool Ready(const Request& request) const;
+    bool Send(const Request& request);
+    void Pump();
+    static std::string Describe(const Request& request);
 
     SharedBlock* m_block;
+    std::deque<Request> m_queue;
+    QTimer m_timer;
+    std::chrono::steady_clock::time_point m_waitSince;
+    std::chrono::milliseconds m_limit{10000};
+    std::function<void(const std::string&)> m_onNotSent;
 };
 
 } // namespace morvane::monitor

@@ -1,6 +1,8 @@
 #include "monitor/FileDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <cstdio>
 #include <deque>
@@ -36,9 +38,14 @@ std::optional<std::string> FileDialogs::OpenFile(QWidget* parent)
         std::fprintf(stderr, "DIALOG open: cancelled\n");
         return std::nullopt;
     }
-    const QString file = QFileDialog::getOpenFileName(parent);
+    // The user's home folder first (the program's own folder is one the agent refuses),
+    // then the folder last used.
+    static QString lastFolder;
+    const QString file =
+        QFileDialog::getOpenFileName(parent, QString(), lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
     if (file.isEmpty())
         return std::nullopt;
+    lastFolder = QFileInfo(file).absolutePath();
     return file.toStdString();
 }
 

@@ -5,7 +5,9 @@
 #include <QListView>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 
 namespace morvane::monitor {
 
@@ -64,7 +66,15 @@ ListView::ListView(QWidget* parent)
     m_report->setItemsExpandable(false);
     m_report->setUniformRowHeights(true);
     m_report->setAllColumnsShowFocus(true);
-    m_report->header()->setStretchLastSection(false);
+    m_report->header()->setStretchLastSection(true);
+    // A section the user drags keeps its width; the program's own fitting does not count.
+    connect(m_report->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (m_fitting || column < 0 || column == LastShownColumn() || size <= 0)
+            return;
+        if (column >= m_userWidths.size())
+            m_userWidths.resize(column + 1);
+        m_userWidths[column] = size;
+    });
     m_icons->setWrapping(true);
     m_icons->setResizeMode(QListView::Adjust);
     addWidget(m_report);
@@ -76,7 +86,61 @@ ListView::ListView(QWidget* parent)
     connect(m_model, &QStandardItemModel::dataChanged, this,
             [this](const QModelIndex& topLeft, const QModelIndex&, const QList<int>& roles) {
                 OnItemChanged(topLeft.row(), topLeft.column(), roles);
+                ScheduleFit();
             });
+    connect(m_model, &QStandardItemModel::rowsInserted, this, [this] { ScheduleFit(); });
+    connect(m_model, &QStandardItemModel::rowsRemoved, this, [this] { ScheduleFit(); });
+    connect(m_model, &QStandardItemModel::headerDataChanged, this, [this] { ScheduleFit(); });
+}
+
+int ListView::LastShownColumn() const
+{
+    for (int i = m_model->columnCount() - 1; i >= 0; --i)
+        if (!m_report->isColumnHidden(i))
+            return i;
+    return -1;
+}
+
+int ListView::UserColumnWidth(int column) const
+{
+    return column >= 0 && column < m_userWidths.size() ? m_userWidths[column] : 0;
+}
+
+void ListView::SetUserColumnWidth(int column, int width)
+{
+    if (column < 0)
+        return;
+    if (column >= m_userWidths.size())
+        m_userWidths.resize(column + 1);
+    m_userWidths[column] = std::max(0, width);
+    ScheduleFit();
+}
+
+void ListView::ScheduleFit()
+{
+    // Many rows change at once: the widths are worked out once, when they are done.
+    if (m_fitPending)
+        return;
+    m_fitPending = true;
+    QTimer::singleShot(0, this, [this] { FitColumns(); });
+}
+
+void ListView::FitColumns()
+{
+    m_fitPending = false;
+    m_fitting = true;
+    const int last = LastShownColumn();
+    QHeaderView* header = m_report->header();
+    for (int i = 0; i < m_model->columnCount(); ++i) {
+        if (m_report->isColumnHidden(i) || i == last)
+            continue;
+        const int user = UserColumnWidth(i);
+        if (user > 0)
+            header->resizeSection(i, user);
+        else
+            m_report->resizeColumnToContents(i);
+    }
+    m_fitting = false;
 }
 
 void ListView::SetColumns(const QList<Column>& columns)
@@ -89,9 +153,8 @@ void ListView::SetColumns(const QList<Column>& columns)
             m_model->setHeaderData(i, Qt::Horizontal, int(Qt::AlignRight | Qt::AlignVCenter),
                                    Qt::TextAlignmentRole);
         m_report->setColumnHidden(i, columns[i].Width == 0);
-        if (columns[i].Width > 0)
-            m_report->header()->resizeSection(i, columns[i].Width);
     }
+    ScheduleFit();
 }
 
 int ListView::ColumnCount() const

@@ -24,6 +24,13 @@ class ListView : public QStackedWidget
     Q_OBJECT
     Q_PROPERTY(ViewStyleKind ViewStyle READ ViewStyle WRITE SetViewStyle)
     Q_PROPERTY(bool Checkboxes READ Checkboxes WRITE SetCheckboxes)
+    // Widths the user gave the columns by dragging, 0 for a column that fits its content;
+    // properties so that the layout file keeps them from run to run.
+    Q_PROPERTY(int ColumnWidth0 READ ColumnWidth0 WRITE SetColumnWidth0)
+    Q_PROPERTY(int ColumnWidth1 READ ColumnWidth1 WRITE SetColumnWidth1)
+    Q_PROPERTY(int ColumnWidth2 READ ColumnWidth2 WRITE SetColumnWidth2)
+    Q_PROPERTY(int ColumnWidth3 READ ColumnWidth3 WRITE SetColumnWidth3)
+    Q_PROPERTY(int ColumnWidth4 READ ColumnWidth4 WRITE SetColumnWidth4)
 
 public:
     enum ViewStyleKind
@@ -38,6 +45,8 @@ public:
     explicit ListView(QWidget* parent = nullptr);
 
     // Columns of the report style: captions, widths (0 hides a column), right alignment.
+    // Shown columns fit their content (and caption) as rows change, the last one takes
+    // the room that is left, and a column the user has sized keeps the user's width.
     struct Column
     {
         QString Caption;
@@ -48,6 +57,21 @@ public:
     int ColumnCount() const;
     QString ColumnCaption(int column) const;
     void SetColumnCaption(int column, const QString& caption);
+    // The user's width of a column, 0 when it fits its content; setting 0 lets it fit again.
+    int UserColumnWidth(int column) const;
+    void SetUserColumnWidth(int column, int width);
+    int ColumnWidth0() const { return UserColumnWidth(0); }
+    int ColumnWidth1() const { return UserColumnWidth(1); }
+    int ColumnWidth2() const { return UserColumnWidth(2); }
+    int ColumnWidth3() const { return UserColumnWidth(3); }
+    int ColumnWidth4() const { return UserColumnWidth(4); }
+    void SetColumnWidth0(int w) { SetUserColumnWidth(0, w); }
+    void SetColumnWidth1(int w) { SetUserColumnWidth(1, w); }
+    void SetColumnWidth2(int w) { SetUserColumnWidth(2, w); }
+    void SetColumnWidth3(int w) { SetUserColumnWidth(3, w); }
+    void SetColumnWidth4(int w) { SetUserColumnWidth(4, w); }
+    // Fits the columns now (it also happens by itself soon after rows change).
+    void FitColumns();
 
     ViewStyleKind ViewStyle() const { return m_style; }
     void SetViewStyle(ViewStyleKind style);
@@ -101,6 +125,8 @@ protected:
 
 private:
     void ApplyCheckboxes(int row);
+    void ScheduleFit();
+    int LastShownColumn() const;
     void OnItemChanged(int row, int column, const QList<int>& roles);
 
     QStandardItemModel* m_model;
@@ -110,6 +136,9 @@ private:
     bool m_checkboxes = false;
     bool m_settingCheck = false;
     QList<Column> m_columns;
+    QList<int> m_userWidths;
+    bool m_fitting = false;
+    bool m_fitPending = false;
     std::function<std::optional<QColor>(int)> m_colour;
 };
 

@@ -64,6 +64,15 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     CreateActions();
     CreateWidgets();
     CreateMenus();
+    // A request the agent never took is said, never lost without a word.
+    m_link.SetOnNotSent([this](const std::string& what) {
+        if (m_closed)
+            return;
+        MessageBoxes::Show(BoxKind::Warning,
+                           "The agent has not taken an earlier request, so this was not done:\n" + what +
+                               "\nTry again in a moment.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+    });
     CreateDialogs();
     // The agent's state is looked at now and then, so the window says when it has gone
     // and takes up a restarted one.
@@ -439,7 +448,10 @@ void TForm1::InitActiveList()
     m_treeLoaded = true;
     m_listLoaded = true;
     m_fileListTag = 0;
-    // The folder the tree ends on shows its files at once.
+    // The first folder that holds files is shown at once, so the list agrees with the
+    // status bar; with none, the folder the tree ends on.
+    if (QTreeWidgetItem* node = FirstNodeWithFiles())
+        m_tree->setCurrentItem(node);
     FoldersTreeChange(m_tree->currentItem());
     RepaintViews();
     UpdateStatusBar();
@@ -569,15 +581,19 @@ void TForm1::Open(const OpenRequest& request)
         m_opener(request);
         return;
     }
-    if (!request.Program.empty()) {
-        RunProgram(request.Program, {request.Document}, request.Folder);
-        return;
-    }
-    // Documents and folders go to the desktop by URL: nothing in the name is ever read
-    // as an argument or a command.
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request.Document))))
-        m_statusBar->showMessage(tr("Nothing could open %1").arg(QString::fromStdString(request.Document)),
-                                 5000);
+    bool opened = false;
+    if (!request.Program.empty())
+        opened = RunProgram(request.Program, {request.Document}, request.Folder);
+    else
+        // Documents and folders go to the desktop by URL: nothing in the name is ever read
+        // as an argument or a command.
+        opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(request.Document)));
+    // The desktop may have nothing that opens it: the user is told, not only a log line.
+    if (!opened)
+        MessageBoxes::Show(BoxKind::Warning,
+                           "Nothing could open " + request.Document +
+                               (request.Program.empty() ? std::string() : " with " + request.Program),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
 }
 
 std::string TForm1::Text(TextSlot slot) const

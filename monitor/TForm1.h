@@ -111,6 +111,8 @@ public:
     void DeleteMonFolder(const std::string& path);
     // The node of a folder path, nullptr when there is none.
     QTreeWidgetItem* FindNode(const std::string& folder) const;
+    // The first node, in the tree's order, whose folder holds files; nullptr when none does.
+    QTreeWidgetItem* FirstNodeWithFiles() const;
 
     // --- folder commands ---
     // Each asks the agent; the tree follows the agent's answers: a new folder appears with
@@ -191,6 +193,7 @@ public:
     // The text colour of a row: red for a broken file, grey in a stopped folder.
     std::optional<QColor> FileRowColour(int row) const;
     QAction* Action(const char* name) const;
+    AgentLink& Link() { return m_link; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -202,6 +205,8 @@ private:
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
+    // The agent's ADD answer for an item the copy holds under another path.
+    void ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const std::string& path);
     // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the
     // item is not there.
     bool ResolveIndex(int& index, const std::function<int()>& find, const char* notFound);

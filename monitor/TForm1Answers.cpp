@@ -116,8 +116,9 @@ bool TForm1::HandleMessage(const WindowMessage& message)
         if (index >= 0) {
             const auto item = m_items->GetFile(index);
             item->SetData(record);
-            // Every row shows its item's state: one whose version could not be written
-            // shows it broken until a version is made again.
+            // Every row shows its item's state and the count of the versions on disk,
+            // selected or not: one whose version could not be written shows it broken
+            // until a version is made again.
             InitFileListItem(item, -1);
             const int row = m_fileList->Selected();
             if (row >= 0 && ItemIndexOfRow(row) == index)

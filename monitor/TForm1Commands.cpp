@@ -33,16 +33,10 @@ void TForm1::AddButtonClick()
 void TForm1::RemoveButtonClick()
 {
     const int index = SelectedItemIndex();
-    if (index < 0)
+    if (index < 0 || !EnsureAgent())
         return;
-    // Removing deletes the stored versions here at once: never without an agent that
-    // takes the item off its list too, or the item would come back without its history.
-    if (!EnsureAgent())
-        return;
+    // Only the agent removes the item and its history; the row goes with its answer.
     DeleteMonFile(index, {}, true);
-    m_versionLines.clear();
-    m_verList->Clear();
-    UpdateActions();
 }
 
 void TForm1::StartMonButtonClick()
@@ -55,16 +49,10 @@ void TForm1::StartMonButtonClick()
 
 void TForm1::StopMonButtonClick()
 {
-    const int row = m_fileList->Selected();
-    if (row < 0 || ItemIndexOfRow(row) < 0 || !EnsureAgent())
+    const int index = SelectedItemIndex();
+    if (index < 0 || !EnsureAgent())
         return;
-    // The stop goes out at once, as the start does, rather than waiting for the next
-    // click in the list to notice the cleared check box.
-    m_fileListTag = 1;
-    m_fileList->SetChecked(row, false);
-    m_fileListTag = 0;
-    FileListClick();
-    FileListChange();
+    StateMonFile(0, index, true);
 }
 
 void TForm1::FileListClick()
@@ -113,30 +101,25 @@ void TForm1::Maptoanother1Click()
     const auto file = FileDialogs::OpenFile(this);
     if (!file || !EnsureAgent())
         return;
-    const auto item = m_items->GetFile(index);
-    const std::string oldFolder = FolderPart(item->Path());
-    const TMonItemRecord before = item->Data();
-    try {
-        item->UpdateData([](TMonItemRecord& record) {
-            record.MonStatus = msActive;
-            record.Monitored = true;
-        });
-        item->Reassign(*file);
-    } catch (const std::exception& e) {
-        item->SetData(before);
-        MessageBoxes::Show(BoxKind::Error, std::string("The file cannot be reassigned: ") + e.what(),
+    TMonItemRecord record = m_items->GetFile(index)->Data();
+    std::string problem;
+    if (file->empty() || file->front() != kPathSep || file->back() == kPathSep)
+        problem = "not the absolute path of a file";
+    else if (!FitsShortText(*file))
+        problem = "the path is longer than 255 bytes";
+    else if (file->find_first_of("\r\n") != std::string::npos)
+        problem = "the item list cannot hold a line break in a name";
+    if (!problem.empty()) {
+        MessageBoxes::Show(BoxKind::Error, "The file cannot be reassigned: " + problem + ": " + *file,
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
-    const std::string newFolder = FolderPart(*file);
-    if (newFolder != oldFolder)
-        UpdateFoldersTree(newFolder);
-    if (m_tree->currentItem())
-        FoldersTreeChange(m_tree->currentItem());
-    else if (m_tree->topLevelItemCount() > 0)
-        m_tree->setCurrentItem(m_tree->topLevelItem(0));
-    SendFailed(m_link.RequestUpdate(item->Data(), 0));
-    UpdateStatusBar();
+    record.Path.Set(*file);
+    record.MonStatus = msActive;
+    record.Monitored = true;
+    // The row moves to the new path on the agent's answer; an agent that refuses the
+    // path leaves the row and its own item as they were.
+    SendFailed(m_link.RequestUpdate(record, 0));
 }
 
 void TForm1::Open2Click()

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 namespace morvane::monitor {
 
@@ -233,6 +234,14 @@ void TForm1::AddMonFile(const std::string& path, const std::string& fileId, bool
             row = RowOfPath(m_items->GetFile(index)->Path());
         }
         const auto item = m_items->GetFile(index);
+        if (item && item->Path() != path) {
+            // The agent has reassigned the item to another file: it moves here too.
+            ReassignedByAgent(item, path);
+            m_fileListTag = 0;
+            UpdateStatusBar();
+            UpdateActions();
+            return;
+        }
         if (item) {
             item->SetData(m_block->ItemRecord);
             if (row < 0)
@@ -255,6 +264,24 @@ void TForm1::AddMonFile(const std::string& path, const std::string& fileId, bool
     }
     UpdateStatusBar();
     UpdateActions();
+}
+
+void TForm1::ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const std::string& path)
+{
+    try {
+        item->Reassign(path);
+        item->SetData(m_block->ItemRecord);
+    } catch (const std::exception& e) {
+        qWarning("The agent's reassignment could not be followed: %s", e.what());
+        return;
+    }
+    // The file's new folder is on show (the answer's folder was selected): its rows are
+    // built again, and the moved file is selected.
+    if (m_tree->currentItem())
+        FoldersTreeChange(m_tree->currentItem());
+    const int row = RowOfPath(path);
+    if (row >= 0)
+        m_fileList->SetSelected(row);
 }
 
 void TForm1::AddMonFolder()
@@ -286,6 +313,16 @@ QTreeWidgetItem* TForm1::FindNode(const std::string& folder) const
                 found = top->child(j);
     }
     return found;
+}
+
+QTreeWidgetItem* TForm1::FirstNodeWithFiles() const
+{
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it) {
+        const int index = FolderIndexOfNode(*it);
+        if (index >= 0 && !m_items->GetFolder(index)->Files().empty())
+            return *it;
+    }
+    return nullptr;
 }
 
 void TForm1::UpdateFoldersTree(const std::string& folder)
@@ -335,6 +372,11 @@ void TForm1::DeleteMonFile(int index, const std::string& path, bool notify)
     if (!item)
         return;
     const std::string p = item->Path();
+    if (notify) {
+        // Only the agent removes an item and its history: the row goes on its answer.
+        SendFailed(m_link.RequestDelete(p));
+        return;
+    }
     m_items->RemoveFile(index);
     m_fileListTag = 1;
     const int row = RowOfPath(p);
@@ -346,8 +388,6 @@ void TForm1::DeleteMonFile(int index, const std::string& path, bool notify)
         m_versionLines.clear();
         m_verList->Clear();
     }
-    if (notify)
-        SendFailed(m_link.RequestDelete(p));
     UpdateStatusBar();
     UpdateActions();
 }
@@ -363,6 +403,17 @@ void TForm1::StateMonFile(int state, int index, bool notify)
     if (!item)
         return;
     const std::string p = item->Path();
+    if (notify) {
+        // The row changes on the agent's answer; until then it shows the item as it is.
+        const int row = RowOfPath(p);
+        if (row >= 0) {
+            m_fileListTag = 1;
+            m_fileList->SetChecked(row, item->Monitored());
+            m_fileListTag = 0;
+        }
+        SendFailed(m_link.RequestState(state, p));
+        return;
+    }
     const bool exists = FileExists(p);
     TextSlot status = TxtItemStatusDisabled;
     item->UpdateData([&](TMonItemRecord& record) { status = ApplyState(record, state, exists); });
@@ -373,9 +424,6 @@ void TForm1::StateMonFile(int state, int index, bool notify)
         m_fileList->SetSubItem(row, 0, QString::fromStdString(Text(status)));
     }
     m_fileListTag = 0;
-    // Sent whatever the local outcome: the agent tests the file itself.
-    if (notify)
-        SendFailed(m_link.RequestState(state, p));
     m_fileList->Repaint();
     UpdateActions();
 }
@@ -391,10 +439,13 @@ void TForm1::StateMonFolder(int state, int index, bool notify)
     if (!folder)
         return;
     const std::string p = folder->Path();
+    if (notify) {
+        // The folder changes on the agent's answer.
+        SendFailed(m_link.RequestState(state, p));
+        return;
+    }
     const bool exists = DirectoryExists(p);
     folder->UpdateData([&](TMonItemRecord& record) { ApplyState(record, state, exists); });
-    if (notify)
-        SendFailed(m_link.RequestState(state, p));
     RepaintViews();
 }
 

@@ -75,8 +75,11 @@ void TForm1::VersionsClick()
         UpdateActions();
         return;
     }
-    const TMonItemRecord record = m_items->GetFile(index)->Data();
+    const auto item = m_items->GetFile(index);
+    const TMonItemRecord record = item->Data();
     ListItemVersions(m_block->Settings, record, m_versionLines);
+    // The row's count follows what the list shows now.
+    InitFileListItem(item, row);
     m_verList->Clear();
     const std::string prefix = ProgramPrefix(record);
     // Newest first: row r shows line count - 1 - r.

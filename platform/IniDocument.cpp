@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace morvane {
 
@@ -99,12 +100,24 @@ void IniDocument::Compact()
         span.Off = static_cast<std::uint32_t>(text.size());
         text.append(old);
     };
+    // Keys shared by many lines stay shared.
+    std::unordered_map<std::uint64_t, Span> keys;
+    const auto moveKey = [&](Span& span) {
+        const std::uint64_t old = (std::uint64_t(span.Off) << 32) | span.Len;
+        const auto [it, added] = keys.try_emplace(old);
+        if (added) {
+            move(span);
+            it->second = span;
+        } else {
+            span = it->second;
+        }
+    };
     for (Span& line : m_preamble)
         move(line);
     for (Section& s : m_sections) {
         move(s.Name);
         for (Line& line : s.Lines) {
-            move(line.Key);
+            moveKey(line.Key);
             move(line.Text);
         }
     }
@@ -232,6 +245,8 @@ IniDocument IniDocument::Parse(std::string_view text)
 {
     IniDocument doc;
     doc.m_text.reserve(text.size());
+    // Every record repeats the same key names: each is stored once.
+    std::unordered_map<std::string_view, Span> keys;
     std::ptrdiff_t current = -1;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -248,7 +263,8 @@ IniDocument IniDocument::Parse(std::string_view text)
 
         const std::string_view line = TrimIniBlanks(raw);
         if (!line.empty() && line.front() == '[') {
-            const std::size_t close = line.find(']');
+            // Up to the last "]": a path such as "draft [1].txt" is a whole section name.
+            const std::size_t close = line.rfind(']');
             if (close != std::string_view::npos) {
                 const std::string_view name = line.substr(1, close - 1);
                 current = doc.FindSection(name);
@@ -272,7 +288,10 @@ IniDocument IniDocument::Parse(std::string_view text)
             s.Lines.push_back(Line{{}, doc.Store(raw)});
             continue;
         }
-        s.Lines.push_back(Line{doc.Store(key), doc.Store(TrimIniBlanks(line.substr(eq + 1)))});
+        // Keyed by the parsed text itself, which outlives the map.
+        const auto known = keys.find(key);
+        const Span k = known != keys.end() ? known->second : keys.emplace(key, doc.Store(key)).first->second;
+        s.Lines.push_back(Line{k, doc.Store(TrimIniBlanks(line.substr(eq + 1)))});
         ++s.Pairs;
     }
     for (Section& s : doc.m_sections) {
@@ -395,10 +414,10 @@ void IniDocument::DeleteKey(const std::string& section, const std::string& key)
     if (FindKey(s, key) < 0)
         return;
     const IniKeyEqual equal;
+    // Key texts are shared between lines and never counted dead.
     std::erase_if(s.Lines, [&](const Line& line) {
         if (line.Key.Len == 0 || !equal(View(line.Key), key))
             return false;
-        Drop(line.Key);
         Drop(line.Text);
         return true;
     });
@@ -412,7 +431,6 @@ void IniDocument::EraseSection(const std::string& section)
         return;
     Section& s = m_sections[static_cast<std::size_t>(at)];
     for (const Line& line : s.Lines) {
-        Drop(line.Key);
         Drop(line.Text);
     }
     Drop(s.Name);

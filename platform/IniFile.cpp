@@ -34,8 +34,8 @@ constexpr std::string_view kLineBreaks("\r\n\0", 3);
 
 void CheckSection(const std::string& section)
 {
-    if (section.find_first_of(kLineBreaks) != std::string::npos || section.find(']') != std::string::npos)
-        throw std::invalid_argument("INI section name holds \"]\" or a line break: " + section);
+    if (section.find_first_of(kLineBreaks) != std::string::npos)
+        throw std::invalid_argument("INI section name holds a line break: " + section);
 }
 
 // Returns the trimmed key. A key must survive a round trip through the file: no "=", no

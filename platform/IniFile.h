@@ -25,7 +25,8 @@ private:
 // (they are paths), keys case-insensitively; keys and values are trimmed and one pair of
 // surrounding quotes is stripped on read (a value with leading or trailing blanks is
 // written quoted); values are read up to 2047 characters; CR and LF are refused in
-// values and "]" in section names (std::invalid_argument).
+// values and section names (std::invalid_argument); a section name is read up to the last
+// "]" of its line, so names holding "[" or "]" round-trip.
 //
 // Reads come from a per-process cache of the parsed file, reused while the file on disk
 // is unchanged, so loading many items parses the file once. Writes are kept in this

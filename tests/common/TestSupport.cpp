@@ -39,6 +39,9 @@ TestEnv::TestEnv()
     std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
     m_oldHome = qgetenv("MORVANE_HOME");
     m_oldRuntime = qgetenv("MORVANE_RUNTIME_DIR");
+    // History a test removes goes to a trash of its own, never the user's.
+    m_oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_root + "/data"));
     qputenv("MORVANE_HOME", QByteArray::fromStdString(m_home));
     qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(m_runtime));
 }
@@ -53,6 +56,10 @@ TestEnv::~TestEnv()
         qunsetenv("MORVANE_RUNTIME_DIR");
     else
         qputenv("MORVANE_RUNTIME_DIR", m_oldRuntime);
+    if (m_oldData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", m_oldData);
     std::error_code ec;
     std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(m_root, ec);

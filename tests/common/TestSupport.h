@@ -8,7 +8,8 @@
 namespace morvane::test {
 
 // Polls pred (processing Qt events meanwhile) until it holds or the deadline passes.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool WaitUntil(const std::function<bool()>& pred,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A private home folder and runtime folder for one test: sets MORVANE_HOME and
 // MORVANE_RUNTIME_DIR for this process (and so for children it starts) and
@@ -27,6 +28,8 @@ public:
     const std::string& Runtime() const { return m_runtime; }
     // A scratch folder for files the test monitors, ending with "/".
     const std::string& Work() const { return m_work; }
+    // The desktop trash's files folder ($XDG_DATA_HOME, set to the test's own, + "Trash/files/").
+    std::string TrashFiles() const { return m_root + "/data/Trash/files/"; }
 
 private:
     std::string m_root;
@@ -35,6 +38,7 @@ private:
     std::string m_work;
     QByteArray m_oldHome;
     QByteArray m_oldRuntime;
+    QByteArray m_oldData;
 };
 
 // Writes text to path (whole file), creating missing parent folders.

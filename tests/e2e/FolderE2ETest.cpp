@@ -144,7 +144,9 @@ TEST_F(FolderE2E, AWatchedFolderTakesNewFilesMasksAndStops)
     ASSERT_TRUE(SelectFolder(folder));
     AnswerForm8([](QDialog& d) { d.findChild<QCheckBox*>("cbMonitored")->setChecked(false); });
     Trigger("aFolderProperties");
-    EXPECT_EQ(Form().FindNode(folder)->foreground(0).color(), QColor(128, 128, 128));
+    // The node greys with the agent's answer to the stop.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Form().FindNode(folder)->foreground(0).color() == QColor(128, 128, 128); }, 20s));
     ASSERT_TRUE(WaitUntil([&] { return ListValue(env, folder, "Monitored") == "0"; }, 20s));
     ReplaceFile(folder + "first.txt", "two", 30);
     EXPECT_FALSE(WaitUntil([&] { return Versions(folder + "first.txt") > 1; }, 3s));

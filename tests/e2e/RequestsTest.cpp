@@ -79,10 +79,11 @@ TEST_F(Requests, AddFolderIsStoredAsFolder)
     EXPECT_EQ(ListValue(env, env.Work() + "tree/", "IsFolder"), "1");
 }
 
-TEST_F(Requests, AddOfHomeBackupOrBracketPathIsRefusedWithTheBox)
+// A name with brackets is a path like any other now; only the home and backup folders are refused.
+TEST_F(Requests, AddOfHomeOrBackupPathIsRefusedWithTheBox)
 {
     const std::string refused[] = {env.Home() + "mvlist.srv", env.Home() + "backup/x.txt",
-                                   env.Home() + "backup/", env.Work() + "odd[1].txt"};
+                                   env.Home() + "backup/", env.Home() + "odd[1].txt"};
     for (const std::string& path : refused)
         mon.RequestRecord(MsgAdd, ItemRecordFor(path));
     const auto reports = Sync();
@@ -389,12 +390,14 @@ TEST_P(EchoTable, EchoFollowsOriginAndMonitorState)
 
 INSTANTIATE_TEST_SUITE_P(
     Agent, EchoTable,
-    ::testing::Values(EchoCase{MsgStart, false, 0, true, true}, EchoCase{MsgStart, false, 2, true, false},
+    // The monitor's own requests (origin 2) are answered as well: it changes its views
+    // only on the answer.
+    ::testing::Values(EchoCase{MsgStart, false, 0, true, true}, EchoCase{MsgStart, false, 2, true, true},
                       EchoCase{MsgStart, false, 0, false, false}, EchoCase{MsgStart, true, 0, true, true},
-                      EchoCase{MsgStart, true, 2, true, false}, EchoCase{MsgStop, false, 0, true, true},
-                      EchoCase{MsgStop, false, 2, true, false}, EchoCase{MsgStop, false, 0, false, false},
+                      EchoCase{MsgStart, true, 2, true, true}, EchoCase{MsgStop, false, 0, true, true},
+                      EchoCase{MsgStop, false, 2, true, true}, EchoCase{MsgStop, false, 0, false, false},
                       EchoCase{MsgStop, true, 1, true, true}, EchoCase{MsgDelete, false, 0, true, true},
-                      EchoCase{MsgDelete, false, 2, true, false}, EchoCase{MsgDelete, false, 0, false, false},
+                      EchoCase{MsgDelete, false, 2, true, true}, EchoCase{MsgDelete, false, 0, false, false},
                       // A folder's DELETE is always answered.
                       EchoCase{MsgDelete, true, 2, true, true}, EchoCase{MsgDelete, true, 0, false, true}),
     [](const auto& info) {

@@ -228,7 +228,7 @@ TEST_F(CollectionTest, SearchesAreExactAndTurnAwayBadIndexes)
 TEST_F(CollectionTest, BadPathsAreRefusedWithAClearError)
 {
     for (const std::string& path : {std::string(), std::string("_Default settings"),
-                                    std::string("relative.txt"), std::string("/a]b.txt")})
+                                    std::string("relative.txt"), std::string("/a\nb.txt")})
         EXPECT_THROW(AddFile(path), std::invalid_argument) << path;
     EXPECT_EQ(items->FileCount(), 0);
 
@@ -261,14 +261,27 @@ TEST_F(CollectionTest, RemovingAFileDeletesItsVersionsSectionAndKeyAndNothingEls
     EXPECT_FALSE(HasSection(Work("gone.txt"))) << "a removed item is never saved again";
 }
 
-TEST_F(CollectionTest, ThePassiveEngineStillDeletesVersionsButLeavesTheList)
+// Only the agent's engine removes history: a mirror that removed versions on its own
+// would cost the history of an item the agent still watches.
+TEST_F(CollectionTest, ThePassiveEngineLeavesVersionsAndTheList)
 {
     auto item = AddVersioned(Work("a.txt"));
     items->FlushList();
     items->SetActive(false);
     items->RemoveFile(0);
-    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+    EXPECT_TRUE(std::filesystem::exists(ItemFolder(*item)));
     EXPECT_TRUE(HasSection(Work("a.txt")));
+}
+
+// Removing an item is the user's command: its history goes to the desktop trash whole,
+// so it can be taken back as it was.
+TEST_F(CollectionTest, RemovedHistoryGoesToTheTrashWhole)
+{
+    auto item = AddVersioned(Work("a.txt"));
+    const std::string id = item->FileID();
+    items->RemoveFile(0);
+    EXPECT_FALSE(std::filesystem::exists(ItemFolder(*item)));
+    EXPECT_TRUE(std::filesystem::exists(env.TrashFiles() + id + "/001/a.txt"));
 }
 
 class StoredFileIdTest : public CollectionTest, public ::testing::WithParamInterface<const char*>

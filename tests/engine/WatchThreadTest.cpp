@@ -18,6 +18,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -78,6 +79,7 @@ public:
     }
     bool IsMainThread() const override { return QThread::currentThread() == m_context.thread(); }
 
+    std::mutex& BalloonMutex() { return m_mutex; }
     std::size_t BalloonCount()
     {
         std::lock_guard lock(m_mutex);
@@ -306,6 +308,26 @@ TEST_F(WatchThreadTest, WithoutAMonitorNewFilesAreAddedWithoutAnyPost)
     ASSERT_TRUE(WaitUntil([&] { return items->FileByPath(folder + "a.txt") != nullptr; }));
     ASSERT_TRUE(ScanDoneAfter(mark));
     EXPECT_FALSE(Handshake(block)) << "no monitor, no handshake";
+}
+
+TEST_F(WatchThreadTest, ANameTheListCannotHoldIsSaidInOneBalloon)
+{
+    const std::string bad = folder + "two\nlines.txt";
+    Save(bad, "x", 1'700'000'000);
+    Save(folder + "good.txt", "x", 1'700'000'000);
+    auto watched = WatchFolder(true, false, "");
+    ASSERT_TRUE(WaitUntil([&] { return items->FileByPath(folder + "good.txt") != nullptr; }));
+    const int mark = host.IdleCount();
+    // Another scan meets the same name again.
+    Save(folder + "good.txt", "changed", 1'700'000'100);
+    ASSERT_TRUE(ScanDoneAfter(mark));
+    RunQueuedCalls();
+    EXPECT_EQ(items->FileByPath(bad), nullptr);
+    std::lock_guard lock(host.BalloonMutex());
+    const auto refused =
+        std::count_if(host.Balloons.begin(), host.Balloons.end(),
+                      [&](const std::string& text) { return text.find(bad) != std::string::npos; });
+    EXPECT_EQ(refused, 1) << "once per name";
 }
 
 struct MaskCase

@@ -146,14 +146,15 @@ TEST_F(AnswerHandlerTest, VersionOfAnotherFileOnlyTakesTheRecord)
     EXPECT_EQ(form->VerList()->RowCount(), 0);
 }
 
-TEST_F(AnswerHandlerTest, DeleteOfAFileRemovesItsRowAndVersions)
+// The agent has disposed of the history already; the monitor only follows in its views.
+TEST_F(AnswerHandlerTest, DeleteOfAFileRemovesItsRowAndLeavesTheHistoryToTheAgent)
 {
     SelectFile(path);
     const std::string version = WriteVersion(BackupRoot(), "240102001", "001", "notes.txt");
     Deliver(MsgDelete, record);
     EXPECT_EQ(form->Items().FindByPath(path), -1);
     EXPECT_EQ(form->RowOfPath(path), -1);
-    EXPECT_FALSE(FileExists(version));
+    EXPECT_TRUE(FileExists(version));
 }
 
 TEST_F(AnswerHandlerTest, DeleteOfAFolderRemovesItsNode)

@@ -122,6 +122,40 @@ TEST_F(FileListTest, FoldersHangUnderTheRootTheyLieIn)
     EXPECT_EQ(tree->currentItem(), tilde->child(0));
 }
 
+struct StartNodeCase
+{
+    const char* Name;
+    const char* FileIn; // "" for no file at all
+    const char* Selected;
+};
+
+class StartNodeTest : public MonitorFixture, public ::testing::WithParamInterface<StartNodeCase>
+{
+};
+
+// At start the list shows files whenever there are any, whichever folder the tree ends on.
+TEST_P(StartNodeTest, TheFirstFolderWithFilesIsSelected)
+{
+    for (const char* sub : {"a/", "m/", "z/"}) {
+        std::filesystem::create_directories(env.Work() + sub);
+        StoreItem(ItemRecordFor(env.Work() + sub, std::string("F24010505") + sub[0]));
+    }
+    const std::string fileIn = GetParam().FileIn;
+    if (!fileIn.empty()) {
+        WriteFile(env.Work() + fileIn + "x.txt", "x");
+        StoreItem(ItemRecordFor(env.Work() + fileIn + "x.txt", "240105051"));
+    }
+    OpenForm();
+    EXPECT_EQ(form->NodePath(form->FoldersTree()->currentItem()), env.Work() + GetParam().Selected);
+    EXPECT_EQ(form->FileList()->RowCount(), fileIn.empty() ? 0 : 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Start, StartNodeTest,
+                         ::testing::Values(StartNodeCase{"first", "a/", "a/"},
+                                           StartNodeCase{"middle", "m/", "m/"},
+                                           StartNodeCase{"none", "", "z/"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST_F(FileListTest, DeletingTheOnlyFolderOfARootRemovesTheRootNode)
 {
     StoreFile("a.txt", "240103031");

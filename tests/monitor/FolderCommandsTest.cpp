@@ -139,8 +139,10 @@ TEST_F(FolderCommandsTest, PropertiesSendTheOptionsAndAStopOfTheFolder)
     EXPECT_EQ(messages.front().WParam, 0u);
     const TMonItemRecord kept = form->Items().FolderByPath(folder)->Data();
     EXPECT_TRUE(kept.IsWholeFolder);
-    // The stopped folder's node is drawn grey.
-    EXPECT_EQ(form->FindNode(folder)->foreground(0).color(), QColor(128, 128, 128));
+    // The folder's node is drawn grey once the agent has answered the stop.
+    ASSERT_TRUE(agent.Report(MsgStop, form->Items().FolderByPath(folder)->Data()));
+    EXPECT_TRUE(
+        WaitUntil([&] { return form->FindNode(folder)->foreground(0).color() == QColor(128, 128, 128); }));
 }
 
 TEST_F(FolderCommandsTest, ACorruptFolderSectionOpensWithDefaults)

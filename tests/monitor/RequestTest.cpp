@@ -5,6 +5,7 @@
 #include "engine/TRKMonItems.h"
 
 #include <QAction>
+#include <QTreeWidget>
 #include <cstring>
 
 namespace morvane::test {
@@ -74,17 +75,24 @@ TEST_F(RequestTest, CancelledAddSendsNothing)
     EXPECT_TRUE(agent.NothingArrives());
 }
 
-TEST_F(RequestTest, RemoveDeletesLocallyAndPostsDeleteWithThePath)
+// Only the agent removes an item and its history; the monitor follows its answer.
+TEST_F(RequestTest, RemovePostsDeleteAndChangesNothingBeforeTheAnswer)
 {
     const std::string version = WriteVersion(BackupRoot(), "240101123", "001", "report.txt");
+    form->VersionsClick();
     form->Action("aDeleteFile")->trigger();
 
     ASSERT_TRUE(agent.WaitFor(MsgDelete));
     EXPECT_EQ(agent.Block()->RequestOrigin, kOriginMonitor);
     ExpectPathArg(path);
+    EXPECT_GE(form->RowOfPath(path), 0);
+    EXPECT_TRUE(FileExists(version));
+    EXPECT_EQ(form->VerList()->RowCount(), 1);
+
+    agent.Report(MsgDelete, record);
+    EXPECT_TRUE(WaitUntil([&] { return form->RowOfPath(path) == -1; }));
     EXPECT_EQ(form->Items().FindByPath(path), -1);
-    EXPECT_EQ(form->RowOfPath(path), -1);
-    EXPECT_FALSE(FileExists(version));
+    EXPECT_TRUE(FileExists(version)) << "the monitor never deletes stored versions";
     EXPECT_EQ(form->VerList()->RowCount(), 0);
     EXPECT_EQ(form->StatusText().toStdString(), "  No files monitored now");
 }
@@ -117,6 +125,7 @@ TEST_F(RequestTest, StartAndStopArePickedByTheirEntriesInTheBlock)
 // or the earlier request would be carried out on the later one's item.
 TEST_F(RequestTest, APathNotYetTakenIsNeverOverwritten)
 {
+    form->Link().SetHandOverLimit(std::chrono::milliseconds(300));
     agent.TakesPaths = false;
     form->Items().GetFile(0)->UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
     form->Action("aStartMonitoring")->trigger();
@@ -124,9 +133,31 @@ TEST_F(RequestTest, APathNotYetTakenIsNeverOverwritten)
     agent.ClearReceived();
     MessageBoxes::PushAnswer(BoxAnswer::Ok);
     form->Action("aStopMonitoring")->trigger();
+    // The command returned at once: its request waits without holding up the window.
+    EXPECT_EQ(form->Link().Waiting(), 1u);
     EXPECT_TRUE(agent.NothingArrives()) << "the second request is not sent";
-    EXPECT_EQ(MessageBoxes::TakeShownTexts().size(), 1u) << "the user is told";
+    ASSERT_TRUE(WaitUntil([&] { return form->Link().Waiting() == 0; }));
+    const auto shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u) << "the user is told";
+    EXPECT_NE(shown[0].find("stop " + path), std::string::npos);
     EXPECT_EQ(agent.Block()->PathArgText(), path) << "the first request's path is intact";
+    EXPECT_TRUE(agent.NothingArrives());
+}
+
+// Requests behind a path the agent has not taken yet go out in order once it has.
+TEST_F(RequestTest, WaitingRequestsGoOutInOrderOnceThePathIsTaken)
+{
+    agent.Block()->SetPathArg("/elsewhere/earlier.txt");
+    form->Action("aMakeVersion")->trigger();
+    form->Action("aStopMonitoring")->trigger();
+    EXPECT_EQ(form->Link().Waiting(), 2u);
+    EXPECT_TRUE(agent.NothingArrives());
+    agent.Block()->PathArg[0] = '\0';
+    ASSERT_TRUE(agent.WaitFor(MsgStop));
+    ASSERT_EQ(agent.Received().size(), 2u);
+    EXPECT_EQ(agent.Received()[0].Msg, agent.Id(MsgMake));
+    EXPECT_EQ(agent.Received()[1].Msg, agent.Id(MsgStop));
+    EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());
 }
 
 TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
@@ -136,10 +167,14 @@ TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
         r.MonStatus = msDisabled;
     });
     std::filesystem::remove(path);
+    form->FoldersTreeChange(form->FoldersTree()->currentItem());
+    SelectFile(path);
     form->StartMonButtonClick();
     ASSERT_TRUE(agent.WaitFor(MsgStart));
     const int row = form->RowOfPath(path);
-    EXPECT_EQ(Column(row, 0), "Broken");
+    EXPECT_EQ(Column(row, 0), "Disabled") << "the row changes only on the agent's answer";
+    agent.Report(MsgStart, form->Items().GetFile(0)->Data());
+    ASSERT_TRUE(WaitUntil([&] { return Column(row, 0) == "Broken"; }));
     EXPECT_FALSE(form->FileList()->Checked(row));
     EXPECT_FALSE(form->Items().GetFile(0)->Monitored());
 }
@@ -185,16 +220,22 @@ TEST_F(RequestTest, ReassignPostsUpdateWithTheWholeRecord)
     const auto message = agent.WaitFor(MsgUpdate);
     ASSERT_TRUE(message);
     EXPECT_EQ(message->WParam, 0u);
-    const auto item = form->Items().FileByPath(other);
-    ASSERT_TRUE(item);
-    const TMonItemRecord data = item->Data();
-    EXPECT_EQ(std::memcmp(&agent.Block()->ItemRecord, &data, sizeof data), 0);
-    EXPECT_EQ(agent.Block()->ItemRecord.FileID.Get(), "240101123");
-    EXPECT_EQ(agent.Block()->ItemRecord.MonStatus, msActive);
-    EXPECT_TRUE(agent.Block()->ItemRecord.Monitored);
+    const TMonItemRecord sent = agent.Block()->ItemRecord;
+    EXPECT_EQ(sent.Path.Get(), other);
+    EXPECT_EQ(sent.FileID.Get(), "240101123");
+    EXPECT_EQ(sent.MonStatus, msActive);
+    EXPECT_TRUE(sent.Monitored);
+    // Nothing moves before the agent's answer: it may refuse the path.
+    EXPECT_FALSE(form->Items().FileByPath(other));
+    EXPECT_GE(form->RowOfPath(path), 0);
+
+    // The answer: an ADD of the item's FileID at its new path.
+    agent.Report(MsgAdd, sent);
+    ASSERT_TRUE(WaitUntil([&] { return form->RowOfPath(other) >= 0; }));
+    EXPECT_EQ(form->Items().FindByPath(path), -1);
+    EXPECT_EQ(form->Items().FileCount(), 1);
     // The new folder has its node, and its files are on show.
     EXPECT_NE(form->FindNode(env.Work() + "sub/"), nullptr);
-    EXPECT_GE(form->RowOfPath(other), 0);
 }
 
 TEST_F(RequestTest, OpenHandsTheFileToTheDesktop)

@@ -199,7 +199,7 @@ TEST_F(VersionsListTest, ADeletedBackupFolderShowsNoVersionsAndNoError)
     form->VerList()->SetSelected(0);
     form->DeleteVersionClick();
     EXPECT_EQ(form->VerList()->RowCount(), 0);
-    EXPECT_EQ(Column(form->RowOfPath(path), 3).substr(0, 2), "1/") << "the row shows the last count";
+    EXPECT_EQ(Column(form->RowOfPath(path), 3).substr(0, 2), "0/") << "the count follows the disk";
     form->VersionsClick();
     EXPECT_EQ(form->VerList()->RowCount(), 0);
     EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace morvane {
 namespace {
@@ -53,18 +54,24 @@ INSTANTIATE_TEST_SUITE_P(Sizes, IniDocumentKeys, ::testing::Values(3, 40, 300));
 
 TEST(IniDocumentTest, ManyRewritesKeepEveryValueAndTheTextSmall)
 {
-    IniDocument doc;
+    std::string text;
     for (int s = 0; s < 200; ++s)
-        doc.Set("/d/" + std::to_string(s), "Path", "/d/" + std::to_string(s));
+        text += "[/d/" + std::to_string(s) + "]\nPath=/d/" + std::to_string(s) + "\nFlag=1\n";
+    IniDocument doc = IniDocument::Parse(text);
     const std::size_t size = doc.Serialize().size();
     // Each round replaces every value: far more dead text than live.
     const std::string filler(5000, 'x');
     for (int round = 0; round < 20; ++round) {
-        for (int s = 0; s < 200; ++s)
+        for (int s = 0; s < 200; ++s) {
             doc.Set("/d/" + std::to_string(s), "Data", filler + std::to_string(round));
+            doc.Set("/d/" + std::to_string(s), "Flag", std::to_string(round));
+        }
     }
     for (int s = 0; s < 200; ++s) {
         ASSERT_EQ(Value(doc, "/d/" + std::to_string(s), "Path"), "/d/" + std::to_string(s));
+        ASSERT_EQ(Value(doc, "/d/" + std::to_string(s), "flag"), "19");
+        ASSERT_EQ(doc.KeyNames("/d/" + std::to_string(s)),
+                  (std::vector<std::string>{"Path", "Flag", "Data"}));
         ASSERT_EQ(Value(doc, "/d/" + std::to_string(s), "Data"), filler + "19");
     }
     EXPECT_EQ(IniDocument::Parse(doc.Serialize()).Serialize(), doc.Serialize());
