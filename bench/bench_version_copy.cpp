@@ -1,8 +1,11 @@
-// Versions a large file (default 256 MB) through the engine and copies the same file with
-// `cp` in the same run, three rounds each, and prints the medians and their ratio (aim:
-// the version within 1.2 times a plain `cp`). A version is durable (flushed to disk before
-// it is named), a plain `cp` is not, so `cp` followed by `sync` of the copy is shown as
-// well. Whether the file system shared the blocks (a reflink) is read from the free space.
+// Versions a large file (default 256 MB) through the engine and, in the same run, makes
+// the same durable copy with `cp` followed by `sync` of the copy (which flushes that file
+// to disk), five rounds each, and prints the medians and their ratio. The version with
+// the content comparison on is timed too (aim: within 1.05 times a plain version): on a
+// file whose first byte changed (the comparison stops there), on one whose last byte
+// changed (the whole file and its last version are read before the version is made) and
+// on an equal file (no version). Whether the file system shared the blocks (a reflink)
+// is read from the free space at the first version, before any pruning.
 //   bench_version_copy [FOLDER [MEGABYTES]]
 #include "BenchHost.h"
 #include "engine/TRKMonItem.h"
@@ -81,43 +84,89 @@ int main(int argc, char** argv)
 
     TMonItemRecord record = EmptyItemRecord();
     record.Path.Set(source);
+    record.DelMode = dmNumber; // keeps the disk from filling over the rounds
+    record.DelModeNumber = 2;
     const auto tFirst = Clock::now();
     std::shared_ptr<TRKMonItem> item = items.Add(record, "");
     const double firstMs = Ms(Clock::now() - tFirst);
     item->Start();
 
-    std::vector<double> cpMs, cpSyncMs, versionMs;
-    bool reflink = false;
-    for (int round = 1; round <= 3; ++round) {
+    // A save: a new date, and the byte at (from the start, or from the end when negative)
+    // changed; no byte changed when at is 0.
+    int saves = 0;
+    auto save = [&](long at) {
+        if (at != 0) {
+            std::fstream f(source, std::ios::in | std::ios::out | std::ios::binary);
+            const auto where = at > 0 ? std::ios::beg : std::ios::end;
+            const long offset = at > 0 ? at - 1 : at;
+            f.seekg(offset, where);
+            const char c = static_cast<char>(f.get() ^ 1);
+            f.seekp(offset, where);
+            f.put(c);
+        }
+        fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(++saves * 10));
+    };
+    auto version = [&](bool compare, VersionOutcome expected) {
+        item->UpdateData([compare](TMonItemRecord& r) { r.MonModeCompare = compare; });
+        const auto t = Clock::now();
+        const VersionResult result = item->MakeVersion(false);
+        const double ms = Ms(Clock::now() - t);
+        if (result.Outcome != expected)
+            std::fprintf(stderr, "expected %s, got %s\n", OutcomeName(expected), OutcomeName(result.Outcome));
+        if (result)
+            item->AfterVersion(false);
+        return ms;
+    };
+
+    // The first version has no last version to compare with.
+    save(-1);
+    const auto freeBefore = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
+    version(false, VersionOutcome::Made);
+    const auto freeAfter = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
+    const bool reflink = (freeBefore - freeAfter) < static_cast<qint64>(bytes / 10);
+
+    std::vector<double> cpMs, cpSyncMs, versionMs, firstMs2, lastMs, equalMs;
+    for (int round = 1; round <= 5; ++round) {
         fs::remove(copy);
         cpMs.push_back(TimeShell("cp " + Quote(source) + " " + Quote(copy)));
         fs::remove(copy);
         cpSyncMs.push_back(TimeShell("cp " + Quote(source) + " " + Quote(copy) + " && sync " + Quote(copy)));
         fs::remove(copy);
 
-        // A save: a new date, so the version is due.
-        fs::last_write_time(source, fs::last_write_time(source) + std::chrono::seconds(round * 10));
-        const auto freeBefore = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
-        const auto t = Clock::now();
-        const bool made = static_cast<bool>(item->MakeVersion(true));
-        versionMs.push_back(Ms(Clock::now() - t));
-        const auto freeAfter = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
-        if (!made)
-            std::fprintf(stderr, "round %d: no version was made\n", round);
-        item->AfterVersion(false);
-        reflink = reflink || (freeBefore - freeAfter) < static_cast<qint64>(bytes / 10);
+        save(-1);
+        versionMs.push_back(version(false, VersionOutcome::Made));
+        save(1);
+        firstMs2.push_back(version(true, VersionOutcome::Made));
+        save(-1);
+        lastMs.push_back(version(true, VersionOutcome::Made));
+        save(0);
+        equalMs.push_back(version(true, VersionOutcome::Unchanged));
+    }
+    items.FlushList();
+    if (std::getenv("BENCH_SAMPLES")) {
+        for (int i = 0; i < 5; ++i)
+            std::printf("round %d: version %.0f, first %.0f, last %.0f, equal %.0f ms\n", i + 1, versionMs[i],
+                        firstMs2[i], lastMs[i], equalMs[i]);
     }
 
-    const double cp = Median(cpMs), cpSync = Median(cpSyncMs), version = Median(versionMs);
-    std::printf("version copy: %.0f MB file on %s\n", bytes / 1048576.0,
+    const double cp = Median(cpMs), cpSync = Median(cpSyncMs), plain = Median(versionMs),
+                 first = Median(firstMs2), last = Median(lastMs), equal = Median(equalMs);
+    auto rate = [&](double ms) {
+        return bytes / 1048576.0 / (ms / 1000);
+    };
+    std::printf("version copy: %.0f MB file on %s, medians of 5 rounds\n", bytes / 1048576.0,
                 QStorageInfo(QString::fromStdString(dir.string())).fileSystemType().toStdString().c_str());
-    std::printf("  adding the item (list, folder item):   %8.1f ms\n", firstMs);
-    std::printf("  engine version (median of 3):          %8.1f ms  %6.0f MB/s\n", version,
-                bytes / 1048576.0 / (version / 1000));
-    std::printf("  cp (median of 3):                      %8.1f ms\n", cp);
-    std::printf("  cp + sync of the copy (median of 3):   %8.1f ms\n", cpSync);
-    std::printf("  ratio version / cp:        %.2f (aim <= 1.2)\n", version / cp);
-    std::printf("  ratio version / cp + sync: %.2f\n", version / cpSync);
+    std::printf("  adding the item (list, folder item):       %8.1f ms\n", firstMs);
+    std::printf("  cp + sync of the copy (reference):         %8.1f ms  %6.0f MB/s\n", cpSync, rate(cpSync));
+    std::printf("  engine version:                            %8.1f ms  %6.0f MB/s\n", plain, rate(plain));
+    std::printf("  compared, first byte differs (version):    %8.1f ms\n", first);
+    std::printf("  compared, last byte differs (version):     %8.1f ms\n", last);
+    std::printf("  compared, equal (no version made):         %8.1f ms\n", equal);
+    std::printf("  cp alone, not durable (for reference):     %8.1f ms\n", cp);
+    std::printf("  ratio version / (cp + sync):          %.2f\n", plain / cpSync);
+    std::printf("  ratio compared / version, first byte: %.2f (aim <= 1.05)\n", first / plain);
+    std::printf("  ratio compared / version, last byte:  %.2f (aim <= 1.05)\n", last / plain);
+    std::printf("  ratio compared / version, equal:      %.2f (aim <= 1.05)\n", equal / plain);
     std::printf("  reflink used: %s\n", reflink ? "yes" : "no (the file system copied the bytes)");
     fs::remove_all(dir);
     return 0;

@@ -222,6 +222,7 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     f.ModeNumberCount = rec.MonModeNumberCount;
     f.Confirmation = rec.MonModeConfirmation;
     f.SizeOnly = rec.MonModeSize;
+    f.ContentCompare = rec.MonModeCompare;
     f.Force = force;
     const std::string path = rec.Path.Get();
     f.File = StampOf(path);
@@ -325,17 +326,11 @@ VersionResult TRKMonItem::MakeVersionOnce(bool force)
         }
     }
 
-    const std::string last = LastVersionPath();
-    if (rec.MonModeCompare && !force && !last.empty()) {
-        // A last version that has gone (or cannot be read) counts as different.
-        const std::optional<bool> equal = FilesEqual(path, last);
-        if (equal && *equal)
-            return {O::Unchanged};
-    }
-    return CopyVersion(rec, facts.FileDate);
+    // A last version that has gone (or cannot be read) counts as different.
+    return CopyVersion(rec, facts.FileDate, decision.Compare ? LastVersionPath() : std::string());
 }
 
-VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d)
+VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const std::string& compareWith)
 {
     using O = VersionOutcome;
     const std::string path = rec.Path.Get();
@@ -367,7 +362,10 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d)
     result.Status = CopyStatus::SourceUnreadable;
     int changedCopies = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-        result = CopyFileSafely(path, target, kCopiesPerCall);
+        CopyOptions options;
+        options.MaxAttempts = kCopiesPerCall;
+        options.CompareWith = compareWith;
+        result = CopyFileSafely(path, target, options);
         if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;
         if (result.Status != CopyStatus::SourceUnreadable && result.Status != CopyStatus::Changed)
@@ -385,6 +383,8 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d)
             return {O::WriteFailed, EEXIST};
         case CopyStatus::Changed:
             return {O::NotDue}; // still being written: the next change tries again
+        case CopyStatus::Same:
+            return {O::Unchanged};
         case CopyStatus::SourceUnreadable:
             if (MainThreadCalls::StopRequested())
                 return {O::NotDue};

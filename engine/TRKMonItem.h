@@ -179,8 +179,10 @@ private:
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
     // One attempt of MakeVersion, run while this thread holds the busy flag.
     VersionResult MakeVersionOnce(bool force);
-    // The copy step of MakeVersion, from the new version folder on.
-    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate);
+    // The copy step of MakeVersion, from the new version folder on: copies the file and
+    // prunes. With compareWith, a copy that matches that file byte for byte is thrown
+    // away with its folder (Unchanged).
+    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate, const std::string& compareWith);
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 

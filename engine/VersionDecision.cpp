@@ -75,6 +75,8 @@ VersionDecision DecideVersion(const VersionFacts& f)
         return d;
     }
     d.Ask = f.Confirmation && !f.Force;
+    // The bytes can only be compared while they are copied, after the question.
+    d.Compare = f.ContentCompare && !f.Force && f.LastVersionCompared && f.LastVersion;
     d.Outcome = VersionOutcome::Made;
     return d;
 }

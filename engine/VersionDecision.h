@@ -42,7 +42,8 @@ struct VersionFacts
     int ModeNumber = 0;
     int ModeNumberCount = 0;
     bool Confirmation = false;
-    bool SizeOnly = false; // MonModeSize
+    bool SizeOnly = false;       // MonModeSize
+    bool ContentCompare = false; // MonModeCompare
     bool Force = false;
     // LastTime, or the date of a version made but not reported yet.
     double LastTime = 0;
@@ -51,7 +52,8 @@ struct VersionFacts
     double FileDate = 0;           // the file's date in whole seconds, LastTime's scale
     // The newest stored version; nothing when the item has none.
     std::optional<FileStamp> LastVersion;
-    // Whether the size comparison may use LastVersion (a version made in this run).
+    // Whether the size and content comparisons may use LastVersion (a version made in
+    // this run).
     bool LastVersionCompared = false;
     // The state of the file the user last said No to.
     std::optional<FileStamp> Declined;
@@ -62,6 +64,9 @@ struct VersionDecision
     // Made: go on and copy (after asking, when Ask); anything else ends the attempt.
     VersionOutcome Outcome = VersionOutcome::NotDue;
     bool Ask = false;
+    // Compare the copy with the last version as it is made: when every byte matches, the
+    // copy is thrown away and the outcome is Unchanged.
+    bool Compare = false;
     // The mode counter's new value when this change counts towards it (it is saved even
     // when no version follows).
     std::optional<int> ModeNumberCount;
@@ -70,7 +75,7 @@ struct VersionDecision
 // Whether the file's present state deserves a version. A file counts as changed when its
 // stamp (time to the nanosecond and size) differs from its last version's, so two saves
 // within one second are two states; without a stored version its date is compared with
-// LastTime. force skips the mode, the question and the size test, never the change test.
+// LastTime. force skips the mode, the question and both comparisons, never the change test.
 VersionDecision DecideVersion(const VersionFacts& facts);
 
 } // namespace morvane

@@ -11,10 +11,7 @@
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
-#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace morvane::monitor {
@@ -79,18 +76,24 @@ std::optional<double> TMonDirThread::SaveCopy()
     if (!MakePrivateDirs(WithoutTrailingSep(copyFolder)))
         throw std::runtime_error("cannot create " + copyFolder);
 
-    QFile in(QString::fromStdString(m_path));
-    if (!in.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read " + m_path + ": " + in.errorString().toStdString());
-    const QByteArray bytes = in.readAll();
-    if (in.error() != QFileDevice::NoError)
-        throw std::runtime_error("cannot read " + m_path + ": " + in.errorString().toStdString());
-    in.close();
-    // Written beside its final name and renamed into place: a crash leaves no half copy.
-    QSaveFile out(QString::fromStdString(copyFolder + NamePart(m_path)));
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        throw std::runtime_error("cannot write the copy of " + m_path + ": " +
-                                 out.errorString().toStdString());
+    // Written beside its final name and renamed into place: a crash leaves no half copy,
+    // and a copy of the same second made before is replaced whole.
+    CopyOptions options;
+    options.Replace = true;
+    const CopyResult copy = CopyFileSafely(m_path, copyFolder + NamePart(m_path), options);
+    switch (copy.Status) {
+    case CopyStatus::Ok:
+        break;
+    case CopyStatus::SourceMissing: // saved by rename, or deleted: the next change tells
+    case CopyStatus::Changed:       // still being written: the next change copies it
+        return std::nullopt;
+    case CopyStatus::NotRegular:
+        throw std::runtime_error("cannot read " + m_path + ": not a regular file");
+    case CopyStatus::SourceUnreadable:
+        throw std::runtime_error("cannot read " + m_path + ": " + std::strerror(copy.Error));
+    default:
+        throw std::runtime_error("cannot write the copy of " + m_path + ": " + std::strerror(copy.Error));
+    }
     return stamp;
 }
 

@@ -1,12 +1,12 @@
 #include "platform/AutostartEntry.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,29 +87,6 @@ std::optional<std::string> ResolvePercents(const std::string& arg)
         out += arg[i];
     }
     return out;
-}
-
-std::string RandomSuffix()
-{
-    thread_local std::mt19937 gen{std::random_device{}()};
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d.%08x", static_cast<int>(::getpid()), static_cast<unsigned>(gen()));
-    return buf;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -271,16 +248,9 @@ AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
     }
     const std::string text = std::string(kGroup) + "\nType=Application\nName=" + EscapeString(displayName) +
                              "\nExec=" + fileValue + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    const std::string tmp = m_folder + "." + m_name + ".desktop." + RandomSuffix();
-    OwnedFd out(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!out.Valid())
-        return Fail(errno);
-    if (!WriteAll(out.Get(), text) || ::fsync(out.Get()) != 0 || ::close(out.Release()) != 0 ||
-        ::rename(tmp.c_str(), Path().c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
+    // Others may read a desktop entry; an entry the user changed keeps its mode.
+    if (const int err = WriteFileAtomically(Path(), text, 0644, AtomicFile::TempName::Hidden))
         return Fail(err);
-    }
     return Outcome::Done;
 }
 

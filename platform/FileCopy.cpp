@@ -1,5 +1,8 @@
 #include "platform/FileCopy.h"
 
+#include "platform/AtomicFile.h"
+#include "platform/OwnedFd.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,75 +21,9 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kChunk = 1024 * 1024;
-constexpr std::string_view kTempSuffix = ".part";
-constexpr std::string_view kTempRandom = ".XXXXXX";
-
-// Owns one descriptor.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int Get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-// A temporary file that is removed unless it was given its final name.
-class TempFile
-{
-public:
-    TempFile() = default;
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile()
-    {
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-    // Creates "." + name + random + ".part" in folder; false leaves errno set.
-    bool Create(const std::string& folder, const std::string& name)
-    {
-        // Keep the temporary name within NAME_MAX, without splitting a UTF-8 character.
-        std::size_t keep =
-            std::min<std::size_t>(name.size(), NAME_MAX - 1 - kTempRandom.size() - kTempSuffix.size());
-        while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
-            --keep;
-        std::string pattern = folder + "." + name.substr(0, keep);
-        pattern += kTempRandom;
-        pattern += kTempSuffix;
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        const int fd = ::mkostemps(buffer.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        m_fd = Fd(fd);
-        m_path = buffer.data();
-        return true;
-    }
-    int Get() const { return m_fd.Get(); }
-    const std::string& Path() const { return m_path; }
-    // The file has its final name now (or is gone): nothing left to remove.
-    void Release() { m_path.clear(); }
-
-private:
-    Fd m_fd;
-    std::string m_path;
-};
+// Two pieces of this size stay in the processor's cache while they are compared and written.
+constexpr std::size_t kCompareChunk = 256 * 1024;
+constexpr std::string_view kTempSuffix = ".part"; // of AtomicFile's hidden temporary names
 
 struct Outcome
 {
@@ -104,8 +41,26 @@ bool SameTime(const timespec& a, const timespec& b)
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// Reads up to buffer's size, stopping early only at the end of the file; -1 leaves errno.
+ssize_t Fill(int fd, std::vector<char>& buffer)
+{
+    std::size_t have = 0;
+    while (have < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + have, buffer.size() - have);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        have += static_cast<std::size_t>(got);
+    }
+    return static_cast<ssize_t>(have);
+}
+
 // Portable byte copy from the current offsets; tells which side failed.
-Outcome CopyByReading(int in, int out, std::int64_t& copied)
+Outcome CopyByReading(int in, AtomicFile& out, std::int64_t& copied)
 {
     std::vector<char> buffer(kChunk);
     for (;;) {
@@ -117,39 +72,20 @@ Outcome CopyByReading(int in, int out, std::int64_t& copied)
         }
         if (got == 0)
             return {};
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return Failure(CopyStatus::WriteFailed, errno);
-            }
-            done += put;
-        }
+        if (const int err = out.Write({buffer.data(), static_cast<std::size_t>(got)}))
+            return Failure(CopyStatus::WriteFailed, err);
         copied += got;
     }
 }
 
-bool Rewind(int in, int out)
+// Copies the rest of in, from its offset, to out: in the kernel where it can, else by
+// plain reads and writes from where the copy began.
+Outcome CopyRest(int in, AtomicFile& out, std::int64_t expected, std::int64_t& copied)
 {
-    return ::lseek(in, 0, SEEK_SET) == 0 && ::lseek(out, 0, SEEK_SET) == 0 && ::ftruncate(out, 0) == 0;
-}
-
-// Copies the whole of in to out: a shared-extent clone where the file system offers one,
-// else an in-kernel copy, else plain reads and writes.
-Outcome CopyBytes(int in, int out, std::int64_t expected, std::int64_t& copied)
-{
-    copied = 0;
-    if (::ioctl(out, FICLONE, in) == 0) {
-        struct stat st = {};
-        if (::fstat(out, &st) != 0)
-            return Failure(CopyStatus::WriteFailed, errno);
-        copied = st.st_size;
-        return {};
-    }
+    const std::int64_t start = copied;
     bool kernelCopy = true;
     while (kernelCopy) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        const ssize_t n = ::copy_file_range(in, nullptr, out.Fd(), nullptr, 1 << 30, 0);
         if (n > 0) {
             copied += n;
         } else if (n == 0) {
@@ -159,43 +95,87 @@ Outcome CopyBytes(int in, int out, std::int64_t expected, std::int64_t& copied)
         }
     }
     // Some file systems refuse the in-kernel copy or report an early end: the plain copy
-    // then starts again from the beginning and tells which side failed.
+    // then starts again from the same place and tells which side failed.
     if (!kernelCopy || copied < expected) {
-        if (!Rewind(in, out))
+        if (::lseek(in, start, SEEK_SET) != start || ::lseek(out.Fd(), start, SEEK_SET) != start ||
+            ::ftruncate(out.Fd(), start) != 0)
             return Failure(CopyStatus::WriteFailed, errno);
-        copied = 0;
+        copied = start;
         return CopyByReading(in, out, copied);
     }
     return {};
 }
 
-// Gives temp its final name unless target already exists.
-Outcome Place(TempFile& temp, const std::string& target)
+// Copies the whole of in to out: a shared-extent clone where the file system offers one,
+// else an in-kernel copy, else plain reads and writes.
+Outcome CopyBytes(int in, AtomicFile& out, std::int64_t expected, std::int64_t& copied)
 {
-    if (::renameat2(AT_FDCWD, temp.Path().c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        temp.Release();
+    copied = 0;
+    if (::ioctl(out.Fd(), FICLONE, in) == 0) {
+        struct stat st = {};
+        if (::fstat(out.Fd(), &st) != 0)
+            return Failure(CopyStatus::WriteFailed, errno);
+        copied = st.st_size;
         return {};
     }
-    if (errno == EEXIST)
-        return Failure(CopyStatus::TargetExists, 0);
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return Failure(CopyStatus::WriteFailed, errno);
-    // A file system without the no-replace rename: a hard link fails on an existing name.
-    if (::link(temp.Path().c_str(), target.c_str()) == 0)
-        return {}; // temp's own name is removed by its owner
-    if (errno == EEXIST)
-        return Failure(CopyStatus::TargetExists, 0);
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-        return Failure(CopyStatus::WriteFailed, errno);
-    // Neither (FAT and the like): test, then rename. Only the copier writes into the
-    // folders it creates, so the gap between the two is not contended.
-    struct stat st = {};
-    if (::lstat(target.c_str(), &st) == 0)
-        return Failure(CopyStatus::TargetExists, 0);
-    if (::rename(temp.Path().c_str(), target.c_str()) != 0)
-        return Failure(CopyStatus::WriteFailed, errno);
-    temp.Release();
-    return {};
+    return CopyRest(in, out, expected, copied);
+}
+
+// Whether the bytes of in, from its start, are those of reference: nothing when reference
+// cannot be read (a last version that cannot be read counts as different).
+std::optional<bool> SameBytes(int in, int reference)
+{
+    if (::lseek(in, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    std::vector<char> a(kChunk), b(kChunk);
+    for (;;) {
+        const ssize_t gotA = Fill(in, a);
+        const ssize_t gotB = Fill(reference, b);
+        if (gotA < 0 || gotB < 0)
+            return std::nullopt;
+        if (gotA != gotB || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(gotA)) != 0)
+            return false;
+        if (gotA == 0)
+            return true;
+    }
+}
+
+// Copies in to out and compares it with reference (of the same size) in the same pass, so
+// the source is read once: each piece read is compared and then written. After the first
+// difference the rest is copied in the kernel without comparing. Where the file system
+// shares blocks, in is cloned instead (which reads nothing) and then read once for the
+// comparison alone. same tells whether every byte matched; the caller throws the copy
+// away then, before it is flushed.
+Outcome CopyComparing(int in, AtomicFile& out, int reference, std::int64_t expected, std::int64_t& copied,
+                      bool& same)
+{
+    copied = 0;
+    same = false;
+    if (::ioctl(out.Fd(), FICLONE, in) == 0) {
+        struct stat st = {};
+        if (::fstat(out.Fd(), &st) != 0)
+            return Failure(CopyStatus::WriteFailed, errno);
+        copied = st.st_size;
+        same = SameBytes(in, reference).value_or(false);
+        return {};
+    }
+    std::vector<char> a(kCompareChunk), b(kCompareChunk);
+    for (;;) {
+        const ssize_t got = Fill(in, a);
+        if (got < 0)
+            return Failure(CopyStatus::SourceUnreadable, errno);
+        const ssize_t ref = Fill(reference, b);
+        const bool equal = ref == got && std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) == 0;
+        if (got == 0) {
+            same = equal;
+            return {};
+        }
+        if (const int err = out.Write({a.data(), static_cast<std::size_t>(got)}))
+            return Failure(CopyStatus::WriteFailed, err);
+        copied += got;
+        if (!equal)
+            return CopyRest(in, out, expected, copied);
+    }
 }
 
 std::string FolderOf(const std::string& path)
@@ -204,23 +184,38 @@ std::string FolderOf(const std::string& path)
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-void SyncFolder(const std::string& folder)
-{
-    Fd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir)
-        ::fsync(dir.Get());
-}
-
-Fd OpenSource(const std::string& path)
+OwnedFd OpenSource(const std::string& path)
 {
     // O_NONBLOCK: a FIFO that slipped past the type check must not hang the open.
-    return Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return OwnedFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+}
+
+// The reference of a comparison, when it is a regular file of size bytes: a file of
+// another size (or none) differs without reading a byte.
+OwnedFd OpenReference(const std::string& path, off_t size)
+{
+    if (path.empty())
+        return {};
+    OwnedFd fd = OpenSource(path);
+    struct stat st = {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size)
+        return {};
+    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 } // namespace
 
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, int maxAttempts,
                           const std::function<void(int attempt)>& afterCopy)
+{
+    CopyOptions options;
+    options.MaxAttempts = maxAttempts;
+    options.AfterCopy = afterCopy;
+    return CopyFileSafely(source, target, options);
+}
+
+CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options)
 {
     const std::string folder = FolderOf(target);
     const std::string name = target.substr(folder.size());
@@ -236,33 +231,35 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         if (!S_ISREG(before.st_mode))
             return {CopyStatus::NotRegular, 0, 0};
         struct stat probe = {};
-        if (::lstat(target.c_str(), &probe) == 0)
+        if (!options.Replace && ::lstat(target.c_str(), &probe) == 0)
             return {CopyStatus::TargetExists, 0, 0};
 
-        Fd in = OpenSource(source);
-        if (!in)
+        OwnedFd in = OpenSource(source);
+        if (!in.Valid())
             return {errno == ENOENT ? CopyStatus::SourceMissing : CopyStatus::SourceUnreadable, errno, 0};
         if (::fstat(in.Get(), &before) != 0)
             return {CopyStatus::SourceUnreadable, errno, 0};
         if (!S_ISREG(before.st_mode))
             return {CopyStatus::NotRegular, 0, 0};
         ::fcntl(in.Get(), F_SETFL, ::fcntl(in.Get(), F_GETFL) & ~O_NONBLOCK);
+        const OwnedFd reference = OpenReference(options.CompareWith, before.st_size);
 
-        TempFile temp;
-        if (!temp.Create(folder, name))
-            return {CopyStatus::WriteFailed, errno, 0};
+        AtomicFile temp;
+        if (const int err = temp.Begin(target, AtomicFile::TempName::Hidden))
+            return {CopyStatus::WriteFailed, err, 0};
         std::int64_t copied = 0;
-        Outcome outcome = CopyBytes(in.Get(), temp.Get(), before.st_size, copied);
+        bool same = false;
+        const Outcome outcome =
+            reference.Valid() ? CopyComparing(in.Get(), temp, reference.Get(), before.st_size, copied, same)
+                              : CopyBytes(in.Get(), temp, before.st_size, copied);
         if (outcome.Status != CopyStatus::Ok)
             return {outcome.Status, outcome.Error, 0};
         // The copy keeps the source's date, so listings of copies show when the file changed.
         const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
-        // A version is the owner's alone, whoever may read the source where it lies.
-        if (::fchmod(temp.Get(), (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR) != 0 ||
-            ::futimens(temp.Get(), times) != 0 || ::fsync(temp.Get()) != 0)
+        if (!same && ::futimens(temp.Fd(), times) != 0)
             return {CopyStatus::WriteFailed, errno, 0};
-        if (afterCopy)
-            afterCopy(attempt);
+        if (options.AfterCopy)
+            options.AfterCopy(attempt);
 
         // A writer that was busy during the copy shows in the size, the date, or (after a
         // save by rename) in the name now leading to another file.
@@ -272,58 +269,39 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
                             now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
                             copied == before.st_size;
         if (!steady) {
-            if (attempt >= maxAttempts)
+            if (attempt >= options.MaxAttempts)
                 return {CopyStatus::Changed, 0, 0};
             continue;
         }
-        outcome = Place(temp, target);
-        if (outcome.Status != CopyStatus::Ok)
-            return {outcome.Status, outcome.Error, 0};
-        SyncFolder(folder);
+        if (same)
+            return {CopyStatus::Same, 0, 0}; // the copy goes, never flushed
+        // A version is the owner's alone, whoever may read the source where it lies; a
+        // copy that replaces an older one keeps that one's mode.
+        const mode_t ownMode = (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR;
+        const mode_t mode = options.Replace ? ModeForReplacing(target, ownMode) : ownMode;
+        const int err = temp.Commit(
+            options.Replace ? AtomicFile::Placement::Replace : AtomicFile::Placement::NoReplace, mode);
+        if (err == EEXIST && !options.Replace)
+            return {CopyStatus::TargetExists, 0, 0};
+        if (err != 0)
+            return {CopyStatus::WriteFailed, err, 0};
         return {CopyStatus::Ok, 0, copied};
     }
 }
 
 std::optional<bool> FilesEqual(const std::string& a, const std::string& b)
 {
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    Fd first(::open(a.c_str(), flags));
-    Fd second(::open(b.c_str(), flags));
+    const OwnedFd first = OpenSource(a);
+    const OwnedFd second = OpenSource(b);
     struct stat sa = {}, sb = {};
-    if (!first || !second || ::fstat(first.Get(), &sa) != 0 || ::fstat(second.Get(), &sb) != 0 ||
-        !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode))
+    if (!first.Valid() || !second.Valid() || ::fstat(first.Get(), &sa) != 0 ||
+        ::fstat(second.Get(), &sb) != 0 || !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode))
         return std::nullopt;
     if (sa.st_size != sb.st_size)
         return false;
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
         return true;
-    // Reads up to one full chunk; a short count means the end of the file.
-    auto fill = [](int fd, std::vector<char>& buffer) -> ssize_t {
-        std::size_t have = 0;
-        while (have < buffer.size()) {
-            const ssize_t got = ::read(fd, buffer.data() + have, buffer.size() - have);
-            if (got < 0) {
-                if (errno == EINTR)
-                    continue;
-                return -1;
-            }
-            if (got == 0)
-                break;
-            have += static_cast<std::size_t>(got);
-        }
-        return static_cast<ssize_t>(have);
-    };
-    std::vector<char> bufA(kChunk), bufB(kChunk);
-    for (;;) {
-        const ssize_t gotA = fill(first.Get(), bufA);
-        const ssize_t gotB = fill(second.Get(), bufB);
-        if (gotA < 0 || gotB < 0)
-            return std::nullopt;
-        if (gotA != gotB || std::memcmp(bufA.data(), bufB.data(), static_cast<std::size_t>(gotA)) != 0)
-            return false;
-        if (gotA == 0)
-            return true;
-    }
+    return SameBytes(first.Get(), second.Get());
 }
 
 bool IsCopyLeftover(const std::string& name)

@@ -15,7 +15,8 @@ enum class CopyStatus
     NotRegular,       // a folder, FIFO, socket or device: never opened for reading
     TargetExists,     // something already has the target's name; it is left alone
     WriteFailed,      // the copy could not be written (disk full, folder missing ...)
-    Changed           // the source kept changing during every attempt
+    Changed,          // the source kept changing during every attempt
+    Same              // the source holds the bytes of the compared file: nothing was written
 };
 
 struct CopyResult
@@ -26,16 +27,32 @@ struct CopyResult
 };
 
 // Copies source to target so that target either does not appear or appears whole, with
-// the source's modification time: the bytes go to a temporary file in target's folder
-// (its name begins with "." and ends with ".part"), are flushed to disk and then given
-// target's name, never replacing an existing target. A source whose size, modification
-// time or identity changed while it was copied is copied again, at most maxAttempts times
-// in all. The temporary file is removed on every failure; after a crash one may be left
-// behind: folders that receive copies treat "." names ending in ".part" as leftovers.
-// afterCopy (may be empty) runs after the bytes of each attempt (1, 2, ...) were written,
-// before the source is checked again. Any thread; blocks for the duration of the copy.
+// the source's modification time: the bytes go to an AtomicFile in target's folder (its
+// name begins with "." and ends with ".part"), are flushed to disk and then given
+// target's name, never replacing an existing target. The copy is the owner's alone: it
+// gets the source's owner bits (and read and write), never group's or others'. A source whose size,
+// modification time or identity changed while it was copied is copied again, at most maxAttempts times in
+// all. The temporary file is removed on every failure; after a crash one may be left behind: folders that
+// receive copies treat "." names ending in ".part" as leftovers. afterCopy (may be empty) runs after the
+// bytes of each attempt (1, 2, ...) were written, before the source is checked again. Any thread; blocks for
+// the duration of the copy.
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, int maxAttempts = 3,
                           const std::function<void(int attempt)>& afterCopy = {});
+
+struct CopyOptions
+{
+    int MaxAttempts = 3;
+    // Runs after the bytes of each attempt (1, 2, ...) were written, before the source is
+    // checked again (may be empty).
+    std::function<void(int attempt)> AfterCopy;
+    // When not empty: the copy is compared with this file as it is made, reading the
+    // source once. When every byte matches, nothing is placed and the result is Same; a
+    // file that is missing, unreadable or of another size differs.
+    std::string CompareWith;
+    // An existing target is replaced (keeping its mode) instead of refused.
+    bool Replace = false;
+};
+CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 
 // Whether two regular files hold the same bytes (sizes first, then the contents in 1 MB
 // pieces); nothing when either cannot be opened or read, or is not a regular file.

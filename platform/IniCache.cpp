@@ -36,7 +36,8 @@ bool ReadAll(int fd, std::string& out)
 // a FIFO in its place from blocking the open.
 std::shared_ptr<const IniSnapshot> Load(const std::string& path, IniLoadResult& result)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    OwnedFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const int fd = file.Get();
     if (fd < 0) {
         result = (errno == ENOENT || errno == ENOTDIR) ? IniLoadResult::Missing : IniLoadResult::Unreadable;
         return nullptr;
@@ -56,10 +57,9 @@ std::shared_ptr<const IniSnapshot> Load(const std::string& path, IniLoadResult& 
             static_cast<std::int64_t>(text.size()) == static_cast<std::int64_t>(after.st_size)) {
             result = IniLoadResult::Loaded;
             return std::make_shared<const IniSnapshot>(IniDocument::Parse(text), IniFileSignature::Of(after),
-                                                       fd);
+                                                       std::move(file));
         }
     }
-    ::close(fd);
     result = IniLoadResult::Unreadable;
     return nullptr;
 }
@@ -76,15 +76,9 @@ IniFileSignature IniFileSignature::Of(const struct stat& st)
     return sig;
 }
 
-IniSnapshot::IniSnapshot(IniDocument doc, const IniFileSignature& sig, int fd)
-    : m_doc(std::move(doc)), m_sig(sig), m_fd(fd)
+IniSnapshot::IniSnapshot(IniDocument doc, const IniFileSignature& sig, OwnedFd fd)
+    : m_doc(std::move(doc)), m_sig(sig), m_fd(std::move(fd))
 {
-}
-
-IniSnapshot::~IniSnapshot()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
 }
 
 IniCache& IniCache::Instance()

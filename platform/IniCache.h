@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/IniDocument.h"
+#include "platform/OwnedFd.h"
 
 #include <cstdint>
 #include <map>
@@ -31,20 +32,17 @@ class IniSnapshot
 {
 public:
     IniSnapshot() = default;
-    IniSnapshot(IniDocument doc, const IniFileSignature& sig, int fd);
-    ~IniSnapshot();
-    IniSnapshot(const IniSnapshot&) = delete;
-    IniSnapshot& operator=(const IniSnapshot&) = delete;
+    IniSnapshot(IniDocument doc, const IniFileSignature& sig, OwnedFd fd);
 
     const IniDocument& Doc() const { return m_doc; }
     const IniFileSignature& Signature() const { return m_sig; }
     // False for a missing file (an empty document).
-    bool Exists() const { return m_fd >= 0; }
+    bool Exists() const { return m_fd.Valid(); }
 
 private:
     IniDocument m_doc;
     IniFileSignature m_sig;
-    int m_fd = -1;
+    OwnedFd m_fd;
 };
 
 enum class IniLoadResult

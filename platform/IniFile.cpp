@@ -1,8 +1,10 @@
 #include "platform/IniFile.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/IniCache.h"
 #include "platform/IniDocument.h"
 #include "platform/OleDate.h"
+#include "platform/OwnedFd.h"
 
 #include <cerrno>
 #include <climits>
@@ -13,7 +15,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
-#include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -97,56 +98,6 @@ std::optional<int> ParseInteger(const std::string& text)
     if (v > INT_MAX || v < INT_MIN)
         return std::nullopt;
     return static_cast<int>(v);
-}
-
-// Owns one descriptor; closes it unless released.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(Fd&& other) noexcept : m_fd(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = other.Release();
-        }
-        return *this;
-    }
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-std::string RandomSuffix()
-{
-    thread_local std::mt19937_64 gen{std::random_device{}()};
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d.%08x", static_cast<int>(::getpid()), static_cast<unsigned>(gen()));
-    return buf;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -297,7 +248,7 @@ void IniFile::Impl::WriteOut(const std::string& path)
 
     // Writers of every file in the folder take turns on the folder's lock. The folder, unlike
     // the file, is never replaced, and locking it needs no extra file beside each INI file.
-    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Get() < 0)
         throw IniWriteError(path, errno);
     while (::flock(dirFd.Get(), LOCK_EX) != 0) {
@@ -321,39 +272,27 @@ void IniFile::Impl::WriteOut(const std::string& path)
         Apply(doc, op);
     const std::string text = doc.Serialize();
 
-    std::string tmp;
-    Fd out;
-    for (int attempt = 0; attempt < 8 && out.Get() < 0; ++attempt) {
-        tmp = dir + "/" + name + ".tmp." + RandomSuffix();
-        out = Fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (out.Get() < 0 && errno != EEXIST)
-            break;
-    }
-    if (out.Get() < 0)
-        throw IniWriteError(path, errno);
-
-    struct stat written = {};
     // A new file holds the user's own data (the item list, settings): private, whatever
     // the umask. An existing one keeps the mode it was given.
     const mode_t mode = exists ? (old.st_mode & 07777) : 0600;
-    const bool ok = ::fchmod(out.Get(), mode) == 0 && WriteAll(out.Get(), text) && ::fsync(out.Get()) == 0 &&
-                    ::fstat(out.Get(), &written) == 0 && ::close(out.Release()) == 0 &&
-                    ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
+    AtomicFile out;
+    int err = out.Begin(target, AtomicFile::TempName::Numbered);
+    if (err == 0)
+        err = out.Write(text);
+    if (err == 0)
+        err = out.Commit(AtomicFile::Placement::Replace, mode);
+    if (err != 0)
         throw IniWriteError(path, err);
-    }
-    ::fsync(dirFd.Get()); // the rename is done; a failure here cannot be undone or reported usefully
+    const struct stat written = out.Written();
 
     // The new text is already parsed: hand it to the cache so the next read does not read it
     // back. The snapshot keeps its own read-only descriptor on the new file.
-    Fd reader(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    OwnedFd reader(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat now = {};
     if (reader.Get() >= 0 && ::fstat(reader.Get(), &now) == 0 && now.st_ino == written.st_ino &&
         now.st_dev == written.st_dev) {
         auto fresh =
-            std::make_shared<const IniSnapshot>(std::move(doc), IniFileSignature::Of(now), reader.Release());
+            std::make_shared<const IniSnapshot>(std::move(doc), IniFileSignature::Of(now), std::move(reader));
         IniCache::Instance().Put(path, fresh);
         Snapshot = std::move(fresh);
     }
@@ -390,7 +329,7 @@ int IniFile::RemoveLeftovers(const std::string& path)
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty())
         return 0;
-    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    OwnedFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.Get() < 0)
         return 0;
     // Every write holds this lock from making its temporary file to renaming it, so what

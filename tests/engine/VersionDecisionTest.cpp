@@ -21,6 +21,7 @@ struct DecisionCase
     VersionOutcome Outcome;
     bool Ask = false;
     std::optional<int> Count = std::nullopt;
+    bool Compare = false;
 };
 
 VersionFacts Facts()
@@ -122,6 +123,23 @@ TEST(VersionDecision, FollowsTheFileStateTheModeAndTheOptions)
              f.Force = true;
          }),
          O::Made},
+        {"content option: compared while copied", With([](VersionFacts& f) { f.ContentCompare = true; }),
+         O::Made, false, std::nullopt, true},
+        {"content option, forced: never compared", With([](VersionFacts& f) {
+             f.ContentCompare = true;
+             f.Force = true;
+         }),
+         O::Made},
+        {"content option, version only found on disk: not compared", With([](VersionFacts& f) {
+             f.ContentCompare = true;
+             f.LastVersionCompared = false;
+         }),
+         O::Made},
+        {"content option after the question", With([](VersionFacts& f) {
+             f.ContentCompare = true;
+             f.Confirmation = true;
+         }),
+         O::Made, true, std::nullopt, true},
         {"confirmation asks", With([](VersionFacts& f) { f.Confirmation = true; }), O::Made, true},
         {"confirmation, forced: no question", With([](VersionFacts& f) {
              f.Confirmation = true;
@@ -134,6 +152,7 @@ TEST(VersionDecision, FollowsTheFileStateTheModeAndTheOptions)
         EXPECT_EQ(d.Outcome, c.Outcome) << c.Name;
         EXPECT_EQ(d.Ask, c.Ask) << c.Name;
         EXPECT_EQ(d.ModeNumberCount, c.Count) << c.Name;
+        EXPECT_EQ(d.Compare, c.Compare) << c.Name;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <utime.h>
 
 namespace morvane::test {
@@ -89,6 +90,33 @@ TEST_F(TMonDirThreadTest, CopiesAtOnceAndAfterEveryChange)
     stored.Path.Set(file);
     ReadItemRecord(stored, items.ListFile(), env.Home() + "backup/");
     EXPECT_EQ(stored.LastTime, *FileDate(file));
+}
+
+TEST_F(TMonDirThreadTest, CopiesArePrivateWhateverTheUmaskAndReplaceAnOlderCopyWhole)
+{
+    auto mode = [](const std::string& path) {
+        struct stat st = {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    ::chmod(file.c_str(), 0644);
+    const mode_t old = ::umask(0);
+    {
+        monitor::TMonDirThread thread(*item);
+    }
+    ::umask(old);
+    const std::string copy = CopyFolder("2024-03-05 9-07-02") + "watched.txt";
+    EXPECT_EQ(mode(copy), 0600u);
+
+    // A copy of that second from an earlier run (LastTime not saved): replaced, its mode kept.
+    WriteFile(copy, "an older state");
+    ::chmod(copy.c_str(), 0640);
+    item->UpdateData([](TMonItemRecord& r) { r.LastTime = 0; });
+    {
+        monitor::TMonDirThread thread(*item);
+    }
+    EXPECT_EQ(ReadFile(copy), "one");
+    EXPECT_EQ(mode(copy), 0640u);
+    EXPECT_EQ(ListDir(CopyFolder("2024-03-05 9-07-02")).size(), 1u);
 }
 
 TEST_F(TMonDirThreadTest, AnUnchangedDateMakesNoCopy)

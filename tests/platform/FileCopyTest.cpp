@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
@@ -166,6 +167,68 @@ TEST_F(FileCopyTest, KilledCopyLeavesNoPartialTarget)
         EXPECT_TRUE(IsCopyLeftover(name)) << name;
     RemoveFile(dst);
     EXPECT_EQ(CopyFileSafely(src, dst).Status, CopyStatus::Ok);
+}
+
+struct CompareCase
+{
+    const char* Name;
+    std::function<std::string(std::string)> Reference; // from the source's bytes; "-": none
+    CopyStatus Status;
+};
+
+TEST_F(FileCopyTest, ACopyComparedAsItIsMadeIsThrownAwayOnlyWhenEveryByteMatches)
+{
+    // Past one piece of the comparison, so the pieces after the first count too.
+    const std::string content = RandomBytes(2 * 1024 * 1024 + 9, 3);
+    const CompareCase cases[] = {
+        {"the same bytes", [](std::string s) { return s; }, CopyStatus::Same},
+        {"the last byte differs",
+         [](std::string s) {
+             s.back() ^= 1;
+             return s;
+         },
+         CopyStatus::Ok},
+        {"the first byte differs",
+         [](std::string s) {
+             s.front() ^= 1;
+             return s;
+         },
+         CopyStatus::Ok},
+        {"one byte longer", [](std::string s) { return s + "x"; }, CopyStatus::Ok},
+        {"no reference", [](std::string) { return std::string("-"); }, CopyStatus::Ok},
+    };
+    test::WriteFile(src, content);
+    for (const CompareCase& c : cases) {
+        const std::string reference = env.Work() + "last.doc";
+        RemoveFile(reference);
+        const std::string bytes = c.Reference(content);
+        if (bytes != "-")
+            test::WriteFile(reference, bytes);
+        CopyOptions options;
+        options.CompareWith = reference;
+        const CopyResult r = CopyFileSafely(src, dst, options);
+        EXPECT_EQ(r.Status, c.Status) << c.Name;
+        if (c.Status == CopyStatus::Ok)
+            EXPECT_EQ(test::ReadFile(dst), content) << c.Name;
+        else
+            EXPECT_FALSE(FileExists(dst)) << c.Name;
+        RemoveFile(dst);
+        EXPECT_TRUE(Others().empty()) << c.Name;
+    }
+}
+
+TEST_F(FileCopyTest, ASourceChangedWhileComparedIsCopiedAgainNotCalledTheSame)
+{
+    test::WriteFile(src, "same");
+    test::WriteFile(env.Work() + "last.doc", "same");
+    CopyOptions options;
+    options.CompareWith = env.Work() + "last.doc";
+    options.AfterCopy = [&](int attempt) {
+        if (attempt == 1)
+            test::WriteFile(src, "sane");
+    };
+    EXPECT_EQ(CopyFileSafely(src, dst, options).Status, CopyStatus::Ok);
+    EXPECT_EQ(test::ReadFile(dst), "sane");
 }
 
 TEST_F(FileCopyTest, FilesEqualLooksPastTheFirstChunk)
