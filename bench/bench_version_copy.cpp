@@ -84,8 +84,9 @@ int main(int argc, char** argv)
 
     TMonItemRecord record = EmptyItemRecord();
     record.Path.Set(source);
-    record.DelMode = dmNumber; // keeps the disk from filling over the rounds
-    record.DelModeNumber = 2;
+    // No pruning: a version and a cp + sync do the same work (about 5 GB stay until the end).
+    record.DelMode = dmNumber;
+    record.DelModeNumber = 100;
     const auto tFirst = Clock::now();
     std::shared_ptr<TRKMonItem> item = items.Add(record, "");
     const double firstMs = Ms(Clock::now() - tFirst);

@@ -52,8 +52,8 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     : QMainWindow(parent), m_block(block), m_link(block),
       m_items(std::make_unique<TRKMonItems>(block, &m_host, home))
 {
-    // FormCreate: the tree may be filled from the start; the list copy stays passive.
-    m_treeLoaded = true;
+    // FormCreate: the tree may be filled from the start (its own default); the list copy
+    // stays passive.
     setObjectName("Form1");
     setWindowTitle(QGuiApplication::applicationDisplayName());
     resize(760, 520);
@@ -216,33 +216,13 @@ void TForm1::CreateWidgets()
 
     auto* splitter = new QSplitter(Qt::Horizontal, central);
     splitter->setObjectName("Splitter1");
-    m_tree = new QTreeWidget(splitter);
-    m_tree->setObjectName("FoldersTree");
-    m_tree->setHeaderHidden(true);
-    m_tree->setColumnCount(1);
-    m_tree->setSortingEnabled(true);
-    m_tree->sortByColumn(0, Qt::AscendingOrder);
-    m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree = new FoldersTreeView(*m_items, splitter);
 
     m_panel = new QSplitter(Qt::Vertical, splitter);
     m_panel->setObjectName("Panel1");
-    m_fileList = new ListView(m_panel);
-    m_fileList->setObjectName("FileList");
-    m_fileList->SetColumns({{"File", 150, false},
-                            {"Status", 70, false},
-                            {"File path", 0, false},
-                            {"Make", 80, false},
-                            {"Versions", 70, false}});
-    m_fileList->SetCheckboxes(true);
+    m_fileList = new FileListView(*m_items, m_block, m_panel);
     m_fileList->SetRowColour([this](int row) { return FileRowColour(row); });
-    m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_verList = new ListView(m_panel);
-    m_verList->setObjectName("VerList");
-    m_verList->SetColumns(
-        {{"File", 150, false}, {"Version", 60, true}, {"Time stamp", 70, false}, {"Location", 200, false}});
-    m_verList->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_verList = new VersionsListView(m_block, m_panel);
     m_panel->setStretchFactor(0, 3);
     m_panel->setStretchFactor(1, 2);
     splitter->setStretchFactor(0, 1);
@@ -270,12 +250,12 @@ void TForm1::CreateWidgets()
     });
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this] { FoldersTreeDblClick(); });
     connect(m_fileList, &ListView::SelectionChanged, this, [this] {
-        if (m_fileListTag == 1)
+        if (m_fileList->Tag() == 1)
             return;
         FileListChange();
     });
     connect(m_fileList, &ListView::CheckToggled, this, [this] {
-        if (m_fileListTag == 1)
+        if (m_fileList->Tag() == 1)
             return;
         FileListClick();
         FileListChange();
@@ -399,13 +379,13 @@ void TForm1::CreateMenus()
             [this](const QPoint& pos) { m_toolBarPopup->popup(m_toolBar->mapToGlobal(pos)); });
     connect(m_fileList, &ListView::RowActivated, this, [this] {
         // Enter or a double click: every check box is set again from its item first.
-        m_fileListTag = 1;
+        m_fileList->SetTag(1);
         for (int row = 0; row < m_fileList->RowCount(); ++row) {
             const int index = ItemIndexOfRow(row);
             if (index >= 0)
                 m_fileList->SetChecked(row, m_items->GetFile(index)->Monitored());
         }
-        m_fileListTag = 0;
+        m_fileList->SetTag(0);
     });
 }
 
@@ -440,17 +420,17 @@ void TForm1::InitActiveList()
         skipped.push_back(e.what());
     }
 
-    m_fileListTag = 1;
-    m_listLoaded = false;
-    m_treeLoaded = false;
+    m_fileList->SetTag(1);
+    m_fileList->SetLoaded(false);
+    m_tree->SetLoaded(false);
     for (const auto& folder : m_items->Folders())
         AddMonFolderRecord(folder->Data());
-    m_treeLoaded = true;
-    m_listLoaded = true;
-    m_fileListTag = 0;
+    m_tree->SetLoaded(true);
+    m_fileList->SetLoaded(true);
+    m_fileList->SetTag(0);
     // The first folder that holds files is shown at once, so the list agrees with the
     // status bar; with none, the folder the tree ends on.
-    if (QTreeWidgetItem* node = FirstNodeWithFiles())
+    if (QTreeWidgetItem* node = m_tree->FirstNodeWithFiles())
         m_tree->setCurrentItem(node);
     FoldersTreeChange(m_tree->currentItem());
     RepaintViews();

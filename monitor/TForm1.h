@@ -2,9 +2,12 @@
 
 #include "engine/SharedBlock.h"
 #include "monitor/AgentLink.h"
+#include "monitor/FileListView.h"
+#include "monitor/FoldersTreeView.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorHost.h"
 #include "monitor/VersionLine.h"
+#include "monitor/VersionsListView.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -111,8 +114,6 @@ public:
     void DeleteMonFolder(const std::string& path);
     // The node of a folder path, nullptr when there is none.
     QTreeWidgetItem* FindNode(const std::string& folder) const;
-    // The first node, in the tree's order, whose folder holds files; nullptr when none does.
-    QTreeWidgetItem* FirstNodeWithFiles() const;
 
     // --- folder commands ---
     // Each asks the agent; the tree follows the agent's answers: a new folder appears with
@@ -165,7 +166,7 @@ public:
     void Openlocation1Click();
     void DeleteVersionClick();
     void Report1Click();
-    const std::vector<std::string>& VersionLines() const { return m_versionLines; }
+    const std::vector<std::string>& VersionLines() const { return m_verList->Lines(); }
 
     // --- views and action states ---
     void UpdateActions();
@@ -185,9 +186,9 @@ public:
     // The selected row's item index, or -1.
     int SelectedItemIndex() const;
 
-    ListView* FileList() const { return m_fileList; }
-    ListView* VerList() const { return m_verList; }
-    QTreeWidget* FoldersTree() const { return m_tree; }
+    FileListView* FileList() const { return m_fileList; }
+    VersionsListView* VerList() const { return m_verList; }
+    FoldersTreeView* FoldersTree() const { return m_tree; }
     QStatusBar* StatusBar() const { return m_statusBar; }
     QString StatusText() const;
     // The text colour of a row: red for a broken file, grey in a stopped folder.
@@ -210,8 +211,6 @@ private:
     // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the
     // item is not there.
     bool ResolveIndex(int& index, const std::function<int()>& find, const char* notFound);
-    // Fills a file row from its item: name, folder, check, icon and the other columns.
-    void ShowFileRow(const std::shared_ptr<TRKMonItem>& item, int row);
     void ActivateWindow();
     void CreateDialogs();
     // Rejects every dialog and box that is open; true when there was one.
@@ -232,21 +231,12 @@ private:
     void ShowAgentState(bool alive);
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
-    std::string FlagLetters(const TMonItemRecord& record) const;
-    // The custom program prefix of the selected file item, or "".
-    std::string SelectedProgramPrefix() const;
-    // The selected row of the versions list, read from its line.
-    std::optional<VersionLine> SelectedVersion() const;
     bool HandleMessage(const WindowMessage& message);
 
     SharedBlock* m_block;
     AgentLink m_link;
     MonitorHost m_host;
     std::unique_ptr<TRKMonItems> m_items;
-    std::vector<std::string> m_versionLines;
-    bool m_listLoaded = false;
-    bool m_treeLoaded = false;
-    int m_fileListTag = 0;
     bool m_hooked = false;
     bool m_unhooked = false;
     bool m_closed = false;
@@ -257,10 +247,10 @@ private:
 
     QWidget* m_coolBar = nullptr;
     CaptionToolBar* m_toolBar = nullptr;
-    QTreeWidget* m_tree = nullptr;
+    FoldersTreeView* m_tree = nullptr;
     QSplitter* m_panel = nullptr;
-    ListView* m_fileList = nullptr;
-    ListView* m_verList = nullptr;
+    FileListView* m_fileList = nullptr;
+    VersionsListView* m_verList = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusPanel = nullptr;
     QLabel* m_agentPanel = nullptr;

@@ -20,7 +20,7 @@ void TForm1::UpdateActions()
     for (const char* name : {"aFolderProperties", "aDeleteFolder", "aReassignFolder"})
         Action(name)->setEnabled(folderSelected);
     // Clearing keeps the newest version, so it is offered from two versions on.
-    Action("aClearVersions")->setEnabled(fileSelected && m_versionLines.size() >= 2);
+    Action("aClearVersions")->setEnabled(fileSelected && m_verList->Lines().size() >= 2);
     const bool versionSelected = m_verList->Selected() >= 0;
     for (const char* name : {"aVerOpen", "aOpenLocation", "aVerDelete"})
         Action(name)->setEnabled(versionSelected);
@@ -54,10 +54,10 @@ void TForm1::UpdateActions()
 void TForm1::SetFileListStyle(bool checkboxes, ListView::ViewStyleKind style)
 {
     // Muted: the check boxes coming and going are not the user's changes.
-    m_fileListTag = 1;
+    m_fileList->SetTag(1);
     m_fileList->SetCheckboxes(checkboxes);
     m_fileList->SetViewStyle(style);
-    m_fileListTag = 0;
+    m_fileList->SetTag(0);
 }
 
 void TForm1::List1Click()

@@ -66,9 +66,9 @@ void TForm1::FileListClick()
             continue;
         if (!EnsureAgent()) {
             // Nothing was sent: the check box shows the item's state again.
-            m_fileListTag = 1;
+            m_fileList->SetTag(1);
             m_fileList->SetChecked(row, !checked);
-            m_fileListTag = 0;
+            m_fileList->SetTag(0);
             return;
         }
         StateMonFile(checked ? 1 : 0, index, true);

@@ -22,31 +22,6 @@ namespace morvane::monitor {
 
 namespace {
 
-// The custom program that opens an item's versions, with its trailing blank, or "".
-std::string ProgramPrefix(const TMonItemRecord& record)
-{
-    return record.ExecuterMode == emCustom ? record.Executer.Get() + " " : std::string();
-}
-
-// The versions list shows dates with "-" between the date parts, whatever the locale.
-std::string VersionDateFormat(const std::string& format)
-{
-    std::string result;
-    char quote = 0;
-    for (char c : format) {
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '/') {
-            c = '-';
-        }
-        result += c;
-    }
-    return result;
-}
-
 // Moves a file to the desktop trash; false when it is still where it was. A trash that
 // cannot be set up must not leave the file somewhere else.
 bool MoveToTrash(const QString& path)
@@ -68,95 +43,44 @@ void TForm1::VersionsClick()
     const int row = m_fileList->Selected();
     if (row < 0)
         return;
-    m_versionLines.clear();
     const int index = ItemIndexOfRow(row);
     if (index < 0 || !m_block) {
-        m_verList->Clear();
+        m_verList->ClearVersions();
         UpdateActions();
         return;
     }
     const auto item = m_items->GetFile(index);
     const TMonItemRecord record = item->Data();
-    ListItemVersions(m_block->Settings, record, m_versionLines);
+    m_verList->ShowVersions(&record);
     // The row's count follows what the list shows now.
     InitFileListItem(item, row);
-    m_verList->Clear();
-    const std::string prefix = ProgramPrefix(record);
-    // Newest first: row r shows line count - 1 - r.
-    for (auto line = m_versionLines.rbegin(); line != m_versionLines.rend(); ++line) {
-        const auto parsed = ParseVersionLine(*line, prefix);
-        const int added = m_verList->AddRow();
-        if (!parsed)
-            continue;
-        m_verList->SetIcon(added, ShellFileIcon(parsed->Path));
-        m_verList->SetCaption(added, QString::fromStdString(parsed->Label));
-    }
-    if (m_verList->ViewStyle() == ListView::vsReport)
-        Report1Click();
     UpdateActions();
 }
 
 void TForm1::Report1Click()
 {
-    m_verList->SetViewStyle(ListView::vsReport);
-    const std::string format =
-        VersionDateFormat(m_block ? m_block->Settings.DateFormat.Get() : std::string());
-    const std::string prefix = SelectedProgramPrefix();
-    int row = 0;
-    for (auto line = m_versionLines.rbegin(); line != m_versionLines.rend() && row < m_verList->RowCount();
-         ++line, ++row) {
-        const auto parsed = ParseVersionLine(*line, prefix);
-        if (!parsed)
-            continue;
-        m_verList->SetCaption(row, QString::fromStdString(NamePart(parsed->Path)));
-        // The version folder's name is the version number.
-        std::string folder = parsed->Folder;
-        folder.pop_back();
-        m_verList->SetSubItem(row, 0, QString::fromStdString(NamePart(folder)));
-        const auto date = FileDate(parsed->Path);
-        m_verList->SetSubItem(row, 1,
-                              date ? QString::fromStdString(FormatDateTime(format, *date)) : QString());
-        m_verList->SetSubItem(row, 2, QString::fromStdString(parsed->Folder));
-    }
-}
-
-std::string TForm1::SelectedProgramPrefix() const
-{
-    const int index = SelectedItemIndex();
-    return index >= 0 ? ProgramPrefix(m_items->GetFile(index)->Data()) : std::string();
-}
-
-std::optional<VersionLine> TForm1::SelectedVersion() const
-{
-    const int row = m_verList->Selected();
-    if (row < 0 || row >= int(m_versionLines.size()))
-        return std::nullopt;
-    return ParseVersionLine(m_versionLines[m_versionLines.size() - 1 - row], SelectedProgramPrefix());
+    m_verList->ShowReport();
 }
 
 void TForm1::VerListDblClick()
 {
-    if (const auto parsed = SelectedVersion())
+    if (const auto parsed = m_verList->SelectedVersion())
         Open({parsed->Program, parsed->Path, parsed->Folder});
 }
 
 void TForm1::Openlocation1Click()
 {
-    if (const auto parsed = SelectedVersion())
+    if (const auto parsed = m_verList->SelectedVersion())
         Open({{}, parsed->Folder, parsed->Folder});
 }
 
 void TForm1::DeleteVersionClick()
 {
-    const int row = m_verList->Selected();
-    if (row < 0 || row >= int(m_versionLines.size()))
-        return;
     const int index = SelectedItemIndex();
     if (index < 0 || !m_block)
         return;
     const TMonItemRecord record = m_items->GetFile(index)->Data();
-    const auto parsed =
-        ParseVersionLine(m_versionLines[m_versionLines.size() - 1 - row], ProgramPrefix(record));
+    const auto parsed = m_verList->SelectedVersion();
     if (!parsed)
         return;
     // Only a file inside this item's own backup folder is ever deleted here.

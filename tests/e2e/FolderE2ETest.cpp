@@ -46,12 +46,6 @@ protected:
         TQdFolderDialog::Reset();
     }
 
-    void Trigger(const char* action)
-    {
-        Form().UpdateActions();
-        Form().Action(action)->trigger();
-    }
-
     // The next folder options dialog: no settling, change applied, then OK.
     static void AnswerForm8(std::function<void(QDialog&)> change = nullptr)
     {

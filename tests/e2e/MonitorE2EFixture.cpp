@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "support/components/MessageBoxes.h"
 
+#include <QAction>
 #include <QTreeWidget>
 #include <filesystem>
 
@@ -54,10 +55,16 @@ monitor::TForm1& MonitorE2E::Form() const
     return *program->Form();
 }
 
+void MonitorE2E::Trigger(const char* action)
+{
+    Form().UpdateActions();
+    Form().Action(action)->trigger();
+}
+
 int MonitorE2E::AddFile(const std::string& path)
 {
     monitor::FileDialogs::PushAnswer(path);
-    Form().AddButtonClick();
+    Trigger("aAdd");
     test::WaitUntil([&] { return Form().RowOfPath(path) >= 0; }, std::chrono::seconds(20));
     return Form().RowOfPath(path);
 }

@@ -31,6 +31,8 @@ protected:
     // Starts the monitor program in this process.
     void StartMonitor();
     monitor::TForm1& Form() const;
+    // The user's command: the action named, after its rules were asked again.
+    void Trigger(const char* action);
 
     // Adds a file through the window's add command; its row once the agent confirmed it.
     int AddFile(const std::string& path);

@@ -86,7 +86,7 @@ TEST_F(MonitorWithAgent, MakeVersionAndClearHistory)
 {
     const std::string path = AddedFile("plan.txt", "one");
     // Stopped, a save makes no version; the make command does.
-    Form().StopMonButtonClick();
+    Trigger("aStopMonitoring");
     ASSERT_TRUE(WaitUntil([&] { return ListValue(env, path, "Monitored") == "0"; }, 20s));
     // The versions so far are older than the last save; clearing keeps only the one made
     // for it.
@@ -94,7 +94,7 @@ TEST_F(MonitorWithAgent, MakeVersionAndClearHistory)
     for (const DirEntry& version : ListDir(backup))
         TouchFile(backup + version.Name, -120);
     ReplaceFile(path, "made", -30);
-    Form().Makeversion1Click();
+    Trigger("aMakeVersion");
     ASSERT_TRUE(WaitNewest("made"));
     ASSERT_GE(VersionRows(), 2);
     Form().UpdateActions();
@@ -112,7 +112,7 @@ TEST_F(MonitorWithAgent, ReassignMovesTheHistoryToTheOtherFile)
     const std::string other = env.Work() + "moved/new.txt";
     WriteFile(other, "new");
     monitor::FileDialogs::PushAnswer(other);
-    Form().Maptoanother1Click();
+    Trigger("aReassing");
     // The row moves with the agent's answer. The old file stays in a folder watched
     // whole, so a scan may take it again, as a new item with a history of its own.
     EXPECT_TRUE(WaitUntil([&] { return Form().RowOfPath(other) >= 0; }, 20s));
@@ -130,7 +130,7 @@ TEST_F(MonitorWithAgent, RemoveTakesTheFileOffEverywhere)
     const std::string id = FileIdOf(path);
     const std::string backup = std::string(Form().Block()->Settings.BackupPath.Get()) + id + "/";
     ASSERT_TRUE(DirectoryExists(backup));
-    Form().RemoveButtonClick();
+    Trigger("aDeleteFile");
     // The row goes with the agent's answer, and the history goes to the desktop trash.
     EXPECT_TRUE(WaitUntil([&] { return Form().RowOfPath(path) == -1; }, 20s));
     EXPECT_EQ(VersionRows(), 0);
@@ -154,10 +154,10 @@ TEST_F(MonitorWithAgent, StartAndStopReachTheAgent)
     const auto status = [&] {
         return Form().FileList()->SubItem(Form().RowOfPath(path), 0).toStdString();
     };
-    Form().StopMonButtonClick();
+    Trigger("aStopMonitoring");
     EXPECT_TRUE(WaitUntil([&] { return ListValue(env, path, "Monitored") == "0"; }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return status() == "Disabled"; }, 20s));
-    Form().StartMonButtonClick();
+    Trigger("aStartMonitoring");
     EXPECT_TRUE(WaitUntil([&] { return ListValue(env, path, "Monitored") == "1"; }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return status() == "Active"; }, 20s));
 }
@@ -168,7 +168,7 @@ TEST_F(MonitorWithAgent, OddFileNamesListAndOpenWhole)
     ASSERT_GE(VersionRows(), 1);
     EXPECT_EQ(Form().VerList()->Caption(0).toStdString(), "a=b \"c\".txt");
     Form().VerList()->SetSelected(0);
-    Form().VerListDblClick();
+    Trigger("aVerOpen");
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].Program, "");
     EXPECT_EQ(ReadFile(opened[0].Document), "odd");
@@ -195,8 +195,8 @@ TEST_F(MonitorWithAgent, AnAgentThatDiesLeavesTheMonitorWorking)
     ASSERT_TRUE(agent->WaitExit());
 
     MessageBoxes::TakeShownTexts();
-    Form().RemoveButtonClick();
-    Form().Makeversion1Click();
+    Trigger("aDeleteFile");
+    Trigger("aMakeVersion");
     const auto shown = MessageBoxes::TakeShownTexts();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_NE(shown[0].find("agent is not running"), std::string::npos);
@@ -213,7 +213,7 @@ TEST_F(MonitorWithAgent, AnAgentThatDiesLeavesTheMonitorWorking)
     ASSERT_TRUE(WaitUntil([&] { return Form().Block()->MonitorRunning == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return Form().findChild<QLabel*>("AgentStatePanel")->isHidden(); }));
     ReplaceFile(path, "back", -40);
-    Form().Makeversion1Click();
+    Trigger("aMakeVersion");
     EXPECT_TRUE(WaitNewest("back"));
 }
 

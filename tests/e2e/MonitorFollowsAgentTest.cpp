@@ -61,7 +61,7 @@ TEST_F(MonitorFollowsAgent, RemoveWhileTheAgentIsBusyLosesNoVersion)
 
     // The agent is held for 4 s (stopped), as by a long scan or an open box.
     ASSERT_EQ(::kill(static_cast<pid_t>(agent->Pid()), SIGSTOP), 0);
-    Form().RemoveButtonClick();
+    Trigger("aDeleteFile");
     WaitUntil([] { return false; }, 4s); // the window keeps handling events meanwhile
     EXPECT_GE(Form().RowOfPath(path), 0) << "nothing goes before the agent has answered";
     EXPECT_TRUE(FileExists(version));
@@ -83,7 +83,7 @@ TEST_F(MonitorFollowsAgent, ARefusedReassignLeavesRowAndAgentInAgreement)
     const std::string refused = env.Home() + "inside.txt";
     WriteFile(refused, "x");
     monitor::FileDialogs::PushAnswer(refused);
-    Form().Maptoanother1Click();
+    Trigger("aReassing");
     ASSERT_TRUE(agent->WaitOutput("refused to add " + refused, 20s)) << agent->Output();
     WaitUntil([] { return false; }, 500ms);
     EXPECT_GE(Form().RowOfPath(path), 0);
@@ -93,7 +93,7 @@ TEST_F(MonitorFollowsAgent, ARefusedReassignLeavesRowAndAgentInAgreement)
 
     // A later Remove takes off the item the agent has, and its history is kept.
     Select(path);
-    Form().RemoveButtonClick();
+    Trigger("aDeleteFile");
     EXPECT_TRUE(WaitUntil([&] { return !Listed(path); }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return Form().RowOfPath(path) == -1; }, 20s));
     EXPECT_TRUE(FileExists(Trash() + id + "/001/kept.txt"));

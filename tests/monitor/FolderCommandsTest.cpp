@@ -50,12 +50,6 @@ protected:
         });
     }
 
-    void Trigger(const char* action)
-    {
-        form->UpdateActions();
-        form->Action(action)->trigger();
-    }
-
     TMonItemRecord file;
     std::string folder;
 };

@@ -12,6 +12,7 @@
 #include "platform/Paths.h"
 #include "support/components/MessageBoxes.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QTreeWidget>
 #include <filesystem>
@@ -63,6 +64,13 @@ protected:
         TMonItemRecord record = ItemRecordFor(folder + name, fileId);
         StoreItem(record);
         return record;
+    }
+
+    // The user's command: the action named, after its rules were asked again.
+    void Trigger(const char* action)
+    {
+        form->UpdateActions();
+        form->Action(action)->trigger();
     }
 
     // Builds the window, loads the list and hooks the answer handler.

@@ -169,7 +169,7 @@ TEST_F(RequestTest, StartOfAMissingFileShowsItBrokenAndStillAsksTheAgent)
     std::filesystem::remove(path);
     form->FoldersTreeChange(form->FoldersTree()->currentItem());
     SelectFile(path);
-    form->StartMonButtonClick();
+    Trigger("aStartMonitoring");
     ASSERT_TRUE(agent.WaitFor(MsgStart));
     const int row = form->RowOfPath(path);
     EXPECT_EQ(Column(row, 0), "Disabled") << "the row changes only on the agent's answer";
@@ -204,7 +204,11 @@ TEST_F(RequestTest, MakeVersionPostsMakeWithThePath)
 
 TEST_F(RequestTest, ClearHistoryPostsClearWithoutTheMarker)
 {
-    form->ClearHistoryClick();
+    // Clearing is offered from two versions on.
+    for (const char* folder : {"001", "002"})
+        WriteVersion(BackupRoot(), record.FileID.Get(), folder, "report.txt");
+    form->VersionsClick();
+    Trigger("aClearVersions");
     ASSERT_TRUE(agent.WaitFor(MsgClear));
     EXPECT_EQ(agent.Block()->RequestOrigin, 0);
     ExpectPathArg(path);
@@ -252,7 +256,7 @@ TEST_F(RequestTest, WithoutAnAgentNothingIsChangedOrLost)
     const std::string version = WriteVersion(BackupRoot(), "240101123", "001", "report.txt");
     agent.Die();
     MessageBoxes::PushAnswer(BoxAnswer::Ok);
-    form->RemoveButtonClick();
+    Trigger("aDeleteFile");
     EXPECT_TRUE(FileExists(version));
     EXPECT_GE(form->Items().FindByPath(path), 0);
     EXPECT_GE(form->RowOfPath(path), 0);
@@ -272,11 +276,11 @@ TEST_F(RequestTest, WithoutAnAgentNothingIsChangedOrLost)
 TEST_F(RequestTest, CommandsWithoutASelectedRowDoNothing)
 {
     form->FileList()->SetSelected(-1);
-    form->RemoveButtonClick();
-    form->Makeversion1Click();
-    form->ClearHistoryClick();
-    form->StartMonButtonClick();
-    form->Open2Click();
+    Trigger("aDeleteFile");
+    Trigger("aMakeVersion");
+    Trigger("aClearVersions");
+    Trigger("aStartMonitoring");
+    Trigger("aFileOpen");
     EXPECT_TRUE(agent.NothingArrives());
     EXPECT_TRUE(opened.empty());
     EXPECT_GE(form->Items().FindByPath(path), 0);

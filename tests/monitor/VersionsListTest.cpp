@@ -95,7 +95,7 @@ TEST_F(VersionsListTest, AFileWithoutVersionsShowsAnEmptyList)
     OpenForm();
     SelectFile(path);
     EXPECT_EQ(form->VerList()->RowCount(), 0);
-    form->Report1Click(); // nothing to fill, no harm
+    Trigger("aVerReport"); // nothing to fill, no harm
     EXPECT_EQ(form->VerList()->RowCount(), 0);
 }
 
@@ -118,7 +118,7 @@ TEST_F(VersionsListTest, OpenWithTheDesktopOrTheItemsProgram)
     });
     form->VersionsClick();
     form->VerList()->SetSelected(0);
-    form->VerListDblClick();
+    Trigger("aVerOpen");
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[1].Program, "/usr/bin/my editor ");
     EXPECT_EQ(opened[1].Document, v2);
@@ -134,8 +134,8 @@ TEST_F(VersionsListTest, OddFileNamesOpenWhole)
     ASSERT_EQ(form->VerList()->RowCount(), 1);
     EXPECT_EQ(form->VerList()->Caption(0).toStdString(), "a=b \"c\".txt");
     form->VerList()->SetSelected(0);
-    form->VerListDblClick();
-    form->Openlocation1Click();
+    Trigger("aVerOpen");
+    Trigger("aOpenLocation");
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0].Document, odd);
     EXPECT_EQ(opened[1].Document, FolderPart(odd));
@@ -170,7 +170,7 @@ TEST_F(VersionsListTest, DeleteMovesTheVersionToTheTrashAndDropsAnEmptyFolder)
     for (int r = 0; r < form->VerList()->RowCount(); ++r)
         if (form->VerList()->SubItem(r, 0) == "001")
             form->VerList()->SetSelected(r);
-    form->DeleteVersionClick();
+    Trigger("aVerDelete");
     EXPECT_FALSE(DirectoryExists(BackupRoot() + "240104001/001/"));
     // The item's record is left alone: the next version still takes the next number.
     EXPECT_EQ(form->Items().GetFile(0)->Data().VersionNum, record.VersionNum);
@@ -182,9 +182,9 @@ TEST_F(VersionsListTest, CommandsWithoutASelectedVersionDoNothing)
     OpenForm();
     SelectFile(path);
     form->VerList()->SetSelected(-1);
-    form->VerListDblClick();
-    form->Openlocation1Click();
-    form->DeleteVersionClick();
+    Trigger("aVerOpen");
+    Trigger("aOpenLocation");
+    Trigger("aVerDelete");
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(form->VerList()->RowCount(), 1);
 }
@@ -197,7 +197,7 @@ TEST_F(VersionsListTest, ADeletedBackupFolderShowsNoVersionsAndNoError)
     ASSERT_EQ(form->VerList()->RowCount(), 1);
     std::filesystem::remove_all(BackupRoot());
     form->VerList()->SetSelected(0);
-    form->DeleteVersionClick();
+    Trigger("aVerDelete");
     EXPECT_EQ(form->VerList()->RowCount(), 0);
     EXPECT_EQ(Column(form->RowOfPath(path), 3).substr(0, 2), "0/") << "the count follows the disk";
     form->VersionsClick();
