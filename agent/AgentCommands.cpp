@@ -335,17 +335,19 @@ void AgentCommands::Delete()
         const std::shared_ptr<TRKMonFolder> folder = items.FolderByPath(path);
         if (!folder)
             return;
-        // The monitor removes a folder from its views only on this answer.
-        Echo(MsgDelete, *folder);
+        // The monitor removes a folder from its views only on this answer, so it comes once
+        // the history is gone.
         items.RemoveFolderItem(folder);
+        Echo(MsgDelete, *folder);
         return;
     }
     const std::shared_ptr<TRKMonItem> item = items.FileByPath(path);
     if (!item)
         return;
-    if (EchoCondition())
-        Echo(MsgDelete, *item);
+    const bool echo = EchoCondition();
     items.RemoveFileItem(item);
+    if (echo)
+        Echo(MsgDelete, *item);
 }
 
 void AgentCommands::StartStop(bool start)
