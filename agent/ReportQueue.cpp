@@ -37,12 +37,12 @@ bool ReportQueue::WayIsFree()
 {
     const auto now = std::chrono::steady_clock::now();
     if (m_inFlight) {
-        if (std::atomic_ref<bool>(m_block->AddHandshake).load() && now - m_sentAt < m_deadline)
+        if (m_block->AddHandshake.AtomicLoad() && now - m_sentAt < m_deadline)
             return false;
         // Taken, or given up on: the slot is ours to claim again.
         m_inFlight = false;
         if (!m_block->RequestInRecord())
-            std::atomic_ref<bool>(m_block->AddHandshake).store(false);
+            m_block->AddHandshake.AtomicStore(false);
     }
     if (m_block->ClaimRecord(false)) {
         m_claimWaitSince.reset();
@@ -55,8 +55,8 @@ bool ReportQueue::WayIsFree()
     if (now - *m_claimWaitSince < m_deadline)
         return false;
     Log("a request record was never sent: its slot is taken back");
-    std::atomic_ref<bool>(m_block->RecordRequest).store(false);
-    std::atomic_ref<bool>(m_block->AddHandshake).store(true);
+    m_block->RecordRequest.AtomicStore(false);
+    m_block->AddHandshake.AtomicStore(true);
     m_claimWaitSince.reset();
     return true;
 }
@@ -76,7 +76,7 @@ void ReportQueue::Pump()
             m_sentAt = std::chrono::steady_clock::now();
         } else {
             // Nobody will clear the flag for a report that never left.
-            std::atomic_ref<bool>(m_block->AddHandshake).store(false);
+            m_block->AddHandshake.AtomicStore(false);
         }
     }
     if (m_queue.empty())

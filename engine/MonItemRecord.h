@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ByteBool.h"
 #include "platform/ShortText.h"
 
 #include <cstddef>
@@ -45,11 +46,12 @@ enum TExecuterMode : std::uint8_t
 // The settings and running state of one monitored file or folder. Its byte layout is
 // shared by both programs through the shared block, so every offset is fixed: Booleans
 // and enumerations are one byte, integers 32-bit and dates 64-bit little-endian IEEE
-// doubles (OLE dates), texts are ShortText. Gap bytes are zero in records we build.
+// doubles (OLE dates), texts are ShortText. Booleans are ByteBool: any byte but 0 reads
+// as true. Gap bytes are zero in records we build.
 #pragma pack(push, 1)
 struct TMonItemRecord
 {
-    bool Monitored;
+    ByteBool Monitored;
     ShortText Path;
     ShortText LastVersionPath;
     ShortText FileID;
@@ -58,9 +60,9 @@ struct TMonItemRecord
     double MonModeInterval;
     std::int32_t MonModeNumber;
     std::int32_t MonModeNumberCount;
-    bool MonModeConfirmation;
-    bool MonModeCompare;
-    bool MonModeSize;
+    ByteBool MonModeConfirmation;
+    ByteBool MonModeCompare;
+    ByteBool MonModeSize;
     TMonStatus MonStatus;
     TDelMode DelMode;
     std::uint8_t Gap797[3];
@@ -75,15 +77,15 @@ struct TMonItemRecord
     std::int32_t VersionNum;
     std::uint8_t Gap1084[4];
     double LastTime;
-    bool IsFolder;
-    bool AddNewFiles;
-    bool UseTemplates;
+    ByteBool IsFolder;
+    ByteBool AddNewFiles;
+    ByteBool UseTemplates;
     ShortText Templates;
-    bool IsWholeFolder;
-    bool IsSaved;
+    ByteBool IsWholeFolder;
+    ByteBool IsSaved;
     std::uint8_t Reserved[256];
-    bool FolderMonHidden;
-    bool FolderMonSystem;
+    ByteBool FolderMonHidden;
+    ByteBool FolderMonSystem;
     std::uint8_t Gap1615[1];
     std::int32_t FolderWait;
     std::uint8_t Gap1620[4];

@@ -61,22 +61,21 @@ bool SharedBlock::SetPathArg(std::string_view text)
 
 bool SharedBlock::ClaimRecord(bool request)
 {
-    bool expected = false;
-    if (!std::atomic_ref<bool>(AddHandshake).compare_exchange_strong(expected, true))
+    if (!AddHandshake.AtomicSetIfClear())
         return false;
-    std::atomic_ref<bool>(RecordRequest).store(request);
+    RecordRequest.AtomicStore(request);
     return true;
 }
 
 void SharedBlock::ReleaseRequestRecord()
 {
-    if (std::atomic_ref<bool>(RecordRequest).exchange(false))
-        std::atomic_ref<bool>(AddHandshake).store(false);
+    if (RecordRequest.AtomicClear())
+        AddHandshake.AtomicStore(false);
 }
 
 bool SharedBlock::RequestInRecord() const
 {
-    return std::atomic_ref<bool>(const_cast<bool&>(RecordRequest)).load();
+    return RecordRequest.AtomicLoad();
 }
 
 SharedBlockMapping SharedBlockMapping::Create(bool* existed)

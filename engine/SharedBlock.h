@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MonItemRecord.h"
+#include "platform/ByteBool.h"
 #include "platform/NamedMapping.h"
 
 #include <array>
@@ -96,13 +97,13 @@ struct SharedSettings
 {
     ShortText BackupPath;
     ShortText Language;
-    bool ShowDate;
+    ByteBool ShowDate;
     ShortText DateFormat;
-    bool ShowFileName;
-    bool LimitShow;
+    ByteBool ShowFileName;
+    ByteBool LimitShow;
     std::uint8_t Gap779[1];
     std::int32_t LimitShowNumber;
-    bool ShowBaloon;
+    ByteBool ShowBaloon;
     std::uint8_t Gap785[3];
 };
 
@@ -111,7 +112,7 @@ struct SharedSettings
 struct SharedBlock
 {
     std::uint8_t RequestOrigin;
-    bool MonitorRunning;
+    ByteBool MonitorRunning;
     std::uint8_t Reserved2[2];
     std::uint32_t MonitorWnd;
     SharedSettings Settings;
@@ -120,12 +121,12 @@ struct SharedBlock
     std::uint32_t AgentWnd;
     TMonItemRecord ItemRecord;
     ShortText Texts[kTextSlotCount];
-    bool AgentBusy;
-    bool AddHandshake;
+    ByteBool AgentBusy;
+    ByteBool AddHandshake;
     char PathArg[1024];
     // Set with AddHandshake when the record slot holds a monitor's ADD or UPDATE that the
     // agent has not read yet.
-    bool RecordRequest;
+    ByteBool RecordRequest;
     std::uint8_t Unused[15];
 
     // The record slot is claimed before it is written, by the agent for a report (the

@@ -26,12 +26,12 @@ namespace {
 // so every read must really load it.
 bool HandshakePending(SharedBlock* block)
 {
-    return std::atomic_ref<bool>(block->AddHandshake).load();
+    return block->AddHandshake.AtomicLoad();
 }
 
 void SetHandshake(SharedBlock* block, bool value)
 {
-    std::atomic_ref<bool>(block->AddHandshake).store(value);
+    block->AddHandshake.AtomicStore(value);
 }
 
 } // namespace

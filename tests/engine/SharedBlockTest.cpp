@@ -1,6 +1,8 @@
 #include "engine/SharedBlock.h"
 
 #include "common/TestSupport.h"
+#include "engine/ItemRecordIO.h"
+#include "platform/IniFile.h"
 #include "platform/NamedMutex.h"
 
 #include <cstring>
@@ -138,6 +140,62 @@ TEST_F(SharedBlockMappingTest, AgentCreatesAZeroBlockThatAMonitorOpensOnlyWhileT
     EXPECT_EQ((*monitor)->AgentWnd, 0x5151u);
     (*monitor)->MonitorRunning = true;
     EXPECT_TRUE(agent->MonitorRunning);
+}
+
+} // namespace
+} // namespace morvane
+
+namespace morvane {
+namespace {
+
+// Another program may leave any byte in a Boolean: every byte but 0 is true, and the list
+// stores it as 1.
+TEST(SharedBlockBooleans, AnyNonZeroByteReadsTrueAndIsStoredAsOne)
+{
+    const std::pair<const char*, ByteBool TMonItemRecord::*> recordFlags[] = {
+        {"Monitored", &TMonItemRecord::Monitored},
+        {"MonModeConfirmation", &TMonItemRecord::MonModeConfirmation},
+        {"MonModeCompare", &TMonItemRecord::MonModeCompare},
+        {"MonModeSize", &TMonItemRecord::MonModeSize},
+        {"IsFolder", &TMonItemRecord::IsFolder},
+        {"AddNewFiles", &TMonItemRecord::AddNewFiles},
+        {"UseTemplates", &TMonItemRecord::UseTemplates},
+        {"IsWholeFolder", &TMonItemRecord::IsWholeFolder},
+        {"FolderMonHidden", &TMonItemRecord::FolderMonHidden},
+        {"FolderMonSystem", &TMonItemRecord::FolderMonSystem},
+    };
+    const ByteBool SharedBlock::*blockFlags[] = {&SharedBlock::MonitorRunning, &SharedBlock::AgentBusy,
+                                                 &SharedBlock::AddHandshake};
+    const ByteBool SharedSettings::*settingFlags[] = {
+        &SharedSettings::ShowDate, &SharedSettings::ShowFileName, &SharedSettings::LimitShow,
+        &SharedSettings::ShowBaloon};
+    test::TestEnv env;
+    for (const unsigned char byte : {0x00, 0x01, 0x02, 0x80, 0xFF}) {
+        const bool expected = byte != 0;
+        auto block = std::make_unique<SharedBlock>();
+        std::memset(block.get(), byte, sizeof(SharedBlock));
+        for (const auto flag : blockFlags)
+            EXPECT_EQ(block.get()->*flag, expected) << int(byte);
+        for (const auto flag : settingFlags)
+            EXPECT_EQ(block->Settings.*flag, expected) << int(byte);
+
+        TMonItemRecord record = EmptyItemRecord();
+        record.Path.Set("/d/a.txt");
+        for (const auto& [name, flag] : recordFlags)
+            std::memset(static_cast<void*>(&(record.*flag)), byte, 1);
+        IniFile::ClearCache();
+        {
+            IniFile list(env.Home() + "list");
+            WriteItemRecord(record, list, nullptr);
+            list.Flush();
+        }
+        const IniFile list(env.Home() + "list");
+        for (const auto& [name, flag] : recordFlags) {
+            EXPECT_EQ(!(record.*flag), !expected) << name << " " << int(byte);
+            EXPECT_EQ(list.ReadString("/d/a.txt", name, ""), expected ? "1" : "0")
+                << name << " " << int(byte);
+        }
+    }
 }
 
 } // namespace

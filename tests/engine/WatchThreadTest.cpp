@@ -162,7 +162,7 @@ void Save(const std::string& path, const std::string& text, time_t when)
 
 bool Handshake(SharedBlock& block)
 {
-    return std::atomic_ref<bool>(block.AddHandshake).load();
+    return block.AddHandshake.AtomicLoad();
 }
 
 class WatchThreadTest : public ::testing::Test
@@ -272,7 +272,7 @@ TEST_F(WatchThreadTest, NewMatchingFileIsAddedAnnouncedAndWaitedFor)
             return;
         announced.push_back(block.ItemRecord.Path.Get());
         pendingWhenAnnounced.push_back(Handshake(block));
-        std::atomic_ref<bool>(block.AddHandshake).store(false);
+        block.AddHandshake.AtomicStore(false);
     });
     block.MonitorWnd = monitor.Handle();
     block.MonitorRunning = true;
