@@ -9,34 +9,15 @@
 #include "platform/DirListing.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 #include "support/PellaryDefs.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <QStatusBar>
 
 namespace morvane::monitor {
-
-namespace {
-
-// Moves a file to the desktop trash; false when it is still where it was. A trash that
-// cannot be set up must not leave the file somewhere else.
-bool MoveToTrash(const QString& path)
-{
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash");
-    QString inTrash;
-    if (!QFile::moveToTrash(path, &inTrash))
-        return false;
-    if (QFileInfo(inTrash).isAbsolute())
-        return true;
-    QFile::rename(inTrash, path);
-    return !QFileInfo::exists(path);
-}
-
-} // namespace
 
 void TForm1::VersionsClick()
 {
@@ -92,7 +73,7 @@ void TForm1::DeleteVersionClick()
         const QString path = QString::fromStdString(parsed->Path);
         // The desktop trash keeps a deleted version within reach; where there is none,
         // the version goes only when the user says so.
-        bool gone = MoveToTrash(path);
+        bool gone = MoveToTrash(parsed->Path);
         if (!gone && MessageBoxes::Show(BoxKind::Confirmation,
                                         "The version cannot be moved to the trash. Delete it for good?\n" +
                                             parsed->Path,
