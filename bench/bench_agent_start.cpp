@@ -6,6 +6,7 @@
 // for a list of one item are printed beside them.
 //
 // Usage: bench_agent_start [items] [path of quennet] (kelvrim is taken from its folder)
+#include "AgentProcess.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
 #include "platform/IniFile.h"
@@ -158,16 +159,9 @@ Figures Run(const std::string& program, const std::string& monitorProgram, int c
     qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(runtime));
     const std::string first = MakeHome(root, count);
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("MORVANE_HOME", QString::fromStdString((root / "home/").string()));
-    env.insert("MORVANE_RUNTIME_DIR", QString::fromStdString(runtime));
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString((root / "config/").string()));
-    env.insert("MORVANE_AUTO_ANSWER", "no");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess agent;
-    agent.setProcessEnvironment(env);
-    agent.setStandardOutputFile(QProcess::nullDevice());
-    agent.setStandardErrorFile(qEnvironmentVariable("MORVANE_BENCH_LOG", QProcess::nullDevice()));
+    const QProcessEnvironment env =
+        bench::SetUpAgentProcess(agent, (root / "home/").string(), runtime, (root / "config/").string());
 
     bool answered = false;
     MessageWindow monitor;

@@ -5,6 +5,7 @@
 // of a list of N items (aim: at most 2 times that). The intake figure holds the agent's
 // start too.
 //   bench_intake [COUNTS...] (default 1000 5000); MORVANE_BENCH_ROUNDS rounds each (3)
+#include "AgentProcess.h"
 #include "engine/ItemRecordIO.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
@@ -101,16 +102,8 @@ double RunAgent(const std::string& program, int count)
         << "[" << folder << "]\nFileID=1\nIsFolder=1\nIsSaved=1\nMonitored=1\nMonStatus=1\n"
         << "IsWholeFolder=1\nFolderWait=0\n";
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("MORVANE_HOME", QString::fromStdString(home));
-    env.insert("MORVANE_RUNTIME_DIR", QString::fromStdString(runtime));
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString((root / "config/").string()));
-    env.insert("MORVANE_AUTO_ANSWER", "no");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess agent;
-    agent.setProcessEnvironment(env);
-    agent.setStandardOutputFile(QProcess::nullDevice());
-    agent.setStandardErrorFile(qEnvironmentVariable("MORVANE_BENCH_LOG", QProcess::nullDevice()));
+    bench::SetUpAgentProcess(agent, home, runtime, (root / "config/").string());
 
     const std::string backup = home + kDefaultBackupDir;
     const std::string list = home + kListFileName;
