@@ -511,9 +511,9 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     if (record.Monitored)
         folder->StartWatch();
     folder->Save();
-    // The monitor moves the folder in its tree only on this answer, so a place refused
-    // above never shows there.
-    if (moved && m_ctx.Block->MonitorRunning)
+    // The monitor moves the folder in its tree, and takes its new options, only on this
+    // answer, so a place or options refused above never show there.
+    if (m_ctx.Block->MonitorRunning)
         Echo(MsgAdd, *folder);
 }
 

@@ -157,6 +157,8 @@ void FileListView::InitRow(const std::shared_ptr<TRKMonItem>& item, int row)
     }
     SetSubItem(row, 1, QString::fromStdString(FolderPart(path)));
 
+    // The mode's word is kept apart from the letters that follow it: a mode this program
+    // has no word for keeps the last word shown, never the letters added to it before.
     std::string mode;
     switch (record.MonMode) {
     case mmAlways:
@@ -169,11 +171,12 @@ void FileListView::InitRow(const std::shared_ptr<TRKMonItem>& item, int row)
         mode = Text(TxtMakeNumber);
         break;
     default:
-        mode = SubItem(row, 2).toStdString();
+        mode = SubItemData(row, 2).toString().toStdString();
     }
+    SetSubItemData(row, 2, QString::fromStdString(mode));
     const std::string letters = FlagLetters(record);
     if (!letters.empty())
-        mode += ", " + letters;
+        mode += (mode.empty() ? "" : ", ") + letters;
     SetSubItem(row, 2, QString::fromStdString(mode));
 
     std::vector<std::string> lines;

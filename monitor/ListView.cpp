@@ -41,6 +41,8 @@ private:
     std::function<std::optional<QColor>(int)>* m_colour;
 };
 
+constexpr int kSubItemDataRole = Qt::UserRole + 2;
+
 } // namespace
 
 ListView::ListView(QWidget* parent)
@@ -67,6 +69,7 @@ ListView::ListView(QWidget* parent)
     m_report->setUniformRowHeights(true);
     m_report->setAllColumnsShowFocus(true);
     m_report->header()->setStretchLastSection(true);
+    m_report->setTextElideMode(Qt::ElideMiddle);
     // A section the user drags keeps its width; the program's own fitting does not count.
     connect(m_report->header(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
         if (m_fitting || column < 0 || column == LastShownColumn() || size <= 0)
@@ -140,7 +143,28 @@ void ListView::FitColumns()
         else
             m_report->resizeColumnToContents(i);
     }
+    // A long name must not push the other columns out of sight: a first column that fits
+    // its content gives way, down to its designed width, and its texts are cut in the
+    // middle (the whole name is the row's tool tip).
+    if (last > 0 && !m_report->isColumnHidden(0) && UserColumnWidth(0) == 0) {
+        const QAbstractItemView* report = m_report; // the hint is public here
+        int others = std::max(report->sizeHintForColumn(last), header->sectionSizeHint(last));
+        for (int i = 1; i < last; ++i)
+            if (!m_report->isColumnHidden(i))
+                others += header->sectionSize(i);
+        const int floor = m_columns.isEmpty() ? 100 : m_columns[0].Width;
+        const int room = m_report->viewport()->width() - others;
+        if (header->sectionSize(0) > room)
+            header->resizeSection(0, std::max(floor, room));
+    }
     m_fitting = false;
+}
+
+int ListView::ShownColumnWidth(int column) const
+{
+    if (column < 0 || column >= m_model->columnCount() || m_report->isColumnHidden(column))
+        return 0;
+    return m_report->header()->sectionSize(column);
 }
 
 void ListView::SetColumns(const QList<Column>& columns)
@@ -248,14 +272,31 @@ QString ListView::Caption(int row) const
 
 void ListView::SetCaption(int row, const QString& text)
 {
-    if (QStandardItem* item = m_model->item(row, 0))
+    if (QStandardItem* item = m_model->item(row, 0)) {
         item->setText(text);
+        item->setToolTip(text);
+    }
 }
 
 QString ListView::SubItem(int row, int index) const
 {
     const QStandardItem* item = m_model->item(row, index + 1);
     return item ? item->text() : QString();
+}
+
+QVariant ListView::SubItemData(int row, int index) const
+{
+    const QStandardItem* item = m_model->item(row, index + 1);
+    return item ? item->data(kSubItemDataRole) : QVariant();
+}
+
+void ListView::SetSubItemData(int row, int index, const QVariant& value)
+{
+    if (row < 0 || row >= RowCount() || index < 0)
+        return;
+    if (!m_model->item(row, index + 1))
+        SetSubItem(row, index, QString());
+    m_model->item(row, index + 1)->setData(value, kSubItemDataRole);
 }
 
 void ListView::SetSubItem(int row, int index, const QString& text)
@@ -342,6 +383,8 @@ QAbstractItemView* ListView::CurrentView() const
 
 bool ListView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_report && event->type() == QEvent::Resize)
+        ScheduleFit();
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && Selected() >= 0) {

@@ -24,8 +24,8 @@ class ListView : public QStackedWidget
     Q_OBJECT
     Q_PROPERTY(ViewStyleKind ViewStyle READ ViewStyle WRITE SetViewStyle)
     Q_PROPERTY(bool Checkboxes READ Checkboxes WRITE SetCheckboxes)
-    // Widths the user gave the columns by dragging, 0 for a column that fits its content;
-    // properties so that the layout file keeps them from run to run.
+    // The widths the columns show (0 for a hidden one), properties so that the layout
+    // file keeps them from run to run; a width set this way is kept as the user's.
     Q_PROPERTY(int ColumnWidth0 READ ColumnWidth0 WRITE SetColumnWidth0)
     Q_PROPERTY(int ColumnWidth1 READ ColumnWidth1 WRITE SetColumnWidth1)
     Q_PROPERTY(int ColumnWidth2 READ ColumnWidth2 WRITE SetColumnWidth2)
@@ -60,11 +60,13 @@ public:
     // The user's width of a column, 0 when it fits its content; setting 0 lets it fit again.
     int UserColumnWidth(int column) const;
     void SetUserColumnWidth(int column, int width);
-    int ColumnWidth0() const { return UserColumnWidth(0); }
-    int ColumnWidth1() const { return UserColumnWidth(1); }
-    int ColumnWidth2() const { return UserColumnWidth(2); }
-    int ColumnWidth3() const { return UserColumnWidth(3); }
-    int ColumnWidth4() const { return UserColumnWidth(4); }
+    // The width a column shows now, 0 when it is hidden.
+    int ShownColumnWidth(int column) const;
+    int ColumnWidth0() const { return ShownColumnWidth(0); }
+    int ColumnWidth1() const { return ShownColumnWidth(1); }
+    int ColumnWidth2() const { return ShownColumnWidth(2); }
+    int ColumnWidth3() const { return ShownColumnWidth(3); }
+    int ColumnWidth4() const { return ShownColumnWidth(4); }
     void SetColumnWidth0(int w) { SetUserColumnWidth(0, w); }
     void SetColumnWidth1(int w) { SetUserColumnWidth(1, w); }
     void SetColumnWidth2(int w) { SetUserColumnWidth(2, w); }
@@ -90,6 +92,9 @@ public:
     QString SubItem(int row, int index) const;
     void SetSubItem(int row, int index, const QString& text);
     int SubItemCount(int row) const;
+    // A value the program keeps with a sub-item beside its text (not shown).
+    QVariant SubItemData(int row, int index) const;
+    void SetSubItemData(int row, int index, const QVariant& value);
     // The check mark is kept while check boxes are hidden.
     bool Checked(int row) const;
     void SetChecked(int row, bool checked);

@@ -210,6 +210,8 @@ private:
     void CreateMenus();
     void CreateWidgets();
     void AddMonFolderRecord(const TMonItemRecord& record);
+    // Add folder on a folder the list holds already.
+    void AddListedFolder(const std::string& path);
     // The agent's ADD answer for an item the copy holds under another path.
     void ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const std::string& path);
     // Keeps an index of 0 or more; for -1 asks find, and tells the user notFound when the

@@ -24,6 +24,15 @@ namespace morvane::monitor {
 
 namespace {
 
+// Whether two folder records filter the folder alike.
+bool SameFolderOptions(const TMonItemRecord& a, const TMonItemRecord& b)
+{
+    return bool(a.IsWholeFolder) == bool(b.IsWholeFolder) && bool(a.UseTemplates) == bool(b.UseTemplates) &&
+           bool(a.FolderMonHidden) == bool(b.FolderMonHidden) &&
+           bool(a.FolderMonSystem) == bool(b.FolderMonSystem) && a.FolderWait == b.FolderWait &&
+           a.Templates.Get() == b.Templates.Get();
+}
+
 // The folder the browse dialog chose, as an item's folder path.
 std::string ChosenFolder(const TQdFolderDialog& dialog)
 {
@@ -39,6 +48,7 @@ void TForm1::CreateDialogs()
             [this](const QString& path) { InitFileListItem(m_items->FileByPath(path.toStdString())); });
     m_form3 = new TForm3(m_block, m_items->Home(), this);
     m_form3->SetBackupFolderDialog([this] { BackupFolderDialog(); });
+    m_form3->SetAgentLink(&m_link);
     m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { ApplyLanguage(languageFile); });
     m_aboutBox = new TAboutBox(this);
     m_form8 = new TForm8(this);
@@ -57,6 +67,10 @@ void TForm1::aAddFolderExecute()
         MessageBoxes::Show(BoxKind::Error,
                            "The path is longer than 255 bytes and cannot be monitored: " + path,
                            BoxButtons::Ok, BoxAnswer::Ok, this);
+        return;
+    }
+    if (m_items->FolderByPath(path)) {
+        AddListedFolder(path);
         return;
     }
     m_form8->PrepareNew(m_folderDialog1->SelectionPath);
@@ -104,15 +118,49 @@ void TForm1::aFolderPropertiesExecute()
     TMonItemRecord record = folder->Data();
     if (!m_form8->ReadInto(record) || !EnsureAgent())
         return;
+    // The copy takes the options with the agent's answer: options the agent refuses, or
+    // never gets, never show as the folder's.
     const bool sent = m_link.RequestUpdate(record, 0);
     SendFailed(sent);
     if (!sent)
         return;
-    folder->SetData(record);
     const bool monitored = m_form8->MonitoredChecked();
     if (monitored != record.Monitored)
         StateMonFolder(monitored ? 1 : 0, index, true);
-    RepaintViews();
+}
+
+void TForm1::AddListedFolder(const std::string& path)
+{
+    // The folder is listed already (perhaps only as the folder of files added one by
+    // one): adding it again applies the options chosen now to the folder the agent has,
+    // with its history, and starts it when it was stopped.
+    const auto folder = m_items->FolderByPath(path);
+    TMonItemRecord record = folder->Data();
+    m_form8->PrepareFrom(record);
+    m_form8->PrepareMonitored();
+    if (ModalDialogs::Exec(*m_form8) != QDialog::Accepted)
+        return;
+    const TMonItemRecord before = record;
+    if (!m_form8->ReadInto(record))
+        return;
+    const bool optionsChange = !SameFolderOptions(before, record);
+    const bool start = !before.Monitored || before.MonStatus == msBroken;
+    if (!optionsChange && !start) {
+        MessageBoxes::Show(BoxKind::Information,
+                           "The folder " + path + " is monitored already, with these options.",
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        return;
+    }
+    if (!EnsureAgent())
+        return;
+    if (optionsChange) {
+        const bool sent = m_link.RequestUpdate(record, 0);
+        SendFailed(sent);
+        if (!sent)
+            return;
+    }
+    if (start)
+        StateMonFolder(1, m_items->FindFolder(path), true);
 }
 
 void TForm1::aDeleteFolderExecute()
@@ -172,9 +220,15 @@ void TForm1::AddMonFolderAnswer(const TMonItemRecord& record)
             if (folder->FileID() == fileId && folder->Path() != path)
                 moved = folder;
     if (!moved) {
-        AddMonFolderRecord(record);
-        if (const auto folder = m_items->FolderByPath(path))
+        // A folder the copy has already (the answer to new options) keeps its node and
+        // the selection; a new one is shown.
+        if (const auto folder = m_items->FolderByPath(path)) {
             folder->SetData(record);
+        } else {
+            AddMonFolderRecord(record);
+            if (const auto added = m_items->FolderByPath(path))
+                added->SetData(record);
+        }
         RepaintViews();
         return;
     }

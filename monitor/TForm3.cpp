@@ -146,6 +146,8 @@ void TForm3::SetBackupFolderDialog(std::function<void()> open)
     m_button3->setEnabled(static_cast<bool>(m_openBackupFolder));
 }
 
+TForm3::~TForm3() = default;
+
 void TForm3::InitLangCombo()
 {
     m_langCombo->clear();
@@ -243,8 +245,12 @@ void TForm3::Button1Click()
     if (m_block && language != m_block->Settings.Language.Get() && m_onLanguageChanged)
         m_onLanguageChanged(FindLanguageFile(m_home + kLangsFolder, language.empty() ? "English" : language));
     if (m_block) {
-        const AgentLink link(m_block);
-        if (!PostMessage(m_block->AgentWnd, link.MessageId(MsgReinit), 0, 0))
+        if (!m_link) {
+            m_ownLink = std::make_unique<AgentLink>(m_block);
+            m_link = m_ownLink.get();
+        }
+        // In turn: a request still waiting to be handed over reaches the agent first.
+        if (!m_link->RequestReinit())
             MessageBoxes::Show(
                 BoxKind::Warning,
                 "The settings were saved, but the agent could not be told. It reads them when it "

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -16,6 +17,7 @@ class QTabWidget;
 
 namespace morvane::monitor {
 
+class AgentLink;
 class DigitEdit;
 
 // The system options dialog: language, the balloon after a new version, and how version
@@ -29,6 +31,7 @@ class TForm3 : public QDialog
 public:
     // block may be nullptr: then there is no language list and nothing to show or post.
     TForm3(SharedBlock* block, std::string home, QWidget* parent = nullptr);
+    ~TForm3() override;
 
     // Fills the language list from home + "Langs/" and selects the block's language.
     void InitLangCombo();
@@ -47,6 +50,9 @@ public:
     }
     // What the "Change" button of the backup folder opens; without it the button is off.
     void SetBackupFolderDialog(std::function<void()> open);
+    // The window's road to the agent, so REINIT goes behind the requests that wait on it;
+    // without one the dialog has its own.
+    void SetAgentLink(AgentLink* link) { m_link = link; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,6 +64,8 @@ private:
 
     SharedBlock* m_block;
     std::string m_home;
+    std::unique_ptr<AgentLink> m_ownLink;
+    AgentLink* m_link = nullptr;
     std::function<void(const std::string&)> m_onLanguageChanged;
     std::function<void()> m_openBackupFolder;
 

@@ -273,6 +273,12 @@ void TForm8::PrepareFrom(const TMonItemRecord& record)
     setWindowTitle(QString::fromStdString(record.Path.Get() + " settings"));
 }
 
+void TForm8::PrepareMonitored()
+{
+    m_cbMonitored->setChecked(true);
+    m_cbMonitored->setEnabled(false);
+}
+
 bool TForm8::TemplatesText(std::string& text, std::string* error) const
 {
     text.clear();

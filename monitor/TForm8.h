@@ -36,6 +36,8 @@ public:
     // An existing folder's options. Values a list file cannot have meant (a wait of more
     // than three digits) show the defaults.
     void PrepareFrom(const TMonItemRecord& record);
+    // Monitored checked and not to be changed (a folder being added), after PrepareFrom.
+    void PrepareMonitored();
 
     // Writes the filter mode, attributes, wait and masks into record (Monitored is the
     // caller's). False, with error said, when the masks cannot be stored whole.

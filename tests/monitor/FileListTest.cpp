@@ -6,7 +6,10 @@
 #include "monitor/CaptionToolBar.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QTreeView>
 #include <fstream>
 
 namespace morvane::test {
@@ -75,6 +78,83 @@ INSTANTIATE_TEST_SUITE_P(
         RowCase{"IntervalAll", mmInterval, true, true, true, dmInterval, 0, 3, "Interval, ACS", "3/Period"},
         RowCase{"Number", mmNumber, false, true, false, dmNumber, 1, 1, "Number, C", "1/1"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The make column as the agent's reports refresh a row again and again: each report's
+// record gives the text, whatever the row showed before.
+struct ModeStep
+{
+    int Mode;
+    bool Ask, Size;
+    const char* Text;
+};
+
+struct ModeSequence
+{
+    const char* Name;
+    std::vector<ModeStep> Steps;
+};
+
+class MakeColumnTest : public MonitorFixture, public ::testing::WithParamInterface<ModeSequence>
+{
+};
+
+TEST_P(MakeColumnTest, EachRefreshShowsTheReportsRecordOnly)
+{
+    TMonItemRecord record = StoreFile("m.txt", "240103030");
+    OpenForm();
+    const int row = SelectFile(record.Path.Get());
+    ASSERT_GE(row, 0);
+    for (const ModeStep& step : GetParam().Steps) {
+        record.MonMode = static_cast<TMonMode>(step.Mode);
+        record.MonModeConfirmation = step.Ask;
+        record.MonModeSize = step.Size;
+        agent.Block()->ItemRecord = record;
+        form->AppMessage({agent.Id(MsgVersion), 0, 0});
+        EXPECT_EQ(Column(row, 2), step.Text) << "mode " << step.Mode;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, MakeColumnTest,
+                         ::testing::Values(ModeSequence{"UnknownModeAgainAndAgain",
+                                                        {{7, true, true, "Always, AS"},
+                                                         {7, true, true, "Always, AS"},
+                                                         {7, true, true, "Always, AS"}}},
+                                           ModeSequence{"UnknownModeKeepsTheLastWord",
+                                                        {{mmInterval, true, false, "Interval, A"},
+                                                         {9, true, false, "Interval, A"},
+                                                         {9, false, true, "Interval, S"},
+                                                         {9, false, false, "Interval"}}},
+                                           ModeSequence{"KnownModesReplaceEachOther",
+                                                        {{mmNumber, false, true, "Number, S"},
+                                                         {mmAlways, false, false, "Always"}}}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(FileListTest, ALongNameLeavesTheOtherColumnsInSight)
+{
+    const std::string name = std::string(200, 'n') + ".txt";
+    StoreFile(name, "240103040");
+    OpenForm();
+    form->resize(760, 520);
+    form->show();
+    const int row = SelectFile(env.Work() + name);
+    ASSERT_GE(row, 0);
+    QTreeView* report = form->FileList()->ReportView();
+    QHeaderView* header = report->header();
+    ASSERT_TRUE(WaitUntil([&] { return header->sectionSize(0) > 0 && report->viewport()->width() > 0; }));
+    QCoreApplication::processEvents();
+    for (int column : {1, 3, 4}) {
+        EXPECT_LT(header->sectionViewportPosition(column) + 20, report->viewport()->width())
+            << "column " << column << " is out of sight";
+    }
+    EXPECT_EQ(form->FileList()
+                  ->CurrentView()
+                  ->model()
+                  ->index(row, 0)
+                  .data(Qt::ToolTipRole)
+                  .toString()
+                  .toStdString(),
+              name);
+}
 
 TEST_F(FileListTest, NamesDifferingOnlyInCaseAreTwoRows)
 {

@@ -131,8 +131,12 @@ TEST_F(FolderCommandsTest, PropertiesSendTheOptionsAndAStopOfTheFolder)
     const auto messages = agent.Received();
     EXPECT_EQ(messages.front().Msg, agent.Id(MsgUpdate));
     EXPECT_EQ(messages.front().WParam, 0u);
-    const TMonItemRecord kept = form->Items().FolderByPath(folder)->Data();
-    EXPECT_TRUE(kept.IsWholeFolder);
+    // The copy takes the options with the agent's answer only.
+    EXPECT_FALSE(form->Items().FolderByPath(folder)->Data().IsWholeFolder);
+    TMonItemRecord answered = form->Items().FolderByPath(folder)->Data();
+    answered.IsWholeFolder = true;
+    ASSERT_TRUE(agent.Report(MsgAdd, answered));
+    EXPECT_TRUE(WaitUntil([&] { return form->Items().FolderByPath(folder)->Data().IsWholeFolder; }));
     // The folder's node is drawn grey once the agent has answered the stop.
     ASSERT_TRUE(agent.Report(MsgStop, form->Items().FolderByPath(folder)->Data()));
     EXPECT_TRUE(

@@ -3,6 +3,7 @@
 #include "MonitorFixture.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
+#include "monitor/TForm3.h"
 
 #include <QAction>
 #include <QTreeWidget>
@@ -158,6 +159,20 @@ TEST_F(RequestTest, WaitingRequestsGoOutInOrderOnceThePathIsTaken)
     EXPECT_EQ(agent.Received()[0].Msg, agent.Id(MsgMake));
     EXPECT_EQ(agent.Received()[1].Msg, agent.Id(MsgStop));
     EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());
+}
+
+TEST_F(RequestTest, TheOptionsDialogsReinitWaitsItsTurn)
+{
+    agent.Block()->SetPathArg("/elsewhere/earlier.txt");
+    form->Action("aMakeVersion")->trigger();
+    form->Form3()->Button1Click();
+    EXPECT_EQ(form->Link().Waiting(), 2u);
+    EXPECT_TRUE(agent.NothingArrives()) << "the agent rereads its settings before the waiting request";
+    agent.Block()->PathArg[0] = '\0';
+    ASSERT_TRUE(agent.WaitFor(MsgReinit));
+    ASSERT_EQ(agent.Received().size(), 2u);
+    EXPECT_EQ(agent.Received()[0].Msg, agent.Id(MsgMake));
+    EXPECT_EQ(agent.Received()[1].Msg, agent.Id(MsgReinit));
 }
 
 // A record request never writes over a report of the agent that the window has not read.
