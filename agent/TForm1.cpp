@@ -269,7 +269,7 @@ void TForm1::CheckAutoStart()
     const BoxAnswer answer = MessageBoxes::Show(BoxKind::Information, Block()->Text(TxtMesNotStartup),
                                                 BoxButtons::YesNo, BoxAnswer::No);
     LeaveWork();
-    if (answer == BoxAnswer::Yes && !entry.WriteValue(AutoStart::QuotedProgram(program)))
+    if (answer == BoxAnswer::Yes && !entry.WriteProgram(program))
         Log("the autostart entry " + entry.EntryPath() + " cannot be written");
     HideMainWindow();
 }
