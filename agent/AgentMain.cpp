@@ -25,6 +25,9 @@ int AgentMain(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("quennet");
     SetLogName("quennet");
+    // Started at login the agent has no terminal: its lines must also reach a file.
+    OpenLogFile();
+    LogToolkitMessages();
     QApplication::setApplicationDisplayName("Morvane Agent");
     // Closing a box must never end the agent: only "Shut down" or a signal does.
     QApplication::setQuitOnLastWindowClosed(false);

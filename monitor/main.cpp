@@ -14,6 +14,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     app.setApplicationName("kelvrim");
     morvane::SetLogName("kelvrim");
+    // Started from the menu the monitor has no terminal: its lines must also reach a file.
+    morvane::OpenLogFile();
+    morvane::LogToolkitMessages();
     morvane::ComponentLibraryStartUp();
     try {
         int code = 0;

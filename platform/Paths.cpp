@@ -1,10 +1,10 @@
 #include "platform/Paths.h"
 
 #include "platform/OwnedFd.h"
+#include "platform/XdgDirs.h"
 
 #include <climits>
 #include <cstdlib>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -17,19 +17,6 @@ std::string EnvText(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-std::string UserHome()
-{
-    std::string home = EnvText("HOME");
-    if (!home.empty())
-        return home;
-    std::vector<char> buf(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    ThrowSystemError(ENOENT, "cannot find the home folder of the current user");
 }
 
 // Creates every missing folder of path with mode; existing ones are left as they are.
@@ -67,13 +54,8 @@ void MakeFolders(const std::string& path, mode_t mode)
 std::string HomeDir()
 {
     std::string dir = EnvText("MORVANE_HOME");
-    if (dir.empty()) {
-        std::string data = EnvText("XDG_DATA_HOME");
-        // Relative values of the XDG variables are to be ignored.
-        if (data.empty() || data.front() != kPathSep)
-            data = WithTrailingSep(UserHome()) + ".local/share";
-        dir = WithTrailingSep(data) + "morvane";
-    }
+    if (dir.empty())
+        dir = DataHome() + "morvane";
     dir = WithTrailingSep(dir);
     MakeFolders(dir, 0700);
     // The user's list, settings and versions live here: nobody else may look in, also

@@ -12,7 +12,7 @@ inline constexpr std::string_view kPathSepText = "/";
 // Home folder H for data (settings, item list, layout, Langs/, default backup root):
 // $MORVANE_HOME when set, else $XDG_DATA_HOME/morvane/, else ~/.local/share/morvane/.
 // Created on first use; always ends with "/". Throws std::system_error when it cannot
-// be created. Any thread.
+// be created or the user has no home folder. Any thread.
 std::string HomeDir();
 
 // Runtime folder R for named objects: $MORVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/morvane,

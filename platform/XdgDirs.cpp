@@ -1,7 +1,9 @@
 #include "platform/XdgDirs.h"
 
+#include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -19,18 +21,6 @@ std::string AbsoluteEnv(const char* name)
     if (!value || value[0] != kPathSep)
         return {};
     return value;
-}
-
-std::string UserHome()
-{
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    std::vector<char> buf(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "/";
 }
 
 // The absolute entries of a colon-separated list, each ending with "/".
@@ -60,18 +50,41 @@ bool IsFolder(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The variable's folder, else the one below the home.
+std::string BaseFolder(const char* name, const char* belowHome)
+{
+    const std::string xdg = AbsoluteEnv(name);
+    return xdg.empty() ? UserHome() + belowHome : WithTrailingSep(xdg);
+}
+
 } // namespace
+
+std::string UserHome()
+{
+    if (const char* home = std::getenv("HOME"); home && home[0] == kPathSep)
+        return WithTrailingSep(home);
+    std::vector<char> buf(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == kPathSep)
+        return WithTrailingSep(found->pw_dir);
+    ThrowSystemError(ENOENT, "cannot find the home folder of the current user");
+}
 
 std::string ConfigHome()
 {
-    const std::string xdg = AbsoluteEnv("XDG_CONFIG_HOME");
-    return xdg.empty() ? WithTrailingSep(UserHome()) + ".config/" : WithTrailingSep(xdg);
+    return BaseFolder("XDG_CONFIG_HOME", ".config/");
 }
 
 std::string DataHome()
 {
-    const std::string xdg = AbsoluteEnv("XDG_DATA_HOME");
-    return xdg.empty() ? WithTrailingSep(UserHome()) + ".local/share/" : WithTrailingSep(xdg);
+    return BaseFolder("XDG_DATA_HOME", ".local/share/");
+}
+
+std::string StateHome()
+{
+    return BaseFolder("XDG_STATE_HOME", ".local/state/");
 }
 
 std::string SystemConfigDir()

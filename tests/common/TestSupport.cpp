@@ -42,6 +42,9 @@ TestEnv::TestEnv()
     // History a test removes goes to a trash of its own, never the user's.
     m_oldData = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(m_root + "/data"));
+    // Log files of the programs a test starts stay in its folder too.
+    m_oldState = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QByteArray::fromStdString(m_root + "/state"));
     qputenv("MORVANE_HOME", QByteArray::fromStdString(m_home));
     qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(m_runtime));
 }
@@ -60,6 +63,10 @@ TestEnv::~TestEnv()
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", m_oldData);
+    if (m_oldState.isNull())
+        qunsetenv("XDG_STATE_HOME");
+    else
+        qputenv("XDG_STATE_HOME", m_oldState);
     std::error_code ec;
     std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(m_root, ec);

@@ -30,6 +30,8 @@ public:
     const std::string& Work() const { return m_work; }
     // The desktop trash's files folder ($XDG_DATA_HOME, set to the test's own, + "Trash/files/").
     std::string TrashFiles() const { return m_root + "/data/Trash/files/"; }
+    // The folder of the programs' log files ($XDG_STATE_HOME, set to the test's own, + "morvane/").
+    std::string LogFolder() const { return m_root + "/state/morvane/"; }
 
 private:
     std::string m_root;
@@ -39,6 +41,7 @@ private:
     QByteArray m_oldHome;
     QByteArray m_oldRuntime;
     QByteArray m_oldData;
+    QByteArray m_oldState;
 };
 
 // Writes text to path (whole file), creating missing parent folders.
