@@ -44,9 +44,12 @@ int AgentMain(int argc, char** argv)
         }
         AgentSettings settings(home);
 
-        // One atomic test-and-take: of two agents started at once exactly one goes on.
-        std::optional<NamedMutex> instance = NamedMutex::TryAcquire(kAgentMutexName);
-        if (!instance) {
+        // One atomic test-and-take: of two agents started at once exactly one goes on. The
+        // block is taken in the same step, so a client that finds this agent never finds
+        // the window of one that died before it.
+        std::optional<NamedMutex> instance;
+        std::optional<SharedBlockMapping> block = SharedBlockMapping::CreateForAgent(instance);
+        if (!block) {
             MessageBoxes::Show(BoxKind::Information,
                                settings.ReadMessage("MesAgentExists", "Agent already started."),
                                BoxButtons::Ok);
@@ -59,6 +62,7 @@ int AgentMain(int argc, char** argv)
             ~ReaderStop() { ChangeNotification::StopReader(); }
         } readerStop;
         TForm1 form(home);
+        form.AdoptBlock(std::move(*block));
         SetApplicationMainForm(&form);
         TerminationSignal termination;
         QObject::connect(&termination, &TerminationSignal::Received, &form,

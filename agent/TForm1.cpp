@@ -147,7 +147,8 @@ void TForm1::FormCreate()
     // no request is lost; requests that come before the engine is loaded wait.
     m_window = std::make_unique<MessageWindow>(this);
     m_window->SetHandler([this](const WindowMessage& msg) { AppMessage(msg); });
-    m_block = SharedBlockMapping::Create();
+    if (!m_block)
+        m_block = SharedBlockMapping::Create();
     m_reports = std::make_unique<ReportQueue>(Block(), this);
     InitSharedBlock(true);
     TidyDataFiles();

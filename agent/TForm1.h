@@ -33,6 +33,10 @@ public:
     explicit TForm1(std::string homeDir, QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // The block the agent took right after its mutex, used by FormCreate instead of making
+    // one there. Before FormCreate.
+    void AdoptBlock(SharedBlockMapping block) { m_block.emplace(std::move(block)); }
+
     // The set-up: the block, the message window, the autostart check, the engine with its
     // list. The agent's mutex is held by the caller. Throws std::system_error when the
     // block or the message window cannot be made.

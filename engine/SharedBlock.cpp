@@ -83,6 +83,24 @@ SharedBlockMapping SharedBlockMapping::Create(bool* existed)
     return SharedBlockMapping(NamedMapping::Create(kSharedBlockName, sizeof(SharedBlock), existed));
 }
 
+std::optional<SharedBlockMapping> SharedBlockMapping::CreateForAgent(std::optional<NamedMutex>& instance)
+{
+    auto claim = [&instance](void* data, std::size_t size, bool joined) {
+        instance = NamedMutex::TryAcquire(kAgentMutexName);
+        if (!instance)
+            return false;
+        // A client kept the block of an agent that died: its window is dead.
+        if (joined && size >= sizeof(SharedBlock))
+            static_cast<SharedBlock*>(data)->AgentWnd = 0;
+        return true;
+    };
+    std::optional<NamedMapping> mapping =
+        NamedMapping::CreateClaimed(kSharedBlockName, sizeof(SharedBlock), claim);
+    if (!mapping)
+        return std::nullopt;
+    return SharedBlockMapping(std::move(*mapping));
+}
+
 std::optional<SharedBlockMapping> SharedBlockMapping::OpenExisting()
 {
     std::optional<NamedMapping> mapping = NamedMapping::OpenExisting(kSharedBlockName, kAgentMutexName);

@@ -3,6 +3,7 @@
 #include "engine/MonItemRecord.h"
 #include "platform/ByteBool.h"
 #include "platform/NamedMapping.h"
+#include "platform/NamedMutex.h"
 
 #include <array>
 #include <cstddef>
@@ -182,6 +183,11 @@ public:
     // Agent side: creates the block (or joins one a live process still holds). A block
     // nobody held comes zero-filled. Throws std::system_error.
     static SharedBlockMapping Create(bool* existed = nullptr);
+    // The agent's start: takes the agent's mutex (into instance) and the block as one step
+    // to every client, and clears the window a dead agent left in a block a client still
+    // held, so nobody who finds the new agent posts to the old window. Empty, with nothing
+    // taken, when another agent holds the mutex. Throws std::system_error.
+    static std::optional<SharedBlockMapping> CreateForAgent(std::optional<NamedMutex>& instance);
     // Monitor side: maps the block only while a live agent holds it and its mutex;
     // creates nothing.
     static std::optional<SharedBlockMapping> OpenExisting();

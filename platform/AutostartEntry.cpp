@@ -317,7 +317,7 @@ AutostartEntry::Outcome AutostartEntry::WriteEntry(const DesktopEntryFields& fie
             return Fail(errno);
     }
     // Others may read a desktop entry; an entry the user changed keeps its mode.
-    if (const int err = WriteFileAtomically(Path(), *text, 0644, AtomicFile::TempName::Hidden))
+    if (const int err = WriteFileAtomically(Path(), *text, 0644))
         return Fail(err);
     return Outcome::Done;
 }

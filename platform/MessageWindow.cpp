@@ -310,6 +310,26 @@ int MessageWindow::RemoveDeadSockets()
     return removed;
 }
 
+bool WindowExists(std::uint32_t handle)
+{
+    if (handle == 0)
+        return false;
+    std::string path;
+    try {
+        path = SocketPath(RuntimeDir(), handle);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    if (!FitsSocketPath(path))
+        return false;
+    OwnedFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid())
+        return false;
+    // The socket of a window whose process died stays behind, but refuses a connection.
+    const sockaddr_un addr = SocketAddress(path);
+    return ::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+}
+
 bool PostMessage(std::uint32_t handle, std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam)
 {
     if (handle == 0)

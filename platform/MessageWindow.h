@@ -54,4 +54,8 @@ private:
 // Any thread.
 bool PostMessage(std::uint32_t handle, std::uint32_t msg, std::uint32_t wParam, std::uint32_t lParam);
 
+// True when a window with that handle exists now: its socket is there and a live process
+// receives on it. Sends nothing. Any thread.
+bool WindowExists(std::uint32_t handle);
+
 } // namespace morvane

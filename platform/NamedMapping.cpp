@@ -104,6 +104,12 @@ void* Map(int fd, std::size_t size, const std::string& path)
 
 NamedMapping NamedMapping::Create(const std::string& name, std::size_t size, bool* existed)
 {
+    return *CreateClaimed(name, size, {}, existed);
+}
+
+std::optional<NamedMapping> NamedMapping::CreateClaimed(const std::string& name, std::size_t size,
+                                                        const Claim& claim, bool* existed)
+{
     if (size == 0)
         ThrowSystemError(EINVAL, "a shared memory block needs a size: " + name);
     const std::string path = RuntimeObjectPath(name, ".shm");
@@ -130,9 +136,13 @@ NamedMapping NamedMapping::Create(const std::string& name, std::size_t size, boo
 
     const std::size_t mapped = FileSize(fd.Get(), path);
     void* data = Map(fd.Get(), mapped, path);
+    NamedMapping mapping(fd.Release(), data, mapped);
+    // Still under the guard: nobody opens the mapping or tests for it until this is done.
+    if (claim && !claim(mapping.m_data, mapping.m_size, joined))
+        return std::nullopt;
     if (existed)
         *existed = joined;
-    return NamedMapping(fd.Release(), data, mapped);
+    return mapping;
 }
 
 std::optional<NamedMapping> NamedMapping::OpenExisting(const std::string& name,

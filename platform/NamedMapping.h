@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,14 @@ public:
     // contents kept). A mapping that nobody held is zero-filled. The file is grown to size
     // when smaller, never shrunk; Size() is the whole mapped size. Throws std::system_error.
     static NamedMapping Create(const std::string& name, std::size_t size, bool* existed = nullptr);
+
+    // Create, with a step that runs on the mapped bytes (joined: an existing mapping was
+    // joined) before any other process can open the mapping or test its presence. When the
+    // step returns false nothing is kept and the result is empty. So a holder can take what
+    // makes it the owner (its mutex) and clear what a dead owner left, as one step to others.
+    using Claim = std::function<bool(void* data, std::size_t size, bool joined)>;
+    static std::optional<NamedMapping> CreateClaimed(const std::string& name, std::size_t size,
+                                                     const Claim& claim, bool* existed = nullptr);
 
     // Maps the mapping only when another live process holds it; never creates anything.
     // When requireMutex is not empty, the mutex of that name must also be held by a live

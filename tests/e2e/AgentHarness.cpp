@@ -67,7 +67,9 @@ bool AgentProcess::WaitReady(std::chrono::milliseconds timeout)
             if (!Running())
                 return false;
             std::optional<SharedBlockMapping> block = SharedBlockMapping::OpenExisting();
-            return block && (*block)->AgentWnd != 0 && (*block)->MessageIds[MsgActivate] != 0;
+            // The window must be one that receives: a block a client kept may still name
+            // the window of an agent killed before this one.
+            return block && (*block)->MessageIds[MsgActivate] != 0 && WindowExists((*block)->AgentWnd);
         },
         timeout);
 }

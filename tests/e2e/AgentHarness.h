@@ -25,7 +25,7 @@ public:
     // Extra environment for the program (before Start).
     void SetEnv(const std::string& name, const std::string& value);
     void Start();
-    // Waits until the agent's block exists and names its window.
+    // Waits until the agent's block exists and names its window, a window that receives.
     bool WaitReady(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     bool WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
     bool Running() const;

@@ -102,6 +102,43 @@ TEST_F(Lifecycle, AfterAKillNoBlockExistsAndANewAgentStartsClean)
     EXPECT_EQ(mon.Block()->MonitorWnd, 0u);
 }
 
+// A monitor keeps the block of an agent that was killed; the next agent joins it. Nobody
+// who finds the new agent may find the dead agent's window meanwhile: a post there is lost.
+TEST_F(Lifecycle, ANewAgentNeverShowsTheWindowOfAKilledOne)
+{
+    StartAgent();
+    MonitorClient keeper;
+    ASSERT_TRUE(keeper.Attach());
+    keeper.BecomeMonitor(true);
+    const std::uint32_t dead = keeper.Block()->AgentWnd;
+    agent->Kill();
+    ASSERT_TRUE(agent->WaitExit());
+
+    agent = std::make_unique<AgentProcess>(env, "no");
+    agent->Start();
+    int deadSeen = 0;
+    std::uint32_t published = 0;
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            for (int i = 0; i < 200 && !published; ++i) {
+                // What a client that looks for the agent now finds.
+                std::optional<SharedBlockMapping> found = SharedBlockMapping::OpenExisting();
+                if (!found)
+                    continue;
+                const std::uint32_t wnd = (*found)->AgentWnd;
+                deadSeen += wnd == dead;
+                if (wnd != 0 && wnd != dead)
+                    published = wnd;
+            }
+            return published != 0;
+        },
+        std::chrono::seconds(20)))
+        << agent->Output();
+    EXPECT_EQ(deadSeen, 0) << "the killed agent's window was offered to clients";
+    EXPECT_TRUE(WindowExists(published));
+    EXPECT_TRUE(keeper.Post(MsgReinit)) << "a client that kept the block reaches the new agent";
+}
+
 TEST_F(Lifecycle, TerminateSignalClosesTheMonitorStopsWatchesAndExitsZero)
 {
     WriteQuickDefaults(env);

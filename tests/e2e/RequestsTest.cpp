@@ -436,7 +436,7 @@ TEST_F(Requests, OpenPassesAFileNameWithQuotesAndShellSyntaxAsOneArgument)
     const std::string file = folder + "a\"b;$(touch pwned) `touch pwned2` 'c' \\\".txt";
     test::WriteFile(file, "content");
     mon.Block()->SetPathArg(test::HelperPath("argv_recorder") + " \"" + file + "\"");
-    mon.Post(MsgOpen);
+    ASSERT_TRUE(mon.Post(MsgOpen)) << "the request never reached the agent";
     ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(record); })) << agent->Output();
     const std::string text = test::ReadFile(record);
     std::vector<std::string> parts;

@@ -147,9 +147,12 @@ TEST_F(MessageWindows, PostsToNoWindowOrADeadOneFail)
     ASSERT_EQ(line.rfind("ready ", 0), 0u) << line;
     const auto handle = static_cast<std::uint32_t>(std::stoul(line.substr(6), nullptr, 16));
     EXPECT_TRUE(PostMessage(handle, kMsg, 0, 0));
+    EXPECT_TRUE(WindowExists(handle));
 
     child.Kill(); // its socket file stays behind, with nobody reading it
     EXPECT_FALSE(PostMessage(handle, kMsg, 0, 0));
+    EXPECT_FALSE(WindowExists(handle)) << "a dead window's socket is no window";
+    EXPECT_FALSE(WindowExists(0));
 }
 
 TEST_F(MessageWindows, ARuntimeFolderTooLongForSocketsIsRefusedClearly)
