@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/MessageWindow.h"
+#include "platform/NamedMutex.h"
 
 #include <atomic>
 
@@ -33,11 +34,32 @@ void ReportQueue::Clear()
     m_poll.stop();
 }
 
+bool ReportQueue::ReceiverStillThere(std::chrono::steady_clock::time_point now)
+{
+    if (!m_block->MonitorRunning || m_block->MonitorWnd != m_sentTo)
+        return false;
+    constexpr auto kRecheck = std::chrono::milliseconds(200);
+    if (now - m_aliveCheckedAt < kRecheck)
+        return m_aliveAnswer;
+    m_aliveCheckedAt = now;
+    if (m_monitorAlive) {
+        m_aliveAnswer = m_monitorAlive();
+    } else {
+        try {
+            m_aliveAnswer = NamedMutex::IsHeld(kMonitorMutexName);
+        } catch (const std::exception& e) {
+            Log(std::string("cannot test for the monitor: ") + e.what());
+            m_aliveAnswer = false;
+        }
+    }
+    return m_aliveAnswer;
+}
+
 bool ReportQueue::WayIsFree()
 {
     const auto now = std::chrono::steady_clock::now();
     if (m_inFlight) {
-        if (m_block->AddHandshake.AtomicLoad() && now - m_sentAt < m_deadline)
+        if (m_block->AddHandshake.AtomicLoad() && (now - m_sentAt < m_deadline || ReceiverStillThere(now)))
             return false;
         // Taken, or given up on: the slot is ours to claim again.
         m_inFlight = false;
@@ -71,9 +93,12 @@ void ReportQueue::Pump()
         const Report report = m_queue.front();
         m_queue.pop_front();
         m_block->ItemRecord = report.Record;
-        if (PostMessage(m_block->MonitorWnd, m_block->MessageIds[report.Msg], report.WParam, 0)) {
+        const std::uint32_t to = m_block->MonitorWnd;
+        if (PostMessage(to, m_block->MessageIds[report.Msg], report.WParam, 0)) {
             m_inFlight = true;
+            m_sentTo = to;
             m_sentAt = std::chrono::steady_clock::now();
+            m_aliveCheckedAt = {};
         } else {
             // Nobody will clear the flag for a report that never left.
             m_block->AddHandshake.AtomicStore(false);

@@ -657,7 +657,10 @@ void TRKMonItem::ReportBroken(bool show, bool save)
     if (save)
         Save();
     SharedBlock* block = Owner().Block();
-    if (block && block->MonitorRunning && block->RequestOrigin != kOriginMonitor)
+    // A running monitor is told whoever sent the last request: the marker of the
+    // monitor's requests stays set for the block's life, so testing it would keep every
+    // later "missing" from the monitor, whose row then showed the item active.
+    if (block && block->MonitorRunning)
         Owner().PostToMonitor(MsgStop, Data(), 1);
     EngineHost* host = Owner().Host();
     if (!show || !host)

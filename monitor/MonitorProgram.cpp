@@ -33,8 +33,8 @@
 #include <QGuiApplication>
 #include <QProgressDialog>
 #include <QScreen>
-#include <QTextBrowser>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
@@ -155,6 +155,8 @@ bool MonitorProgram::Start()
     splash->SetProgress(QObject::tr("Loading file list..."));
     m_form->InitActiveList();
     m_form->LoadLayout(LayoutFile());
+    if (m_onListLoaded)
+        m_onListLoaded();
     m_form->Hook();
     splash.reset();
     QCoreApplication::processEvents();

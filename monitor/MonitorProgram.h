@@ -39,6 +39,9 @@ public:
     int MonitorMain();
 
     TForm1* Form() const { return m_form.get(); }
+    // Called by Start once the list is loaded and before the reports that came meanwhile
+    // are handled (tests hold the start there).
+    void SetOnListLoaded(std::function<void()> onListLoaded) { m_onListLoaded = std::move(onListLoaded); }
     SharedBlock* Block() const;
     const std::string& Home() const { return m_home; }
     std::string LayoutFile() const { return m_home + "mvparam.ini"; }
@@ -61,6 +64,7 @@ private:
     std::string AgentNotFoundText() const;
 
     bool m_quitOnClose = false;
+    std::function<void()> m_onListLoaded;
     std::string m_home;
     std::string m_languageFile;
     std::optional<NamedMutex> m_mutex;

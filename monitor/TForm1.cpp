@@ -471,11 +471,19 @@ void TForm1::Hook()
     if (m_unhooked)
         return;
     m_hooked = true;
-    // Reports that came while the list was loading are handled now, in order.
-    std::vector<WindowMessage> pending;
+    // Reports that came while the list was loading are handled now, in order, each with
+    // the record it came with.
+    std::vector<Answer> pending;
     pending.swap(m_pending);
-    for (const WindowMessage& message : pending)
-        AppMessage(message);
+    for (const Answer& answer : pending) {
+        if (m_unhooked)
+            break;
+        try {
+            HandleMessage(answer);
+        } catch (const std::exception& e) {
+            qWarning("A report of the agent could not be handled: %s", e.what());
+        }
+    }
 }
 
 void TForm1::Unhook()

@@ -8,10 +8,12 @@
 #include "monitor/MonitorHost.h"
 #include "monitor/VersionLine.h"
 #include "monitor/VersionsListView.h"
+#include "platform/MessageWindow.h"
 
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,6 @@ namespace morvane {
 class TQdFolderDialog;
 class TRKMonItem;
 class TRKMonItems;
-struct WindowMessage;
 
 namespace monitor {
 
@@ -73,9 +74,12 @@ public:
     // tree. Items the list file cannot hold are said in a warning box.
     void InitActiveList();
 
-    // The answer handler. Messages arriving before Hook() are kept and handled then, so
-    // none sent while the list loads is lost; after Unhook() nothing is handled.
-    // Returns true when the message was one of the agent's reports.
+    // The answer handler. A report's record is taken out of the block as soon as the
+    // report arrives, and the block is handed back to the agent at once, so its next
+    // report cannot write over one not handled yet. Reports arriving before Hook() are
+    // kept with their records and handled then, so none sent while the list loads is
+    // lost; after Unhook() nothing is handled. Returns true when the message was one of
+    // the agent's reports.
     bool AppMessage(const WindowMessage& message);
     void Hook();
     void Unhook();
@@ -231,7 +235,15 @@ private:
     void ShowAgentState(bool alive);
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
-    bool HandleMessage(const WindowMessage& message);
+    // A report of the agent that carries an item record, and that record as it arrived.
+    struct Answer
+    {
+        WindowMessage Message;
+        std::optional<TMonItemRecord> Record;
+    };
+    bool HandleMessage(const Answer& answer);
+    // The record of the report being handled; the block's own outside a report.
+    const TMonItemRecord& AnswerRecord() const;
 
     SharedBlock* m_block;
     AgentLink m_link;
@@ -241,7 +253,8 @@ private:
     bool m_unhooked = false;
     bool m_closed = false;
     std::uint32_t m_windowHandle = 0;
-    std::vector<WindowMessage> m_pending;
+    std::vector<Answer> m_pending;
+    const TMonItemRecord* m_answer = nullptr;
     std::function<void()> m_onClosed;
     std::function<void(const OpenRequest&)> m_opener;
 

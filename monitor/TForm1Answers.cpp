@@ -18,27 +18,37 @@ bool TForm1::AppMessage(const WindowMessage& message)
 {
     if (m_unhooked || !m_block)
         return false;
+    Answer answer{message, std::nullopt};
+    for (MessageIndex index : {MsgAdd, MsgStart, MsgStop, MsgDelete, MsgVersion}) {
+        const std::uint32_t id = m_block->MessageIds[index];
+        if (id == 0 || message.Msg != id)
+            continue;
+        // The agent holds back its next report until this one's record has been taken,
+        // so the record is copied now, before anything else can run, and the way is
+        // freed for the next report. A request of ours in the slot is the agent's to free.
+        answer.Record = m_block->ItemRecord;
+        if (!m_block->RequestInRecord())
+            m_block->AddHandshake.AtomicStore(false);
+        break;
+    }
     if (!m_hooked) {
-        m_pending.push_back(message);
+        m_pending.push_back(answer);
         return false;
     }
-    bool handled = false;
     try {
-        handled = HandleMessage(message);
+        return HandleMessage(answer);
     } catch (const std::exception& e) {
         // A report the copy cannot take (a bad path in the block) is said and dropped;
         // the handler goes on with the next one.
         qWarning("A report of the agent could not be handled: %s", e.what());
         m_statusBar->showMessage(tr("A report of the agent could not be handled: %1").arg(e.what()), 8000);
-        handled = true;
+        return true;
     }
-    // The record of a report has been taken: the agent may write the next one. (The
-    // agent sends its reports that carry a record one at a time on this flag.)
-    // A request of ours in the slot is the agent's to free.
-    for (MessageIndex index : {MsgAdd, MsgStart, MsgStop, MsgDelete, MsgVersion})
-        if (message.Msg == m_block->MessageIds[index] && !m_block->RequestInRecord())
-            m_block->AddHandshake = 0;
-    return handled;
+}
+
+const TMonItemRecord& TForm1::AnswerRecord() const
+{
+    return m_answer ? *m_answer : m_block->ItemRecord;
 }
 
 void TForm1::CloseWhenIdle()
@@ -50,14 +60,23 @@ void TForm1::CloseWhenIdle()
     close();
 }
 
-bool TForm1::HandleMessage(const WindowMessage& message)
+bool TForm1::HandleMessage(const Answer& answer)
 {
+    const WindowMessage& message = answer.Message;
     // Numbers are read from the block at every message, never cached.
     const auto is = [&](MessageIndex index) {
         const std::uint32_t id = m_block->MessageIds[index];
         return id != 0 && message.Msg == id;
     };
-    const TMonItemRecord& record = m_block->ItemRecord;
+    // Every routine below reads the report's record through AnswerRecord(). (CLOSE and
+    // ACTIVATE carry none and read nothing of it.)
+    const TMonItemRecord record = answer.Record ? *answer.Record : m_block->ItemRecord;
+    m_answer = &record;
+    struct Reset
+    {
+        const TMonItemRecord*& answer;
+        ~Reset() { answer = nullptr; }
+    } reset{m_answer};
 
     if (is(MsgAdd)) {
         if (record.IsFolder)

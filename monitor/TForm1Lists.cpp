@@ -79,7 +79,7 @@ void TForm1::AddMonFile(const std::string& path, const std::string& fileId, bool
 {
     if (!fileId.empty() && m_block) {
         // The agent has confirmed the item: its folder comes first, then its row.
-        TMonItemRecord folderRecord = m_block->ItemRecord;
+        TMonItemRecord folderRecord = AnswerRecord();
         folderRecord.Path.Set(FolderPart(path));
         AddMonFolderRecord(folderRecord);
 
@@ -104,7 +104,7 @@ void TForm1::AddMonFile(const std::string& path, const std::string& fileId, bool
             return;
         }
         if (item) {
-            item->SetData(m_block->ItemRecord);
+            item->SetData(AnswerRecord());
             if (row < 0)
                 row = RowOfPath(path);
             // A confirmed item in the folder on show gets its row; one of another folder
@@ -131,7 +131,7 @@ void TForm1::ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const st
 {
     try {
         item->Reassign(path);
-        item->SetData(m_block->ItemRecord);
+        item->SetData(AnswerRecord());
     } catch (const std::exception& e) {
         qWarning("The agent's reassignment could not be followed: %s", e.what());
         return;
@@ -148,7 +148,7 @@ void TForm1::ReassignedByAgent(const std::shared_ptr<TRKMonItem>& item, const st
 void TForm1::AddMonFolder()
 {
     if (m_block)
-        AddMonFolderRecord(m_block->ItemRecord);
+        AddMonFolderRecord(AnswerRecord());
 }
 
 void TForm1::AddMonFolderRecord(const TMonItemRecord& record)
@@ -204,7 +204,7 @@ void TForm1::DeleteMonFile(int index, const std::string& path, bool notify)
 void TForm1::StateMonFile(int state, int index, bool notify)
 {
     const auto find = [&] {
-        return m_block ? m_items->FindByPath(m_block->ItemRecord.Path.Get()) : -1;
+        return m_block ? m_items->FindByPath(AnswerRecord().Path.Get()) : -1;
     };
     if (!ResolveIndex(index, find, "Start/Stop handler: Item not found"))
         return;
@@ -240,7 +240,7 @@ void TForm1::StateMonFile(int state, int index, bool notify)
 void TForm1::StateMonFolder(int state, int index, bool notify)
 {
     const auto find = [&] {
-        return m_block ? m_items->FindFolder(m_block->ItemRecord.Path.Get()) : -1;
+        return m_block ? m_items->FindFolder(AnswerRecord().Path.Get()) : -1;
     };
     if (!ResolveIndex(index, find, "Start/Stop handler: Item not found"))
         return;

@@ -249,7 +249,7 @@ AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
     const std::string text = std::string(kGroup) + "\nType=Application\nName=" + EscapeString(displayName) +
                              "\nExec=" + fileValue + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     // Others may read a desktop entry; an entry the user changed keeps its mode.
-    if (const int err = WriteFileAtomically(Path(), text, 0644, AtomicFile::TempName::Hidden))
+    if (const int err = WriteFileAtomically(Path(), text, 0644))
         return Fail(err);
     return Outcome::Done;
 }

@@ -23,7 +23,6 @@ namespace {
 constexpr std::size_t kChunk = 1024 * 1024;
 // Two pieces of this size stay in the processor's cache while they are compared and written.
 constexpr std::size_t kCompareChunk = 256 * 1024;
-constexpr std::string_view kTempSuffix = ".part"; // of AtomicFile's hidden temporary names
 
 struct Outcome
 {
@@ -245,7 +244,7 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         const OwnedFd reference = OpenReference(options.CompareWith, before.st_size);
 
         AtomicFile temp;
-        if (const int err = temp.Begin(target, AtomicFile::TempName::Hidden))
+        if (const int err = temp.Begin(target))
             return {CopyStatus::WriteFailed, err, 0};
         std::int64_t copied = 0;
         bool same = false;
@@ -302,11 +301,6 @@ std::optional<bool> FilesEqual(const std::string& a, const std::string& b)
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
         return true;
     return SameBytes(first.Get(), second.Get());
-}
-
-bool IsCopyLeftover(const std::string& name)
-{
-    return name.size() > kTempSuffix.size() + 1 && name.front() == '.' && name.ends_with(kTempSuffix);
 }
 
 bool RemoveFile(const std::string& path)

@@ -131,3 +131,54 @@ TEST_F(ReportQueueTest, AMonitorsRequestInTheSlotIsNeverWrittenOverBeforeTheAgen
     ASSERT_TRUE(WaitUntil([&] { return received.size() == 2; }));
     EXPECT_FALSE(block->ClaimRecord(true));
 }
+
+namespace {
+
+// A report the monitor has not taken yet holds back the next one for as long as that
+// monitor runs and is the one registered; only a monitor that is gone loses the way.
+struct HoldCase
+{
+    const char* Name;
+    bool MonitorAlive;
+    bool OtherWindowRegistered;
+    bool MonitorRunningCleared;
+    bool SecondWaits;
+};
+
+class ReportHoldTest : public ReportQueueTest, public ::testing::WithParamInterface<HoldCase>
+{
+};
+
+} // namespace
+
+TEST_P(ReportHoldTest, ABusyMonitorKeepsItsReportPastTheDeadline)
+{
+    const HoldCase& c = GetParam();
+    block->MonitorRunning = 1;
+    acknowledge = false;
+    queue.SetDeadline(std::chrono::milliseconds(100));
+    queue.SetMonitorAlive([&] { return c.MonitorAlive; });
+    queue.Post(MsgVersion, Record(1));
+    ASSERT_TRUE(WaitUntil([&] { return received.size() == 1; }));
+    MessageWindow other;
+    if (c.OtherWindowRegistered)
+        block->MonitorWnd = other.Handle();
+    if (c.MonitorRunningCleared)
+        block->MonitorRunning = 0;
+    queue.Post(MsgVersion, Record(2));
+    if (c.SecondWaits) {
+        EXPECT_FALSE(WaitUntil([&] { return queue.Waiting() == 0; }, std::chrono::milliseconds(600)));
+        EXPECT_EQ(block->ItemRecord.VersionNum, 1) << "the first report's record was written over";
+        // The monitor takes the record: the next report goes.
+        block->AddHandshake = false;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return queue.Waiting() == 0; }));
+    EXPECT_EQ(block->ItemRecord.VersionNum, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReportHoldTest,
+                         ::testing::Values(HoldCase{"MonitorRuns", true, false, false, true},
+                                           HoldCase{"MonitorGone", false, false, false, false},
+                                           HoldCase{"AnotherMonitorRegistered", true, true, false, false},
+                                           HoldCase{"MonitorClosing", true, false, true, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });

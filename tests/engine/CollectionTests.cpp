@@ -504,13 +504,17 @@ TEST_F(MonitorTest, AMissingFileIsMarkedBrokenSavedAndReportedToTheMonitor)
     EXPECT_TRUE(Drain().empty()) << "and is reported once";
 }
 
-TEST_F(MonitorTest, ABrokenItemIsNotReportedBackToAMonitorThatAsked)
+TEST_F(MonitorTest, ABrokenItemIsReportedAlsoAfterTheMonitorsOwnRequests)
 {
+    // The monitor shows an item broken only from this report.
     block->RequestOrigin = kOriginMonitor;
     std::filesystem::remove(path);
     EXPECT_FALSE(item->CheckExists(false));
     EXPECT_EQ(item->MonStatus(), msBroken);
-    EXPECT_TRUE(Drain().empty());
+    const auto got = Drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].Msg, kStop);
+    EXPECT_EQ(got[0].WParam, 1u);
 }
 
 TEST_F(MonitorTest, ThePresenceTestsBoxIsShownOnTheMainThreadAroundTheWindow)

@@ -215,6 +215,29 @@ TEST_F(AnswerHandlerTest, ReportsBeforeTheHookWaitAndAreHandledThen)
     EXPECT_EQ(agent.Block()->AddHandshake, 0);
 }
 
+TEST_F(AnswerHandlerTest, ReportsBeforeTheHookKeepTheirOwnRecords)
+{
+    const TMonItemRecord other = StoreFile("other.txt", "240102002");
+    window.reset();
+    form = std::make_unique<monitor::TForm1>(agent.Block(), env.Home());
+    window = std::make_unique<MessageWindow>();
+    window->SetHandler([this](const WindowMessage& message) { form->AppMessage(message); });
+    agent.Block()->MonitorWnd = window->Handle();
+    form->InitActiveList();
+    // The agent sends its next report only once the monitor has taken the last one's
+    // record; a monitor still loading must take it too.
+    agent.Block()->AddHandshake = 1;
+    ASSERT_TRUE(agent.Report(MsgStop, record, 1));
+    ASSERT_TRUE(WaitUntil([&] { return agent.Block()->AddHandshake == 0; })) << "the record was not taken";
+    agent.Block()->AddHandshake = 1;
+    ASSERT_TRUE(agent.Report(MsgVersion, other));
+    ASSERT_TRUE(WaitUntil([&] { return form->PendingAnswers() == 2; }));
+    form->Hook();
+    EXPECT_EQ(form->Items().FileByPath(path)->MonStatus(), msBroken) << "the missing file's report was lost";
+    EXPECT_EQ(form->Items().FileByPath(other.Path.Get())->MonStatus(), msActive);
+    EXPECT_EQ(agent.Block()->AddHandshake, 0);
+}
+
 TEST_F(AnswerHandlerTest, AFolderRecordWithoutAFolderPathIsRefused)
 {
     TMonItemRecord bad = ItemRecordFor(env.Work() + "nofolder", "240102444");
