@@ -47,17 +47,19 @@ struct CopyOptions
     // Runs after the bytes of each attempt (1, 2, ...) were written, before the source is
     // checked again (may be empty).
     std::function<void(int attempt)> AfterCopy;
-    // When not empty: the copy is compared with this file as it is made, reading the
-    // source once. When every byte matches, nothing is placed and the result is Same; a
-    // file that is missing, unreadable or of another size differs.
+    // When not empty: the source is first compared with this file, writing nothing.
+    // When every byte matches, nothing is placed and the result is Same (the decision is
+    // on the state compared: a source that changed meanwhile is compared again); else the
+    // source is copied from its start. A file that is missing, unreadable or of another
+    // size differs.
     std::string CompareWith;
     // An existing target is replaced (keeping its mode) instead of refused.
     bool Replace = false;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 
-// Whether two regular files hold the same bytes (sizes first, then the contents in 1 MB
-// pieces); nothing when either cannot be opened or read, or is not a regular file.
+// Whether two regular files hold the same bytes (sizes first, then the contents piece by
+// piece); nothing when either cannot be opened or read, or is not a regular file.
 std::optional<bool> FilesEqual(const std::string& a, const std::string& b);
 
 // Thin wrappers without exceptions; false leaves errno set.
