@@ -1,27 +1,17 @@
 #include "agent/AutoStart.h"
 
-#include "platform/Paths.h"
+#include "platform/AutostartEntry.h"
+#include "platform/XdgDirs.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QString>
+#include <exception>
 
 namespace morvane {
 
 namespace {
 
-constexpr const char* kGroup = "[Desktop Entry]";
-
-std::string ConfigHome()
-{
-    const QByteArray xdg = qgetenv("XDG_CONFIG_HOME");
-    // Relative values of the XDG variables are to be ignored.
-    if (!xdg.isEmpty() && xdg.startsWith('/'))
-        return WithTrailingSep(xdg.toStdString());
-    return WithTrailingSep(QDir::homePath().toStdString()) + ".config/";
-}
+// Started after the desktop's panel, so the tray icon finds its tray.
+constexpr const char* kAutostartDelaySeconds = "3";
 
 } // namespace
 
@@ -29,59 +19,66 @@ AutoStart::AutoStart(std::string valueName) : m_name(std::move(valueName)) {}
 
 std::string AutoStart::EntryPath() const
 {
-    return ConfigHome() + "autostart/" + m_name + ".desktop";
+    try {
+        return AutostartEntry(UserAutostartDir(), m_name).Path();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::optional<std::string> AutoStart::ReadValue() const
 {
-    QFile file(QString::fromStdString(EntryPath()));
-    if (!file.exists())
-        return std::string();
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    bool inGroup = false;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.startsWith('[')) {
-            inGroup = line == kGroup;
-            continue;
+    try {
+        const AutostartEntry entry(UserAutostartDir(), m_name);
+        std::string value;
+        bool switchedOff = false;
+        switch (entry.ReadExec(value, &switchedOff)) {
+        case AutostartEntry::Outcome::Done:
+            return switchedOff ? std::string() : value;
+        case AutostartEntry::Outcome::Missing:
+            return std::string();
+        case AutostartEntry::Outcome::NoRights:
+        case AutostartEntry::Outcome::Failed:
+            break;
         }
-        if (inGroup && line.startsWith("Exec")) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq >= 0 && line.left(eq).trimmed() == "Exec")
-                return line.mid(eq + 1).trimmed().toStdString();
-        }
+    } catch (const std::exception&) {
+        // No home folder: nothing can be read.
     }
-    return std::string();
+    return std::nullopt;
 }
 
-bool AutoStart::WriteValue(const std::string& value) const
+bool AutoStart::WriteProgram(const std::string& programPath) const
 {
-    // A line break would end the Exec= line and let the rest pose as further keys.
-    if (value.find_first_of("\r\n") != std::string::npos)
+    const std::optional<std::string> exec = EncodeExecArgument(programPath, true);
+    if (!exec)
         return false;
-    const std::string path = EntryPath();
-    if (!QDir().mkpath(QString::fromStdString(FolderPart(path))))
+    DesktopEntryFields fields;
+    fields.Name = "Morvane Agent";
+    fields.Comment = "Keeps earlier versions of your files";
+    fields.Icon = MORVANE_APP_ID;
+    fields.TryExec = programPath;
+    fields.Exec = *exec;
+    fields.Extra = {{"X-GNOME-Autostart-enabled", "true"},
+                    {"X-GNOME-Autostart-Delay", kAutostartDelaySeconds},
+                    {"X-KDE-autostart-after", "panel"}};
+    try {
+        return AutostartEntry(UserAutostartDir(), m_name).WriteEntry(fields, true) ==
+               AutostartEntry::Outcome::Done;
+    } catch (const std::exception&) {
         return false;
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const std::string text = std::string(kGroup) + "\nType=Application\nName=Morvane Agent\nExec=" + value +
-                             "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    if (file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()))
-        return false;
-    return file.commit();
+    }
 }
 
 std::string AutoStart::QuotedProgram(const std::string& programPath)
 {
-    return "\"" + programPath + "\"";
+    return EncodeExecArgument(programPath, true).value_or(std::string());
 }
 
 bool AutoStart::Matches(const std::string& value, const std::string& programPath)
 {
-    return QString::fromStdString(value).toUpper() ==
-           QString::fromStdString(QuotedProgram(programPath)).toUpper();
+    const std::string quoted = QuotedProgram(programPath);
+    return !quoted.empty() &&
+           QString::fromStdString(value).toUpper() == QString::fromStdString(quoted).toUpper();
 }
 
 } // namespace morvane

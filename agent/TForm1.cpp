@@ -270,7 +270,7 @@ void TForm1::CheckAutoStart()
     const BoxAnswer answer = MessageBoxes::Show(BoxKind::Information, Block()->Text(TxtMesNotStartup),
                                                 BoxButtons::YesNo, BoxAnswer::No);
     LeaveWork();
-    if (answer == BoxAnswer::Yes && !entry.WriteValue(AutoStart::QuotedProgram(program)))
+    if (answer == BoxAnswer::Yes && !entry.WriteProgram(program))
         Log("the autostart entry " + entry.EntryPath() + " cannot be written");
     HideMainWindow();
 }
@@ -306,7 +306,22 @@ void TForm1::ShowPellary1Click()
     if (!block)
         return;
     if (block->MonitorRunning) {
-        m_reports->PostBare(MsgActivate);
+        if (m_reports->PostBare(MsgActivate))
+            return;
+        if (WindowExists(block->MonitorWnd)) {
+            Log("the monitor did not take the request to show itself");
+            return;
+        }
+        // Nobody receives on the monitor's window: it ended without closing (killed or
+        // crashed). Its flag would keep every later click posting into the void.
+        Log("the monitor ended without closing: a new one is started");
+        block->MonitorRunning = false;
+        block->MonitorWnd = 0;
+        MessageWindow::RemoveDeadSockets();
+    }
+    if (m_startMonitor) {
+        if (!m_startMonitor())
+            Log(std::string("cannot start ") + kMonitorProgram);
         return;
     }
     const QString dir = QString::fromStdString(ProgramDir());

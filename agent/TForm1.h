@@ -6,6 +6,7 @@
 #include "platform/MessageWindow.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,8 +48,12 @@ public:
     // Asks to register the agent for the desktop's autostart when it is not.
     void CheckAutoStart();
 
-    // Tray menu and icon.
+    // Tray menu and icon. Show Monitor activates the running monitor; when none receives
+    // (it was never there, or it died without closing) it clears what the dead one left
+    // and starts one.
     void ShowPellary1Click();
+    // How a monitor is started: the program beside the agent by default (tests replace it).
+    void SetMonitorStarter(std::function<bool()> start) { m_startMonitor = std::move(start); }
     void Shutdown1Click();
     void kitTrayIcon1DblClick();
 
@@ -111,6 +116,7 @@ private:
     bool m_closed = false;
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
+    std::function<bool()> m_startMonitor;
 };
 
 } // namespace morvane

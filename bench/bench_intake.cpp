@@ -63,7 +63,7 @@ int VersionedItems(const std::string& root)
         for (const DirEntry& v : ListDir(root + item.Name + "/")) {
             bool found = false;
             for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
-                found = found || (f.IsRegular && !IsCopyLeftover(f.Name));
+                found = found || f.IsRegular;
             if (found) {
                 ++n;
                 break;

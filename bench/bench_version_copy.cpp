@@ -4,8 +4,10 @@
 // the content comparison on is timed too (aim: within 1.05 times a plain version): on a
 // file whose first byte changed (the comparison stops there), on one whose last byte
 // changed (the whole file and its last version are read before the version is made) and
-// on an equal file (no version). Whether the file system shared the blocks (a reflink)
-// is read from the free space at the first version, before any pruning.
+// on an equal file (no version). The equal file is also timed against `cmp -s` of the
+// file and its last version, in alternating order within each round (aim: within 1.2
+// times cmp). Whether the file system shared the blocks (a reflink) is read from the free
+// space at the first version, before any pruning.
 //   bench_version_copy [FOLDER [MEGABYTES]]
 #include "BenchHost.h"
 #include "engine/TRKMonItem.h"
@@ -126,7 +128,7 @@ int main(int argc, char** argv)
     const auto freeAfter = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
     const bool reflink = (freeBefore - freeAfter) < static_cast<qint64>(bytes / 10);
 
-    std::vector<double> cpMs, cpSyncMs, versionMs, firstMs2, lastMs, equalMs;
+    std::vector<double> cpMs, cpSyncMs, versionMs, firstMs2, lastMs, equalMs, cmpMs;
     for (int round = 1; round <= 5; ++round) {
         fs::remove(copy);
         cpMs.push_back(TimeShell("cp " + Quote(source) + " " + Quote(copy)));
@@ -141,17 +143,23 @@ int main(int argc, char** argv)
         save(-1);
         lastMs.push_back(version(true, VersionOutcome::Made));
         save(0);
+        const std::string cmp = "cmp -s " + Quote(source) + " " + Quote(item->LastVersionPath());
+        if (round % 2 == 1)
+            cmpMs.push_back(TimeShell(cmp));
         equalMs.push_back(version(true, VersionOutcome::Unchanged));
+        if (round % 2 == 0)
+            cmpMs.push_back(TimeShell(cmp));
     }
     items.FlushList();
     if (std::getenv("BENCH_SAMPLES")) {
         for (int i = 0; i < 5; ++i)
-            std::printf("round %d: version %.0f, first %.0f, last %.0f, equal %.0f ms\n", i + 1, versionMs[i],
-                        firstMs2[i], lastMs[i], equalMs[i]);
+            std::printf("round %d: version %.0f, first %.0f, last %.0f, equal %.0f, cmp %.0f ms\n", i + 1,
+                        versionMs[i], firstMs2[i], lastMs[i], equalMs[i], cmpMs[i]);
     }
 
     const double cp = Median(cpMs), cpSync = Median(cpSyncMs), plain = Median(versionMs),
-                 first = Median(firstMs2), last = Median(lastMs), equal = Median(equalMs);
+                 first = Median(firstMs2), last = Median(lastMs), equal = Median(equalMs),
+                 cmp = Median(cmpMs);
     auto rate = [&](double ms) {
         return bytes / 1048576.0 / (ms / 1000);
     };
@@ -163,11 +171,16 @@ int main(int argc, char** argv)
     std::printf("  compared, first byte differs (version):    %8.1f ms\n", first);
     std::printf("  compared, last byte differs (version):     %8.1f ms\n", last);
     std::printf("  compared, equal (no version made):         %8.1f ms\n", equal);
+    std::printf("  cmp -s of the file and its last version:   %8.1f ms  %6.2f s/GB\n", cmp,
+                cmp / 1000 / (bytes / 1073741824.0));
+    std::printf("  compared, equal, per GB:                              %6.2f s/GB\n",
+                equal / 1000 / (bytes / 1073741824.0));
     std::printf("  cp alone, not durable (for reference):     %8.1f ms\n", cp);
     std::printf("  ratio version / (cp + sync):          %.2f\n", plain / cpSync);
     std::printf("  ratio compared / version, first byte: %.2f (aim <= 1.05)\n", first / plain);
     std::printf("  ratio compared / version, last byte:  %.2f (aim <= 1.05)\n", last / plain);
     std::printf("  ratio compared / version, equal:      %.2f (aim <= 1.05)\n", equal / plain);
+    std::printf("  ratio compared, equal / cmp -s:       %.2f (aim <= 1.2)\n", equal / cmp);
     std::printf("  reflink used: %s\n", reflink ? "yes" : "no (the file system copied the bytes)");
     fs::remove_all(dir);
     return 0;

@@ -38,17 +38,18 @@ long long NumberOf(const std::string& name)
     return value < INT_MAX ? value : -1;
 }
 
-// Splits the entries of one version folder into version files and copy leftovers.
+// Splits the entries of one version folder into version files and copy leftovers. A
+// version is never a folder, so only a folder can be a leftover.
 void ReadVersionFolder(const std::string& folder, VersionEntry& version)
 {
     for (DirEntry& entry : ListDir(folder)) {
         const bool link = IsSymlink(folder + kPathSep + entry.Name);
-        if (entry.IsDir && !link)
+        if (entry.IsDir && !link) {
+            if (IsStagingName(entry.Name))
+                version.Leftovers.push_back(folder + kPathSep + entry.Name);
             continue;
-        if (entry.IsRegular && !link && IsCopyLeftover(entry.Name))
-            version.Leftovers.push_back(folder + kPathSep + entry.Name);
-        else
-            version.Files.push_back(std::move(entry));
+        }
+        version.Files.push_back(std::move(entry));
     }
 }
 
@@ -57,7 +58,7 @@ void PlanNonVersion(const std::string& folder, const VersionEntry& version, bool
 {
     if (!clean && !version.Leftovers.empty())
         return;
-    plan.Files.insert(plan.Files.end(), version.Leftovers.begin(), version.Leftovers.end());
+    plan.Leftovers.insert(plan.Leftovers.end(), version.Leftovers.begin(), version.Leftovers.end());
     plan.Folders.push_back(folder);
 }
 
@@ -113,7 +114,7 @@ int RemoveCopyLeftovers(const std::string& backupRoot)
         const std::string base = root + item.Name + kPathSep;
         for (const VersionEntry& version : ListStoredFolders(base)) {
             for (const std::string& leftover : version.Leftovers)
-                removed += RemoveFile(leftover) ? 1 : 0;
+                removed += RemoveCopyLeftover(leftover) ? 1 : 0;
             if (version.Files.empty() && !version.Leftovers.empty())
                 RemoveEmptyDir(base + version.Name);
         }
@@ -198,7 +199,7 @@ PrunePlan PlanPruneBefore(const std::string& base, double threshold, double last
             continue;
         }
         if (cleanLeftovers && !keep)
-            plan.Files.insert(plan.Files.end(), version.Leftovers.begin(), version.Leftovers.end());
+            plan.Leftovers.insert(plan.Leftovers.end(), version.Leftovers.begin(), version.Leftovers.end());
         const bool old = !keep && version.Time < threshold;
         bool removeFolder = !keep;
         for (const DirEntry& file : version.Files) {
@@ -241,7 +242,8 @@ PrunePlan PlanKeepLast(const std::string& base, int n, const std::string& keepNa
         const std::string folder = root + versions[i].Name;
         for (const DirEntry& file : versions[i].Files)
             plan.Files.push_back(folder + kPathSep + file.Name);
-        plan.Files.insert(plan.Files.end(), versions[i].Leftovers.begin(), versions[i].Leftovers.end());
+        plan.Leftovers.insert(plan.Leftovers.end(), versions[i].Leftovers.begin(),
+                              versions[i].Leftovers.end());
         plan.Folders.push_back(folder);
     }
     return plan;
@@ -253,6 +255,9 @@ void ApplyPrunePlan(const PrunePlan& plan, Disposal how)
     for (const std::string& file : plan.Files)
         if (how == Disposal::Delete || !MoveToTrash(file))
             std::filesystem::remove(file, ec);
+    // Half copies are no history: never worth the trash.
+    for (const std::string& leftover : plan.Leftovers)
+        RemoveCopyLeftover(leftover);
     // remove() takes a folder only when it is empty: a folder still holding something
     // (a file that could not be deleted, anything not ours) stays.
     for (const std::string& folder : plan.Folders)

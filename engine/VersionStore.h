@@ -24,8 +24,8 @@ struct VersionEntry
     std::string Name; // the folder's name, e.g. "042"
     double Time = 0;  // its modification time as an OLE date
     // Its version files (anything that is not a folder; a link is a file here, so a link
-    // is deleted, never what it points to) and the temporary files of interrupted copies,
-    // which are never versions.
+    // is deleted, never what it points to) and the staging folders of interrupted copies
+    // (full paths), which are never versions.
     std::vector<DirEntry> Files;
     std::vector<std::string> Leftovers;
 };
@@ -35,7 +35,7 @@ std::vector<VersionEntry> ListVersionFolders(const std::string& base);
 // Every version folder, versions or not.
 std::vector<VersionEntry> ListStoredFolders(const std::string& base);
 // Deletes the leftovers of interrupted copies in every item folder of backupRoot and
-// removes the version folders they leave empty; returns how many files went. Only run
+// removes the version folders they leave empty; returns how many went. Only run
 // while no copy is under way (the agent's start).
 int RemoveCopyLeftovers(const std::string& backupRoot);
 // The highest version number among the folders (0 when there is none).
@@ -63,6 +63,7 @@ std::string VersionFileName(const std::string& fileName, TNameMode mode, int cou
 struct PrunePlan
 {
     std::vector<std::string> Files;
+    std::vector<std::string> Leftovers; // staging folders of interrupted copies, deleted for good
     std::vector<std::string> Folders;
     // The newest surviving version file written at or after lastTime ("" when none).
     std::string Newest;

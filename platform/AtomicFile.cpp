@@ -1,18 +1,21 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
 #include <unistd.h>
+#include <vector>
 
 namespace morvane {
 
 namespace {
 
-constexpr std::string_view kHiddenSuffix = ".part";
-constexpr std::size_t kHiddenRandom = 6;
+constexpr std::string_view kStageSuffix = ".part";
+constexpr std::size_t kStageRandom = 6;
 constexpr int kNameAttempts = 16;
 
 std::mt19937_64& Random()
@@ -21,57 +24,116 @@ std::mt19937_64& Random()
     return gen;
 }
 
-std::string HiddenName(const std::string& name)
+bool IsAlnum(char c)
 {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Keep the temporary name within NAME_MAX, without splitting a UTF-8 character.
-    std::size_t keep =
-        std::min<std::size_t>(name.size(), NAME_MAX - 2 - kHiddenRandom - kHiddenSuffix.size());
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// The part of name a staging name carries: all of it, or as much as keeps the staging
+// name within NAME_MAX without splitting a UTF-8 character.
+std::string_view NamePart(std::string_view name)
+{
+    std::size_t keep = std::min<std::size_t>(name.size(), NAME_MAX - 2 - kStageRandom - kStageSuffix.size());
     while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep;
-    std::string temp = "." + name.substr(0, keep) + ".";
-    for (std::size_t i = 0; i < kHiddenRandom; ++i)
-        temp += kLetters[Random()() % (sizeof kLetters - 1)];
-    temp += kHiddenSuffix;
-    return temp;
+    return name.substr(0, keep);
 }
 
-std::string NumberedName(const std::string& name)
+std::string StageName(std::string_view name)
 {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, ".tmp.%d.%08x", static_cast<int>(::getpid()),
-                  static_cast<unsigned>(Random()()));
-    return name + buf;
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string stage = "." + std::string(NamePart(name)) + ".";
+    for (std::size_t i = 0; i < kStageRandom; ++i)
+        stage += kLetters[Random()() % (sizeof kLetters - 1)];
+    stage += kStageSuffix;
+    return stage;
 }
 
-// Names temp target without replacing anything there; EEXIST when something is.
-int PlaceWithoutReplacing(int folder, const std::string& temp, const std::string& name, bool& tempGone)
+// Moves the file from (fromDir, name) to (toDir, name) without replacing anything there;
+// EEXIST when something is. fromGone tells whether the file left its old name.
+int PlaceWithoutReplacing(int fromDir, int toDir, const std::string& name, bool& fromGone)
 {
-    if (::renameat2(folder, temp.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
-        tempGone = true;
+    if (::renameat2(fromDir, name.c_str(), toDir, name.c_str(), RENAME_NOREPLACE) == 0) {
+        fromGone = true;
         return 0;
     }
     if (errno == EEXIST || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP))
         return errno;
     // A file system without the no-replace rename: a hard link fails on an existing name.
-    if (::linkat(folder, temp.c_str(), folder, name.c_str(), 0) == 0)
-        return 0; // the temporary name is removed by its owner
+    if (::linkat(fromDir, name.c_str(), toDir, name.c_str(), 0) == 0)
+        return 0; // the staged name is removed with its folder
     if (errno == EEXIST || (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS))
         return errno;
     // Neither (FAT and the like): test, then rename. Only our writers make names in the
     // folders that take such files, so the gap between the two is not contended.
     struct stat st = {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(toDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
-    if (::renameat(folder, temp.c_str(), folder, name.c_str()) != 0)
+    if (::renameat(fromDir, name.c_str(), toDir, name.c_str()) != 0)
         return errno;
-    tempGone = true;
+    fromGone = true;
     return 0;
 }
 
 } // namespace
 
-int AtomicFile::Begin(const std::string& target, TempName temp)
+bool IsStagingName(std::string_view entry)
+{
+    // "." + at least one character + "." + the random letters + the suffix.
+    const std::size_t tail = 1 + kStageRandom + kStageSuffix.size();
+    if (entry.size() < 2 + tail || entry.front() != '.' || !entry.ends_with(kStageSuffix))
+        return false;
+    const std::string_view random =
+        entry.substr(entry.size() - kStageSuffix.size() - kStageRandom, kStageRandom);
+    return entry[entry.size() - tail] == '.' && std::all_of(random.begin(), random.end(), IsAlnum);
+}
+
+bool IsStagingNameFor(std::string_view entry, std::string_view name)
+{
+    const std::string_view part = NamePart(name);
+    return IsStagingName(entry) && entry.size() == 1 + part.size() + 1 + kStageRandom + kStageSuffix.size() &&
+           entry.substr(1, part.size()) == part;
+}
+
+bool IsCopyLeftover(const std::string& folder, const std::string& name)
+{
+    if (!IsStagingName(name))
+        return false;
+    const std::string path = folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+    struct stat st = {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveCopyLeftover(const std::string& path)
+{
+    OwnedFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir.Valid())
+        return false;
+    std::vector<std::string> files;
+    {
+        DIR* listing = ::fdopendir(::dup(dir.Get()));
+        if (!listing)
+            return false;
+        bool foreign = false;
+        while (const dirent* entry = ::readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            struct stat st = {};
+            if (::fstatat(dir.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+                foreign = true;
+            files.push_back(name);
+        }
+        ::closedir(listing);
+        if (foreign)
+            return false;
+    }
+    for (const std::string& name : files)
+        ::unlinkat(dir.Get(), name.c_str(), 0);
+    return ::rmdir(path.c_str()) == 0;
+}
+
+int AtomicFile::Begin(const std::string& target)
 {
     Discard();
     const std::size_t slash = target.rfind('/');
@@ -84,17 +146,39 @@ int AtomicFile::Begin(const std::string& target, TempName temp)
     if (!dir.Valid())
         return errno;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string tempName = temp == TempName::Hidden ? HiddenName(name) : NumberedName(name);
-        OwnedFd fd(::openat(dir.Get(), tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd.Valid()) {
-            m_fd = std::move(fd);
-            m_folder = std::move(dir);
-            m_target = target;
-            m_temp = tempName;
-            return 0;
-        }
-        if (errno != EEXIST)
+        const std::string stageName = StageName(name);
+        if (::mkdirat(dir.Get(), stageName.c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
             return errno;
+        }
+        m_folder = std::move(dir);
+        m_stageName = stageName;
+        m_target = target;
+        m_name = name;
+        OwnedFd stage(
+            ::openat(m_folder.Get(), stageName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        // An umask that takes the owner's own rights leaves a folder we cannot use.
+        if (!stage.Valid() && errno == EACCES && ::fchmodat(m_folder.Get(), stageName.c_str(), 0700, 0) == 0)
+            stage.Reset(
+                ::openat(m_folder.Get(), stageName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!stage.Valid()) {
+            const int err = errno;
+            Discard();
+            return err;
+        }
+        m_stage = std::move(stage);
+        OwnedFd fd(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.Valid() && errno == EACCES && ::fchmodat(m_folder.Get(), stageName.c_str(), 0700, 0) == 0)
+            fd.Reset(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd.Valid()) {
+            const int err = errno;
+            Discard();
+            return err;
+        }
+        m_fd = std::move(fd);
+        m_tempThere = true;
+        return 0;
     }
     return EEXIST;
 }
@@ -127,9 +211,8 @@ int AtomicFile::Rewind()
 
 int AtomicFile::Commit(Placement placement, mode_t mode)
 {
-    if (!m_fd.Valid() || m_temp.empty())
+    if (!m_fd.Valid() || !m_tempThere)
         return EBADF;
-    const std::string name = m_target.substr(m_target.rfind('/') + 1);
     int err = 0;
     // The mode is set on the descriptor: the umask applied at creation plays no part.
     // close() is checked: some file systems report a failed write only there.
@@ -137,15 +220,15 @@ int AtomicFile::Commit(Placement placement, mode_t mode)
         ::close(m_fd.Release()) != 0) {
         err = errno;
     } else if (placement == Placement::Replace) {
-        if (::renameat(m_folder.Get(), m_temp.c_str(), m_folder.Get(), name.c_str()) == 0)
-            m_temp.clear();
+        if (::renameat(m_stage.Get(), m_name.c_str(), m_folder.Get(), m_name.c_str()) == 0)
+            m_tempThere = false;
         else
             err = errno;
     } else {
-        bool tempGone = false;
-        err = PlaceWithoutReplacing(m_folder.Get(), m_temp, name, tempGone);
-        if (tempGone)
-            m_temp.clear();
+        bool moved = false;
+        err = PlaceWithoutReplacing(m_stage.Get(), m_folder.Get(), m_name, moved);
+        if (moved)
+            m_tempThere = false;
     }
     if (err == 0) {
         // The new name is in place; a failed flush of the folder cannot undo it and is
@@ -158,10 +241,14 @@ int AtomicFile::Commit(Placement placement, mode_t mode)
 
 void AtomicFile::Discard()
 {
-    if (!m_temp.empty() && m_folder.Valid())
-        ::unlinkat(m_folder.Get(), m_temp.c_str(), 0);
-    m_temp.clear();
+    if (m_tempThere && m_stage.Valid())
+        ::unlinkat(m_stage.Get(), m_name.c_str(), 0);
+    m_tempThere = false;
+    if (!m_stageName.empty() && m_folder.Valid())
+        ::unlinkat(m_folder.Get(), m_stageName.c_str(), AT_REMOVEDIR);
+    m_stageName.clear();
     m_fd.Reset();
+    m_stage.Reset();
     m_folder.Reset();
 }
 
@@ -173,11 +260,10 @@ mode_t ModeForReplacing(const std::string& path, mode_t newMode)
     return newMode;
 }
 
-int WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t newMode,
-                        AtomicFile::TempName temp)
+int WriteFileAtomically(const std::string& path, std::string_view bytes, mode_t newMode)
 {
     AtomicFile file;
-    int err = file.Begin(path, temp);
+    int err = file.Begin(path);
     if (err == 0)
         err = file.Write(bytes);
     if (err == 0)

@@ -1,6 +1,7 @@
 #include "platform/AutostartEntry.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/DesktopEntryTemplate.h"
 #include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 
@@ -32,10 +33,27 @@ std::string EscapeString(const std::string& text)
             out += "\\\\";
         else if (c == '\t')
             out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
         else
             out += c;
     }
+    // Leading blanks would be trimmed away when the value is read.
+    if (!out.empty() && out.front() == ' ')
+        out.replace(0, 1, "\\s");
     return out;
+}
+
+bool IsPlainKey(const std::string& key)
+{
+    if (key.empty())
+        return false;
+    for (char c : key)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+            return false;
+    return true;
 }
 
 std::string UnescapeString(const std::string& text)
@@ -91,13 +109,13 @@ std::optional<std::string> ResolvePercents(const std::string& arg)
 
 } // namespace
 
-std::optional<std::string> EncodeExecArgument(const std::string& arg)
+std::optional<std::string> EncodeExecArgument(const std::string& arg, bool alwaysQuote)
 {
     for (char c : arg)
         if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f)
             return std::nullopt;
     std::string quoted;
-    if (arg.empty() || arg.find_first_of(kReserved) != std::string::npos) {
+    if (alwaysQuote || arg.empty() || arg.find_first_of(kReserved) != std::string::npos) {
         quoted = "\"";
         for (char c : arg) {
             if (kEscapedInQuotes.find(c) != std::string_view::npos)
@@ -155,6 +173,51 @@ std::optional<std::vector<std::string>> DecodeExecLine(const std::string& fileVa
     return args;
 }
 
+std::optional<std::string> MakeDesktopEntry(const DesktopEntryFields& fields)
+{
+    // A line break would end the Exec= line and let the rest pose as further keys.
+    if (fields.Exec.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        return std::nullopt;
+    // Exec= is already in the file's form; the texts get the file's escapes.
+    const std::pair<const char*, std::string> values[] = {
+        {"@NAME@", EscapeString(fields.Name)},        {"@GENERIC_NAME@", EscapeString(fields.GenericName)},
+        {"@COMMENT@", EscapeString(fields.Comment)},  {"@ICON@", EscapeString(fields.Icon)},
+        {"@TRY_EXEC@", EscapeString(fields.TryExec)}, {"@EXEC@", fields.Exec},
+    };
+    std::string extra;
+    for (const auto& [key, value] : fields.Extra) {
+        if (!IsPlainKey(key) || value.find('\0') != std::string::npos)
+            return std::nullopt;
+        extra += key + "=" + EscapeString(value) + "\n";
+    }
+    for (const auto& [mark, value] : values)
+        if (value.find('\0') != std::string::npos)
+            return std::nullopt;
+    std::string out;
+    std::string_view text = kDesktopEntryTemplate;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string line(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line == "@EXTRA@") {
+            out += extra;
+            continue;
+        }
+        // One mark a line at most; a key without a value says nothing and is left out.
+        bool empty = false;
+        for (const auto& [mark, value] : values) {
+            if (const std::size_t at = line.find(mark); at != std::string::npos) {
+                empty = value.empty();
+                line.replace(at, std::string_view(mark).size(), value);
+                break;
+            }
+        }
+        if (!empty)
+            out += line + "\n";
+    }
+    return out;
+}
+
 AutostartEntry::AutostartEntry(std::string folder, std::string name)
     : m_folder(WithTrailingSep(std::move(folder))), m_name(std::move(name))
 {
@@ -178,9 +241,11 @@ AutostartEntry::Outcome AutostartEntry::FolderState() const
     return Outcome::Done;
 }
 
-AutostartEntry::Outcome AutostartEntry::ReadExec(std::string& fileValue) const
+AutostartEntry::Outcome AutostartEntry::ReadExec(std::string& fileValue, bool* switchedOff) const
 {
     fileValue.clear();
+    if (switchedOff)
+        *switchedOff = false;
     OwnedFd fd(::open(Path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd.Valid())
         return Fail(errno);
@@ -202,6 +267,7 @@ AutostartEntry::Outcome AutostartEntry::ReadExec(std::string& fileValue) const
             return Fail(EFBIG);
     }
     bool inGroup = false;
+    bool sawExec = false;
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
@@ -223,21 +289,25 @@ AutostartEntry::Outcome AutostartEntry::ReadExec(std::string& fileValue) const
         std::string key = line.substr(0, eq);
         while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
             key.pop_back();
-        if (key != "Exec")
-            continue;
-        const std::size_t value = line.find_first_not_of(" \t", eq + 1);
-        fileValue = value == std::string::npos ? std::string() : line.substr(value);
-        return Outcome::Done;
+        const std::size_t start = line.find_first_not_of(" \t", eq + 1);
+        const std::string value = start == std::string::npos ? std::string() : line.substr(start);
+        // The first of a repeated key counts, as the desktops read it.
+        if (key == "Exec" && !sawExec) {
+            fileValue = value;
+            sawExec = true;
+        } else if (switchedOff && key == "Hidden" && value == "true") {
+            *switchedOff = true;
+        } else if (switchedOff && key == "X-GNOME-Autostart-enabled" && value == "false") {
+            *switchedOff = true;
+        }
     }
     return Outcome::Done;
 }
 
-AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
-                                                  const std::string& displayName, bool createFolder) const
+AutostartEntry::Outcome AutostartEntry::WriteEntry(const DesktopEntryFields& fields, bool createFolder) const
 {
-    // A line break would end the Exec= line and let the rest pose as further keys.
-    if (fileValue.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos ||
-        displayName.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+    const std::optional<std::string> text = MakeDesktopEntry(fields);
+    if (!text)
         return Fail(EINVAL);
     if (createFolder && ::mkdir(m_folder.c_str(), 0755) != 0 && errno != EEXIST) {
         // The config folder itself may be missing on a fresh account.
@@ -246,12 +316,19 @@ AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
             (::mkdir(m_folder.c_str(), 0755) != 0 && errno != EEXIST))
             return Fail(errno);
     }
-    const std::string text = std::string(kGroup) + "\nType=Application\nName=" + EscapeString(displayName) +
-                             "\nExec=" + fileValue + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
     // Others may read a desktop entry; an entry the user changed keeps its mode.
-    if (const int err = WriteFileAtomically(Path(), text, 0644, AtomicFile::TempName::Hidden))
+    if (const int err = WriteFileAtomically(Path(), *text, 0644))
         return Fail(err);
     return Outcome::Done;
+}
+
+AutostartEntry::Outcome AutostartEntry::WriteExec(const std::string& fileValue,
+                                                  const std::string& displayName, bool createFolder) const
+{
+    DesktopEntryFields fields;
+    fields.Name = displayName;
+    fields.Exec = fileValue;
+    return WriteEntry(fields, createFolder);
 }
 
 AutostartEntry::Outcome AutostartEntry::Remove() const

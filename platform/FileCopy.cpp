@@ -23,7 +23,6 @@ namespace {
 constexpr std::size_t kChunk = 1024 * 1024;
 // Two pieces of this size stay in the processor's cache while they are compared and written.
 constexpr std::size_t kCompareChunk = 256 * 1024;
-constexpr std::string_view kTempSuffix = ".part"; // of AtomicFile's hidden temporary names
 
 struct Outcome
 {
@@ -121,60 +120,40 @@ Outcome CopyBytes(int in, AtomicFile& out, std::int64_t expected, std::int64_t& 
     return CopyRest(in, out, expected, copied);
 }
 
-// Whether the bytes of in, from its start, are those of reference: nothing when reference
-// cannot be read (a last version that cannot be read counts as different).
-std::optional<bool> SameBytes(int in, int reference)
+enum class Comparison
 {
-    if (::lseek(in, 0, SEEK_SET) != 0)
-        return std::nullopt;
-    std::vector<char> a(kChunk), b(kChunk);
-    for (;;) {
-        const ssize_t gotA = Fill(in, a);
-        const ssize_t gotB = Fill(reference, b);
-        if (gotA < 0 || gotB < 0)
-            return std::nullopt;
-        if (gotA != gotB || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(gotA)) != 0)
-            return false;
-        if (gotA == 0)
-            return true;
-    }
-}
+    Equal,
+    Differ,
+    SourceError,   // the source could not be read (err tells why)
+    ReferenceError // the reference could not be read
+};
 
-// Copies in to out and compares it with reference (of the same size) in the same pass, so
-// the source is read once: each piece read is compared and then written. After the first
-// difference the rest is copied in the kernel without comparing. Where the file system
-// shares blocks, in is cloned instead (which reads nothing) and then read once for the
-// comparison alone. same tells whether every byte matched; the caller throws the copy
-// away then, before it is flushed.
-Outcome CopyComparing(int in, AtomicFile& out, int reference, std::int64_t expected, std::int64_t& copied,
-                      bool& same)
+// Reads in and reference from their starts side by side and compares them, writing
+// nothing: a file equal to its last version costs two reads and no copy.
+Comparison CompareContents(int in, int reference, int& err)
 {
-    copied = 0;
-    same = false;
-    if (::ioctl(out.Fd(), FICLONE, in) == 0) {
-        struct stat st = {};
-        if (::fstat(out.Fd(), &st) != 0)
-            return Failure(CopyStatus::WriteFailed, errno);
-        copied = st.st_size;
-        same = SameBytes(in, reference).value_or(false);
-        return {};
+    if (::lseek(in, 0, SEEK_SET) != 0) {
+        err = errno;
+        return Comparison::SourceError;
     }
+    if (::lseek(reference, 0, SEEK_SET) != 0)
+        return Comparison::ReferenceError;
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(reference, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::vector<char> a(kCompareChunk), b(kCompareChunk);
     for (;;) {
         const ssize_t got = Fill(in, a);
-        if (got < 0)
-            return Failure(CopyStatus::SourceUnreadable, errno);
-        const ssize_t ref = Fill(reference, b);
-        const bool equal = ref == got && std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) == 0;
-        if (got == 0) {
-            same = equal;
-            return {};
+        if (got < 0) {
+            err = errno;
+            return Comparison::SourceError;
         }
-        if (const int err = out.Write({a.data(), static_cast<std::size_t>(got)}))
-            return Failure(CopyStatus::WriteFailed, err);
-        copied += got;
-        if (!equal)
-            return CopyRest(in, out, expected, copied);
+        const ssize_t ref = Fill(reference, b);
+        if (ref < 0)
+            return Comparison::ReferenceError;
+        if (ref != got || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) != 0)
+            return Comparison::Differ;
+        if (got == 0)
+            return Comparison::Equal;
     }
 }
 
@@ -244,37 +223,49 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         ::fcntl(in.Get(), F_SETFL, ::fcntl(in.Get(), F_GETFL) & ~O_NONBLOCK);
         const OwnedFd reference = OpenReference(options.CompareWith, before.st_size);
 
-        AtomicFile temp;
-        if (const int err = temp.Begin(target, AtomicFile::TempName::Hidden))
-            return {CopyStatus::WriteFailed, err, 0};
-        std::int64_t copied = 0;
+        // The comparison comes first and writes nothing; only a file that differs is
+        // copied, from its start.
         bool same = false;
-        const Outcome outcome =
-            reference.Valid() ? CopyComparing(in.Get(), temp, reference.Get(), before.st_size, copied, same)
-                              : CopyBytes(in.Get(), temp, before.st_size, copied);
-        if (outcome.Status != CopyStatus::Ok)
-            return {outcome.Status, outcome.Error, 0};
-        // The copy keeps the source's date, so listings of copies show when the file changed.
-        const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
-        if (!same && ::futimens(temp.Fd(), times) != 0)
-            return {CopyStatus::WriteFailed, errno, 0};
+        if (reference.Valid()) {
+            int err = 0;
+            const Comparison comparison = CompareContents(in.Get(), reference.Get(), err);
+            if (comparison == Comparison::SourceError)
+                return {CopyStatus::SourceUnreadable, err, 0};
+            // A last version that cannot be read counts as different.
+            same = comparison == Comparison::Equal;
+            if (!same && ::lseek(in.Get(), 0, SEEK_SET) != 0)
+                return {CopyStatus::SourceUnreadable, errno, 0};
+        }
+        AtomicFile temp;
+        std::int64_t copied = 0;
+        if (!same) {
+            if (const int err = temp.Begin(target))
+                return {CopyStatus::WriteFailed, err, 0};
+            const Outcome outcome = CopyBytes(in.Get(), temp, before.st_size, copied);
+            if (outcome.Status != CopyStatus::Ok)
+                return {outcome.Status, outcome.Error, 0};
+            // The copy keeps the source's date, so listings of copies show when the file changed.
+            const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+            if (::futimens(temp.Fd(), times) != 0)
+                return {CopyStatus::WriteFailed, errno, 0};
+        }
         if (options.AfterCopy)
             options.AfterCopy(attempt);
 
-        // A writer that was busy during the copy shows in the size, the date, or (after a
-        // save by rename) in the name now leading to another file.
+        // A writer that was busy during the copy (or the comparison) shows in the size, the
+        // date, or (after a save by rename) in the name now leading to another file.
         struct stat after = {}, now = {};
         const bool steady = ::fstat(in.Get(), &after) == 0 && ::stat(source.c_str(), &now) == 0 &&
                             after.st_size == before.st_size && SameTime(after.st_mtim, before.st_mtim) &&
                             now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
-                            copied == before.st_size;
+                            (same || copied == before.st_size);
         if (!steady) {
             if (attempt >= options.MaxAttempts)
                 return {CopyStatus::Changed, 0, 0};
             continue;
         }
         if (same)
-            return {CopyStatus::Same, 0, 0}; // the copy goes, never flushed
+            return {CopyStatus::Same, 0, 0};
         // A version is the owner's alone, whoever may read the source where it lies; a
         // copy that replaces an older one keeps that one's mode.
         const mode_t ownMode = (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR;
@@ -301,12 +292,15 @@ std::optional<bool> FilesEqual(const std::string& a, const std::string& b)
         return false;
     if (sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
         return true;
-    return SameBytes(first.Get(), second.Get());
-}
-
-bool IsCopyLeftover(const std::string& name)
-{
-    return name.size() > kTempSuffix.size() + 1 && name.front() == '.' && name.ends_with(kTempSuffix);
+    int err = 0;
+    switch (CompareContents(first.Get(), second.Get(), err)) {
+    case Comparison::Equal:
+        return true;
+    case Comparison::Differ:
+        return false;
+    default:
+        return std::nullopt;
+    }
 }
 
 bool RemoveFile(const std::string& path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AtomicFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -27,13 +29,13 @@ struct CopyResult
 };
 
 // Copies source to target so that target either does not appear or appears whole, with
-// the source's modification time: the bytes go to an AtomicFile in target's folder (its
-// name begins with "." and ends with ".part"), are flushed to disk and then given
-// target's name, never replacing an existing target. The copy is the owner's alone: it
+// the source's modification time: the bytes go to an AtomicFile (a file in a staging
+// folder beside target), are flushed to disk and then given target's name, never
+// replacing an existing target. The copy is the owner's alone: it
 // gets the source's owner bits (and read and write), never group's or others'. A source whose size,
 // modification time or identity changed while it was copied is copied again, at most maxAttempts times in
-// all. The temporary file is removed on every failure; after a crash one may be left behind: folders that
-// receive copies treat "." names ending in ".part" as leftovers. afterCopy (may be empty) runs after the
+// all. The temporary file is removed on every failure; after a crash one may be left behind, in a staging
+// folder that IsCopyLeftover recognises. afterCopy (may be empty) runs after the
 // bytes of each attempt (1, 2, ...) were written, before the source is checked again. Any thread; blocks for
 // the duration of the copy.
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, int maxAttempts = 3,
@@ -45,21 +47,20 @@ struct CopyOptions
     // Runs after the bytes of each attempt (1, 2, ...) were written, before the source is
     // checked again (may be empty).
     std::function<void(int attempt)> AfterCopy;
-    // When not empty: the copy is compared with this file as it is made, reading the
-    // source once. When every byte matches, nothing is placed and the result is Same; a
-    // file that is missing, unreadable or of another size differs.
+    // When not empty: the source is first compared with this file, writing nothing.
+    // When every byte matches, nothing is placed and the result is Same (the decision is
+    // on the state compared: a source that changed meanwhile is compared again); else the
+    // source is copied from its start. A file that is missing, unreadable or of another
+    // size differs.
     std::string CompareWith;
     // An existing target is replaced (keeping its mode) instead of refused.
     bool Replace = false;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 
-// Whether two regular files hold the same bytes (sizes first, then the contents in 1 MB
-// pieces); nothing when either cannot be opened or read, or is not a regular file.
+// Whether two regular files hold the same bytes (sizes first, then the contents piece by
+// piece); nothing when either cannot be opened or read, or is not a regular file.
 std::optional<bool> FilesEqual(const std::string& a, const std::string& b);
-
-// Whether name is a temporary file left by an interrupted CopyFileSafely.
-bool IsCopyLeftover(const std::string& name);
 
 // Thin wrappers without exceptions; false leaves errno set.
 bool RemoveFile(const std::string& path);     // unlink: true when it was removed

@@ -276,7 +276,7 @@ void IniFile::Impl::WriteOut(const std::string& path)
     // the umask. An existing one keeps the mode it was given.
     const mode_t mode = exists ? (old.st_mode & 07777) : 0600;
     AtomicFile out;
-    int err = out.Begin(target, AtomicFile::TempName::Numbered);
+    int err = out.Begin(target);
     if (err == 0)
         err = out.Write(text);
     if (err == 0)
@@ -300,8 +300,9 @@ void IniFile::Impl::WriteOut(const std::string& path)
 
 namespace {
 
-// Whether entry is a temporary name of a write of name: name ".tmp." pid "." 8 hex digits.
-bool IsWriteLeftover(const std::string& entry, const std::string& name)
+// Whether entry is a temporary name an earlier build gave a write of name: name ".tmp."
+// pid "." 8 hex digits. Writes now stage in a folder (IsStagingNameFor).
+bool IsOldWriteLeftover(const std::string& entry, const std::string& name)
 {
     const std::string prefix = name + ".tmp.";
     if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0)
@@ -343,15 +344,18 @@ int IniFile::RemoveLeftovers(const std::string& path)
         return 0;
     std::vector<std::string> found;
     while (const dirent* entry = ::readdir(listing)) {
-        if (IsWriteLeftover(entry->d_name, name))
+        if (IsOldWriteLeftover(entry->d_name, name) || IsStagingNameFor(entry->d_name, name))
             found.emplace_back(entry->d_name);
     }
     ::closedir(listing);
     int removed = 0;
     for (const std::string& entry : found) {
         struct stat st = {};
-        if (::fstatat(dirFd.Get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            ::unlinkat(dirFd.Get(), entry.c_str(), 0) == 0)
+        if (::fstatat(dirFd.Get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode) ? IsStagingNameFor(entry, name) && RemoveCopyLeftover(dir + "/" + entry)
+                                : S_ISREG(st.st_mode) && IsOldWriteLeftover(entry, name) &&
+                                      ::unlinkat(dirFd.Get(), entry.c_str(), 0) == 0)
             ++removed;
     }
     return removed;

@@ -59,8 +59,8 @@ bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item
                       [](const DirEntry& a, const DirEntry& b) { return a.Name < b.Name; });
             for (const DirEntry& f : files) {
                 // Only regular files are versions; a version still being written sits
-                // under a temporary dot name and is not one yet.
-                if (!f.IsRegular || IsCopyLeftover(f.Name))
+                // in a staging folder and is not one yet.
+                if (!f.IsRegular)
                     continue;
                 std::string label;
                 if (settings.ShowDate)

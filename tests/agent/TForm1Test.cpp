@@ -138,6 +138,54 @@ TEST_F(TForm1Test, ShowMonitorActivatesARunningMonitor)
     EXPECT_TRUE(Received(MsgActivate));
 }
 
+// Show Monitor by the state the last monitor left: only a monitor that still receives is
+// activated; otherwise a new one is started, also after one that died without closing.
+TEST_F(TForm1Test, ShowMonitorStartsOneUnlessAMonitorReceives)
+{
+    struct Case
+    {
+        const char* Name;
+        bool Flag;     // MonitorRunning as the last monitor left it
+        bool Receives; // its window still takes messages
+        bool Activated;
+        bool Started;
+    };
+    const Case cases[] = {
+        {"running", true, true, true, false},
+        {"died without closing", true, false, false, true},
+        {"closed", false, false, false, true},
+    };
+    Create();
+    KeepIds();
+    int started = 0;
+    form->SetMonitorStarter([&] {
+        ++started;
+        return true;
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        started = 0;
+        received.clear();
+        auto dying = std::make_unique<MessageWindow>();
+        form->Block()->MonitorWnd = c.Receives ? monitor.Handle() : dying->Handle();
+        form->Block()->MonitorRunning = c.Flag;
+        if (!c.Receives)
+            dying.reset();
+        form->ShowPellary1->trigger();
+        EXPECT_EQ(started, c.Started ? 1 : 0);
+        // Only a receiving monitor's window is this test's, so only there can ACTIVATE land.
+        if (c.Activated) {
+            EXPECT_TRUE(Received(MsgActivate));
+        }
+        if (c.Started) {
+            EXPECT_FALSE(form->Block()->MonitorRunning) << "the dead monitor's flag is cleared";
+        }
+        if (c.Flag && !c.Receives) {
+            EXPECT_EQ(form->Block()->MonitorWnd, 0u);
+        }
+    }
+}
+
 TEST_F(TForm1Test, ShutDownClosesTheMonitorAndReleasesTheBlock)
 {
     Create();

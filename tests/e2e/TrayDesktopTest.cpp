@@ -11,8 +11,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/types.h>
 
 using namespace morvane;
 using namespace morvane::e2e;
@@ -219,6 +221,44 @@ TEST_F(TrayDesktopTest, IconIsDrawnWhenThePanelWasThereFirstAndSurvivesADoubleCl
     EXPECT_TRUE(DrawnIcon(icon)) << "after a double click the icon is missing or blank\n"
                                  << Tree().toStdString();
     EXPECT_TRUE(m_agent->Running());
+}
+
+// The monitor was killed (it crashed): a click on the icon still brings up a monitor.
+TEST_F(TrayDesktopTest, ShowMonitorStartsANewMonitorAfterTheLastOneWasKilled)
+{
+    StartAgent();
+    std::optional<IconWindow> icon;
+    ASSERT_TRUE(DrawnIcon(icon)) << "after start the icon is missing or blank\n" << Tree().toStdString();
+    const QPoint centre = icon->Area.center();
+    auto click = [&] {
+        RunTool("xdotool",
+                {"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"}, m_env);
+    };
+    // The monitor's process, from the first of its windows that names one.
+    auto monitorPid = [&] {
+        const QString ids = RunTool("xdotool", {"search", "--name", "Morvane Monitor"}, m_env);
+        for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+            if (const qint64 pid = RunTool("xdotool", {"getwindowpid", id}, m_env).trimmed().toLongLong())
+                return pid;
+        }
+        return qint64(0);
+    };
+    click();
+    qint64 first = 0;
+    ASSERT_TRUE(test::WaitUntil([&] { return (first = monitorPid()) > 0; }, 20s)) << "no monitor came up\n"
+                                                                                  << Tree().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(first), SIGKILL), 0);
+    ASSERT_TRUE(test::WaitUntil([&] { return monitorPid() == 0; }, 10s));
+
+    click();
+    qint64 second = 0;
+    EXPECT_TRUE(test::WaitUntil([&] { return (second = monitorPid()) > 0; }, 20s))
+        << "after the monitor was killed, Show Monitor did nothing\n"
+        << m_agent->Output();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(m_agent->WaitOutput("the monitor ended without closing"));
+    if (second > 0)
+        ::kill(static_cast<pid_t>(second), SIGKILL);
 }
 
 // The panel restarts (it crashed, or the user restarted the desktop's shell): the icon

@@ -91,7 +91,7 @@ protected:
                 continue;
             for (const DirEntry& v : ListDir(root + item.Name + "/"))
                 for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
-                    if (f.IsRegular && !IsCopyLeftover(f.Name))
+                    if (f.IsRegular)
                         out.push_back(root + item.Name + "/" + v.Name + "/" + f.Name);
         }
         return out;
@@ -103,7 +103,7 @@ protected:
         for (const DirEntry& item : ListDir(root))
             for (const DirEntry& v : ListDir(root + item.Name + "/"))
                 for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
-                    if (IsCopyLeftover(f.Name))
+                    if (IsCopyLeftover(root + item.Name + "/" + v.Name, f.Name))
                         return true;
         return false;
     }

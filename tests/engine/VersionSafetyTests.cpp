@@ -2,6 +2,7 @@
 #include "platform/FileCopy.h"
 #include "platform/Log.h"
 
+#include <QProcess>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -85,13 +86,24 @@ TEST_F(VersionSafetyTest, EverySaveWithinOneSecondIsAVersionAlsoAfterARestartAnd
     EXPECT_EQ(ReadFile(ItemFolder(*item) + "004/a(v 4).txt"), "four");
 }
 
+// Copies source to target in a child that ends before the copy gets its name, as a copy
+// killed part way does: what it leaves is a real leftover of our own copy.
+void LeaveKilledCopy(const std::string& source, const std::string& target)
+{
+    ASSERT_TRUE(MakeDirs(FolderPart(target)));
+    ASSERT_EQ(QProcess::execute(QString::fromStdString(HelperPath("copy_child")),
+                                {QString::fromStdString(source), QString::fromStdString(target), "crash"}),
+              0);
+    ASSERT_FALSE(std::filesystem::exists(target));
+}
+
 TEST_F(VersionSafetyTest, LeftoversOfKilledCopiesAreNoVersionsAndGoAtTheNextPruneAndStart)
 {
     const std::string base = ItemFolder(*item);
     for (const char* n : {"001", "002", "003"})
         WriteFile(base + n + "/a.txt", n);
     for (const char* n : {"004", "005"})
-        WriteFile(base + n + "/.a.txt.Ab12Cd.part", "half a copy");
+        LeaveKilledCopy(file, base + n + "/a(v 4).txt");
     item->UpdateData([](TMonItemRecord& r) {
         r.VersionNum = 5;
         r.DelModeNumber = 3;
@@ -107,14 +119,63 @@ TEST_F(VersionSafetyTest, LeftoversOfKilledCopiesAreNoVersionsAndGoAtTheNextPrun
     // Another item's folder, never pruned: its leftovers go when the agent starts.
     const std::string other = BackupRoot() + "261208042/";
     WriteFile(other + "001/b.txt", "a version");
-    WriteFile(other + "001/.b.txt.Zz99Yy.part", "beside it");
-    WriteFile(other + "002/.b.txt.Qq11Ww.part", "alone");
-    WriteFile(other + "003/.hidden", "not ours");
+    LeaveKilledCopy(file, other + "001/b(2).txt");
+    LeaveKilledCopy(file, other + "002/b.txt");
+    WriteFile(other + "003/.hidden.Ab12Cd.part/x", "a folder of that form holding a folder is not ours");
+    std::filesystem::create_directory(other + "003/.hidden.Ab12Cd.part/inner");
     Restart();
     EXPECT_EQ(ReadFile(other + "001/b.txt"), "a version");
-    EXPECT_FALSE(std::filesystem::exists(other + "001/.b.txt.Zz99Yy.part"));
+    EXPECT_EQ(ListDir(other + "001/").size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(other + "002"));
-    EXPECT_TRUE(std::filesystem::exists(other + "003/.hidden"));
+    EXPECT_TRUE(std::filesystem::exists(other + "003/.hidden.Ab12Cd.part/x"));
+}
+
+// A user's file may have any name, also one that looks like a temporary name of ours:
+// each keeps every version through listing, start-up cleaning and pruning, while a real
+// leftover of a killed copy beside them still goes.
+TEST_F(VersionSafetyTest, AUserFileOfAnyNameKeepsEveryVersionWhileLeftoversGo)
+{
+    const std::string names[] = {
+        ".notes.Ab3xYz.part",              // the form a copy's temporary file once had
+        "..notes.Ab3xYz.part.Qw12Er.part", // the form of a copy's staging folder
+        ".x.part",
+        "..part",
+        "report.doc",
+    };
+    int folder = 0;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name.substr(0, 40));
+        // A folder each: a file added to a monitored folder is versioned on its way in.
+        file = Work("named" + std::to_string(++folder) + "/" + name);
+        Save("one", 100);
+        item = AddFile(file, [](TMonItemRecord& r) {
+            r.NameMode = nmOriginal;
+            r.DelMode = dmNumber;
+            r.DelModeNumber = 3;
+            r.Monitored = true;
+        });
+        const std::string base = ItemFolder(*item);
+        ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+        Save("two", 200);
+        ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+        // A killed copy in a folder of its own, and one beside a version.
+        LeaveKilledCopy(file, base + "003/" + name);
+        LeaveKilledCopy(file, base + "002/" + name.substr(1));
+        EXPECT_EQ(Versions(*item), (std::vector<std::string>{"001", "002"}));
+
+        Restart();
+        EXPECT_EQ(ReadFile(base + "001/" + name), "one");
+        EXPECT_EQ(ReadFile(base + "002/" + name), "two");
+        EXPECT_EQ(ListDir(base + "002/").size(), 1u) << "the leftover beside the version went";
+        EXPECT_FALSE(std::filesystem::exists(base + "003"));
+
+        for (const char* text : {"three", "four"}) {
+            Save(text, text[1] == 'h' ? 300 : 400);
+            ASSERT_EQ(MakeAndReport(), VersionOutcome::Made);
+        }
+        EXPECT_EQ(Versions(*item), (std::vector<std::string>{"002", "003", "004"}));
+        EXPECT_EQ(ReadFile(base + "004/" + name), "four");
+    }
 }
 
 struct FailureCase

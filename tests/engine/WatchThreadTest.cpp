@@ -226,7 +226,7 @@ protected:
         const std::string base = ItemBackupFolder(items->BackupRoot(), item->FileID());
         for (const DirEntry& v : ListDir(base)) {
             for (const DirEntry& f : ListDir(base + v.Name + "/"))
-                n += f.IsRegular && !IsCopyLeftover(f.Name);
+                n += f.IsRegular;
         }
         return n;
     }

@@ -63,7 +63,7 @@ TEST(AtomicFile, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile)
         {"a copy never replaces what is there",
          [](const std::string& target) {
              AtomicFile file;
-             int err = file.Begin(target, AtomicFile::TempName::Hidden);
+             int err = file.Begin(target);
              if (err == 0)
                  err = file.Write("new");
              return err ? err : file.Commit(AtomicFile::Placement::NoReplace, 0600);
@@ -72,7 +72,7 @@ TEST(AtomicFile, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile)
         {"abandoned before it was named",
          [](const std::string& target) {
              AtomicFile file;
-             const int err = file.Begin(target, AtomicFile::TempName::Numbered);
+             const int err = file.Begin(target);
              return err ? err : file.Write("new") == 0 ? ECANCELED : -1;
          },
          ECANCELED},

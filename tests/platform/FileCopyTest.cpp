@@ -164,9 +164,67 @@ TEST_F(FileCopyTest, KilledCopyLeavesNoPartialTarget)
         EXPECT_EQ(FilesEqual(src, dst), std::optional<bool>(true));
     }
     for (const std::string& name : Others())
-        EXPECT_TRUE(IsCopyLeftover(name)) << name;
+        EXPECT_TRUE(IsCopyLeftover(out, name)) << name;
     RemoveFile(dst);
     EXPECT_EQ(CopyFileSafely(src, dst).Status, CopyStatus::Ok);
+}
+
+struct LeftoverCase
+{
+    const char* Name;
+    // Makes the entry in folder under name, the name a killed copy's leftover has there.
+    std::function<void(const std::string& folder, const std::string& name)> Make;
+    bool Leftover; // told apart as the leftover of a copy
+    bool Removed;  // and removed when asked
+};
+
+// A killed copy leaves one folder of its own; nothing a user can own under that name
+// (a file, a link) is ever taken for it, and a folder of that name holding a folder is
+// not ours to remove.
+TEST_F(FileCopyTest, OnlyAKilledCopysStagingFolderIsALeftover)
+{
+    test::WriteFile(src, RandomBytes(100 * 1024, 9));
+    auto killedCopy = [&](const std::string& folder) {
+        const int exit = QProcess::execute(
+            QString::fromStdString(test::HelperPath("copy_child")),
+            {QString::fromStdString(src), QString::fromStdString(folder + "x.doc"), "crash"});
+        EXPECT_EQ(exit, 0);
+    };
+    // The name a leftover has: a killed copy shows it.
+    killedCopy(out);
+    ASSERT_EQ(Others().size(), 1u);
+    const std::string leftoverName = Others().front();
+    RemoveCopyLeftover(out + leftoverName);
+
+    const LeftoverCase cases[] = {
+        {"a killed copy's staging folder", [&](const std::string& f, const std::string&) { killedCopy(f); },
+         true, true},
+        {"a user's file of that name",
+         [](const std::string& f, const std::string& n) { test::WriteFile(f + n, "a user's file"); }, false,
+         false},
+        {"a link to a folder of that name",
+         [](const std::string& f, const std::string& n) {
+             ASSERT_TRUE(MakeDirs(f + "elsewhere/" + n));
+             ASSERT_EQ(::symlink((f + "elsewhere/" + n).c_str(), (f + n).c_str()), 0);
+         },
+         false, false},
+        {"a folder of that name holding a folder",
+         [](const std::string& f, const std::string& n) { ASSERT_TRUE(MakeDirs(f + n + "/inner")); }, true,
+         false},
+    };
+    int round = 0;
+    for (const LeftoverCase& c : cases) {
+        const std::string folder = env.Work() + "case" + std::to_string(++round) + "/";
+        ASSERT_TRUE(MakeDirs(folder));
+        c.Make(folder, leftoverName);
+        std::string name = leftoverName;
+        for (const DirEntry& e : ListDir(folder))
+            if (e.Name != "elsewhere")
+                name = e.Name;
+        EXPECT_EQ(IsCopyLeftover(folder, name), c.Leftover) << c.Name;
+        EXPECT_EQ(RemoveCopyLeftover(folder + name), c.Removed) << c.Name;
+        EXPECT_EQ(std::filesystem::exists(folder + name), !c.Removed) << c.Name;
+    }
 }
 
 struct CompareCase

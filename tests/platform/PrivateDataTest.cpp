@@ -109,14 +109,19 @@ struct LeftoverCase
 {
     const char* name;
     bool removed;
+    bool staged = false; // a folder holding a half-written file, as a write in progress makes
 };
 
 TEST(IniLeftovers, OnlyUnfinishedWritesOfThatFileGo)
 {
     const LeftoverCase cases[] = {
-        {"mvlist.srv.tmp.4711.0badf00d", true},
+        {".mvlist.srv.Ab12Cd.part", true, true},
+        {"mvlist.srv.tmp.4711.0badf00d", true}, // as earlier builds named them
         {"mvlist.srv.tmp.1.ffffffff", true},
         {"mvlist.srv", false},
+        {".mvlist.srv.Zz99Yy.part", false}, // a file is never a staging folder
+        {".other.ini.Ab12Cd.part", false, true},
+        {".mvlist.srv.Ab12C.part", false, true},
         {"mvlist.srv.tmp.4711.0BADF00D", false},
         {"mvlist.srv.tmp.4711.0badf00", false},
         {"mvlist.srv.tmp..0badf00d", false},
@@ -126,9 +131,9 @@ TEST(IniLeftovers, OnlyUnfinishedWritesOfThatFileGo)
     };
     test::TestEnv env;
     for (const LeftoverCase& c : cases)
-        test::WriteFile(env.Work() + c.name, "x");
+        test::WriteFile(env.Work() + c.name + (c.staged ? "/mvlist.srv" : ""), "x");
     fs::create_directory(env.Work() + "mvlist.srv.tmp.9.00000000"); // a folder is never ours
-    EXPECT_EQ(IniFile::RemoveLeftovers(env.Work() + "mvlist.srv"), 2);
+    EXPECT_EQ(IniFile::RemoveLeftovers(env.Work() + "mvlist.srv"), 3);
     for (const LeftoverCase& c : cases)
         EXPECT_EQ(!fs::exists(env.Work() + c.name), c.removed) << c.name;
     EXPECT_TRUE(fs::exists(env.Work() + "mvlist.srv.tmp.9.00000000"));

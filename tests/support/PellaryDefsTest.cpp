@@ -76,14 +76,17 @@ TEST_F(VersionListing, VersionFoldersComeInNumericOrderAndOnlyAllDigitNamesCount
 TEST_F(VersionListing, OnlyFinishedRegularFilesAreListed)
 {
     const std::string good = AddVersion("001", "a.txt");
-    WriteFile(backup + "261208042/001/.a.txt.x1y2.part", "half a copy left by a crash");
+    // A user's file may be named like a temporary file: its versions are listed.
+    const std::string dotted = AddVersion("002", ".notes.Ab3xYz.part");
+    WriteFile(backup + "261208042/001/.a.txt.x1y2Z3.part/a.txt", "half a copy left by a crash");
     ASSERT_EQ(mkfifo((backup + "261208042/001/pipe").c_str(), 0600), 0);
     std::filesystem::create_directories(backup + "261208042/001/sub");
 
     std::vector<std::string> lines;
     ASSERT_TRUE(ListItemVersions(settings, item, lines));
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(Value(lines[0]), "\"" + good + "\"");
+    EXPECT_EQ(Value(lines[1]), "\"" + dotted + "\"");
 }
 
 struct LabelCase

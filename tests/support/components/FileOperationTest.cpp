@@ -114,7 +114,8 @@ TEST_P(MoveRoadTest, MovesFoldersWithBytesAndDates)
     EXPECT_FALSE(fs::exists(src + "222"));
     // No temporary file is left behind.
     for (const auto& entry : fs::recursive_directory_iterator(target))
-        EXPECT_FALSE(IsCopyLeftover(entry.path().filename().string())) << entry.path();
+        EXPECT_FALSE(IsCopyLeftover(entry.path().parent_path().string(), entry.path().filename().string()))
+            << entry.path();
     EXPECT_TRUE(errors.empty());
     if (GetParam() == 2)
         fs::remove_all(target);
