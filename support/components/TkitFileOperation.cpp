@@ -173,7 +173,7 @@ std::vector<TkitFileOperation::Job> TkitFileOperation::MakeJobs(TkitFileOperatio
             continue;
         source = WithoutTrailingSep(source);
         std::vector<std::string> sources;
-        if (HasWildcard(source) && !Exists(source)) {
+        if (HasWildcard(source) && !Exists(source) && Names(source)) {
             // Every entry of the folder the name matches, in name order; with
             // fofFilesOnly folders are left out.
             const std::string folder = FolderPart(source);
@@ -183,7 +183,7 @@ std::vector<TkitFileOperation::Job> TkitFileOperation::MakeJobs(TkitFileOperatio
                     sources.push_back(folder + entry.Name);
             std::sort(sources.begin(), sources.end());
         } else {
-            sources.push_back(source);
+            sources.push_back(source); // a missing one fails as missing
         }
         for (const std::string& one : sources) {
             Job job;

@@ -361,7 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"c.log"}},
         LineCase{
             "WildcardPair", {"a.txt", "b.log"}, "*.txt=old/*.bak", false, true, {"old/a.bak"}, {"b.log"}},
-        LineCase{"WildcardMatchingNothing", {"a.log"}, "*.txt", true, true, {}, {"a.log"}}),
+        LineCase{"WildcardMatchingNothing", {"a.log"}, "*.txt", true, true, {}, {"a.log"}},
+        LineCase{"WildcardInMissingFolder", {"a.txt"}, "none/*.txt", true, false, {}, {"a.txt"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A folder never goes into itself, by any road; the refusal comes before any work.
