@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace morvane;
 using namespace morvane::e2e;
@@ -229,6 +230,17 @@ TEST_F(Requests, MakeForcesAVersionUnlessTheDateIsUnchanged)
     EXPECT_EQ(
         std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.Index == MsgVersion; }),
         2);
+}
+
+TEST_F(Requests, ABlockFileCutShortNeitherEndsTheAgentNorItsService)
+{
+    ASSERT_EQ(::truncate((env.Runtime() + kSharedBlockName + ".shm").c_str(), 0), 0);
+    ASSERT_TRUE(agent->WaitOutput("cut short")) << agent->Output();
+    ASSERT_TRUE(test::WaitUntil([&] { return mon.Block()->AgentWnd != 0; }));
+    EXPECT_TRUE(agent->Running());
+    mon.BecomeMonitor(true);
+    const TMonItemRecord rec = Add(MakeFile("cut/a.txt"));
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "FileID"), rec.FileID.Get());
 }
 
 TEST_F(Requests, ClearDeletesVersionsOlderThanTheLastChangeAndAnswersVersion)
