@@ -13,12 +13,14 @@
 #include "platform/MessageWindow.h"
 #include "platform/NamedMapping.h"
 #include "platform/Paths.h"
+#include "support/PellaryDefs.h"
 #include "support/RunProgram.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace morvane {
@@ -71,12 +73,25 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
                 Log(std::string(kMessageNames[index]) + ": " + e.what());
                 m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
             } catch (const std::exception& e) {
-                Log(std::string(kMessageNames[index]) + " failed: " + e.what());
+                ReportFailure(index, e.what());
+            } catch (...) {
+                ReportFailure(index, "unknown error");
             }
             return true;
         }
     }
     return false;
+}
+
+void AgentCommands::ReportFailure(int index, const std::string& what)
+{
+    Log(std::string(kMessageNames[index]) + " failed: " + what);
+    // Once: a client that repeats a failing request must not bury the user in balloons.
+    if (std::exchange(m_failureTold, true))
+        return;
+    m_ctx.Host->SetBalloonTitle("A request failed");
+    m_ctx.Host->SetBalloonText(what);
+    m_ctx.Host->ShowBalloon();
 }
 
 void AgentCommands::Dispatch(int index, std::uint32_t wParam)

@@ -57,6 +57,8 @@ public:
 
 private:
     void Hold();
+    // Logs a request that failed; the first failure is also shown to the user.
+    void ReportFailure(int index, const std::string& what);
     void Dispatch(int index, std::uint32_t wParam);
     void AddSingle();
     void AddBulk();
@@ -90,6 +92,7 @@ private:
     // A bulk add without its list is answered with a box once; after that only logged,
     // so a client that keeps sending it cannot bury the user in boxes.
     bool m_bulkFailureShown = false;
+    bool m_failureTold = false;
 };
 
 } // namespace morvane

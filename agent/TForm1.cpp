@@ -165,6 +165,12 @@ void TForm1::FormCreate()
     // no request is lost; requests that come before the engine is loaded wait.
     m_window = std::make_unique<MessageWindow>(this);
     m_window->SetHandler([this](const WindowMessage& msg) { AppMessage(msg); });
+    // Logged by the window already; the user hears of the first of each kind.
+    m_window->SetTroubleHandler([this](const std::string& what) {
+        SetBalloonTitle("Requests may be lost");
+        SetBalloonText(what);
+        ShowBalloon();
+    });
     if (!m_block)
         m_block = SharedBlockMapping::Create();
     m_reports = std::make_unique<ReportQueue>(Block(), this);
