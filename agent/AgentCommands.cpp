@@ -404,7 +404,31 @@ void AgentCommands::Make()
     const VersionResult result = item->MakeVersion(true);
     if (result.Outcome == VersionOutcome::WriteFailed)
         item->ReportWriteFailure(result.Error);
+    if (result.Outcome == VersionOutcome::SourceGone) {
+        ReportUnreadable(*item, result.Error);
+        return;
+    }
     item->AfterVersion(true);
+}
+
+void AgentCommands::ReportUnreadable(TRKMonItem& item, int error)
+{
+    const std::string path = item.Path();
+    // Gone: the item is shown missing, with the box and answer every missing file gets.
+    if (!FileExists(path) && item.Data().MonStatus != msBroken && !item.CheckExists(true))
+        return;
+    // Not readable (or already shown broken): the user asked for this version and hears
+    // why there is none; the monitor's row takes the item's state from the answer.
+    const std::string reason = std::system_category().message(error ? error : EIO);
+    Log("no version of " + path + " was made: " + reason);
+    EngineHost& host = *m_ctx.Host;
+    host.ShowMainWindow();
+    host.BringMainWindowToFront();
+    host.ShowMessage(BoxKind::Warning, "No version of " + path + " was made: " + reason + ".",
+                     BoxButtons::Ok);
+    host.HideMainWindow();
+    if (EchoCondition())
+        Echo(MsgVersion, item);
 }
 
 void AgentCommands::Clear()

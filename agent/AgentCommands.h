@@ -68,6 +68,9 @@ private:
     void Delete();
     void StartStop(bool start);
     void Make();
+    // Tells why a forced version could not read the item's file: a missing file is shown
+    // missing, an unreadable one gets a box with the reason and an answer.
+    void ReportUnreadable(TRKMonItem& item, int error);
     void Clear();
     void Update(std::uint32_t wParam);
     void UpdateFolder(const TMonItemRecord& record, std::uint32_t wParam);
