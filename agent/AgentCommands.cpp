@@ -225,6 +225,13 @@ bool AgentCommands::Refused(const std::string& path)
     return true;
 }
 
+std::string AgentCommands::Described(const TRKMonItem& item) const
+{
+    const std::size_t versions = CountItemVersions(m_ctx.Block->Settings, item.Data());
+    return item.Path() + " (history " + item.FileID() + ", " + std::to_string(versions) +
+           (versions == 1 ? " version" : " versions") + ")";
+}
+
 bool AgentCommands::EchoCondition() const
 {
     // The monitor's own requests are answered too: it changes its views only on the
@@ -479,7 +486,12 @@ void AgentCommands::Update(std::uint32_t wParam)
     if (moved) {
         if (Refused(newPath))
             return;
+        const std::string oldPath = item->Path();
+        const std::shared_ptr<TRKMonItem> other = items.FileByPath(newPath);
+        const std::string removed = other && other != item ? Described(*other) : std::string();
         item->Reassign(newPath);
+        if (!removed.empty())
+            Log("reassigning " + oldPath + " to " + newPath + " removed the item there: " + removed);
     }
     // The monitor's record may predate the last versions made. What only the agent keeps
     // (its numbering, its counters and its last version) stays as the agent has it: a
@@ -528,6 +540,14 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     folder->StopWatch();
     const bool moved = folder->Path() != newPath;
     if (moved) {
+        const std::string oldPath = folder->Path();
+        const std::shared_ptr<TRKMonFolder> other = items.FolderByPath(newPath);
+        std::string removed;
+        if (other && other != folder) {
+            removed = other->Path() + " with " + std::to_string(other->Files().size()) + " files";
+            for (const auto& member : other->Files())
+                removed += "; " + Described(*member);
+        }
         try {
             folder->Reassign(newPath);
         } catch (...) {
@@ -536,6 +556,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
                 folder->StartWatch();
             throw;
         }
+        if (!removed.empty())
+            Log("reassigning " + oldPath + " to " + newPath + " removed the folder there: " + removed);
     }
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;

@@ -87,6 +87,8 @@ private:
     // The refusal test; a refusal the user should know of shows the box.
     bool Refused(const std::string& path);
     bool EchoCondition() const;
+    // An item's path, history and number of versions, for the log.
+    std::string Described(const TRKMonItem& item) const;
     void Echo(MessageIndex msg, const TRKMonItem& item);
 
     Context m_ctx;
