@@ -15,6 +15,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "support/IconList.h"
+#include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
 #include "support/components/AppWindows.h"
 #include "support/components/FormOptions.h"
@@ -274,7 +275,10 @@ void TForm1::ApplyLanguage()
         return;
     try {
         ApplyFormLanguage(file, this);
-        SaveFormLanguage(file, this);
+        // A shipped language already holds the agent's texts; writing them to the user's
+        // file would only hide the corrections of later installs.
+        if (ShippedCounterpart(file).empty())
+            SaveFormLanguage(file, this);
     } catch (const std::exception& e) {
         // A read-only language file keeps its texts; the agent runs on.
         Log(std::string("form texts not saved: ") + e.what());

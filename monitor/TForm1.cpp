@@ -13,6 +13,7 @@
 #include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
+#include "support/LanguageFiles.h"
 #include "support/RunProgram.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
@@ -397,9 +398,14 @@ void TForm1::ApplyLanguage(const std::string& languageFile)
     // The about box's version, notice and address are its own whatever the language.
     m_aboutBox->SetFixedLines();
     try {
-        IniFile ini(languageFile);
-        LoadColumnCaptions(*m_fileList, ini);
-        LoadColumnCaptions(*m_verList, ini);
+        // The shipped captions first, then the user's own over them.
+        for (const std::string& file : {ShippedCounterpart(languageFile), languageFile}) {
+            if (file.empty())
+                continue;
+            IniFile ini(file);
+            LoadColumnCaptions(*m_fileList, ini);
+            LoadColumnCaptions(*m_verList, ini);
+        }
     } catch (const std::exception& e) {
         qWarning("Cannot read the column captions from %s: %s", languageFile.c_str(), e.what());
     }

@@ -153,11 +153,18 @@ void TForm3::InitLangCombo()
     m_langCombo->clear();
     // Only language files are offered: any other entry of the folder would name a
     // language without texts.
+    // The user's own files and the shipped ones, each language once.
     QStringList names;
-    for (const DirEntry& entry : ListDir(m_home + kLangsFolder)) {
-        const QString name = QString::fromStdString(entry.Name);
-        if (entry.IsRegular && name.size() > 4 && name.endsWith(".ini", Qt::CaseInsensitive))
-            names << name.left(name.size() - 4);
+    const std::string shipped = ShippedLanguageFolder();
+    for (const std::string& folder : {m_home + kLangsFolder, shipped}) {
+        if (folder.empty())
+            continue;
+        for (const DirEntry& entry : ListDir(folder)) {
+            const QString name = QString::fromStdString(entry.Name);
+            if (entry.IsRegular && name.size() > 4 && name.endsWith(".ini", Qt::CaseInsensitive) &&
+                !names.contains(name.left(name.size() - 4), Qt::CaseInsensitive))
+                names << name.left(name.size() - 4);
+        }
     }
     names.sort(Qt::CaseInsensitive);
     m_langCombo->addItems(names);

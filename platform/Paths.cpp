@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -200,6 +201,24 @@ std::string ProgramDir()
     if (n < 0)
         ThrowSystemError(errno, "cannot find the running program's file");
     return FolderPart(std::string(buf.data(), static_cast<std::size_t>(n)));
+}
+
+std::string ShareDirFor(const std::string& programDir)
+{
+    const std::string dir = WithTrailingSep(programDir);
+    const std::string installed =
+        WithTrailingSep(std::filesystem::path(dir + MORVANE_BIN_TO_SHARE).lexically_normal().string());
+    struct stat st
+    {
+    };
+    if (stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return installed;
+    return dir;
+}
+
+std::string ShareDir()
+{
+    return ShareDirFor(ProgramDir());
 }
 
 std::string WithTrailingSep(std::string path)

@@ -35,6 +35,14 @@ std::string PrivateRuntimeDir(const std::string& preferred, const std::string& r
 // Folder of the running executable, ending with "/".
 std::string ProgramDir();
 
+// The folder of the shipped data (Langs/, _Help/), found from where the program lies:
+// the install's share folder (<program folder>/../share/morvane/ in a standard layout)
+// when it exists, else the program folder itself (the build tree keeps them beside the
+// programs). Never a path compiled in, so any prefix and a staged install work. Ends
+// with "/". ShareDir() uses ProgramDir(). Any thread.
+std::string ShareDir();
+std::string ShareDirFor(const std::string& programDir);
+
 // Appends "/" unless the text already ends with it (empty stays empty).
 std::string WithTrailingSep(std::string path);
 

@@ -1,6 +1,7 @@
 #include "FormOptions.h"
 
 #include "platform/IniFile.h"
+#include "support/LanguageFiles.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -342,10 +343,10 @@ std::vector<NumberProperty> NumberProperties(QObject* o)
 
 } // namespace
 
-void ApplyFormLanguage(const std::string& fileName, QObject* form)
+namespace {
+
+void ApplyLanguageTexts(const std::string& fileName, QObject* form)
 {
-    if (!form || fileName.empty() || IsUnnamed(form))
-        return;
     IniFile ini(fileName);
     const std::string section = form->objectName().toStdString();
     Walk(form, true, [&](QObject* o) {
@@ -363,6 +364,19 @@ void ApplyFormLanguage(const std::string& fileName, QObject* form)
         }
         return Visit::Descend;
     });
+}
+
+} // namespace
+
+void ApplyFormLanguage(const std::string& fileName, QObject* form)
+{
+    if (!form || fileName.empty() || IsUnnamed(form))
+        return;
+    // The shipped texts first, then the user's own over them.
+    const std::string shipped = ShippedCounterpart(fileName);
+    if (!shipped.empty())
+        ApplyLanguageTexts(shipped, form);
+    ApplyLanguageTexts(fileName, form);
 }
 
 void SaveFormLanguage(const std::string& fileName, QObject* form)

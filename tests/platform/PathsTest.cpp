@@ -54,6 +54,20 @@ TEST(PathTrim, WithoutTrailingSepKeepsTheRoot)
     EXPECT_EQ(WithoutTrailingSep(""), "");
 }
 
+TEST(ShareFolder, FoundFromTheProgramInAnyPrefix)
+{
+    test::TestEnv env;
+    // An install in a prefix of its own, a build tree with the data beside the programs.
+    const std::string prefix = env.Work() + "staged/opt/x/";
+    fs::create_directories(prefix + "bin");
+    fs::create_directories(prefix + "share/morvane/Langs");
+    const std::string buildTree = env.Work() + "build/bin/";
+    fs::create_directories(buildTree + "Langs");
+    EXPECT_EQ(ShareDirFor(prefix + "bin/"), prefix + "share/morvane/");
+    EXPECT_EQ(ShareDirFor(prefix + "bin"), prefix + "share/morvane/");
+    EXPECT_EQ(ShareDirFor(buildTree), buildTree);
+}
+
 // Sets or clears one environment variable for the life of the object.
 class EnvOverride
 {
