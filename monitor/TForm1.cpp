@@ -119,7 +119,7 @@ void TForm1::CreateActions()
         {"aStartMonitoring", "Start monitoring", "", &TForm1::StartMonButtonClick, false},
         {"aStopMonitoring", "Stop monitoring", "", &TForm1::StopMonButtonClick, false},
         {"aMakeVersion", "Make version", "", &TForm1::Makeversion1Click, false},
-        {"aReassing", "Reassing", "", &TForm1::Maptoanother1Click, false},
+        {"aReassing", "Reassign", "", &TForm1::Maptoanother1Click, false},
         {"aFileOpen", "Open", "", &TForm1::Open2Click, false},
         {"aClearVersions", "Clear versions", "Clear versions", &TForm1::ClearHistoryClick, false},
         {"aShowToolBar", "Show", "", &TForm1::aShowToolBarExecute, true},
@@ -245,10 +245,12 @@ void TForm1::CreateWidgets()
     m_statusBar->setObjectName("StatusBar1");
     m_statusPanel = new QLabel(m_statusBar);
     m_statusPanel->setObjectName("StatusPanel0");
+    MarkRunTimeText(m_statusPanel);
     m_statusPanel->setMinimumWidth(50);
     m_statusBar->addPermanentWidget(m_statusPanel, 1);
     m_agentPanel = new QLabel(m_statusBar);
     m_agentPanel->setObjectName("AgentStatePanel");
+    MarkRunTimeText(m_agentPanel);
     m_agentPanel->setStyleSheet("color: #b00000;");
     m_agentPanel->hide();
     m_statusBar->addPermanentWidget(m_agentPanel);

@@ -6,7 +6,9 @@
 # options, item properties on each page, system options, about box, folder browse, move
 # versions), of the progress dialog and of the first screen of the help page.
 # With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
-# shows the agent's icon in it.
+# shows the agent's icon in it. The monitor then starts three more times and saves its
+# main window each time (main-restart-N.png); the layout file must stay as the first run
+# left it, or the script says what moved and fails.
 #
 #   tests/screenshots.sh [build folder] [output folder]
 set -euo pipefail
@@ -133,6 +135,12 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         fi
     fi
     MORVANE_SCREENSHOT_DIR="$2" "$1/bin/kelvrim" >"$2/kelvrim.log" 2>&1 || true
+    # Three restarts: each opens the main window as the last one left it.
+    cp "${MORVANE_HOME}mvparam.ini" "$3/layout-0.ini" || true
+    for run in 1 2 3; do
+        MORVANE_SCREENSHOT_MAIN="$2/main-restart-$run.png" "$1/bin/kelvrim" >>"$2/kelvrim.log" 2>&1 || true
+        cp "${MORVANE_HOME}mvparam.ini" "$3/layout-$run.ini" || true
+    done
     kill "$agent" 2>/dev/null || true
     wait "$agent" 2>/dev/null || true
     for pid in "${desktop[@]}"; do
@@ -140,9 +148,20 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     done
 ' shots "$build" "$out" "$work"
 
+for run in 1 2 3; do
+    if ! diff -u "$work/layout-0.ini" "$work/layout-$run.ini" >"$out/layout-restart-$run.diff"; then
+        echo "the layout changed at restart $run:" >&2
+        cat "$out/layout-restart-$run.diff" >&2
+        status=1
+    else
+        rm -f "$out/layout-restart-$run.diff"
+    fi
+done
+
 ls "$out"/*.png >/dev/null 2>&1 || {
     echo "no pictures were made; see $out/*.log" >&2
     exit 1
 }
 echo "Pictures in $out:"
 ls -1 "$out"/*.png
+exit "${status:-0}"
