@@ -114,8 +114,11 @@ TEST_F(ChangeNotificationTest, DeletedOrMovedFolderFailsForGood)
 
 TEST_F(ChangeNotificationTest, UnwatchableFolderThrowsNamingIt)
 {
-    for (const auto& [path, err] :
-         {std::pair{env.Work() + "missing/", ENOENT}, std::pair{dir + "a.txt", ENOTDIR}}) {
+    // A link is never followed to the folder it leads to.
+    const std::string link = env.Work() + "link";
+    ASSERT_EQ(::symlink(dir.c_str(), link.c_str()), 0);
+    for (const auto& [path, err] : {std::pair{env.Work() + "missing/", ENOENT},
+                                    std::pair{dir + "a.txt", ENOTDIR}, std::pair{link, ENOTDIR}}) {
         try {
             ChangeNotification watch(path);
             ADD_FAILURE() << path;
@@ -124,6 +127,21 @@ TEST_F(ChangeNotificationTest, UnwatchableFolderThrowsNamingIt)
             EXPECT_NE(std::string(e.what()).find(path), std::string::npos);
         }
     }
+}
+
+// An editor's temporary file, unlinked while still open: what is written to it later
+// concerns no name in the folder and wakes nobody.
+TEST_F(ChangeNotificationTest, WritingAnUnlinkedOpenFileDoesNotWake)
+{
+    const std::string temp = dir + ".edit.tmp";
+    const int fd = ::open(temp.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ChangeNotification watch(dir);
+    ASSERT_EQ(::unlink(temp.c_str()), 0);
+    EXPECT_EQ(watch.Wait(kNow), Result::Changed) << "the unlink itself is a change";
+    EXPECT_EQ(::write(fd, "text", 4), 4);
+    ::close(fd);
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
 }
 
 } // namespace
