@@ -23,12 +23,14 @@ namespace morvane {
 namespace {
 
 // Never IN_ACCESS or IN_OPEN: the agent reads the files it watches, and its own reads
-// must not wake it. A link is never followed to a folder elsewhere (a path ending in "/"
-// still names the folder a link leads to), and a file that was unlinked while open, an
-// editor's temporary file say, wakes nobody when it is written.
+// must not wake it. A file that was unlinked while open, an editor's temporary file say,
+// wakes nobody when it is written.
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
                                      IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
-                                     IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+                                     IN_EXCL_UNLINK;
+// A subfolder of a watched tree that is a link (or was made one since it was listed) is
+// never followed out of the tree. The root is the folder the user chose, link or not.
+constexpr std::uint32_t kSubfolderMask = kWatchMask | IN_DONT_FOLLOW;
 
 // The error every new watch fails with instead of being added (tests); 0: none.
 std::atomic<int> g_watchFailure{0};
@@ -115,7 +117,9 @@ public:
                 const int injected = g_watchFailure.load();
                 if (injected)
                     errno = injected;
-                const int wd = injected ? -1 : inotify_add_watch(m_fd, folders[i].c_str(), kWatchMask);
+                const int wd = injected ? -1
+                                        : inotify_add_watch(m_fd, folders[i].c_str(),
+                                                            i == 0 ? kWatchMask : kSubfolderMask);
                 if (wd < 0) {
                     // A subfolder removed since it was listed is no longer part of the tree.
                     if (i > 0 && (errno == ENOENT || errno == ENOTDIR))
