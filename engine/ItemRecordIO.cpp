@@ -148,6 +148,12 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
     return WithTrailingSep(root);
 }
 
+std::string ReadMoveTarget(const std::string& settingsFile)
+{
+    const std::string root = IniFile(settingsFile).ReadString("Basic", kMoveToKey, "");
+    return root.empty() || root.front() != kPathSep ? std::string() : WithTrailingSep(root);
+}
+
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile)
 {
     // The system would look at a shorter path, where every name may seem taken.

@@ -72,4 +72,10 @@ std::string ItemBackupFolder(const std::string& backupRoot, const std::string& f
 // folder is used.
 std::string ReadBackupRoot(const std::string& settingsFile, const std::string& home);
 
+// Key (section Basic) naming the folder an unfinished backup move goes to. While it is
+// set, an item's versions may lie in either folder, so new version numbers pass both.
+inline constexpr const char* kMoveToKey = "MoveTo";
+// That folder, ending with "/"; "" when no move is unfinished.
+std::string ReadMoveTarget(const std::string& settingsFile);
+
 } // namespace morvane
