@@ -70,7 +70,7 @@ int AgentMain(int argc, char** argv)
         QObject::connect(
             &form, &TForm1::FormClosed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         form.FormCreate();
-        form.hide();
+        ShowMainFormAtStart();
         if (form.Closed())
             return 0;
         return QApplication::exec();
