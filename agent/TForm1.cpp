@@ -20,6 +20,7 @@
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/QtTrayShell.h"
+#include "support/components/ToolkitTranslation.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -250,6 +251,8 @@ void TForm1::InitSharedBlock(bool atStart)
 
 void TForm1::ApplyLanguage()
 {
+    // The toolkit's own buttons (Yes, No in the agent's questions) speak the same language.
+    InstallToolkitTranslation(m_settings.Language());
     const std::string file = m_settings.LanguageFile(m_settings.Language());
     if (file.empty())
         return;
