@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QTreeWidget>
 
 namespace morvane::monitor {
@@ -56,6 +57,8 @@ void TForm1::CreateDialogs()
     m_folderDialog1->setObjectName("FolderDialog1");
     m_folderDialog1->Flags = OnlyFileSystem | NewDialogStyle | HideNewFolderButton;
     m_folderDialog1->RootFolder = TSHFolders::foMyComputer;
+    // The first browse starts where the user's folders are; later ones where the last ended.
+    m_folderDialog1->Folder = QDir::homePath().toStdString();
 }
 
 void TForm1::aAddFolderExecute()

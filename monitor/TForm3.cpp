@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -192,6 +193,17 @@ void TForm3::InitDateCombo()
     ShowDateCheckClick();
     MarkChecked(m_showBaloon);
     MarkChecked(m_showFileNameCheck);
+}
+
+void TForm3::setVisible(bool visible)
+{
+    if (!visible && isVisible())
+        m_place = pos();
+    // A dialog opens centred on its window unless it was placed; a place off every
+    // screen (one unplugged since) leaves it centred.
+    if (visible && !isVisible() && m_place && QGuiApplication::screenAt(*m_place))
+        move(*m_place);
+    QDialog::setVisible(visible);
 }
 
 void TForm3::showEvent(QShowEvent* event)
