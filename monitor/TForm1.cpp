@@ -18,6 +18,7 @@
 #include "support/RunProgram.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
+#include "support/components/ToolkitTranslation.h"
 
 #include <QAction>
 #include <QApplication>
@@ -403,6 +404,9 @@ void TForm1::CreateMenus()
 
 void TForm1::ApplyLanguage(const std::string& languageFile)
 {
+    // The toolkit's own buttons and dialogs speak the language the file is named after.
+    const std::string name = NamePart(languageFile);
+    InstallToolkitTranslation(name.size() > 4 ? name.substr(0, name.size() - 4) : name);
     ApplyFormLanguage(languageFile, this);
     for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_aboutBox, m_form8})
         ApplyFormLanguage(languageFile, dialog);
