@@ -4,7 +4,8 @@
 # saves PNG files of its window (report, list and icons views, folders tree, versions list,
 # a folder selected, the tool bar with and without captions), of its dialogs (folder
 # options, item properties on each page, system options, about box, folder browse, move
-# versions), of the progress dialog and of the first screen of the help page.
+# versions), of the progress dialog and of the first screen of the help page; then the main
+# window after a move of the versions that was cancelled part-way (with the tests built).
 # With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
 # shows the agent's icon in it. menu-entry-icon.png is the icon the installed menu entry
 # names; monitor-window-icon.png the one the monitor's windows give the desktop. The monitor
@@ -154,6 +155,11 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         MORVANE_SCREENSHOT_MAIN="$2/main-restart-$run.png" "$1/bin/kelvrim" >>"$2/kelvrim.log" 2>&1 || true
         cp "${MORVANE_HOME}mvparam.ini" "$3/layout-$run.ini" || true
     done
+    # The main window after a move of the versions cancelled part-way: nothing missing.
+    if [ -x "$1/tests/bin/move_monitor" ]; then
+        mkdir -p "$3/moved"
+        "$1/tests/bin/move_monitor" "$3/moved" 2 "$2/main-after-cancelled-move.png" >"$2/move.log" 2>&1 || true
+    fi
     kill "$agent" 2>/dev/null || true
     wait "$agent" 2>/dev/null || true
     for pid in "${desktop[@]}"; do
