@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/types.h>
@@ -274,6 +275,47 @@ TEST_F(TrayDesktopTest, IconComesBackWhenThePanelRestarts)
     EXPECT_TRUE(DrawnIcon(icon)) << "after the panel restarted the icon is missing or blank\n"
                                  << Tree().toStdString();
     EXPECT_TRUE(m_agent->Running());
+}
+
+// A version's balloon on a tray of the X11 kind, on a desktop without a notification
+// service: the tray's own balloon stays long enough to read.
+TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
+{
+    // A monitored file without versions: the agent makes its first one at start.
+    const std::string file = m_envFolders.Work() + "doc/a.txt";
+    test::WriteFile(file, "first");
+    WriteQuickDefaults(m_envFolders);
+    test::WriteFile(m_envFolders.Home() + "mvlist.srv",
+                    "[" + file +
+                        "]\nMonitored=1\nFileID=240501001\nMonMode=0\nMonStatus=1\nDelMode=0\n"
+                        "DelModeNumber=10\nIsFolder=0\nFolderWait=0\nMonModeSize=1\nIsSaved=1\n");
+    m_agent = std::make_unique<AgentProcess>(m_envFolders);
+    m_agent->SetEnv("QT_QPA_PLATFORM", "xcb");
+    m_agent->SetEnv("DISPLAY", m_display.toStdString());
+    m_agent->SetEnv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_dir.filePath("no-bus").toStdString());
+    m_agent->Start();
+    // The balloon is a window of the agent's own on the screen, wider than any icon (the
+    // icon's window is one too until the panel takes it in).
+    static const QRegularExpression window(
+        R"(\n     0x[0-9a-f]+ "Morvane Agent": \("quennet" "quennet"\)  (\d+)x)");
+    auto shown = [&] {
+        auto it = window.globalMatch(Tree());
+        while (it.hasNext())
+            if (it.next().captured(1).toInt() > 48)
+                return true;
+        return false;
+    };
+    // The start's own balloons come and go first.
+    ASSERT_TRUE(test::WaitUntil(
+        [&] { return std::filesystem::exists(m_envFolders.Home() + "backup/240501001/001/a.txt"); }, 30s))
+        << m_agent->Output();
+    test::WaitUntil([&] { return false; }, 1s);
+    test::WaitUntil([&] { return !shown(); }, 20s);
+    ReplaceFile(file, "second", 5);
+    ASSERT_TRUE(test::WaitUntil(shown, 30s)) << "no balloon\n" << m_agent->Output() << Tree().toStdString();
+    const auto from = std::chrono::steady_clock::now();
+    test::WaitUntil([&] { return !shown(); }, 30s);
+    EXPECT_GE(std::chrono::steady_clock::now() - from, 5s) << "the balloon was gone before it could be read";
 }
 
 // The agent started before any tray (a login where the panel comes up late): the icon
