@@ -428,8 +428,13 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         now.NameModeNumberCount < 0 || now.NameModeNumberCount == INT_MAX ? 1 : now.NameModeNumberCount + 1;
     // Numbering moves past every version folder that exists, so nothing is overwritten
     // and the newest version is always the highest-numbered one.
+    // While a backup move is unfinished the item's older versions may lie in the other
+    // folder: a number used there is not used again here.
+    int floor = now.VersionNum;
+    if (const std::string moveTo = ReadMoveTarget(Owner().SettingsFile()); !moveTo.empty())
+        floor = std::max(floor, HighestVersionNumber(ItemBackupFolder(moveTo, fileId)));
     int folderError = 0;
-    const std::optional<VersionFolder> made = CreateNextVersionFolder(base, now.VersionNum, &folderError);
+    const std::optional<VersionFolder> made = CreateNextVersionFolder(base, floor, &folderError);
     if (!made) {
         if (folderError == EOVERFLOW) {
             // Every number is used: the item cannot be versioned any more.

@@ -240,6 +240,8 @@ std::string TRKMonItems::MakeFileId() const
     std::string id;
     for (int attempt = 0; attempt < 100; ++attempt) {
         id = NewFileId(BackupRoot(), m_listFile);
+        if (id.empty())
+            break; // no name is free: asking again finds none either
         // Items not saved yet are in memory only.
         if (!FileIdInUse(id, nullptr))
             return id;
@@ -631,9 +633,18 @@ TRKMonItems::MendFileIds(const std::vector<std::string>& sections)
             if (path == owner)
                 continue;
             std::string fresh;
-            do
+            for (int attempt = 0; attempt < 100 && fresh.empty(); ++attempt) {
                 fresh = NewFileId(root, m_listFile);
-            while (sharers.count(fresh) || !taken.insert(fresh).second);
+                if (fresh.empty())
+                    break;
+                if (sharers.count(fresh) || !taken.insert(fresh).second)
+                    fresh.clear();
+            }
+            if (fresh.empty()) {
+                Log("items " + owner + " and " + path + " share the backup folder " + id +
+                    "; no other folder name is free");
+                continue;
+            }
             Log("items " + owner + " and " + path + " shared the backup folder " + id + "; " + path +
                 " now uses " + fresh);
             list.WriteString(path, "FileID", fresh);
