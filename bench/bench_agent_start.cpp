@@ -114,8 +114,10 @@ std::string MakeHome(const fs::path& root, int count)
 {
     const std::string home = (root / "home/").string();
     const std::string files = (root / "files/").string();
-    fs::create_directories(home);
+    fs::create_directories(home + kDefaultBackupDir);
     IniFile list(home + kListFileName);
+    // The backup index as an agent that ran before leaves it, one key per item.
+    IniFile index(home + kDefaultBackupDir + kBackupIndexName);
     list.WriteString(kDefaultSection, "MonMode", "0");
     list.WriteString(kDefaultSection, "FolderWait", "3");
     std::string first;
@@ -135,7 +137,7 @@ std::string MakeHome(const fs::path& root, int count)
         r.LastTime = FileDate(path).value_or(0);
         r.VersionNum = 1;
         r.FolderWait = 3;
-        WriteItemRecord(r, list, nullptr);
+        WriteItemRecord(r, list, &index);
         if (i % 100 == 0) {
             TMonItemRecord f = EmptyItemRecord();
             f.Path.Set(folder);
@@ -144,12 +146,13 @@ std::string MakeHome(const fs::path& root, int count)
             f.Monitored = true;
             f.MonStatus = msActive;
             f.FolderWait = 3;
-            WriteItemRecord(f, list, nullptr);
+            WriteItemRecord(f, list, &index);
         }
         if (first.empty())
             first = path;
     }
     list.Flush();
+    index.Flush();
     return first;
 }
 

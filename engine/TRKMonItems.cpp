@@ -306,7 +306,7 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
     }
     // A folder still looked for starts its watch when it is found.
     if (Active() && folder->Monitored() && !folder->PresencePending())
-        folder->StartWatch();
+        StartWatchAfterLoad(folder);
     return folder;
 }
 
@@ -343,7 +343,7 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
     }
     // A folder still looked for starts its watch when it is found.
     if (Active() && folder->Monitored() && !folder->PresencePending())
-        folder->StartWatch();
+        StartWatchAfterLoad(folder);
     return folder;
 }
 
@@ -484,6 +484,16 @@ void TRKMonItems::SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& i
     }
 }
 
+void TRKMonItems::StartWatchAfterLoad(const std::shared_ptr<TRKMonFolder>& folder)
+{
+    if (m_readerThread.load() != std::this_thread::get_id()) {
+        folder->StartWatch();
+        return;
+    }
+    folder->UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
+    m_watchesAfterLoad.push_back(folder);
+}
+
 std::vector<std::string> TRKMonItems::LoadAll()
 {
     // No copy runs yet, so every temporary file in a version folder is a killed copy's.
@@ -517,6 +527,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
         TRKMonItems& Items;
         ~EndLoading()
         {
+            Items.m_watchesAfterLoad.clear();
             Items.m_loadingThread = std::thread::id();
             Items.m_readerThread.store(std::thread::id());
             Items.m_loadReader = nullptr;
@@ -543,6 +554,14 @@ std::vector<std::string> TRKMonItems::LoadAll()
     m_loadingThread = std::thread::id();
     m_readerThread.store(std::thread::id());
     m_loadReader = nullptr;
+    // The watches start once every item is there: a watch's first scan looks at its whole
+    // folder, changes made during the load included, and no scan competes with the load
+    // for the items.
+    for (const std::weak_ptr<TRKMonFolder>& weak : std::exchange(m_watchesAfterLoad, {})) {
+        const std::shared_ptr<TRKMonFolder> folder = weak.lock();
+        if (folder && !folder->Removed() && folder->Monitored() && !folder->PresencePending())
+            folder->StartWatch();
+    }
     // When the list could not take a new FileID, the item still uses it from memory on.
     for (const auto& [path, id] : mended) {
         std::shared_ptr<TRKMonItem> item = path.back() == kPathSep ? FolderByPath(path) : FileByPath(path);

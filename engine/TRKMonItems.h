@@ -189,6 +189,9 @@ private:
     // is a plain one (Reassign). A folder another thread appended meanwhile is used instead.
     std::shared_ptr<TRKMonFolder> MakeParentFolder(const std::string& folderPath,
                                                    const std::shared_ptr<TRKMonItem>& firstMember);
+    // Starts the folder's watch; on the thread running LoadAll, only once the load is over
+    // (the folder counts as monitored meanwhile).
+    void StartWatchAfterLoad(const std::shared_ptr<TRKMonFolder>& folder);
     // A FileID that neither a backup folder nor an item in memory or in the list uses.
     std::string MakeFileId() const;
     // Before the items of the list are made: of the sections that share a FileID, the
@@ -254,6 +257,8 @@ private:
     std::atomic<std::thread::id> m_readerThread;
     IniFile* m_loadReader = nullptr;
     std::string m_loadRoot;
+    // Folders whose watch starts when LoadAll has made every item (loading thread only).
+    std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;
     std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;

@@ -666,3 +666,35 @@ TEST_F(CollectionTest, FileIdLookupsFollowChangesOfTheItems)
 
 } // namespace
 } // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+// A folder's watch scans what the collection holds when it starts: loaded from a list,
+// every watch starts only once every item of the list is there, whatever the order of
+// the sections.
+TEST_F(CollectionTest, WatchesStartAfterTheWholeListIsLoaded)
+{
+    std::vector<int> filesAtStart;
+    items->SetWatchThreadFactory([&](TRKMonFolder& folder) {
+        filesAtStart.push_back(items->FileCount());
+        return std::make_unique<FakeWatch>(folder, log, true);
+    });
+    std::string list;
+    for (const char* folder : {"one/", "two/"}) {
+        list += "[" + Work(folder) + "]\nFileID=" + folder[0] + "dir\nIsFolder=1\nIsSaved=1\nMonitored=1\n";
+        for (int i = 0; i < 3; ++i) {
+            const std::string file = Work(folder) + std::to_string(i) + ".txt";
+            WriteFile(file, "x");
+            list += "[" + file + "]\nFileID=" + folder[0] + std::to_string(i) + "\nIsSaved=1\n";
+        }
+    }
+    WriteFile(items->ListFile(), list);
+    IniFile::ClearCache();
+    items->LoadAll();
+    EXPECT_EQ(filesAtStart, (std::vector<int>{6, 6}));
+    EXPECT_TRUE(items->GetFolder(0)->Monitored());
+}
+
+} // namespace
+} // namespace morvane::test
