@@ -36,8 +36,8 @@ int AgentMain(int argc, char** argv)
     try {
         const std::string home = HomeDir();
         try {
-            // A first start fills Langs/ from the shipped files; without them the built-in
-            // texts serve.
+            // The user's own language files; the shipped ones are read from the install,
+            // and without either the built-in texts serve.
             LanguageFolder();
         } catch (const std::exception& e) {
             Log(std::string("no language folder: ") + e.what());

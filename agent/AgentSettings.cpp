@@ -46,7 +46,7 @@ std::string AgentSettings::ChooseLanguage() const
     if (!name.empty())
         return name;
     const std::string user = UserLanguageName();
-    if (!user.empty() && !LanguageFile(user).empty() && FileExists(LanguageFile(user)))
+    if (!user.empty() && LanguageHasTexts(LanguageFile(user)))
         return user;
     return "English";
 }
@@ -56,8 +56,7 @@ std::string AgentSettings::ReadMessage(const std::string& key, const std::string
     const std::string file = LanguageFile(ChooseLanguage());
     if (file.empty())
         return def;
-    IniFile language(file);
-    return language.ReadString(kSystemMessages, key, def);
+    return ReadLanguageText(file, kSystemMessages, key, def);
 }
 
 void AgentSettings::MakeBackupFolder(const std::string& root) const
@@ -109,12 +108,21 @@ void AgentSettings::LoadSettings(SharedBlock& block, bool keepHandshake)
     try {
         // A name that cannot be a file name has no file: every text keeps its default.
         const std::string file = LanguageFile(m_language.empty() ? "English" : m_language);
+        const std::string shipped = file.empty() ? std::string() : ShippedCounterpart(file);
         std::unique_ptr<IniFile> language = file.empty() ? nullptr : std::make_unique<IniFile>(file);
+        std::unique_ptr<IniFile> shippedLanguage =
+            shipped.empty() ? nullptr : std::make_unique<IniFile>(shipped);
         for (int slot = 0; slot < kTextSlotCount; ++slot) {
             const TextSlotInfo& info = kTextSlots[static_cast<std::size_t>(slot)];
-            if (info.Key)
-                block.Texts[slot].Set(language ? language->ReadString(kSystemMessages, info.Key, info.Default)
-                                               : std::string(info.Default));
+            if (!info.Key)
+                continue;
+            // The user's own text wins over the shipped one, which wins over the built-in.
+            std::string text(info.Default);
+            if (shippedLanguage)
+                text = shippedLanguage->ReadString(kSystemMessages, info.Key, text);
+            if (language)
+                text = language->ReadString(kSystemMessages, info.Key, text);
+            block.Texts[slot].Set(text);
         }
     } catch (const std::exception& e) {
         Log(std::string("cannot read the language file: ") + e.what());

@@ -30,13 +30,14 @@ public:
     const std::string& Language() const { return m_language; }
 
     // The language rule: Language of section Basic; when empty, the user's language when
-    // its file exists in Langs/, else "English".
+    // it has texts (a user's or a shipped file), else "English".
     std::string ChooseLanguage() const;
     // Full path of the language file of name in the home folder's Langs/ (found without
     // regard to case; the plain name when no file exists; "" for a name that cannot be a
     // file name).
     std::string LanguageFile(const std::string& name) const;
-    // A text of section SystemMessages of the chosen language's file.
+    // A text of section SystemMessages of the chosen language (the user's file, else the
+    // shipped one).
     std::string ReadMessage(const std::string& key, const std::string& def) const;
 
     std::string SettingsFile() const { return m_home + "kelvrim.ini"; }

@@ -106,7 +106,8 @@ int main(int argc, char** argv)
         plan.SettingsFile = (dir / "home" / "kelvrim.ini").string();
         for (const std::string& id : MakeTree(dir / "backup", versions))
             plan.Items.push_back({id, "/data/" + id + ".doc"});
-        TkitFileOperation op;
+        monitor::BackupMoveControl op;
+        op.Silent = true;
         t = Clock::now();
         const monitor::BackupMoveResult r = monitor::BackupMove::Run(plan, op);
         moveMs.push_back(Ms(Clock::now() - t));

@@ -7,6 +7,7 @@
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -84,6 +85,25 @@ std::shared_ptr<const IdSet> FileIdsInList(const std::string& listFile)
     return ids;
 }
 
+bool HasControlCharacter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+}
+
+// The text for a log line: control characters shown as "?".
+std::string Printable(std::string text)
+{
+    for (char& c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+    }
+    return text;
+}
+
 } // namespace
 
 void SetRecordPath(TMonItemRecord& record, const std::string& path)
@@ -113,6 +133,13 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
 {
     IniFile settings(settingsFile);
     std::string root = settings.ReadString("Basic", "BackupPath", "");
+    // A zero byte ends the path at the system's door, so a path holding one names another
+    // folder than it says; no folder of ours has a control character in its name.
+    if (HasControlCharacter(root)) {
+        Log("the backup folder in " + settingsFile + " holds a control character (\"" + Printable(root) +
+            "\"): the default one is used");
+        root.clear();
+    }
     // A relative folder lies in the home folder, whatever folder the program was started in.
     if (root.empty())
         root = WithTrailingSep(home) + kDefaultBackupDir;
@@ -121,8 +148,17 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
     return WithTrailingSep(root);
 }
 
+std::string ReadMoveTarget(const std::string& settingsFile)
+{
+    const std::string root = IniFile(settingsFile).ReadString("Basic", kMoveToKey, "");
+    return root.empty() || root.front() != kPathSep ? std::string() : WithTrailingSep(root);
+}
+
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile)
 {
+    // The system would look at a shorter path, where every name may seem taken.
+    if (backupRoot.find('\0') != std::string::npos)
+        return {};
     const std::shared_ptr<const IdSet> used = FileIdsInList(listFile);
     const std::string stamp = TodayStamp();
     const std::string root = WithTrailingSep(backupRoot);
@@ -137,18 +173,14 @@ std::string NewFileId(const std::string& backupRoot, const std::string& listFile
         if (isFree(id))
             return id;
     }
-    // A crowded day: walk every number of the day, then go past its 10,000 names
-    // rather than loop forever.
-    for (int n = 0; n <= 9999; ++n) {
+    // A crowded day: walk every number of the day, then go on past its 10,000 names, as
+    // far as a day can hold items; a folder where nothing is free gives up there.
+    for (int n = 0; n < kFileIdsPerDay; ++n) {
         std::string id = stamp + PadNumber(n);
         if (isFree(id))
             return id;
     }
-    for (int n = 10000;; ++n) {
-        std::string id = stamp + std::to_string(n);
-        if (isFree(id))
-            return id;
-    }
+    return {};
 }
 
 std::string TextProblem(const TMonItemRecord& record)

@@ -44,9 +44,13 @@ std::string TextProblem(const TMonItemRecord& record);
 // whole before any of it is used.
 std::string RecordProblem(const TMonItemRecord& record);
 
-// A fresh FileID: "yymmdd" of today and a random 0..9999 padded to three digits; never
-// the name of an existing folder in backupRoot nor a FileID already used in listFile
-// (listFile may be empty: then only folders are looked at).
+// A fresh FileID: "yymmdd" of today and a random 0..9999 padded to three digits (on a
+// crowded day any number below kFileIdsPerDay); never the name of an existing folder in
+// backupRoot nor a FileID already used in listFile (listFile may be empty: then only
+// folders are looked at). Empty when no name is free, or backupRoot holds a zero byte:
+// an item without a FileID makes no version and says so. Any thread; at most
+// kFileIdsPerDay + 200 looks at the folder.
+inline constexpr int kFileIdsPerDay = 100000;
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile);
 
 // Sets record.Path; a path longer than 255 bytes is refused with std::length_error
@@ -63,7 +67,15 @@ std::string VersionFolderName(int versionNum);
 std::string ItemBackupFolder(const std::string& backupRoot, const std::string& fileId);
 
 // The backup root from the settings file: key BackupPath of section Basic (a relative
-// one taken in home), else home + "backup/"; always ends with "/".
+// one taken in home), else home + "backup/"; always ends with "/". A BackupPath holding a
+// control character (a zero byte among them) is refused with a log line: the default
+// folder is used.
 std::string ReadBackupRoot(const std::string& settingsFile, const std::string& home);
+
+// Key (section Basic) naming the folder an unfinished backup move goes to. While it is
+// set, an item's versions may lie in either folder, so new version numbers pass both.
+inline constexpr const char* kMoveToKey = "MoveTo";
+// That folder, ending with "/"; "" when no move is unfinished.
+std::string ReadMoveTarget(const std::string& settingsFile);
 
 } // namespace morvane

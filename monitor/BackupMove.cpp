@@ -1,17 +1,31 @@
 #include "monitor/BackupMove.h"
 
 #include "engine/ItemRecordIO.h"
+#include "engine/VersionStore.h"
+#include "platform/AtomicFile.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/FileTree.h"
 #include "platform/IniFile.h"
+#include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 #include "support/KitSysUtils.h"
 #include "support/components/TkitFileOperation.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
 #include <set>
+#include <sys/stat.h>
 #include <system_error>
+#include <thread>
+#include <unistd.h>
 
 namespace morvane::monitor {
 
@@ -20,6 +34,13 @@ namespace {
 constexpr const char* kNoteMove = "Move";
 constexpr const char* kNoteItems = "Items";
 constexpr std::int64_t kSpareBytes = 1024 * 1024;
+// A batch of copies is made durable at once: few flushes, and few open files meanwhile.
+constexpr std::size_t kBatchFiles = 128;
+constexpr std::int64_t kBatchBytes = 256 * 1024 * 1024;
+// Bytes copied between two looks at the cancel and two progress steps, inside big files.
+constexpr std::size_t kCopyStep = 8 * 1024 * 1024;
+constexpr int kProgressSteps = 1000;
+constexpr int kProgressRefresh = 100; // ms
 
 std::string Megabytes(std::int64_t bytes)
 {
@@ -120,7 +141,7 @@ std::string BackupMove::CheckDestination(const BackupMovePlan& plan)
 {
     if (plan.NewRoot.empty())
         return "No folder was chosen.";
-    if (plan.OldRoot.empty())
+    if (plan.OldRoot.empty() || plan.OldRoot.front() != kPathSep)
         return "The backup folder in use is not known (is the agent running?).";
     const std::string dest = WithTrailingSep(plan.NewRoot);
     if (dest.front() != kPathSep)
@@ -158,13 +179,359 @@ std::string BackupMove::CheckDestination(const BackupMovePlan& plan)
     return refusal;
 }
 
-BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, TkitFileOperation& op)
+namespace {
+
+// Flushes every file system write of the file system holding folder; errno or 0.
+int FlushFileSystem(const std::string& folder)
+{
+    const OwnedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid())
+        return errno;
+    return ::syncfs(fd.Get()) == 0 ? 0 : errno;
+}
+
+// Names in folder other than "." and "..", read before anything changes.
+bool ReadNames(const std::string& folder, std::vector<std::string>& names)
+{
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir)
+        return false;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    return true;
+}
+
+bool SameContents(const std::string& a, const std::string& b, const struct stat& sa)
+{
+    struct stat sb = {};
+    if (::lstat(b.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode) || sb.st_size != sa.st_size ||
+        sb.st_mtim.tv_sec != sa.st_mtim.tv_sec || sb.st_mtim.tv_nsec != sa.st_mtim.tv_nsec)
+        return false;
+    return FilesEqual(a, b).value_or(false);
+}
+
+// Moves the contents of item folders into item folders that may exist already, file by
+// file, never replacing anything. On one file system a folder whose target does not exist
+// moves with one rename. Between file systems every file is copied through a staging
+// folder without a flush of its own; a batch is made durable with two flushes of the whole
+// target file system (before the copies get their names, and after), and only then do
+// their sources go. So a name in the target always holds whole bytes, and a source is
+// gone only when its copy is safe. Worker thread; progress counters are atomic.
+class Mover
+{
+public:
+    Mover(BackupMoveControl& control, bool copy, std::string targetRoot, bool cancellable)
+        : m_control(control), m_copy(copy), m_targetRoot(std::move(targetRoot)), m_cancellable(cancellable)
+    {
+    }
+
+    TreeResult MoveItem(const std::string& source, const std::string& target)
+    {
+        struct stat st = {};
+        if (::lstat(source.c_str(), &st) != 0)
+            return {TreeStatus::SourceMissing, errno, source};
+        if (!S_ISDIR(st.st_mode))
+            return {TreeStatus::Failed, ENOTDIR, source};
+        return MoveFolder(source, target, st);
+    }
+
+    // Makes what was copied durable, names it, and removes the sources. Also the last step
+    // of a stopped run, so what it did is consistent.
+    TreeResult Flush()
+    {
+        TreeResult result;
+        if (!m_staged.empty()) {
+            if (const int err = FlushFileSystem(m_targetRoot))
+                return {TreeStatus::Failed, err, m_targetRoot};
+            for (Staged& staged : m_staged) {
+                const int err = staged.File->Commit(AtomicFile::Placement::NoReplace, staged.Mode,
+                                                    AtomicFile::Durability::Deferred);
+                if (err == 0)
+                    m_sources.push_back(staged.Source);
+                else if (result.Status == TreeStatus::Ok)
+                    result = {err == EEXIST ? TreeStatus::TargetExists : TreeStatus::Failed, err,
+                              staged.File->Target()};
+            }
+            m_staged.clear();
+            m_stagedBytes = 0;
+        }
+        for (const FolderTime& folder : m_folderTimes) {
+            const timespec times[2] = {{0, UTIME_OMIT}, folder.Time};
+            ::utimensat(AT_FDCWD, folder.Path.c_str(), times, 0);
+        }
+        m_folderTimes.clear();
+        if (!m_sources.empty() || !m_folders.empty()) {
+            if (const int err = FlushFileSystem(m_targetRoot))
+                return {TreeStatus::Failed, err, m_targetRoot};
+        }
+        for (const std::string& source : m_sources) {
+            if (::unlink(source.c_str()) != 0 && errno != ENOENT && result.Status == TreeStatus::Ok)
+                result = {TreeStatus::Failed, errno, source};
+        }
+        m_sources.clear();
+        // Children before their parents: in the order their filling ended.
+        for (const std::string& folder : m_folders) {
+            if (::rmdir(folder.c_str()) != 0 && errno != ENOENT && result.Status == TreeStatus::Ok)
+                result = {TreeStatus::Failed, errno, folder};
+        }
+        m_folders.clear();
+        return result;
+    }
+
+    std::atomic<std::int64_t> BytesDone{0};
+
+private:
+    struct Staged
+    {
+        std::unique_ptr<AtomicFile> File;
+        std::string Source;
+        mode_t Mode = 0600;
+    };
+    struct FolderTime
+    {
+        std::string Path;
+        timespec Time{};
+    };
+
+    bool Cancelled() const { return m_cancellable && m_control.CancelRequested(); }
+
+    void FileDone(std::int64_t bytes)
+    {
+        BytesDone.fetch_add(bytes);
+        ++m_files;
+        if (m_control.AfterFileHook())
+            m_control.AfterFileHook()(m_files);
+    }
+
+    TreeResult MoveFolder(const std::string& source, const std::string& target, const struct stat& st)
+    {
+        if (Cancelled())
+            return {TreeStatus::Cancelled, ECANCELED, source};
+        if (!m_copy) {
+            const std::int64_t bytes = TreeBytes(source);
+            const TreeResult renamed = RenameNoReplace(source, target);
+            if (renamed.Status == TreeStatus::Ok) {
+                FileDone(bytes);
+                return {};
+            }
+            if (renamed.Status != TreeStatus::TargetExists)
+                return renamed;
+        }
+        // Filled part by part: an earlier run's part, or versions made since, are merged.
+        if (::mkdir(target.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0) {
+            struct stat existing = {};
+            if (errno != EEXIST || ::lstat(target.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode))
+                return {errno == EEXIST ? TreeStatus::TargetExists : TreeStatus::Failed, errno, target};
+        }
+        std::vector<std::string> names;
+        if (!ReadNames(source, names))
+            return {TreeStatus::Failed, errno, source};
+        for (const std::string& name : names) {
+            const std::string from = source + "/" + name;
+            const std::string to = target + "/" + name;
+            // What an interrupted copy left is never a version: it does not move.
+            if (IsCopyLeftover(source, name)) {
+                RemoveCopyLeftover(from);
+                continue;
+            }
+            struct stat entry = {};
+            if (::lstat(from.c_str(), &entry) != 0) {
+                if (errno == ENOENT)
+                    continue;
+                return {TreeStatus::Failed, errno, from};
+            }
+            TreeResult r;
+            if (S_ISDIR(entry.st_mode))
+                r = MoveFolder(from, to, entry);
+            else if (S_ISREG(entry.st_mode))
+                r = MoveFile(from, to, entry);
+            else
+                r = {TreeStatus::Failed, EINVAL, from}; // no version is anything else
+            if (r.Status != TreeStatus::Ok)
+                return r;
+        }
+        // The date of a version folder tells its age; set once its files have their names.
+        ::chmod(target.c_str(), st.st_mode & 07777);
+        if (m_copy) {
+            m_folderTimes.push_back({target, st.st_mtim});
+            m_folders.push_back(source);
+            return {};
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        ::utimensat(AT_FDCWD, target.c_str(), times, 0);
+        if (::rmdir(source.c_str()) != 0)
+            return {TreeStatus::Failed, errno, source};
+        return {};
+    }
+
+    TreeResult MoveFile(const std::string& source, const std::string& target, const struct stat& st)
+    {
+        if (Cancelled())
+            return {TreeStatus::Cancelled, ECANCELED, source};
+        struct stat existing = {};
+        if (::lstat(target.c_str(), &existing) == 0) {
+            // The same bytes and date: the copy of a run stopped before its source went.
+            if (!SameContents(source, target, st))
+                return {TreeStatus::TargetExists, EEXIST, target};
+            if (m_copy)
+                m_sources.push_back(source);
+            else if (::unlink(source.c_str()) != 0)
+                return {TreeStatus::Failed, errno, source};
+            FileDone(st.st_size);
+            return {};
+        }
+        if (!m_copy) {
+            const TreeResult renamed = RenameNoReplace(source, target);
+            if (renamed.Status == TreeStatus::Ok)
+                FileDone(st.st_size);
+            return renamed;
+        }
+        TreeResult r = Copy(source, target, st);
+        if (r.Status != TreeStatus::Ok)
+            return r;
+        ++m_files;
+        if (m_control.AfterFileHook())
+            m_control.AfterFileHook()(m_files);
+        if (m_staged.size() >= kBatchFiles || m_stagedBytes >= kBatchBytes)
+            return Flush();
+        return {};
+    }
+
+    // The bytes and date of source in a staged file of target's name, not yet durable.
+    TreeResult Copy(const std::string& source, const std::string& target, const struct stat& st)
+    {
+        const OwnedFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!in.Valid())
+            return {errno == ENOENT ? TreeStatus::SourceMissing : TreeStatus::Failed, errno, source};
+        auto out = std::make_unique<AtomicFile>();
+        if (const int err = out->Begin(target))
+            return {TreeStatus::Failed, err, target};
+        ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        std::int64_t copied = 0;
+        bool kernel = true;
+        std::vector<char> buffer;
+        for (;;) {
+            if (Cancelled())
+                return {TreeStatus::Cancelled, ECANCELED, source};
+            ssize_t n = -1;
+            if (kernel) {
+                n = ::copy_file_range(in.Get(), nullptr, out->Fd(), nullptr, kCopyStep, 0);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && copied == 0 && errno != EIO && errno != ENOSPC && errno != EDQUOT) {
+                    kernel = false; // not offered between these file systems: plain reads
+                    continue;
+                }
+                if (n < 0)
+                    return {TreeStatus::Failed, errno, target};
+            } else {
+                buffer.resize(1024 * 1024);
+                n = ::read(in.Get(), buffer.data(), buffer.size());
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return {TreeStatus::Failed, errno, source};
+                if (n > 0) {
+                    if (const int err = out->Write({buffer.data(), static_cast<std::size_t>(n)}))
+                        return {TreeStatus::Failed, err, target};
+                }
+            }
+            if (n == 0)
+                break;
+            copied += n;
+            BytesDone.fetch_add(n);
+        }
+        if (copied != st.st_size)
+            return {TreeStatus::Failed, EIO, source}; // a version never changes
+        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        if (::futimens(out->Fd(), times) != 0)
+            return {TreeStatus::Failed, errno, target};
+        m_stagedBytes += copied;
+        m_staged.push_back({std::move(out), source, static_cast<mode_t>(st.st_mode & 07777)});
+        return {};
+    }
+
+    BackupMoveControl& m_control;
+    const bool m_copy;
+    const std::string m_targetRoot;
+    const bool m_cancellable;
+    int m_files = 0;
+    std::vector<Staged> m_staged;
+    std::int64_t m_stagedBytes = 0;
+    std::vector<std::string> m_sources; // files whose copies are in place and durable
+    std::vector<std::string> m_folders; // emptied source folders, children first
+    std::vector<FolderTime> m_folderTimes;
+};
+
+// Runs work on a worker thread while the main thread shows the progress of done against
+// total (and takes the window's cancel) until it ends.
+void RunWithProgress(BackupMoveControl& control, const QString& label, const std::atomic<std::int64_t>& done,
+                     const std::atomic<std::int64_t>& total, bool cancellable,
+                     const std::function<void()>& work)
+{
+    std::atomic<bool> finished{false};
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        finished.store(true);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    std::unique_ptr<QProgressDialog> dialog;
+    if (!control.Silent) {
+        dialog.reset(TkitFileOperation::MakeProgressDialog(label, control.Parent));
+        dialog->setLabelText(label);
+        if (!cancellable)
+            dialog->setCancelButton(nullptr);
+    }
+    QTimer refresh;
+    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+        if (!dialog)
+            return;
+        if (cancellable && dialog->wasCanceled())
+            control.Cancel();
+        const std::int64_t all = total.load();
+        const int value = all > 0 ? static_cast<int>(done.load() * kProgressSteps / all) : 0;
+        dialog->setValue(std::clamp(value, 0, kProgressSteps - 1));
+    });
+    refresh.start(kProgressRefresh);
+    if (!finished.load())
+        loop.exec();
+    worker.join();
+}
+
+std::string Describe(const TreeResult& r)
+{
+    if (r.Status == TreeStatus::TargetExists)
+        return "\"" + r.Path + "\" exists already with other contents; it was left alone.";
+    return "Moving the versions stopped at \"" + r.Path + "\": " + ErrorText(r.Error);
+}
+
+void WriteSettings(const std::string& file, const std::string& backupPath, const std::string& moveTo)
+{
+    IniFile settings(file);
+    if (!backupPath.empty())
+        settings.WriteString("Basic", "BackupPath", backupPath);
+    if (moveTo.empty())
+        settings.DeleteKey("Basic", kMoveToKey);
+    else
+        settings.WriteString("Basic", kMoveToKey, moveTo);
+    settings.Flush();
+}
+
+} // namespace
+
+BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& control)
 {
     BackupMoveResult result;
     result.Text = CheckDestination(plan);
     if (!result.Text.empty())
         return result;
     const std::string dest = WithTrailingSep(plan.NewRoot);
+    IniFile::ClearCache();
     IniFile note(dest + kNoteName);
     const std::string from = note.ReadString(kNoteMove, "From", "");
     if (!from.empty() && from != plan.OldRoot) {
@@ -172,7 +539,15 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, TkitFileOperation& 
             "\"" + dest + "\" holds an unfinished move from \"" + from + "\"; finish that one first.";
         return result;
     }
+    // Versions left in the folder of another unfinished move would be lost from sight.
+    const std::string pending = ReadMoveTarget(plan.SettingsFile);
+    if (!pending.empty() && !(IsInsideFolder(pending, dest) && IsInsideFolder(dest, pending))) {
+        result.Text =
+            "A move to \"" + pending + "\" is unfinished; move to that folder again to finish it first.";
+        return result;
+    }
 
+    control.Reset();
     if (plan.Hold && !plan.Hold()) {
         if (plan.Release)
             plan.Release();
@@ -183,56 +558,127 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, TkitFileOperation& 
 
     // Which item folders move; a folder of an item's name that this move did not make is
     // somebody else's and stops that item.
-    std::vector<std::string> sources;
+    std::vector<std::string> ids;     // to move now
+    std::vector<std::string> earlier; // in the destination already, wholly or in part
     std::vector<std::string> conflicts;
     std::set<std::string> seen;
     for (const BackupItem& item : plan.Items) {
         if (!IsPlainFolderName(item.FileID) || !seen.insert(item.FileID).second)
             continue;
-        const std::string source = plan.OldRoot + item.FileID;
-        if (!DirectoryExists(source)) {
-            ++result.WithoutVersions;
-            continue;
-        }
         const std::string target = dest + item.FileID;
-        if ((DirectoryExists(target) || FileExists(target)) &&
-            !note.ReadBool(kNoteItems, item.FileID, false)) {
+        const bool ours = note.ReadBool(kNoteItems, item.FileID, false);
+        if ((DirectoryExists(target) || FileExists(target)) && !ours) {
             conflicts.push_back(target);
             continue;
         }
+        if (ours && DirectoryExists(target))
+            earlier.push_back(item.FileID); // moved by a run that was stopped
+        if (!DirectoryExists(plan.OldRoot + item.FileID)) {
+            if (!ours || !DirectoryExists(target))
+                ++result.WithoutVersions;
+            continue;
+        }
         note.WriteBool(kNoteItems, item.FileID, true);
-        sources.push_back(source);
+        ids.push_back(item.FileID);
     }
     try {
         note.WriteString(kNoteMove, "From", plan.OldRoot);
         note.Flush();
+        // From here on the agent numbers versions past both folders, whatever happens.
+        WriteSettings(plan.SettingsFile, "", dest);
     } catch (const std::exception& e) {
         result.Text = std::string("Nothing was moved: ") + e.what();
         return result;
     }
 
-    bool moved = true;
-    if (!sources.empty()) {
-        op.FileList() = sources;
-        op.DestFolder = dest;
-        op.Options = FileOpFlag(fofFilesOnly) | FileOpFlag(fofAllowUndo) | FileOpFlag(fofSimpleProgress) |
-                     FileOpFlag(fofNoErrorUI) | FileOpFlag(fofNoConfirmMkDir);
-        moved = op.Move();
-    }
-    for (const std::string& source : sources)
-        result.Remaining += DirectoryExists(source) ? 1 : 0;
-    result.Moved = static_cast<int>(sources.size()) - result.Remaining;
-    result.Remaining += static_cast<int>(conflicts.size());
+    const bool copy = TkitFileOperation::ForceCopy() || !SameFileSystem(plan.OldRoot, dest);
+    Mover forward(control, copy, dest, true);
+    std::atomic<std::int64_t> total{0};
+    TreeResult stop;
+    std::size_t movedCount = 0;
+    RunWithProgress(control, "Moving versions...", forward.BytesDone, total, true, [&] {
+        std::int64_t bytes = 0;
+        for (const std::string& id : ids)
+            bytes += TreeBytes(plan.OldRoot + id);
+        total.store(bytes);
+        for (const std::string& id : ids) {
+            stop = forward.MoveItem(plan.OldRoot + id, dest + id);
+            if (stop.Status == TreeStatus::SourceMissing && stop.Path == plan.OldRoot + id)
+                stop = {};
+            if (stop.Status != TreeStatus::Ok)
+                break;
+            ++movedCount;
+        }
+        const TreeResult flushed = forward.Flush();
+        if (stop.Status == TreeStatus::Ok)
+            stop = flushed;
+    });
 
-    if (!moved) {
-        const TkitFileOperation::Outcome& outcome = op.LastOutcome();
-        result.Outcome = outcome.Kind == TkitFileOperation::Result::Cancelled ? BackupMoveResult::Cancelled
-                                                                              : BackupMoveResult::Failed;
+    if (stop.Status == TreeStatus::Cancelled) {
+        // Back to where they were, so everything is seen where the setting says.
+        std::vector<std::string> backIds = earlier;
+        for (const std::string& id : ids) {
+            if (std::find(backIds.begin(), backIds.end(), id) == backIds.end())
+                backIds.push_back(id);
+        }
+        Mover back(control, copy, plan.OldRoot, false);
+        std::atomic<std::int64_t> backTotal{0};
+        TreeResult backStop;
+        RunWithProgress(control, "Moving the versions back...", back.BytesDone, backTotal, false, [&] {
+            std::int64_t bytes = 0;
+            for (const std::string& id : backIds)
+                bytes += TreeBytes(dest + id);
+            backTotal.store(bytes);
+            for (const std::string& id : backIds) {
+                if (!DirectoryExists(dest + id))
+                    continue;
+                backStop = back.MoveItem(dest + id, plan.OldRoot + id);
+                if (backStop.Status != TreeStatus::Ok)
+                    break;
+                ++result.BroughtBack;
+            }
+            const TreeResult flushed = back.Flush();
+            if (backStop.Status == TreeStatus::Ok)
+                backStop = flushed;
+            // An index a stopped run had moved goes back too.
+            const std::string oldIndex = plan.OldRoot + kBackupIndexName;
+            const std::string newIndex = dest + kBackupIndexName;
+            if (backStop.Status == TreeStatus::Ok && note.ReadBool(kNoteMove, "Index", false) &&
+                !FileExists(oldIndex) && FileExists(newIndex)) {
+                backStop = RenameNoReplace(newIndex, oldIndex);
+                if (backStop.Status == TreeStatus::Failed && backStop.Error == EXDEV)
+                    backStop = CopyTree(newIndex, oldIndex, true, nullptr, {});
+            }
+        });
+        result.Outcome = BackupMoveResult::Cancelled;
+        if (backStop.Status == TreeStatus::Ok) {
+            try {
+                WriteSettings(plan.SettingsFile, "", "");
+                RemoveFile(dest + kNoteName);
+            } catch (const std::exception&) {
+                // The move stays recorded as unfinished: numbering still passes both folders.
+            }
+            RemoveCopyLeftovers(dest);
+            result.Text = "Moving the versions was cancelled. Every version is in \"" + plan.OldRoot +
+                          "\", which stays the backup folder in use.";
+            return result;
+        }
+        for (const std::string& id : ids)
+            result.Moved += DirectoryExists(dest + id) ? 1 : 0;
+        result.Remaining = static_cast<int>(ids.size()) - result.Moved + static_cast<int>(conflicts.size());
         result.Text =
-            result.Outcome == BackupMoveResult::Cancelled
-                ? std::string("Moving the versions was cancelled.")
-                : "Moving the versions stopped at \"" + outcome.Path + "\": " + ErrorText(outcome.Error);
-        result.Text += Trailer(plan, dest, result.Moved, result.Remaining);
+            "Moving the versions was cancelled, but moving them back stopped: " + Describe(backStop) +
+            Trailer(plan, dest, result.Moved, result.Remaining);
+        return result;
+    }
+
+    for (const std::string& id : ids)
+        result.Remaining += DirectoryExists(plan.OldRoot + id) ? 1 : 0;
+    result.Moved = static_cast<int>(ids.size()) - result.Remaining;
+    result.Remaining += static_cast<int>(conflicts.size());
+    if (stop.Status != TreeStatus::Ok) {
+        result.Outcome = BackupMoveResult::Failed;
+        result.Text = Describe(stop) + Trailer(plan, dest, result.Moved, result.Remaining);
         return result;
     }
     if (!conflicts.empty()) {
@@ -256,11 +702,18 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, TkitFileOperation& 
         result.Text = indexNote + Trailer(plan, dest, result.Moved, 0);
         return result;
     }
+    // Copies that a killed run left half-made are no versions and do not stay.
+    RemoveCopyLeftovers(dest);
+    // Everything moved is on the disk before the setting sends anyone there.
+    if (const int err = FlushFileSystem(dest)) {
+        result.Outcome = BackupMoveResult::Failed;
+        result.Text = "The moved versions could not be flushed to the disk: " + ErrorText(err) +
+                      Trailer(plan, dest, result.Moved, 0);
+        return result;
+    }
 
     try {
-        IniFile settings(plan.SettingsFile);
-        settings.WriteString("Basic", "BackupPath", dest);
-        settings.Flush();
+        WriteSettings(plan.SettingsFile, dest, "");
     } catch (const std::exception& e) {
         result.Outcome = BackupMoveResult::Failed;
         result.Text = std::string(e.what()) + "\nEvery version is in \"" + dest + "\", but \"" +

@@ -1,12 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace morvane {
-class TkitFileOperation;
-}
+class QWidget;
 
 namespace morvane::monitor {
 
@@ -41,19 +40,45 @@ struct BackupMoveResult
         Failed     // stopped by an error part-way; the setting names the old folder
     };
     Kind Outcome = Refused;
-    int Moved = 0;           // item folders moved by this run
+    int Moved = 0;           // item folders moved by this run (and not brought back)
     int Remaining = 0;       // item folders still in the old folder
+    int BroughtBack = 0;     // item folders a cancel moved back to the old folder
     int WithoutVersions = 0; // items with nothing stored (or moved by an earlier run)
     std::string Text;        // what the user is told
 };
 
+// What the user and tests have of a running move: its cancel, where its progress window
+// belongs, and a hook after every file. Cancel may be called from any thread.
+class BackupMoveControl
+{
+public:
+    void Cancel() { m_cancel.store(true); }
+    bool CancelRequested() const { return m_cancel.load(); }
+    void Reset() { m_cancel.store(false); }
+    // Test hook: called on the worker thread after each file (or folder renamed whole)
+    // with the number handled so far.
+    void SetAfterFileHook(std::function<void(int filesDone)> hook) { m_afterFile = std::move(hook); }
+    const std::function<void(int)>& AfterFileHook() const { return m_afterFile; }
+
+    QWidget* Parent = nullptr; // the progress window's owner
+    bool Silent = false;       // no progress window
+
+private:
+    std::atomic<bool> m_cancel{false};
+    std::function<void(int)> m_afterFile;
+};
+
 // Moves every item's stored versions, and the backup index, from the backup folder in use
-// to another one, then names the new folder in the settings. Item by item: a stop part-way
-// (cancel, error, crash) leaves every version in exactly one of the two folders and the
-// setting naming the old one; running the move again to the same folder finishes it.
-// Nothing that exists at the destination is ever replaced: a folder named like an item's
-// that this move did not make stops that item. A note file in the destination records
-// the move while it is unfinished. Main thread; the file work shows its own progress.
+// to another one, then names the new folder in the settings. Item by item, file by file
+// into item folders that may exist already (versions made while an earlier run was
+// stopped): a stop part-way by an error or a crash leaves every version whole in exactly
+// one of the two folders, the setting naming the old one and the unfinished move recorded
+// in the settings (so new version numbers pass both folders); running the move again to
+// the same folder finishes it. A cancel moves back what this run had moved. Nothing that
+// exists is ever replaced: a folder named like an item's that this move did not make
+// stops that item. Between file systems, copies become durable a batch at a time, before
+// their sources go. A note file in the destination records the move while it is
+// unfinished. Main thread; the file work runs on a worker behind a progress window.
 class BackupMove
 {
 public:
@@ -66,9 +91,8 @@ public:
     // again when the check refuses.
     static std::string CheckDestination(const BackupMovePlan& plan);
 
-    // Checks, holds the agent, moves, writes the setting, releases the agent. op carries
-    // the progress dialog and the cancel; its list and destination are set here.
-    static BackupMoveResult Run(const BackupMovePlan& plan, TkitFileOperation& op);
+    // Checks, holds the agent, moves, writes the setting, releases the agent.
+    static BackupMoveResult Run(const BackupMovePlan& plan, BackupMoveControl& control);
 };
 
 } // namespace morvane::monitor

@@ -12,8 +12,7 @@ std::string ProgramHelpFolder()
 
 std::string InstalledHelpFolder()
 {
-    return std::string(MORVANE_SHARE_DIR) + std::string(kPathSepText) + kHelpFolderName +
-           std::string(kPathSepText);
+    return ShareDir() + kHelpFolderName + std::string(kPathSepText);
 }
 
 std::string HelpPagePath()

@@ -5,7 +5,8 @@
 namespace morvane::monitor {
 
 // The help pages are HTML files shipped with the programs: the folder "_Help" beside the
-// program in the build tree, else the one installed beside the language files.
+// program in the build tree, else the one in the install's share folder, found from
+// where the program lies.
 inline constexpr const char* kHelpFolderName = "_Help";
 inline constexpr const char* kHelpPage = "PellaryHelp.html";
 

@@ -64,8 +64,7 @@ SharedBlock* MonitorProgram::Block() const
 
 std::string MonitorProgram::AgentNotFoundText() const
 {
-    IniFile language(m_languageFile);
-    return language.ReadString("SystemMessages", "MesAgentNotFound", kAgentNotFoundDefault);
+    return ReadLanguageText(m_languageFile, "SystemMessages", "MesAgentNotFound", kAgentNotFoundDefault);
 }
 
 void MonitorProgram::HandOver()

@@ -6,6 +6,7 @@
 #include "monitor/CaptionToolBar.h"
 #include "monitor/ColumnCaptions.h"
 #include "monitor/ListView.h"
+#include "monitor/SplitterPlace.h"
 #include "monitor/TAboutBox.h"
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
@@ -13,6 +14,7 @@
 #include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
+#include "support/LanguageFiles.h"
 #include "support/RunProgram.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
@@ -34,12 +36,18 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <limits>
 
 namespace morvane::monitor {
 
 namespace {
 
 constexpr int kAgentCheckInterval = 2000; // ms
+// The options dialog's place in the layout file, in the file's own key form.
+constexpr const char* kOptionsSection = "Form3";
+constexpr const char* kOptionsLeft = "Form3.Left";
+constexpr const char* kOptionsTop = "Form3.Top";
+constexpr int kNoPlace = std::numeric_limits<int>::min();
 
 QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback)
 {
@@ -228,6 +236,8 @@ void TForm1::CreateWidgets()
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 3);
     splitter->setSizes({200, 560});
+    m_foldersPlace = new SplitterPlace(splitter);
+    m_fileListPlace = new SplitterPlace(m_panel);
     layout->addWidget(splitter, 1);
     setCentralWidget(central);
 
@@ -397,9 +407,14 @@ void TForm1::ApplyLanguage(const std::string& languageFile)
     // The about box's version, notice and address are its own whatever the language.
     m_aboutBox->SetFixedLines();
     try {
-        IniFile ini(languageFile);
-        LoadColumnCaptions(*m_fileList, ini);
-        LoadColumnCaptions(*m_verList, ini);
+        // The shipped captions first, then the user's own over them.
+        for (const std::string& file : {ShippedCounterpart(languageFile), languageFile}) {
+            if (file.empty())
+                continue;
+            IniFile ini(file);
+            LoadColumnCaptions(*m_fileList, ini);
+            LoadColumnCaptions(*m_verList, ini);
+        }
     } catch (const std::exception& e) {
         qWarning("Cannot read the column captions from %s: %s", languageFile.c_str(), e.what());
     }
@@ -448,6 +463,15 @@ void TForm1::LoadLayout(const std::string& layoutFile)
     for (QWidget* control :
          std::initializer_list<QWidget*>{this, m_toolBar, m_fileList, m_verList, m_statusBar, m_coolBar})
         LoadControlLayout(layoutFile, control, false);
+    try {
+        const IniFile ini(layoutFile);
+        const int left = ini.ReadInteger(kOptionsSection, kOptionsLeft, kNoPlace);
+        const int top = ini.ReadInteger(kOptionsSection, kOptionsTop, kNoPlace);
+        if (left != kNoPlace && top != kNoPlace)
+            m_form3->SetPlace({left, top});
+    } catch (const std::exception& e) {
+        qWarning("Cannot read %s: %s", layoutFile.c_str(), e.what());
+    }
     // A monitor always starts in sight, whatever state it was closed in.
     if (windowState() & Qt::WindowMinimized)
         setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -459,6 +483,32 @@ void TForm1::SaveLayout(const std::string& layoutFile)
     for (QWidget* control :
          std::initializer_list<QWidget*>{this, m_toolBar, m_fileList, m_verList, m_statusBar, m_coolBar})
         SaveControlLayout(layoutFile, control, false);
+    if (const auto place = m_form3->Place()) {
+        IniFile ini(layoutFile);
+        ini.WriteInteger(kOptionsSection, kOptionsLeft, place->x());
+        ini.WriteInteger(kOptionsSection, kOptionsTop, place->y());
+        ini.Flush();
+    }
+}
+
+int TForm1::FoldersWidth() const
+{
+    return m_foldersPlace->Get();
+}
+
+void TForm1::SetFoldersWidth(int width)
+{
+    m_foldersPlace->Set(width);
+}
+
+int TForm1::FileListHeight() const
+{
+    return m_fileListPlace->Get();
+}
+
+void TForm1::SetFileListHeight(int height)
+{
+    m_fileListPlace->Set(height);
 }
 
 std::size_t TForm1::PendingAnswers() const

@@ -34,6 +34,7 @@ class TRKMonItems;
 namespace monitor {
 
 class CaptionToolBar;
+class SplitterPlace;
 class TForm5;
 class TAboutBox;
 class TForm2;
@@ -59,6 +60,10 @@ struct OpenRequest
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
+    // Where the user left the two splitters, so that the layout file keeps them: the
+    // width of the folders tree and the height of the file list.
+    Q_PROPERTY(int FoldersWidth READ FoldersWidth WRITE SetFoldersWidth)
+    Q_PROPERTY(int FileListHeight READ FileListHeight WRITE SetFileListHeight)
 public:
     // FormCreate: builds the window and the (inactive) engine copy. home holds the
     // settings file the engine reads the backup root from.
@@ -87,9 +92,13 @@ public:
     // Reports that arrived before Hook() and wait for it.
     std::size_t PendingAnswers() const;
 
-    // Layout of the six controls in the layout file.
+    // Layout of the six controls in the layout file, and where the options dialog was.
     void LoadLayout(const std::string& layoutFile);
     void SaveLayout(const std::string& layoutFile);
+    int FoldersWidth() const;
+    void SetFoldersWidth(int width);
+    int FileListHeight() const;
+    void SetFileListHeight(int height);
 
     // The handle of the monitor's message window, published in the block again when a
     // restarted agent has cleared it.
@@ -264,6 +273,8 @@ private:
     CaptionToolBar* m_toolBar = nullptr;
     FoldersTreeView* m_tree = nullptr;
     QSplitter* m_panel = nullptr;
+    SplitterPlace* m_foldersPlace = nullptr;
+    SplitterPlace* m_fileListPlace = nullptr;
     FileListView* m_fileList = nullptr;
     VersionsListView* m_verList = nullptr;
     QStatusBar* m_statusBar = nullptr;

@@ -15,6 +15,8 @@
 #include "support/components/MessageBoxes.h"
 #include "support/components/ModalDialogs.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QStatusBar>
 
@@ -80,10 +82,32 @@ void TForm1::BackupFolderDialog()
     TForm5* form = Form5();
     // The folder the options dialog shows is the one in use until a move changes it.
     auto* label = m_form3->findChild<QLabel*>("BackuppathLabel");
-    if (label && !label->text().isEmpty())
-        form->SetBackupPath(label->text().toStdString());
-    if (ModalDialogs::Exec(*form) == QDialog::Accepted && label)
+    // Until the options dialog was filled its label holds no folder: then the block's.
+    const std::string shown = label ? label->text().toStdString() : std::string();
+    if (!shown.empty() && shown.front() == kPathSep)
+        form->SetBackupPath(shown);
+    else if (m_block && !m_block->Settings.BackupPath.Get().empty())
+        form->SetBackupPath(m_block->Settings.BackupPath.Get());
+    const bool moved = ModalDialogs::Exec(*form) == QDialog::Accepted;
+    if (moved && label)
         label->setText(QString::fromStdString(form->BackupPath()));
+    if (moved && m_block) {
+        // The lists count versions in the block's folder: the agent names the new one on
+        // its reload; until it has, the monitor's copy does, so nothing shows stale.
+        QDeadlineTimer deadline(2000);
+        while (m_block->Settings.BackupPath.Get() != form->BackupPath() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (m_block->Settings.BackupPath.Get() != form->BackupPath())
+            m_block->Settings.BackupPath.Set(form->BackupPath());
+        m_statusBar->showMessage(QString::fromStdString(form->LastResult().Text), 10000);
+    }
+    // Whatever the move did, the lists show every version where it is now.
+    const int row = m_fileList->Selected();
+    FoldersTreeChange(m_tree->currentItem());
+    if (row >= 0 && row < m_fileList->RowCount()) {
+        m_fileList->SetSelected(row);
+        VersionsClick();
+    }
 }
 
 } // namespace morvane::monitor

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -153,11 +154,18 @@ void TForm3::InitLangCombo()
     m_langCombo->clear();
     // Only language files are offered: any other entry of the folder would name a
     // language without texts.
+    // The user's own files and the shipped ones, each language once.
     QStringList names;
-    for (const DirEntry& entry : ListDir(m_home + kLangsFolder)) {
-        const QString name = QString::fromStdString(entry.Name);
-        if (entry.IsRegular && name.size() > 4 && name.endsWith(".ini", Qt::CaseInsensitive))
-            names << name.left(name.size() - 4);
+    const std::string shipped = ShippedLanguageFolder();
+    for (const std::string& folder : {m_home + kLangsFolder, shipped}) {
+        if (folder.empty())
+            continue;
+        for (const DirEntry& entry : ListDir(folder)) {
+            const QString name = QString::fromStdString(entry.Name);
+            if (entry.IsRegular && name.size() > 4 && name.endsWith(".ini", Qt::CaseInsensitive) &&
+                !names.contains(name.left(name.size() - 4), Qt::CaseInsensitive))
+                names << name.left(name.size() - 4);
+        }
     }
     names.sort(Qt::CaseInsensitive);
     m_langCombo->addItems(names);
@@ -185,6 +193,17 @@ void TForm3::InitDateCombo()
     ShowDateCheckClick();
     MarkChecked(m_showBaloon);
     MarkChecked(m_showFileNameCheck);
+}
+
+void TForm3::setVisible(bool visible)
+{
+    if (!visible && isVisible())
+        m_place = pos();
+    // A dialog opens centred on its window unless it was placed; a place off every
+    // screen (one unplugged since) leaves it centred.
+    if (visible && !isVisible() && m_place && QGuiApplication::screenAt(*m_place))
+        move(*m_place);
+    QDialog::setVisible(visible);
 }
 
 void TForm3::showEvent(QShowEvent* event)

@@ -3,8 +3,10 @@
 #include "engine/SharedBlock.h"
 
 #include <QDialog>
+#include <QPoint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -50,6 +52,12 @@ public:
     }
     // What the "Change" button of the backup folder opens; without it the button is off.
     void SetBackupFolderDialog(std::function<void()> open);
+    // Where the dialog was last closed (its frame's top-left corner), nothing while it has
+    // never been shown; it opens there again when that place is on a screen.
+    std::optional<QPoint> Place() const { return m_place; }
+    void SetPlace(const QPoint& place) { m_place = place; }
+    void setVisible(bool visible) override;
+
     // The window's road to the agent, so REINIT goes behind the requests that wait on it;
     // without one the dialog has its own.
     void SetAgentLink(AgentLink* link) { m_link = link; }
@@ -68,6 +76,7 @@ private:
     AgentLink* m_link = nullptr;
     std::function<void(const std::string&)> m_onLanguageChanged;
     std::function<void()> m_openBackupFolder;
+    std::optional<QPoint> m_place;
 
     QTabWidget* m_pageControl1;
     QComboBox* m_langCombo;

@@ -271,6 +271,14 @@ void TForm5::ChangeButtonClick()
             BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
+    const BackupMovePlan plan = MakePlan(dest);
+    // Nothing changes on a destination that is refused, not even its compression.
+    if (const std::string refusal = BackupMove::CheckDestination(plan); !refusal.empty()) {
+        m_lastResult = {};
+        m_lastResult.Text = refusal;
+        MessageBoxes::Show(BoxKind::Warning, refusal, BoxButtons::Ok, BoxAnswer::Ok, this);
+        return;
+    }
     if (m_compression->isChecked()) {
         if (DriveSupportsCompression(dest)) {
             try {
@@ -285,7 +293,8 @@ void TForm5::ChangeButtonClick()
                                BoxAnswer::Ok, this);
         }
     }
-    m_lastResult = BackupMove::Run(MakePlan(dest), *m_fileOperation);
+    m_control.Parent = this;
+    m_lastResult = BackupMove::Run(plan, m_control);
     if (m_lastResult.Outcome == BackupMoveResult::Done) {
         m_backupPath = WithTrailingSep(dest);
         accept();

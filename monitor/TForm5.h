@@ -53,6 +53,8 @@ public:
     BackupMovePlan MakePlan(const std::string& destination) const;
     const BackupMoveResult& LastResult() const { return m_lastResult; }
     TkitFileOperation* FileOperation1() const { return m_fileOperation; }
+    // The running move's cancel and hooks.
+    BackupMoveControl& MoveControl() { return m_control; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -65,6 +67,7 @@ private:
     TRKMonItems& m_items;
     std::string m_backupPath;
     BackupMoveResult m_lastResult;
+    BackupMoveControl m_control;
     QFileSystemModel* m_model = nullptr;
     QComboBox* m_combo = nullptr;
     QListView* m_list = nullptr;

@@ -209,15 +209,16 @@ int AtomicFile::Rewind()
     return 0;
 }
 
-int AtomicFile::Commit(Placement placement, mode_t mode)
+int AtomicFile::Commit(Placement placement, mode_t mode, Durability durability)
 {
+    const bool flush = durability == Durability::AtCommit;
     if (!m_fd.Valid() || !m_tempThere)
         return EBADF;
     int err = 0;
     // The mode is set on the descriptor: the umask applied at creation plays no part.
     // close() is checked: some file systems report a failed write only there.
-    if (::fchmod(m_fd.Get(), mode) != 0 || ::fsync(m_fd.Get()) != 0 || ::fstat(m_fd.Get(), &m_written) != 0 ||
-        ::close(m_fd.Release()) != 0) {
+    if (::fchmod(m_fd.Get(), mode) != 0 || (flush && ::fsync(m_fd.Get()) != 0) ||
+        ::fstat(m_fd.Get(), &m_written) != 0 || ::close(m_fd.Release()) != 0) {
         err = errno;
     } else if (placement == Placement::Replace) {
         if (::renameat(m_stage.Get(), m_name.c_str(), m_folder.Get(), m_name.c_str()) == 0)
@@ -230,7 +231,7 @@ int AtomicFile::Commit(Placement placement, mode_t mode)
         if (moved)
             m_tempThere = false;
     }
-    if (err == 0) {
+    if (err == 0 && flush) {
         // The new name is in place; a failed flush of the folder cannot undo it and is
         // not worth reporting as a failed write.
         ::fsync(m_folder.Get());

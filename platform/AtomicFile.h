@@ -45,9 +45,18 @@ public:
     int Write(std::string_view bytes);
     // Empties the temporary file and moves back to its start, for another attempt.
     int Rewind();
-    // Gives the file mode, flushes it, names it Target() and flushes the folder. The file
-    // is closed afterwards whatever the outcome; on failure the temporary file is gone.
-    int Commit(Placement placement, mode_t mode);
+    // When the flushes happen: at Commit, or later by the caller, who makes many files
+    // durable at once (one flush of their whole file system) before anything relies on them.
+    enum class Durability
+    {
+        AtCommit,
+        Deferred
+    };
+
+    // Gives the file mode, flushes it, names it Target() and flushes the folder (neither
+    // flush when deferred). The file is closed afterwards whatever the outcome; on
+    // failure the temporary file is gone.
+    int Commit(Placement placement, mode_t mode, Durability durability = Durability::AtCommit);
     // The written file as it was named (valid after a Commit that succeeded).
     const struct stat& Written() const { return m_written; }
     // Removes the temporary file and its staging folder (nothing after a Commit).

@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/OwnedFd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -58,12 +59,14 @@ ssize_t Fill(int fd, std::vector<char>& buffer)
     return static_cast<ssize_t>(have);
 }
 
-// Portable byte copy from the current offsets; tells which side failed.
-Outcome CopyByReading(int in, AtomicFile& out, std::int64_t& copied)
+// Portable byte copy from the current offsets up to limit bytes in all; tells which side
+// failed.
+Outcome CopyByReading(int in, AtomicFile& out, std::int64_t limit, std::int64_t& copied)
 {
     std::vector<char> buffer(kChunk);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    while (copied < limit) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(limit - copied, kChunk));
+        const ssize_t got = ::read(in, buffer.data(), want);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -75,16 +78,20 @@ Outcome CopyByReading(int in, AtomicFile& out, std::int64_t& copied)
             return Failure(CopyStatus::WriteFailed, err);
         copied += got;
     }
+    return {};
 }
 
-// Copies the rest of in, from its offset, to out: in the kernel where it can, else by
-// plain reads and writes from where the copy began.
+// Copies the rest of in, from its offset, to out, up to expected bytes in all: in the
+// kernel where it can, else by plain reads and writes from where the copy began. A file
+// that never stops growing would otherwise keep the copy going for ever; the check after
+// the copy sees that it grew.
 Outcome CopyRest(int in, AtomicFile& out, std::int64_t expected, std::int64_t& copied)
 {
     const std::int64_t start = copied;
     bool kernelCopy = true;
-    while (kernelCopy) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out.Fd(), nullptr, 1 << 30, 0);
+    while (kernelCopy && copied < expected) {
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(expected - copied, 1 << 30));
+        const ssize_t n = ::copy_file_range(in, nullptr, out.Fd(), nullptr, want, 0);
         if (n > 0) {
             copied += n;
         } else if (n == 0) {
@@ -100,7 +107,7 @@ Outcome CopyRest(int in, AtomicFile& out, std::int64_t expected, std::int64_t& c
             ::ftruncate(out.Fd(), start) != 0)
             return Failure(CopyStatus::WriteFailed, errno);
         copied = start;
-        return CopyByReading(in, out, copied);
+        return CopyByReading(in, out, expected, copied);
     }
     return {};
 }

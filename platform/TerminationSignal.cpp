@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -13,31 +14,85 @@ namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-// Written by the handler, read by the main thread; -1 while no instance exists.
+// Written by the handler, read by the main thread and by the watchdog; -1 while no
+// instance exists.
 volatile std::sig_atomic_t g_writeFd = -1;
+volatile std::sig_atomic_t g_watchFd = -1;
 
 extern "C" void OnTerminationSignal(int signalNumber)
 {
     const int saved = errno;
-    const int fd = g_writeFd;
-    if (fd >= 0) {
-        const unsigned char byte = static_cast<unsigned char>(signalNumber);
-        // A full pipe already holds a pending wake-up; losing this byte loses nothing.
-        [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    // A full pipe already holds a pending wake-up; losing this byte loses nothing.
+    for (const int fd : {static_cast<int>(g_writeFd), static_cast<int>(g_watchFd)}) {
+        if (fd >= 0) {
+            [[maybe_unused]] const ssize_t n = write(fd, &byte, 1);
+        }
     }
     errno = saved;
+}
+
+void CloseFd(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+void MakePipe(int& readFd, int& writeFd)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::system_error(errno, std::generic_category(), "cannot create the signal pipe");
+    readFd = fds[0];
+    writeFd = fds[1];
+}
+
+// Sleeps until a signal arrives, then gives the program's own road kGracePeriod before
+// ending the process. Told to stop with no signal come, it closes both read ends and
+// returns; a signal that came first wins, as the program is then on its way out.
+void Watch(int watchFd, int stopFd)
+{
+    pollfd fds[2] = {{watchFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+    for (;;) {
+        const int n = poll(fds, 2, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0 && (fds[0].revents & POLLIN))
+            break;
+        if (n < 0 || fds[1].revents != 0) {
+            close(watchFd);
+            close(stopFd);
+            return;
+        }
+    }
+    unsigned char signalNumber = SIGTERM;
+    [[maybe_unused]] const ssize_t got = read(watchFd, &signalNumber, 1);
+    std::this_thread::sleep_for(TerminationSignal::kGracePeriod);
+    // Still here: the main thread is stuck or the exit hangs. No lock and no allocation
+    // from here on, as the stuck thread may hold one.
+    static const char kLine[] = "the program did not end in time after a termination signal: it ends now\n";
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kLine, sizeof kLine - 1);
+    _exit(128 + signalNumber);
 }
 
 } // namespace
 
 TerminationSignal::TerminationSignal(QObject* parent) : QObject(parent)
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-        throw std::system_error(errno, std::generic_category(), "cannot create the signal pipe");
-    m_readFd = fds[0];
-    m_writeFd = fds[1];
+    try {
+        MakePipe(m_readFd, m_writeFd);
+        MakePipe(m_watchReadFd, m_watchWriteFd);
+        MakePipe(m_stopReadFd, m_stopWriteFd);
+        m_watchdog = std::thread(Watch, m_watchReadFd, m_stopReadFd);
+    } catch (const std::system_error&) {
+        for (int* fd :
+             {&m_readFd, &m_writeFd, &m_watchReadFd, &m_watchWriteFd, &m_stopReadFd, &m_stopWriteFd})
+            CloseFd(*fd);
+        throw;
+    }
     g_writeFd = m_writeFd;
+    g_watchFd = m_watchWriteFd;
 
     m_notifier = std::make_unique<QSocketNotifier>(m_readFd, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { Drain(); });
@@ -49,12 +104,20 @@ TerminationSignal::TerminationSignal(QObject* parent) : QObject(parent)
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int sig : kSignals) {
-        if (sigaction(sig, &action, nullptr) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot install a signal handler");
+        if (sigaction(sig, &action, nullptr) != 0) {
+            const int err = errno;
+            Release();
+            throw std::system_error(err, std::generic_category(), "cannot install a signal handler");
+        }
     }
 }
 
 TerminationSignal::~TerminationSignal()
+{
+    Release();
+}
+
+void TerminationSignal::Release()
 {
     struct sigaction action
     {
@@ -64,9 +127,18 @@ TerminationSignal::~TerminationSignal()
     for (int sig : kSignals)
         sigaction(sig, &action, nullptr);
     g_writeFd = -1;
+    g_watchFd = -1;
     m_notifier.reset();
-    close(m_readFd);
-    close(m_writeFd);
+    CloseFd(m_readFd);
+    CloseFd(m_writeFd);
+    // The watchdog owns its read ends. It goes on guarding the rest of the exit when a
+    // signal came; else the stop ends it at once.
+    [[maybe_unused]] const char stop = 0;
+    [[maybe_unused]] const ssize_t n = write(m_stopWriteFd, &stop, 1);
+    if (m_watchdog.joinable())
+        m_watchdog.detach();
+    CloseFd(m_watchWriteFd);
+    CloseFd(m_stopWriteFd);
 }
 
 void TerminationSignal::Drain()

@@ -1,12 +1,16 @@
 #include "LanguageFiles.h"
 
+#include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 namespace morvane {
@@ -128,14 +132,84 @@ std::string UserLanguageName()
 
 std::string ShippedLanguageFolder()
 {
-    const std::string candidates[] = {
-        ProgramDir() + kLangsFolder + kPathSep,
-        std::string(MORVANE_SHARE_DIR) + kPathSep + kLangsFolder + kPathSep,
-    };
-    for (const std::string& folder : candidates)
-        if (IsFolder(folder))
-            return folder;
-    return {};
+    const std::string folder = ShareDir() + kLangsFolder + kPathSep;
+    return IsFolder(folder) ? folder : std::string();
+}
+
+std::string ShippedCounterpart(const std::string& userFile)
+{
+    const std::string shipped = ShippedLanguageFolder();
+    const std::string name = NamePart(userFile);
+    if (shipped.empty() || name.size() <= 4 || FolderPart(userFile) == shipped)
+        return {};
+    const std::string file = FindLanguageFile(shipped, name.substr(0, name.size() - 4));
+    std::error_code ec;
+    if (file.empty() || !std::filesystem::is_regular_file(file, ec) ||
+        std::filesystem::equivalent(file, userFile, ec))
+        return {};
+    return file;
+}
+
+std::string ReadLanguageText(const std::string& userFile, const std::string& section, const std::string& key,
+                             const std::string& def)
+{
+    std::string text = def;
+    const std::string shipped = ShippedCounterpart(userFile);
+    if (!shipped.empty())
+        text = IniFile(shipped).ReadString(section, key, text);
+    if (!userFile.empty())
+        text = IniFile(userFile).ReadString(section, key, text);
+    return text;
+}
+
+bool LanguageHasTexts(const std::string& userFile)
+{
+    std::error_code ec;
+    return !userFile.empty() &&
+           (std::filesystem::is_regular_file(userFile, ec) || !ShippedCounterpart(userFile).empty());
+}
+
+int DropShippedCopies(const std::string& userFolder, const std::string& shippedFolder)
+{
+    if (shippedFolder.empty() || !IsFolder(userFolder))
+        return 0;
+    int changed = 0;
+    const QDir dir(QString::fromStdString(userFolder));
+    for (const QString& qname : dir.entryList({"*.ini"}, QDir::Files, QDir::Name)) {
+        const std::string name = qname.toStdString();
+        const std::string shippedFile = FindLanguageFile(shippedFolder, name.substr(0, name.size() - 4));
+        const std::string userFile = WithTrailingSep(userFolder) + name;
+        std::error_code ec;
+        if (shippedFile.empty() || !std::filesystem::is_regular_file(shippedFile, ec))
+            continue;
+        try {
+            const IniFile shipped(shippedFile);
+            IniFile user(userFile);
+            bool dropped = false;
+            bool keeps = false;
+            for (const std::string& section : user.ReadSections()) {
+                for (const std::string& key : user.ReadKeys(section)) {
+                    // A key the shipped file lacks reads as a text no file can hold.
+                    if (user.ReadString(section, key, "") == shipped.ReadString(section, key, "\n")) {
+                        user.DeleteKey(section, key);
+                        dropped = true;
+                    } else {
+                        keeps = true;
+                    }
+                }
+            }
+            if (!dropped)
+                continue;
+            user.Flush();
+            // Nothing of the user's own: the file was only a copy.
+            if (!keeps)
+                std::filesystem::remove(userFile, ec);
+            ++changed;
+        } catch (const std::exception& e) {
+            Log("cannot tidy the language file " + userFile + ": " + e.what());
+        }
+    }
+    return changed;
 }
 
 bool FillLanguageFolder(const std::string& folder, const std::string& shipped)
@@ -173,7 +247,9 @@ std::string LanguageFolder()
 {
     const std::string folder = HomeDir() + kLangsFolder + kPathSep;
     if (!IsFolder(folder))
-        FillLanguageFolder(folder, ShippedLanguageFolder());
+        FillLanguageFolder(folder, {});
+    static std::once_flag tidied;
+    std::call_once(tidied, [&folder] { DropShippedCopies(folder, ShippedLanguageFolder()); });
     return folder;
 }
 
@@ -203,9 +279,7 @@ std::string LanguageFilePath(const std::string& language)
 
 bool LanguageFileExists(const std::string& language)
 {
-    const std::string path = LanguageFilePath(language);
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+    return LanguageHasTexts(LanguageFilePath(language));
 }
 
 } // namespace morvane

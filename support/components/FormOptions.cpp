@@ -1,6 +1,7 @@
 #include "FormOptions.h"
 
 #include "platform/IniFile.h"
+#include "support/LanguageFiles.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -241,14 +242,15 @@ QRect Bounds(const QWidget* w)
     return w->geometry();
 }
 
-// One side of a widget's bounds; a size is never negative.
+// One side of a widget's bounds; a size is never negative. A side beyond what any window
+// can have is refused: the rectangle's own sums (left + width) would overflow.
 NumberProperty BoundsSide(const char* name, QWidget* w, int (QRect::*get)() const, void (QRect::*set)(int),
                           bool isSize)
 {
     return Number(
         name, [w, get] { return (Bounds(w).*get)(); },
         [w, set, isSize](int v) {
-            if (isSize && v < 0)
+            if ((isSize && v < 0) || v > QWIDGETSIZE_MAX || v < -QWIDGETSIZE_MAX)
                 return false;
             QRect r = Bounds(w);
             (r.*set)(v);
@@ -341,10 +343,10 @@ std::vector<NumberProperty> NumberProperties(QObject* o)
 
 } // namespace
 
-void ApplyFormLanguage(const std::string& fileName, QObject* form)
+namespace {
+
+void ApplyLanguageTexts(const std::string& fileName, QObject* form)
 {
-    if (!form || fileName.empty() || IsUnnamed(form))
-        return;
     IniFile ini(fileName);
     const std::string section = form->objectName().toStdString();
     Walk(form, true, [&](QObject* o) {
@@ -362,6 +364,19 @@ void ApplyFormLanguage(const std::string& fileName, QObject* form)
         }
         return Visit::Descend;
     });
+}
+
+} // namespace
+
+void ApplyFormLanguage(const std::string& fileName, QObject* form)
+{
+    if (!form || fileName.empty() || IsUnnamed(form))
+        return;
+    // The shipped texts first, then the user's own over them.
+    const std::string shipped = ShippedCounterpart(fileName);
+    if (!shipped.empty())
+        ApplyLanguageTexts(shipped, form);
+    ApplyLanguageTexts(fileName, form);
 }
 
 void SaveFormLanguage(const std::string& fileName, QObject* form)

@@ -29,7 +29,9 @@ namespace morvane {
 
 // Sets Caption and Hint of form and its components from the section named after form;
 // keys are "<Name>.Caption" and "<Name>.Hint". An absent key, file or section leaves the
-// text as it is. The object named "Form1" keeps its own texts.
+// text as it is. The object named "Form1" keeps its own texts. When fileName is a user's
+// language file, the shipped file of its language is applied first, so the user's keys
+// win and the rest come from the install.
 void ApplyFormLanguage(const std::string& fileName, QObject* form);
 
 // Writes the non-empty texts (not "-") the same way; keys already in the file for texts

@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QScreen>
@@ -39,6 +40,40 @@ bool Unattended()
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
+
+// The toolkit's folder dialog reads quotes in a typed name as marks around several
+// names; a folder has one name, so a typed one holding quotes is taken whole, and one
+// that names no folder is said rather than read as another.
+class FolderFileDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    // The folder named by typed text holding quotes, after an accept; empty otherwise.
+    const QString& TypedWhole() const { return m_typedWhole; }
+
+    void accept() override
+    {
+        m_typedWhole.clear();
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        const QString typed = edit ? edit->text() : QString();
+        if (!typed.contains(QLatin1Char('"'))) {
+            QFileDialog::accept();
+            return;
+        }
+        const QString path = QDir::cleanPath(directory().absoluteFilePath(typed));
+        if (!QFileInfo(path).isDir()) {
+            MessageBoxes::Show(BoxKind::Warning, "The folder \"" + path.toStdString() + "\" does not exist.",
+                               BoxButtons::Ok, BoxAnswer::Ok, this);
+            return;
+        }
+        m_typedWhole = path;
+        QDialog::accept();
+    }
+
+private:
+    QString m_typedWhole;
+};
 
 // Keys of the default lists, in their order, and the language each group of keys shows.
 struct CaptionGroup
@@ -306,7 +341,7 @@ std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
         parent = qobject_cast<QWidget*>(this->parent());
     if (!parent)
         parent = QApplication::activeWindow();
-    auto dialog = std::make_unique<QFileDialog>(parent);
+    auto dialog = std::make_unique<FolderFileDialog>(parent);
     dialog->setObjectName("FolderDialog");
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
@@ -451,18 +486,24 @@ bool TQdFolderDialog::Execute()
         Finish(*answer);
         return true;
     }
-    if (Unattended()) {
+    // A test that plays the user on the real dialog gets it even offscreen.
+    if (Unattended() && !ModalDialogs::HasHandler()) {
         std::fprintf(stderr, "DIALOG folder: cancelled\n");
         std::fflush(stderr);
         return false;
     }
     const std::string before = Folder;
     auto dialog = CreateDialog(nullptr);
-    if (ModalDialogs::Exec(*dialog) != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
+    const bool accepted = ModalDialogs::Exec(*dialog) == QDialog::Accepted;
+    // CreateDialog always makes our own dialog.
+    QString chosen = static_cast<FolderFileDialog*>(dialog.get())->TypedWhole();
+    if (accepted && chosen.isEmpty() && !dialog->selectedFiles().isEmpty())
+        chosen = dialog->selectedFiles().first();
+    if (!accepted || chosen.isEmpty()) {
         Folder = before;
         return false;
     }
-    Finish(dialog->selectedFiles().first().toStdString());
+    Finish(chosen.toStdString());
     return true;
 }
 

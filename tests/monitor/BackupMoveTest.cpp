@@ -1,13 +1,16 @@
 #include "monitor/BackupMove.h"
 
 #include "common/TestSupport.h"
+#include "engine/ItemRecordIO.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/TkitFileOperation.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace morvane;
 using namespace morvane::monitor;
@@ -17,12 +20,12 @@ namespace {
 
 class BackupMoveTest : public ::testing::Test
 {
-protected:
+public:
     test::TestEnv env;
     std::string oldRoot = env.Home() + "backup/";
     std::string newRoot = env.Work() + "newbackup/";
     std::string settings = env.Home() + "kelvrim.ini";
-    TkitFileOperation op;
+    BackupMoveControl op;
     BackupMovePlan plan;
     int holds = 0, releases = 0;
 
@@ -151,10 +154,13 @@ TEST_F(BackupMoveTest, CancelThenRunAgainFinishes)
     });
     BackupMoveResult r = BackupMove::Run(plan, op);
     EXPECT_EQ(r.Outcome, BackupMoveResult::Cancelled);
-    EXPECT_NE(r.Text.find("still in"), std::string::npos) << r.Text;
+    EXPECT_GT(r.BroughtBack, 0) << r.Text;
     EXPECT_EQ(SettingNow(), "");
     EXPECT_TRUE(fs::exists(oldRoot + "files.lst"));
     ExpectEachVersionOnce();
+    // The cancel moved back what had moved: the old folder holds everything again.
+    for (const char* id : {"2401011", "2401012", "2401013"})
+        EXPECT_FALSE(fs::exists(newRoot + id)) << id;
     EXPECT_EQ(releases, 1);
 
     // Meanwhile the agent made another version of a half-moved item in the old folder.
@@ -211,4 +217,105 @@ TEST_F(BackupMoveTest, AnAgentThatDoesNotConfirmTheHoldMovesNothing)
     EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
     EXPECT_EQ(releases, 1);
     EXPECT_TRUE(fs::exists(oldRoot + "2401011/001/a.txt"));
+}
+
+// What a run killed part-way can leave in the destination; running the move again ends
+// with every version once, whole, and nothing else in the new folder.
+struct LeftCase
+{
+    const char* Name;
+    std::function<void(BackupMoveTest&)> Leave;
+};
+
+class StoppedRunTest : public BackupMoveTest, public ::testing::WithParamInterface<LeftCase>
+{
+protected:
+    void MarkOurs(const std::vector<std::string>& ids, bool index = false)
+    {
+        IniFile note(newRoot + BackupMove::kNoteName);
+        note.WriteString("Move", "From", oldRoot);
+        for (const std::string& id : ids)
+            note.WriteBool("Items", id, true);
+        note.WriteBool("Move", "Index", index);
+        note.Flush();
+        IniFile settings(this->settings);
+        settings.WriteString("Basic", kMoveToKey, newRoot);
+        settings.Flush();
+    }
+
+public:
+    static void CopyWithDate(const std::string& from, const std::string& to)
+    {
+        fs::create_directories(fs::path(to).parent_path());
+        fs::copy_file(from, to);
+        struct stat st = {};
+        ::stat(from.c_str(), &st);
+        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    }
+};
+
+TEST_P(StoppedRunTest, RunAgainFinishes)
+{
+    TkitFileOperation::SetForceCopy(true);
+    fs::create_directories(newRoot);
+    GetParam().Leave(*this);
+    MarkOurs({"2401011", "2401012", "2401013"}, !fs::exists(oldRoot + "files.lst"));
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    ASSERT_EQ(r.Outcome, BackupMoveResult::Done) << r.Text;
+    for (const char* id : {"2401011", "2401012", "2401013"}) {
+        for (const char* v : {"/001/a.txt", "/002/a.txt"})
+            EXPECT_EQ(test::ReadFile(newRoot + id + v), std::string(v[3] == '1' ? "v1 of " : "v2 of ") + id);
+        EXPECT_FALSE(fs::exists(oldRoot + id)) << id;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(newRoot))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+    EXPECT_EQ(SettingNow(), newRoot);
+    IniFile::ClearCache();
+    EXPECT_EQ(IniFile(settings).ReadString("Basic", kMoveToKey, ""), "");
+    EXPECT_FALSE(fs::exists(newRoot + BackupMove::kNoteName));
+    EXPECT_EQ(IniFile(newRoot + "files.lst").ReadString("Files", "2401012", ""), plan.Items[1].Path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StoppedRunTest,
+    ::testing::Values(LeftCase{"AHalfCopiedFileInItsStagingFolder",
+                               [](BackupMoveTest& t) {
+                                   test::WriteFile(t.newRoot + "2401011/001/.a.txt.Ab12Cd.part/a.txt",
+                                                   "v1 o");
+                               }},
+                      LeftCase{"ACopyWhoseSourceWasNotRemovedYet",
+                               [](BackupMoveTest& t) {
+                                   StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/002/a.txt",
+                                                                t.newRoot + "2401012/002/a.txt");
+                               }},
+                      LeftCase{"AnItemMovedWholeAndAVersionMadeSince",
+                               [](BackupMoveTest& t) {
+                                   fs::rename(t.oldRoot + "2401013", t.newRoot + "2401013");
+                                   test::WriteFile(t.oldRoot + "2401013/003/a.txt", "v3 of 2401013");
+                               }},
+                      LeftCase{"TheIndexMovedAlready",
+                               [](BackupMoveTest& t) {
+                                   fs::rename(t.oldRoot + "2401011", t.newRoot + "2401011");
+                                   fs::rename(t.oldRoot + "files.lst", t.newRoot + "files.lst");
+                               }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(BackupMoveTest, AnotherUnfinishedMoveOrAnUnknownFolderInUseIsRefused)
+{
+    IniFile settingsFile(settings);
+    settingsFile.WriteString("Basic", kMoveToKey, env.Work() + "elsewhere/");
+    settingsFile.Flush();
+    BackupMoveResult r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
+    EXPECT_NE(r.Text.find("elsewhere"), std::string::npos) << r.Text;
+    settingsFile.DeleteKey("Basic", kMoveToKey);
+    settingsFile.Flush();
+    // A caption that is no folder (the label before it was filled) moves nothing.
+    plan.OldRoot = "BackuppathLabel/";
+    r = BackupMove::Run(plan, op);
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
+    EXPECT_EQ(holds, 0);
+    EXPECT_TRUE(fs::exists(oldRoot + "2401011/001/a.txt"));
+    EXPECT_EQ(SettingNow(), "");
 }

@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -85,6 +87,37 @@ TEST_F(FolderCommandsTest, AddSendsTheFolderAndShowsItOnlyWithTheAnswer)
     ASSERT_TRUE(agent.Report(MsgAdd, sent));
     ASSERT_TRUE(WaitUntil([&] { return form->FindNode(added + "/") != nullptr; }));
     EXPECT_EQ(form->FoldersTree()->currentItem(), form->FindNode(added + "/"));
+}
+
+// The browse dialog opens in the user's home folder, a typed name holding quotes reaches
+// the agent whole, and the next browse starts where the last one ended.
+TEST_F(FolderCommandsTest, BrowseStartsAtHomeAndTakesATypedQuotedNameWhole)
+{
+    const std::string added = env.Work() + "say \"hi\" there";
+    std::filesystem::create_directories(added);
+    std::string startedIn;
+    const auto type = [&](const std::string& text) {
+        ModalDialogs::PushHandler([&startedIn, text](QDialog& shown) {
+            auto& dialog = static_cast<QFileDialog&>(shown);
+            startedIn = dialog.directory().absolutePath().toStdString();
+            dialog.findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(text));
+            shown.accept();
+        });
+    };
+    type(added);
+    AnswerForm8(nullptr);
+    Trigger("aAddFolder");
+    EXPECT_EQ(startedIn, QDir::homePath().toStdString());
+    ASSERT_TRUE(agent.WaitFor(MsgAdd));
+    EXPECT_EQ(agent.Block()->ItemRecord.Path.Get(), added + "/");
+    agent.ClearReceived();
+
+    ModalDialogs::PushHandler([&](QDialog& shown) {
+        startedIn = static_cast<QFileDialog&>(shown).directory().absolutePath().toStdString();
+    });
+    Trigger("aReassignFolder");
+    EXPECT_EQ(startedIn, added);
+    EXPECT_TRUE(agent.NothingArrives());
 }
 
 struct CancelCase

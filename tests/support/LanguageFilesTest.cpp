@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -77,5 +78,59 @@ TEST_F(LanguageFolderTest, ProgramsStartingTogetherAllSeeTheWholeFolder)
     // No temporary folder is left behind.
     EXPECT_EQ(std::distance(fs::directory_iterator(env.Home()), fs::directory_iterator()), 1);
 }
+
+struct CopyCase
+{
+    const char* name;
+    const char* userFile; // "" = no file
+    const char* left;     // what remains; nullptr = the file is gone
+};
+
+void PrintTo(const CopyCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class ShippedCopies : public ::testing::TestWithParam<CopyCase>
+{
+protected:
+    test::TestEnv env;
+    std::string shipped = env.Work() + "shipped/";
+    std::string langs = env.Home() + "Langs/";
+};
+
+TEST_P(ShippedCopies, OnlyTheUsersOwnTextsStay)
+{
+    const CopyCase& c = GetParam();
+    test::WriteFile(shipped + "English.ini",
+                    "[Form1]\nShowPellary1.Caption=Show Monitor\nShutdown1.Caption=Shut down\n"
+                    "[SystemMessages]\nMesNew=A text added later\n");
+    fs::create_directories(langs);
+    test::WriteFile(langs + "english.ini", c.userFile);
+    test::WriteFile(langs + "German.ini", "[Form1]\nShutdown1.Caption=Shut down\n");
+    DropShippedCopies(langs, shipped);
+    if (c.left)
+        EXPECT_EQ(test::ReadFile(langs + "english.ini"), c.left);
+    else
+        EXPECT_FALSE(fs::exists(langs + "english.ini"));
+    // A language nobody ships is the user's alone, whatever it holds.
+    EXPECT_EQ(test::ReadFile(langs + "German.ini"), "[Form1]\nShutdown1.Caption=Shut down\n");
+    EXPECT_NE(test::ReadFile(shipped + "English.ini").find("MesNew"), std::string::npos)
+        << "shipped file untouched";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ShippedCopies,
+    ::testing::Values(
+        // What an older version wrote when it found no shipped file: the built-in texts.
+        CopyCase{"built-in texts",
+                 "[Form1]\nShowPellary1.Caption=Show Monitor\nShutdown1.Caption=Shut down\n", nullptr},
+        CopyCase{"own caption kept", "[Form1]\nShowPellary1.Caption=Show Monitor\nShutdown1.Caption=Quit\n",
+                 "[Form1]\nShutdown1.Caption=Quit\n"},
+        CopyCase{"key nobody ships", "[Form1]\nOther.Caption=Show Monitor\n",
+                 "[Form1]\nOther.Caption=Show Monitor\n"},
+        CopyCase{"same key in another section", "[Form2]\nShutdown1.Caption=Shut down\n",
+                 "[Form2]\nShutdown1.Caption=Shut down\n"},
+        CopyCase{"empty file", "", ""}));
 
 } // namespace

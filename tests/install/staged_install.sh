@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# An install staged with DESTDIR into a prefix of its own, run from there with an empty
+# data folder: both programs find the shipped texts where they were installed, the help
+# lies where they look for it, and a text added to the shipped English.ini reaches a user
+# whose data folder an older version filled.
+# Usage: staged_install.sh <build dir>
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$work/stage" cmake --install "$build" --prefix /opt/morvane-test >/dev/null
+root="$work/stage/opt/morvane-test"
+[ -x "$root/bin/quennet" ] && [ -x "$root/bin/kelvrim" ] || fail "programs not installed"
+[ -f "$root/share/morvane/_Help/PellaryHelp.html" ] || fail "help not installed beside the programs' share folder"
+english="$root/share/morvane/Langs/English.ini"
+[ -f "$english" ] || fail "English.ini not installed"
+# A later install's new text.
+sed -i 's/^MesAgentExists=.*/MesAgentExists=Staged agent is already running/' "$english"
+sed -i 's/^MesAgentNotFound=.*/MesAgentNotFound=Staged monitor finds no agent/' "$english"
+
+export MORVANE_HOME="$work/home" MORVANE_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/config"
+export XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=offscreen MORVANE_AUTO_ANSWER=no
+mkdir -p "$MORVANE_HOME/Langs"
+# What an older version left: the agent's built-in texts written into the data folder.
+printf '[Form1]\nkitTrayIcon1.Hint=Morvane Agent\nShowPellary1.Caption=Show Monitor\nShutdown1.Caption=Shut down\n' \
+    >"$MORVANE_HOME/Langs/English.ini"
+
+# The monitor without an agent asks in the shipped words (answered No).
+"$root/bin/kelvrim" >"$work/kelvrim.out" 2>&1 || true
+grep -q "Staged monitor finds no agent" "$work/kelvrim.out" || { cat "$work/kelvrim.out"; fail "monitor missed the shipped text"; }
+
+"$root/bin/quennet" >"$work/agent.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+    grep -q "without its icon" "$work/agent.out" && break
+    sleep 0.1
+done
+grep -q "without its icon" "$work/agent.out" || { cat "$work/agent.out"; fail "agent did not start"; }
+"$root/bin/quennet" >"$work/second.out" 2>&1 || true
+grep -q "Staged agent is already running" "$work/second.out" || { cat "$work/second.out"; fail "agent missed the shipped text"; }
+
+[ ! -e "$MORVANE_HOME/Langs/English.ini" ] || fail "the old copy of the shipped texts stays in the data folder"
+ls -A "$MORVANE_HOME/Langs" | grep -q . && fail "the data folder holds shipped language files"
+echo "staged install finds its texts and help"
