@@ -48,19 +48,32 @@ struct Stored
 std::map<std::string, Stored> Versions(const std::string& root, std::vector<std::string>* strays = nullptr)
 {
     std::map<std::string, Stored> found;
-    if (!fs::is_directory(root))
-        return found;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const std::string rel = entry.path().string().substr(root.size());
-        const auto parts = std::count(rel.begin(), rel.end(), '/');
-        if (parts == 2 && entry.is_regular_file()) {
-            struct stat st = {};
-            ::stat(entry.path().c_str(), &st);
-            found[rel] = {test::ReadFile(entry.path().string()), st.st_mtim};
-        } else if (strays && (parts > 2 || (parts == 2 && !entry.is_regular_file()) ||
-                              (parts == 0 && entry.is_regular_file() && rel != kBackupIndexName))) {
-            strays->push_back(rel);
+    // The agent's copies come and go meanwhile: a walk that met a folder going away is
+    // made again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        found.clear();
+        if (strays)
+            strays->clear();
+        std::error_code ec;
+        if (!fs::is_directory(root, ec))
+            return found;
+        fs::recursive_directory_iterator it(root, ec);
+        for (const fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+            const std::string rel = it->path().string().substr(root.size());
+            const auto parts = std::count(rel.begin(), rel.end(), '/');
+            std::error_code typeError;
+            const bool file = it->is_regular_file(typeError);
+            if (parts == 2 && file) {
+                struct stat st = {};
+                if (::stat(it->path().c_str(), &st) == 0)
+                    found[rel] = {test::ReadFile(it->path().string()), st.st_mtim};
+            } else if (strays && (parts > 2 || (parts == 2 && !file) ||
+                                  (parts == 0 && file && rel != kBackupIndexName))) {
+                strays->push_back(rel);
+            }
         }
+        if (!ec)
+            break;
     }
     return found;
 }

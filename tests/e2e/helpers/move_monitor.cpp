@@ -1,8 +1,11 @@
 // The monitor program, started as its own process, that moves the backup folder: its
 // window comes up as usual, then the move dialog's Change is pressed on a destination.
-//   move_monitor DESTINATION [CANCEL_AFTER_FILES]
+//   move_monitor DESTINATION [CANCEL_AFTER_FILES [PICTURE.png]]
 // Prints "OUTCOME <n>" (the move's result kind) and the move's text, then ends. Tests kill
-// it part-way, or let it cancel after so many files.
+// it part-way, or let it cancel after so many files. With a picture's name the main window
+// is saved after the move, its first folder with files shown and its first file selected.
+#include "monitor/FileListView.h"
+#include "monitor/FoldersTreeView.h"
 #include "monitor/MonitorProgram.h"
 #include "monitor/TForm1.h"
 #include "monitor/TForm5.h"
@@ -13,6 +16,7 @@
 #include "support/components/ModalDialogs.h"
 
 #include <QApplication>
+#include <QPixmap>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,8 +55,18 @@ int main(int argc, char** argv)
                         form.LastResult().WithoutVersions);
             std::fflush(stdout);
         });
-        program.Form()->BackupFolderDialog();
-        program.Form()->close();
+        monitor::TForm1& window = *program.Form();
+        window.BackupFolderDialog();
+        if (argc > 3) {
+            if (QTreeWidgetItem* node = window.FoldersTree()->FirstNodeWithFiles())
+                window.FoldersTree()->setCurrentItem(node);
+            QCoreApplication::processEvents();
+            window.FileList()->SetSelected(0);
+            window.VersionsClick();
+            QCoreApplication::processEvents();
+            window.grab().save(QString::fromLocal8Bit(argv[3]));
+        }
+        window.close();
     }
     ChangeNotification::StopReader();
     return outcome < 0 ? 4 : 0;
