@@ -454,13 +454,8 @@ void TMonDirThread::VersionCurrentItem()
 
 void TMonDirThread::ShowBusyIcon()
 {
-    // Queued, never waited for: a save's version does not wait for the tray. Main-thread
-    // calls run in order, so the idle image that ends the scan still comes after it.
     if (EngineHost* host = m_items.Host())
-        host->PostToMainThread([host, alive = m_items.AliveToken()] {
-            if (!alive.expired())
-                host->SetTrayImage(1);
-        });
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, StopFlag());
 }
 
 void TMonDirThread::ShowIdleIcon()
