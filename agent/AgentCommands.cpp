@@ -13,12 +13,14 @@
 #include "platform/MessageWindow.h"
 #include "platform/NamedMapping.h"
 #include "platform/Paths.h"
+#include "support/PellaryDefs.h"
 #include "support/RunProgram.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 namespace morvane {
@@ -71,12 +73,25 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
                 Log(std::string(kMessageNames[index]) + ": " + e.what());
                 m_ctx.Host->ShowMessage(BoxKind::Error, e.what(), BoxButtons::Ok);
             } catch (const std::exception& e) {
-                Log(std::string(kMessageNames[index]) + " failed: " + e.what());
+                ReportFailure(index, e.what());
+            } catch (...) {
+                ReportFailure(index, "unknown error");
             }
             return true;
         }
     }
     return false;
+}
+
+void AgentCommands::ReportFailure(int index, const std::string& what)
+{
+    Log(std::string(kMessageNames[index]) + " failed: " + what);
+    // Once: a client that repeats a failing request must not bury the user in balloons.
+    if (std::exchange(m_failureTold, true))
+        return;
+    m_ctx.Host->SetBalloonTitle("A request failed");
+    m_ctx.Host->SetBalloonText(what);
+    m_ctx.Host->ShowBalloon();
 }
 
 void AgentCommands::Dispatch(int index, std::uint32_t wParam)
@@ -208,6 +223,13 @@ bool AgentCommands::Refused(const std::string& path)
         host.HideMainWindow();
     }
     return true;
+}
+
+std::string AgentCommands::Described(const TRKMonItem& item) const
+{
+    const std::size_t versions = CountItemVersions(m_ctx.Block->Settings, item.Data());
+    return item.Path() + " (history " + item.FileID() + ", " + std::to_string(versions) +
+           (versions == 1 ? " version" : " versions") + ")";
 }
 
 bool AgentCommands::EchoCondition() const
@@ -389,7 +411,31 @@ void AgentCommands::Make()
     const VersionResult result = item->MakeVersion(true);
     if (result.Outcome == VersionOutcome::WriteFailed)
         item->ReportWriteFailure(result.Error);
+    if (result.Outcome == VersionOutcome::SourceGone) {
+        ReportUnreadable(*item, result.Error);
+        return;
+    }
     item->AfterVersion(true);
+}
+
+void AgentCommands::ReportUnreadable(TRKMonItem& item, int error)
+{
+    const std::string path = item.Path();
+    // Gone: the item is shown missing, with the box and answer every missing file gets.
+    if (!FileExists(path) && item.Data().MonStatus != msBroken && !item.CheckExists(true))
+        return;
+    // Not readable (or already shown broken): the user asked for this version and hears
+    // why there is none; the monitor's row takes the item's state from the answer.
+    const std::string reason = std::system_category().message(error ? error : EIO);
+    Log("no version of " + path + " was made: " + reason);
+    EngineHost& host = *m_ctx.Host;
+    host.ShowMainWindow();
+    host.BringMainWindowToFront();
+    host.ShowMessage(BoxKind::Warning, "No version of " + path + " was made: " + reason + ".",
+                     BoxButtons::Ok);
+    host.HideMainWindow();
+    if (EchoCondition())
+        Echo(MsgVersion, item);
 }
 
 void AgentCommands::Clear()
@@ -440,7 +486,12 @@ void AgentCommands::Update(std::uint32_t wParam)
     if (moved) {
         if (Refused(newPath))
             return;
+        const std::string oldPath = item->Path();
+        const std::shared_ptr<TRKMonItem> other = items.FileByPath(newPath);
+        const std::string removed = other && other != item ? Described(*other) : std::string();
         item->Reassign(newPath);
+        if (!removed.empty())
+            Log("reassigning " + oldPath + " to " + newPath + " removed the item there: " + removed);
     }
     // The monitor's record may predate the last versions made. What only the agent keeps
     // (its numbering, its counters and its last version) stays as the agent has it: a
@@ -489,6 +540,14 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
     folder->StopWatch();
     const bool moved = folder->Path() != newPath;
     if (moved) {
+        const std::string oldPath = folder->Path();
+        const std::shared_ptr<TRKMonFolder> other = items.FolderByPath(newPath);
+        std::string removed;
+        if (other && other != folder) {
+            removed = other->Path() + " with " + std::to_string(other->Files().size()) + " files";
+            for (const auto& member : other->Files())
+                removed += "; " + Described(*member);
+        }
         try {
             folder->Reassign(newPath);
         } catch (...) {
@@ -497,6 +556,8 @@ void AgentCommands::UpdateFolder(const TMonItemRecord& incoming, std::uint32_t w
                 folder->StartWatch();
             throw;
         }
+        if (!removed.empty())
+            Log("reassigning " + oldPath + " to " + newPath + " removed the folder there: " + removed);
     }
     const TMonItemRecord current = folder->Data();
     record.FileID = current.FileID;

@@ -57,6 +57,8 @@ public:
 
 private:
     void Hold();
+    // Logs a request that failed; the first failure is also shown to the user.
+    void ReportFailure(int index, const std::string& what);
     void Dispatch(int index, std::uint32_t wParam);
     void AddSingle();
     void AddBulk();
@@ -66,6 +68,9 @@ private:
     void Delete();
     void StartStop(bool start);
     void Make();
+    // Tells why a forced version could not read the item's file: a missing file is shown
+    // missing, an unreadable one gets a box with the reason and an answer.
+    void ReportUnreadable(TRKMonItem& item, int error);
     void Clear();
     void Update(std::uint32_t wParam);
     void UpdateFolder(const TMonItemRecord& record, std::uint32_t wParam);
@@ -82,6 +87,8 @@ private:
     // The refusal test; a refusal the user should know of shows the box.
     bool Refused(const std::string& path);
     bool EchoCondition() const;
+    // An item's path, history and number of versions, for the log.
+    std::string Described(const TRKMonItem& item) const;
     void Echo(MessageIndex msg, const TRKMonItem& item);
 
     Context m_ctx;
@@ -90,6 +97,7 @@ private:
     // A bulk add without its list is answered with a box once; after that only logged,
     // so a client that keeps sending it cannot bury the user in boxes.
     bool m_bulkFailureShown = false;
+    bool m_failureTold = false;
 };
 
 } // namespace morvane

@@ -11,6 +11,7 @@
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageAtoms.h"
+#include "platform/NamedMapping.h"
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "support/IconList.h"
@@ -131,6 +132,23 @@ void TForm1::CreateComponents()
     });
 }
 
+void TForm1::CheckBlockWhole()
+{
+    if (!Block())
+        return;
+    // Touching the block's last byte grows a file another program cut short back to size;
+    // what the cut took (message numbers, window, texts) is then set up again.
+    const volatile char* last = reinterpret_cast<const volatile char*>(Block()) + sizeof(SharedBlock) - 1;
+    static_cast<void>(*last);
+    // Another holder may have met the cut first and grown the file: the lost window tells.
+    const unsigned regrown = NamedMapping::RegrownCount();
+    if (regrown == m_regrownSeen && Block()->AgentWnd == m_window->Handle())
+        return;
+    m_regrownSeen = regrown;
+    Log("the shared block's file was cut short by another program: it is set up again");
+    InitSharedBlock(false);
+}
+
 SharedBlock* TForm1::Block() const
 {
     return m_block ? m_block->Block() : nullptr;
@@ -148,11 +166,22 @@ void TForm1::FormCreate()
     // no request is lost; requests that come before the engine is loaded wait.
     m_window = std::make_unique<MessageWindow>(this);
     m_window->SetHandler([this](const WindowMessage& msg) { AppMessage(msg); });
+    // Logged by the window already; the user hears of the first of each kind.
+    m_window->SetTroubleHandler([this](const std::string& what) {
+        SetBalloonTitle("Requests may be lost");
+        SetBalloonText(what);
+        ShowBalloon();
+    });
     if (!m_block)
         m_block = SharedBlockMapping::Create();
     m_reports = std::make_unique<ReportQueue>(Block(), this);
     InitSharedBlock(true);
     TidyDataFiles();
+    m_regrownSeen = NamedMapping::RegrownCount();
+    auto* blockCheck = new QTimer(this);
+    blockCheck->setObjectName("BlockCheck");
+    connect(blockCheck, &QTimer::timeout, this, [this] { CheckBlockWhole(); });
+    blockCheck->start(kHoldCheckInterval);
 
     kitTrayIcon1->SetVisible(true);
     kitTrayIcon1->Loaded();

@@ -45,6 +45,8 @@ public:
     // Fills the block: home folder, message numbers, window handle, settings and texts;
     // re-applies the form's texts. atStart also clears MonitorRunning.
     void InitSharedBlock(bool atStart);
+    // Grows the shared block back and sets it up again when another program cut its file.
+    void CheckBlockWhole();
     // Asks to register the agent for the desktop's autostart when it is not.
     void CheckAutoStart();
 
@@ -116,6 +118,7 @@ private:
     bool m_closed = false;
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
+    unsigned m_regrownSeen = 0;
     std::function<bool()> m_startMonitor;
 };
 

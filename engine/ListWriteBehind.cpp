@@ -1,5 +1,6 @@
 #include "engine/ListWriteBehind.h"
 
+#include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
@@ -199,6 +200,23 @@ void ListWriteBehind::Flush()
     }
 }
 
+void ListWriteBehind::ReportFailure(const std::string& reason)
+{
+    Log("the item list was not written: " + reason);
+    // Told as a version that could not be written is: what the list does not hold is
+    // forgotten if the agent ends before a write succeeds.
+    EngineHost* host = m_owner.Host();
+    if (!host)
+        return;
+    host->PostToMainThread([host, reason, alive = m_owner.AliveToken()] {
+        if (alive.expired())
+            return;
+        host->SetBalloonTitle("Item list not saved");
+        host->SetBalloonText(reason);
+        host->ShowBalloon();
+    });
+}
+
 void ListWriteBehind::Run()
 {
     std::unique_lock lock(m_mutex);
@@ -217,7 +235,7 @@ void ListWriteBehind::Run()
             // Said once until a write succeeds again; the changes stay pending and are
             // tried again after the next delay.
             if (!m_failureLogged.exchange(true))
-                Log(std::string("the item list was not written: ") + e.what());
+                ReportFailure(e.what());
         }
         lock.lock();
     }

@@ -83,6 +83,8 @@ private:
     void ArmLocked();
     void Reindex();
     void Run();
+    // Logs a failed timed write and tells the user in the tray's balloon.
+    void ReportFailure(const std::string& reason);
 
     TRKMonItems& m_owner;
     mutable std::mutex m_mutex; // guards everything below but the counters

@@ -7,6 +7,7 @@
 #include "monitor/TForm1.h"
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
+#include "support/PellaryDefs.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QTreeWidget>
@@ -113,6 +114,17 @@ void TForm1::Maptoanother1Click()
         MessageBoxes::Show(BoxKind::Error, "The file cannot be reassigned: " + problem + ": " + *file,
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
+    }
+    // The agent removes an item monitored at the new path, history and all: never unasked.
+    if (const auto other = m_items->FileByPath(*file); other && other->FileID() != record.FileID.Get()) {
+        const std::size_t versions = m_block ? CountItemVersions(m_block->Settings, other->Data()) : 0;
+        const std::string question =
+            "The file " + *file + " is monitored already, with " + std::to_string(versions) +
+            (versions == 1 ? " version" : " versions") +
+            ". Reassigning to it removes that item and its versions. Reassign anyway?";
+        if (MessageBoxes::Show(BoxKind::Confirmation, question, BoxButtons::YesNo, BoxAnswer::No, this) !=
+            BoxAnswer::Yes)
+            return;
     }
     record.Path.Set(*file);
     record.MonStatus = msActive;

@@ -12,6 +12,7 @@
 #include "monitor/TForm8.h"
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
+#include "support/PellaryDefs.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/ModalDialogs.h"
 #include "support/folderdialog/QdFolderDialog.h"
@@ -204,6 +205,23 @@ void TForm1::aReassignFolderExecute()
     }
     if (newPath == folder->Path() || !EnsureAgent())
         return;
+    // The agent removes a folder monitored at the new place, with its files and their
+    // histories: never unasked.
+    if (const auto other = m_items->FolderByPath(newPath); other && other != folder) {
+        std::size_t versions = 0;
+        const auto files = other->Files();
+        for (const auto& member : files)
+            versions += m_block ? CountItemVersions(m_block->Settings, member->Data()) : 0;
+        const std::string question = "The folder " + newPath + " is monitored already, with " +
+                                     std::to_string(files.size()) + (files.size() == 1 ? " file" : " files") +
+                                     " and " + std::to_string(versions) +
+                                     (versions == 1 ? " version" : " versions") +
+                                     ". Reassigning to it removes that folder, its files and their versions. "
+                                     "Reassign anyway?";
+        if (MessageBoxes::Show(BoxKind::Confirmation, question, BoxButtons::YesNo, BoxAnswer::No, this) !=
+            BoxAnswer::Yes)
+            return;
+    }
     TMonItemRecord record = folder->Data();
     record.Path.Set(newPath);
     record.MonStatus = msActive;

@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 #include <QtGlobal>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace morvane {
@@ -88,6 +90,28 @@ struct MessageWindowQueue
     MessageWindow::Handler handler;
     bool busy = false;
 
+    // Told (main thread) of the first failure of the reader and of the handler.
+    MessageWindow::TroubleHandler trouble;
+    std::atomic<bool> readerTold{false};
+    bool handlerTold = false;
+
+    // Logs text, and the first time for its kind, tells the trouble handler. Any thread.
+    static void Tell(const std::shared_ptr<MessageWindowQueue>& self, const std::string& text, bool reader)
+    {
+        qWarning("%s", text.c_str());
+        if (reader && self->readerTold.exchange(true))
+            return;
+        QMetaObject::invokeMethod(
+            self->owner,
+            [self, text, reader] {
+                if (!reader && std::exchange(self->handlerTold, true))
+                    return;
+                if (self->owner && self->trouble)
+                    self->trouble(text);
+            },
+            Qt::QueuedConnection);
+    }
+
     void ScheduleDispatch(const std::shared_ptr<MessageWindowQueue>& self)
     {
         QMetaObject::invokeMethod(
@@ -114,9 +138,9 @@ struct MessageWindowQueue
             MessageWindow::Handler handler = self->handler; // survives a SetHandler inside
             handler(message);
         } catch (const std::exception& e) {
-            qWarning("Message %#x: handler failed: %s", message.Msg, e.what());
+            Tell(self, "a message could not be handled: " + std::string(e.what()), false);
         } catch (...) {
-            qWarning("Message %#x: handler failed", message.Msg);
+            Tell(self, "a message could not be handled: unknown error", false);
         }
         self->busy = false;
         if (!self->owner) // the window was destroyed by the handler
@@ -144,8 +168,13 @@ struct MessageWindow::Impl
 
 namespace {
 
-// Drains the socket into the queue until woken through wakeFd. Runs on its own thread.
-void ReadMessages(std::shared_ptr<MessageWindowQueue> queue, int socketFd, int wakeFd, std::string path)
+// Pause of the reader after a failure, before it reads again.
+constexpr auto kReaderRetry = std::chrono::milliseconds(200);
+
+// Drains the socket into the queue until woken through wakeFd; true then. Throws what a
+// step of it throws.
+bool ReadUntilWoken(const std::shared_ptr<MessageWindowQueue>& queue, int socketFd, int wakeFd,
+                    const std::string& path)
 {
     pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     std::vector<WindowMessage> batch;
@@ -153,12 +182,10 @@ void ReadMessages(std::shared_ptr<MessageWindowQueue> queue, int socketFd, int w
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            qWarning("Message socket %s: poll failed (%s); no further messages are read", path.c_str(),
-                     std::strerror(errno));
-            return;
+            ThrowSystemError(errno, "waiting for messages failed");
         }
         if (fds[1].revents)
-            return;
+            return true;
         batch.clear();
         for (;;) {
             unsigned char buf[kWireSize + 1];
@@ -195,6 +222,22 @@ void ReadMessages(std::shared_ptr<MessageWindowQueue> queue, int socketFd, int w
         // The window outlives this thread (it joins it), so its pointer is safe to use here.
         if (wasEmpty)
             queue->ScheduleDispatch(queue);
+    }
+}
+
+// The reader thread. A failure never ends it: a window that stopped reading would leave
+// every later request unanswered, with nothing to show why.
+void ReadMessages(std::shared_ptr<MessageWindowQueue> queue, int socketFd, int wakeFd, std::string path)
+{
+    for (;;) {
+        try {
+            if (ReadUntilWoken(queue, socketFd, wakeFd, path))
+                return;
+        } catch (const std::exception& e) {
+            MessageWindowQueue::Tell(queue, "message socket " + path + ": " + e.what() + "; reading goes on",
+                                     true);
+        }
+        std::this_thread::sleep_for(kReaderRetry);
     }
 }
 
@@ -263,6 +306,11 @@ void MessageWindow::SetHandler(Handler handler)
 {
     m_impl->queue->handler = std::move(handler);
     m_impl->queue->ScheduleDispatch(m_impl->queue);
+}
+
+void MessageWindow::SetTroubleHandler(TroubleHandler handler)
+{
+    m_impl->queue->trouble = std::move(handler);
 }
 
 std::size_t MessageWindow::Pending() const

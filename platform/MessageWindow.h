@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace morvane {
 
@@ -33,6 +34,11 @@ public:
 
     // Install before the handle is published, so no message is missed.
     void SetHandler(Handler handler);
+    // Told, on the main thread, of the first message the handler failed on (it threw) and
+    // of the first failure of the reader; every failure is logged, and the window goes on
+    // receiving and handling messages after each.
+    using TroubleHandler = std::function<void(const std::string& what)>;
+    void SetTroubleHandler(TroubleHandler handler);
     std::uint32_t Handle() const { return m_handle; }
     // Messages received but not handled yet. Main thread.
     std::size_t Pending() const;

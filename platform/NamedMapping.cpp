@@ -4,7 +4,12 @@
 #include "platform/OwnedFd.h"
 #include "platform/RuntimeNames.h"
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdint>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -92,6 +97,107 @@ void Resize(int fd, std::size_t size, const std::string& path)
         ThrowSystemError(errno, "cannot reserve " + path);
 }
 
+// The mappings of this process, for the bus-error handler: a holder's file may be cut short
+// by any program of the same user, and touching a page past its end raises SIGBUS.
+struct MappedRange
+{
+    std::atomic<std::uintptr_t> Begin{0};
+    std::atomic<std::size_t> Size{0};
+    std::atomic<int> Fd{-1};
+};
+constexpr int kMaxRanges = 64;
+MappedRange g_ranges[kMaxRanges];
+std::atomic<unsigned> g_regrown{0};
+struct sigaction g_previousBusHandler
+{
+};
+
+// A fault in one of our mappings whose file is now shorter than the mapping: the file is
+// grown back (the cut part reads as zeros) and the access is retried, instead of the whole
+// process dying. Any other bus error goes where it went before.
+void OnBusError(int sig, siginfo_t* info, void* context)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (MappedRange& range : g_ranges) {
+        const std::uintptr_t begin = range.Begin.load();
+        const std::size_t size = range.Size.load();
+        if (begin == 0 || address < begin || address - begin >= size)
+            continue;
+        const int fd = range.Fd.load();
+        struct stat st
+        {
+        };
+        // A file that is long enough faults for another reason (no room for the page):
+        // growing it would change nothing, and retrying would loop for ever.
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && static_cast<std::size_t>(st.st_size) < size &&
+            ::ftruncate(fd, static_cast<off_t>(size)) == 0) {
+            g_regrown.fetch_add(1);
+            return;
+        }
+        break;
+    }
+    if (g_previousBusHandler.sa_flags & SA_SIGINFO) {
+        if (g_previousBusHandler.sa_sigaction) {
+            g_previousBusHandler.sa_sigaction(sig, info, context);
+            return;
+        }
+    } else if (g_previousBusHandler.sa_handler != SIG_DFL && g_previousBusHandler.sa_handler != SIG_IGN) {
+        g_previousBusHandler.sa_handler(sig);
+        return;
+    }
+    // Returning retries the access, which now ends the process as it would have.
+    struct sigaction fallback
+    {
+    };
+    fallback.sa_handler = SIG_DFL;
+    ::sigemptyset(&fallback.sa_mask);
+    ::sigaction(SIGBUS, &fallback, nullptr);
+}
+
+void InstallBusHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action
+        {
+        };
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &g_previousBusHandler);
+    });
+}
+
+void Track(void* data, std::size_t size, int fd)
+{
+    InstallBusHandler();
+    for (MappedRange& range : g_ranges) {
+        std::uintptr_t expected = 0;
+        // Fd and Size are set while the slot is claimed with a placeholder, so the handler
+        // never sees a range whose file is not yet there.
+        if (range.Begin.compare_exchange_strong(expected, 1)) {
+            range.Fd.store(fd);
+            range.Size.store(size);
+            range.Begin.store(reinterpret_cast<std::uintptr_t>(data));
+            return;
+        }
+    }
+    // More mappings than slots: this one keeps the old behaviour.
+}
+
+void Untrack(void* data)
+{
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    for (MappedRange& range : g_ranges) {
+        if (range.Begin.load() == begin) {
+            range.Size.store(0);
+            range.Fd.store(-1);
+            range.Begin.store(0);
+            return;
+        }
+    }
+}
+
 void* Map(int fd, std::size_t size, const std::string& path)
 {
     void* data = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -101,6 +207,11 @@ void* Map(int fd, std::size_t size, const std::string& path)
 }
 
 } // namespace
+
+unsigned NamedMapping::RegrownCount()
+{
+    return g_regrown.load();
+}
 
 NamedMapping NamedMapping::Create(const std::string& name, std::size_t size, bool* existed)
 {
@@ -134,8 +245,13 @@ std::optional<NamedMapping> NamedMapping::CreateClaimed(const std::string& name,
         ThrowSystemError(errno, "cannot lock " + path);
     }
 
-    const std::size_t mapped = FileSize(fd.Get(), path);
+    // A holder may have cut the file meanwhile; the whole size asked for is mapped anyway, and
+    // a page past the end is grown back on first touch.
+    if (FileSize(fd.Get(), path) < size)
+        Resize(fd.Get(), size, path);
+    const std::size_t mapped = std::max(size, FileSize(fd.Get(), path));
     void* data = Map(fd.Get(), mapped, path);
+    Track(data, mapped, fd.Get());
     NamedMapping mapping(fd.Release(), data, mapped);
     // Still under the guard: nobody opens the mapping or tests for it until this is done.
     if (claim && !claim(mapping.m_data, mapping.m_size, joined))
@@ -162,6 +278,7 @@ std::optional<NamedMapping> NamedMapping::OpenExisting(const std::string& name,
     if (size == 0)
         return std::nullopt;
     void* data = Map(fd->Get(), size, path);
+    Track(data, size, fd->Get());
     return NamedMapping(fd->Release(), data, size);
 }
 
@@ -194,8 +311,10 @@ NamedMapping& NamedMapping::operator=(NamedMapping&& other) noexcept
 
 NamedMapping::~NamedMapping()
 {
-    if (m_data)
+    if (m_data) {
+        Untrack(m_data);
         ::munmap(m_data, m_size);
+    }
     m_data = nullptr;
     m_size = 0;
     // Closing drops the shared hold: once the last holder is gone the block counts as absent.

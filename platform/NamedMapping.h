@@ -37,6 +37,11 @@ public:
     // Creates nothing.
     static bool Exists(const std::string& name, const std::string& requireMutex = {});
 
+    // How often a mapping of this process was found cut short by another program and its
+    // file grown back to the mapped size (the cut part then reads as zeros). A holder that
+    // sees this change sets its block up again.
+    static unsigned RegrownCount();
+
     NamedMapping(NamedMapping&& other) noexcept;
     NamedMapping& operator=(NamedMapping&& other) noexcept;
     NamedMapping(const NamedMapping&) = delete;

@@ -16,9 +16,21 @@ inline constexpr std::string_view kPathSepText = "/";
 std::string HomeDir();
 
 // Runtime folder R for named objects: $MORVANE_RUNTIME_DIR, else $XDG_RUNTIME_DIR/morvane,
-// else /tmp/morvane-<uid>. Created with mode 0700; refused (std::system_error, EPERM) when
-// owned by another user. Ends with "/". Any thread.
+// else /tmp/morvane-<uid>. Created with mode 0700; a named one is refused (std::system_error,
+// EPERM) when owned by another user or a symbolic link. The one in /tmp, which anyone may
+// make first, is instead replaced by a private folder of ours (see PrivateRuntimeDir), with
+// a log line. Ends with "/". Any thread.
 std::string RuntimeDir();
+
+// The name, in the home folder, of the record of the private runtime folder in use.
+inline constexpr const char* kRuntimeRecordName = "runtime-folder";
+
+// preferred (made when missing) when it is a folder of ours that only we can use; else the
+// folder named in recordFile when that is still ours and private; else a new folder
+// "<preferred>-XXXXXX" made by mkdtemp and written to recordFile. The record is locked
+// while it is decided, so programs starting together agree. Ends with "/". Throws
+// std::system_error when no folder can be had.
+std::string PrivateRuntimeDir(const std::string& preferred, const std::string& recordFile);
 
 // Folder of the running executable, ending with "/".
 std::string ProgramDir();

@@ -80,4 +80,11 @@ bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item
     return !lines.empty();
 }
 
+std::size_t CountItemVersions(const SharedSettings& settings, const TMonItemRecord& item)
+{
+    std::vector<std::string> lines;
+    ListItemVersions(settings, item, lines);
+    return lines.size();
+}
+
 } // namespace morvane

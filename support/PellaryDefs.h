@@ -30,4 +30,7 @@ std::string SafeVersionLabel(const std::string& label);
 bool ListItemVersions(const SharedSettings& settings, const TMonItemRecord& item,
                       std::vector<std::string>& lines);
 
+// The number of stored versions of item, as ListItemVersions lists them.
+std::size_t CountItemVersions(const SharedSettings& settings, const TMonItemRecord& item);
+
 } // namespace morvane

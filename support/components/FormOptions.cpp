@@ -242,14 +242,15 @@ QRect Bounds(const QWidget* w)
     return w->geometry();
 }
 
-// One side of a widget's bounds; a size is never negative.
+// One side of a widget's bounds; a size is never negative. A side beyond what any window
+// can have is refused: the rectangle's own sums (left + width) would overflow.
 NumberProperty BoundsSide(const char* name, QWidget* w, int (QRect::*get)() const, void (QRect::*set)(int),
                           bool isSize)
 {
     return Number(
         name, [w, get] { return (Bounds(w).*get)(); },
         [w, set, isSize](int v) {
-            if (isSize && v < 0)
+            if ((isSize && v < 0) || v > QWIDGETSIZE_MAX || v < -QWIDGETSIZE_MAX)
                 return false;
             QRect r = Bounds(w);
             (r.*set)(v);

@@ -124,6 +124,41 @@ TEST_F(MonitorWithAgent, ReassignMovesTheHistoryToTheOtherFile)
     EXPECT_GE(VersionRows(), 1);
 }
 
+TEST_F(MonitorWithAgent, ReassigningOntoAMonitoredFileAsksFirstNamingItsVersions)
+{
+    const std::string other = AddedFile("kept.txt", "kept");
+    const std::string otherId = FileIdOf(other);
+    const std::string path = AddedFile("mover.txt", "mover");
+    const std::string pathId = FileIdOf(path);
+    const std::string otherHistory = std::string(Form().Block()->Settings.BackupPath.Get()) + otherId;
+
+    // No: nothing reaches the agent.
+    MessageBoxes::TakeShownTexts();
+    monitor::FileDialogs::PushAnswer(other);
+    MessageBoxes::PushAnswer(BoxAnswer::No);
+    Trigger("aReassing");
+    auto shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find(other), std::string::npos) << shown[0];
+    EXPECT_NE(shown[0].find("1 version."), std::string::npos) << shown[0];
+    WaitUntil([] { return false; }, 1500ms);
+    EXPECT_EQ(ListValue(env, other, "FileID"), otherId);
+    EXPECT_EQ(ListValue(env, path, "FileID"), pathId);
+    EXPECT_TRUE(std::filesystem::exists(otherHistory));
+
+    // Yes: the item there goes, and the agent says which.
+    Select(path);
+    monitor::FileDialogs::PushAnswer(other);
+    MessageBoxes::PushAnswer(BoxAnswer::Yes);
+    Trigger("aReassing");
+    shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_TRUE(WaitUntil([&] { return ListValue(env, other, "FileID") == pathId; }, 20s));
+    EXPECT_TRUE(
+        agent->WaitOutput("removed the item there: " + other + " (history " + otherId + ", 1 version)"))
+        << agent->Output();
+}
+
 TEST_F(MonitorWithAgent, RemoveTakesTheFileOffEverywhere)
 {
     const std::string path = AddedFile("gone.txt", "one");

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace morvane;
 using namespace morvane::e2e;
@@ -33,6 +34,23 @@ std::vector<std::string> VersionFiles(const test::TestEnv& env, const std::strin
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// True when a line of a program's output tells of a box whose text holds both parts.
+bool BoxNaming(const std::string& output, const std::string& part, const std::string& other)
+{
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        const std::string line = output.substr(start, end - start);
+        if (line.find("BOX ") != std::string::npos && line.find(part) != std::string::npos &&
+            line.find(other) != std::string::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 class Requests : public AgentTest
@@ -229,6 +247,53 @@ TEST_F(Requests, MakeForcesAVersionUnlessTheDateIsUnchanged)
     EXPECT_EQ(
         std::count_if(reports.begin(), reports.end(), [](const auto& r) { return r.Index == MsgVersion; }),
         2);
+}
+
+TEST_F(Requests, AForcedVersionThatCannotReadTheFileSaysWhyAndAnswers)
+{
+    const struct
+    {
+        const char* name;
+        std::function<void(const std::string&)> spoil;
+        std::string box;
+        MessageIndex answer;
+        std::uint32_t answerWParam;
+    } cases[] = {
+        {"mv/gone.txt", [](const std::string& p) { fs::remove(p); }, "can not be found", MsgStop, 1},
+        {"mv/locked.txt", [](const std::string& p) { fs::permissions(p, fs::perms::none); },
+         " was made: Permission denied.", MsgVersion, 0},
+    };
+    for (const auto& c : cases) {
+        if (c.answer == MsgVersion && geteuid() == 0)
+            continue; // permissions do not bind the superuser
+        const TMonItemRecord rec = AddWithFirstVersion(c.name, "v1");
+        const std::string path = rec.Path.Get();
+        Sync();
+        mon.ClearReports();
+        TouchFile(path, 5); // a change since the last version: a version is due
+        c.spoil(path);
+        mon.RequestPath(MsgMake, path);
+        const auto reports = Sync();
+        const auto answered = std::find_if(reports.begin(), reports.end(), [&](const auto& r) {
+            return r.Index == c.answer && r.WParam == c.answerWParam && r.Record.Path.Get() == path;
+        });
+        EXPECT_NE(answered, reports.end()) << c.name;
+        EXPECT_TRUE(test::WaitUntil([&] { return BoxNaming(agent->Output(), path, c.box); }))
+            << c.name << "\n"
+            << agent->Output();
+        EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 1u) << c.name;
+    }
+}
+
+TEST_F(Requests, ABlockFileCutShortNeitherEndsTheAgentNorItsService)
+{
+    ASSERT_EQ(::truncate((env.Runtime() + kSharedBlockName + ".shm").c_str(), 0), 0);
+    ASSERT_TRUE(agent->WaitOutput("cut short")) << agent->Output();
+    ASSERT_TRUE(test::WaitUntil([&] { return mon.Block()->AgentWnd != 0; }));
+    EXPECT_TRUE(agent->Running());
+    mon.BecomeMonitor(true);
+    const TMonItemRecord rec = Add(MakeFile("cut/a.txt"));
+    EXPECT_EQ(ListValue(env, rec.Path.Get(), "FileID"), rec.FileID.Get());
 }
 
 TEST_F(Requests, ClearDeletesVersionsOlderThanTheLastChangeAndAnswersVersion)

@@ -158,6 +158,35 @@ TEST_F(ListWriteTest, AFailedWriteKeepsEveryChangeForTheNextOne)
     EXPECT_FALSE(items->ListPending());
 }
 
+TEST_F(ListWriteTest, ATimedWriteThatFailsIsToldOnceUntilAWriteSucceeds)
+{
+    auto a = NewFile("a.txt");
+    items->FlushList();
+    Writer().SetDelay(std::chrono::milliseconds(20));
+    auto blockList = [&] {
+        fs::remove(items->ListFile());
+        fs::create_directory(items->ListFile());
+        IniFile::ClearCache();
+    };
+    blockList();
+    a->UpdateData([](TMonItemRecord& r) { r.MonModeNumber = 4; });
+    a->Save();
+    ASSERT_TRUE(WaitUntil([&] { return host.CountOf("ShowBalloon") == 1; }));
+    EXPECT_EQ(host.BalloonTitle(), "Item list not saved");
+    EXPECT_NE(host.BalloonText().find(items->ListFile()), std::string::npos) << host.BalloonText();
+    // The timer tries again and fails again: not told again.
+    a->Save();
+    WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(host.CountOf("ShowBalloon"), 1);
+
+    fs::remove(items->ListFile());
+    ASSERT_TRUE(WaitUntil([&] { return Stored(a->Path(), "MonModeNumber") == "4"; }));
+    // A later failure is news again.
+    blockList();
+    a->Save();
+    EXPECT_TRUE(WaitUntil([&] { return host.CountOf("ShowBalloon") == 2; }));
+}
+
 TEST_F(ListWriteTest, TheLastChangesAreWrittenWhenTheEngineEnds)
 {
     const std::string path = Work("a.txt");

@@ -6,6 +6,8 @@
 #include <QThread>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -135,6 +137,28 @@ TEST_F(MessageWindows, AHandlerMayDestroyItsWindow)
     ASSERT_TRUE(WaitUntil([&] { return probed; }));
     EXPECT_EQ(handled, 1);
     EXPECT_FALSE(PostMessage(handle, kMsg, 0, 0));
+}
+
+TEST_F(MessageWindows, AHandlerThatThrowsIsToldOnceAndTheNextMessagesAreStillHandled)
+{
+    MessageWindow window;
+    std::vector<std::uint32_t> handled;
+    std::vector<std::string> told;
+    window.SetTroubleHandler([&](const std::string& what) { told.push_back(what); });
+    window.SetHandler([&](const WindowMessage& m) {
+        handled.push_back(m.WParam);
+        if (m.WParam == 1)
+            throw std::runtime_error("bad request one");
+        if (m.WParam == 2)
+            throw 2; // not even an exception class
+    });
+    for (std::uint32_t i = 1; i <= 4; ++i)
+        ASSERT_TRUE(PostMessage(window.Handle(), kMsg, i, 0));
+    ASSERT_TRUE(WaitUntil([&] { return handled.size() == 4; }));
+    WaitUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(handled, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("bad request one"), std::string::npos) << told[0];
 }
 
 TEST_F(MessageWindows, PostsToNoWindowOrADeadOneFail)

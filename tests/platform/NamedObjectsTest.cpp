@@ -1,11 +1,17 @@
 #include "ChildProcess.h"
+#include "common/TestSupport.h"
 #include "platform/NamedMapping.h"
 #include "platform/NamedMutex.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace morvane {
 namespace {
@@ -157,6 +163,49 @@ TEST_F(NamedObjects, RequiredMutexHolderMustBeAlive)
     EXPECT_TRUE(NamedMapping::Exists("B"));
     EXPECT_FALSE(NamedMapping::Exists("B", "M"));
     EXPECT_FALSE(NamedMapping::OpenExisting("B", "M"));
+}
+
+TEST_F(NamedObjects, AFileCutShortUnderItsHoldersIsGrownBackOnTouch)
+{
+    // Where the file is cut, and where the holder touches it afterwards.
+    const struct
+    {
+        off_t cutTo;
+        std::size_t touch;
+    } cases[] = {{0, 0}, {0, 3 * 4096 - 1}, {100, 4096}, {4096, 2 * 4096 + 7}};
+    for (const auto& c : cases) {
+        NamedMapping mapping = NamedMapping::Create("B", 3 * 4096);
+        auto opened = NamedMapping::OpenExisting("B");
+        ASSERT_TRUE(opened);
+        char* bytes = static_cast<char*>(mapping.Data());
+        bytes[c.touch] = 'x';
+        const unsigned before = NamedMapping::RegrownCount();
+        ASSERT_EQ(::truncate(RuntimeFile("B.shm").c_str(), c.cutTo), 0);
+
+        bytes[c.touch] = 'y'; // dies here unless the file is grown back
+        EXPECT_EQ(static_cast<const char*>(opened->Data())[c.touch], 'y') << c.touch;
+        EXPECT_EQ(NamedMapping::RegrownCount(), before + 1) << c.touch;
+        EXPECT_EQ(QFileInfo(QString::fromStdString(RuntimeFile("B.shm"))).size(), 3 * 4096) << c.touch;
+    }
+}
+
+TEST_F(NamedObjects, ABusErrorOutsideTheMappingsStillEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string path = RuntimeFile("plain");
+    test::WriteFile(path, std::string(8192, 'a'));
+    EXPECT_EXIT(
+        {
+            NamedMapping mapping = NamedMapping::Create("B", 4096);
+            const int fd = ::open(path.c_str(), O_RDWR);
+            auto* other =
+                static_cast<volatile char*>(::mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+            if (::ftruncate(fd, 0) != 0)
+                std::_Exit(3);
+            other[4096] = 'b';
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGBUS), "");
 }
 
 } // namespace

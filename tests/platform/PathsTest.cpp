@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <ostream>
 #include <sys/stat.h>
@@ -149,6 +150,87 @@ TEST_F(Folders, RuntimeFolderOfAnotherUserIsRefused)
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code(), std::errc::operation_not_permitted);
     }
+}
+
+TEST_F(Folders, APlantedSharedRuntimeFolderIsReplacedByAPrivateOneAllProgramsFind)
+{
+    // What another user (or anyone) may have put at our name before we start.
+    const struct
+    {
+        const char* what;
+        std::function<void(const std::string&)> plant;
+    } cases[] = {
+        {"a link to a folder of ours",
+         [this](const std::string& at) {
+             fs::create_directories(m_env.Work() + "target");
+             fs::create_symlink(m_env.Work() + "target", at);
+         }},
+        {"a folder open to others",
+         [](const std::string& at) {
+             fs::create_directories(at);
+             chmod(at.c_str(), 0777);
+         }},
+        {"a file",
+         [](const std::string& at) {
+             test::WriteFile(at, "x");
+         }},
+        {"a folder of another user",
+         [](const std::string& at) {
+             fs::create_directories(at);
+             if (chown(at.c_str(), 65534, 65534) != 0)
+                 fs::remove(at); // not the superuser: no other user's folder can be made
+         }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string preferred = m_env.Work() + "morvane-" + std::to_string(++n);
+        const std::string record = m_env.Work() + "record-" + std::to_string(n);
+        c.plant(preferred);
+        if (!fs::exists(fs::symlink_status(preferred)))
+            continue;
+        const std::string chosen = PrivateRuntimeDir(preferred, record);
+        EXPECT_NE(chosen, preferred + "/") << c.what;
+        EXPECT_EQ(chosen.rfind(preferred + "-", 0), 0u) << c.what << ": " << chosen;
+        EXPECT_EQ(Mode(chosen), 0700u) << c.what;
+        EXPECT_FALSE(fs::is_symlink(WithoutTrailingSep(chosen))) << c.what;
+        // The next program finds the same folder; once it is gone, a new one is made.
+        EXPECT_EQ(PrivateRuntimeDir(preferred, record), chosen) << c.what;
+        fs::remove(WithoutTrailingSep(chosen));
+        const std::string next = PrivateRuntimeDir(preferred, record);
+        EXPECT_NE(next, chosen) << c.what;
+        EXPECT_EQ(Mode(next), 0700u) << c.what;
+    }
+}
+
+TEST_F(Folders, ARecordNamingAnythingButOurPrivateFolderIsNotFollowed)
+{
+    const std::string preferred = m_env.Work() + "morvane-1";
+    const std::string record = m_env.Work() + "record";
+    fs::create_directories(m_env.Work() + "elsewhere");
+    chmod((m_env.Work() + "elsewhere").c_str(), 0700);
+    fs::create_directories(preferred + "-open");
+    chmod((preferred + "-open").c_str(), 0755);
+    fs::create_symlink(m_env.Work() + "elsewhere", preferred + "-link");
+    test::WriteFile(preferred, "in the way");
+    for (const std::string& named :
+         {m_env.Work() + "elsewhere/", preferred + "-open/", preferred + "-link/", std::string("garbage")}) {
+        test::WriteFile(record, named + "\n");
+        const std::string chosen = PrivateRuntimeDir(preferred, record);
+        EXPECT_NE(chosen, named);
+        EXPECT_EQ(chosen.rfind(preferred + "-", 0), 0u) << chosen;
+        EXPECT_EQ(Mode(chosen), 0700u) << named;
+        EXPECT_EQ(test::ReadFile(record), chosen + "\n");
+    }
+}
+
+TEST_F(Folders, ASharedRuntimeFolderThatIsOursAndPrivateIsUsed)
+{
+    const std::string preferred = m_env.Work() + "morvane-1";
+    const std::string record = m_env.Work() + "record";
+    EXPECT_EQ(PrivateRuntimeDir(preferred, record), preferred + "/");
+    EXPECT_EQ(Mode(preferred), 0700u);
+    EXPECT_EQ(PrivateRuntimeDir(preferred, record), preferred + "/");
+    EXPECT_FALSE(fs::exists(record));
 }
 
 } // namespace

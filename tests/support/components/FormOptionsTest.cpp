@@ -345,6 +345,30 @@ TEST_F(ControlLayoutTest, MissingFileOrValuesThatDoNotFitLeavePropertiesUnchange
     EXPECT_EQ(bar->ButtonWidth(), 23); // not reached without recursion
 }
 
+TEST_F(ControlLayoutTest, BoundsNoWindowCanHaveLeaveTheGeometryAsItWas)
+{
+    // Each side alone: the rectangle's sums with the other sides must not overflow.
+    const struct
+    {
+        const char* line;
+    } cases[] = {
+        {"Form1.Left=2147483647"}, {"Form1.Left=-2147483648"}, {"Form1.Top=2147483647"},
+        {"Form1.Top=-2147483648"}, {"Form1.Width=2147483647"}, {"Form1.Height=2147483647"},
+        {"Form1.Width=16777216"},  {"Form1.Left=-16777216"},
+    };
+    for (const auto& c : cases) {
+        form.setGeometry(30, 40, 500, 300);
+        test::WriteFile(file, std::string("[Form1]\n") + c.line + "\n");
+        IniFile::ClearCache();
+        LoadControlLayout(file, &form, false);
+        EXPECT_EQ(form.geometry(), QRect(30, 40, 500, 300)) << c.line;
+    }
+    test::WriteFile(file, "[Form1]\nForm1.Left=-20\nForm1.Width=1200\n");
+    IniFile::ClearCache();
+    LoadControlLayout(file, &form, false);
+    EXPECT_EQ(form.geometry(), QRect(-20, 40, 1200, 300));
+}
+
 TEST_F(ControlLayoutTest, SectionComesFromThePassedControl)
 {
     test::WriteFile(file, "[FileList]\nFileList.Height=77\n[Form1]\nFileList.Height=11\n");
