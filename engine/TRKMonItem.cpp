@@ -463,6 +463,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         options.MaxAttempts = kCopiesPerCall;
         options.CompareWith = compareWith;
         options.SizeOnly = sizeOnly;
+        options.Mode = kVersionFileMode;
         result = CopyFileSafely(path, target, options);
         if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;

@@ -5,9 +5,15 @@
 
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace morvane {
+
+// A version file is read-only, even for its owner: an editor that opens one cannot change
+// history. Its folder stays writable by the owner, so pruning, clearing, moving and the
+// trash still take it.
+inline constexpr mode_t kVersionFileMode = 0400;
 
 // The version folders of one item's backup folder (base, ending with "/"): names made of
 // digits only, taken in numeric order (999 before 1000), never in directory order. A

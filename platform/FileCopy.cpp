@@ -318,7 +318,9 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         // A version is the owner's alone, whoever may read the source where it lies; a
         // copy that replaces an older one keeps that one's mode.
         const mode_t ownMode = (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR;
-        const mode_t mode = options.Replace ? ModeForReplacing(target, ownMode) : ownMode;
+        const mode_t mode = options.Mode      ? options.Mode
+                            : options.Replace ? ModeForReplacing(target, ownMode)
+                                              : ownMode;
         const int err = temp.Commit(
             options.Replace ? AtomicFile::Placement::Replace : AtomicFile::Placement::NoReplace, mode);
         if (err == EEXIST && !options.Replace)

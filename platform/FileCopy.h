@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace morvane {
 
@@ -61,6 +62,9 @@ struct CopyOptions
     bool SizeOnly = false;
     // An existing target is replaced (keeping its mode) instead of refused.
     bool Replace = false;
+    // The copy's mode when not 0 (a version is 0400: opening one never changes it); else
+    // the source's owner bits with read and write, or with Replace the replaced file's.
+    mode_t Mode = 0;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 

@@ -71,7 +71,11 @@ TreeResult CopyFileEntry(const std::string& source, const std::string& target, c
                          bool removeSource, const TreeStep& step)
 {
     if (!AlreadyCopied(source, target, st)) {
-        const CopyResult copy = CopyFileSafely(source, target);
+        CopyOptions options;
+        // A file its owner cannot write (a stored version) stays so where it goes.
+        if (!(st.st_mode & S_IWUSR))
+            options.Mode = (st.st_mode & S_IRWXU) | S_IRUSR;
+        const CopyResult copy = CopyFileSafely(source, target, options);
         switch (copy.Status) {
         case CopyStatus::Ok:
             break;
