@@ -143,8 +143,12 @@ protected:
             m_mover->kill();
             m_mover->waitForFinished();
         }
+        // The agent may still be making a version there: it ends first.
+        program.reset();
+        agent.reset();
+        std::error_code ec;
         if (!m_shm.empty())
-            fs::remove_all(m_shm);
+            fs::remove_all(m_shm, ec);
     }
 
     static std::string Content(int file, int round)
