@@ -3,7 +3,8 @@
 // version) and prints how long it takes until the agent answers its first request, and
 // its resident memory then. Then starts the real monitor (offscreen) against that agent and
 // prints its resident memory once it has loaded the list and gone idle. The same figures
-// for a list of one item are printed beside them.
+// for a list of one item are printed beside them, and the start at full size against
+// reading the same list and looking at each file once (aim: at most 3 times that).
 //
 // Usage: bench_agent_start [items] [path of quennet] (kelvrim is taken from its folder)
 #include "AgentProcess.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,8 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 using namespace morvane;
 using Clock = std::chrono::steady_clock;
@@ -37,6 +41,7 @@ struct Figures
     long RssKb = -1;
     double MonitorSeconds = -1;
     long MonitorRssKb = -1;
+    double ReferenceSeconds = -1;
 };
 
 long ResidentKb(qint64 pid)
@@ -148,6 +153,35 @@ std::string MakeHome(const fs::path& root, int count)
     return first;
 }
 
+// What any start must do: read the list's records and look at each file once. The
+// median of three rounds, from a cold parse cache.
+double ReferenceSeconds(const std::string& home, int count)
+{
+    std::vector<double> rounds;
+    for (int round = 0; round < 3; ++round) {
+        IniFile::ClearCache();
+        const auto start = Clock::now();
+        IniFile list(home + kListFileName);
+        const IniFile::ReadScope oneState(list);
+        int present = 0;
+        for (const std::string& section : list.ReadSections()) {
+            if (section == kDefaultSection)
+                continue;
+            TMonItemRecord r = EmptyItemRecord();
+            r.Path.Set(section);
+            r.IsFolder = section.back() == '/';
+            ReadItemRecord(r, list, home + kDefaultBackupDir);
+            struct stat st = {};
+            present += ::stat(section.c_str(), &st) == 0;
+        }
+        rounds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        if (present < count)
+            std::fprintf(stderr, "reference: only %d of %d files found\n", present, count);
+    }
+    std::sort(rounds.begin(), rounds.end());
+    return rounds[rounds.size() / 2];
+}
+
 Figures Run(const std::string& program, const std::string& monitorProgram, int count)
 {
     Figures figures;
@@ -199,6 +233,7 @@ Figures Run(const std::string& program, const std::string& monitorProgram, int c
     }
     agent.terminate();
     agent.waitForFinished(60000);
+    figures.ReferenceSeconds = ReferenceSeconds((root / "home/").string(), count);
     fs::remove_all(root);
     return figures;
 }
@@ -226,6 +261,9 @@ int main(int argc, char** argv)
                 one.RssKb);
     std::printf("agent start, %d items: first answer after %.3f s, VmRSS %ld kB\n", count, full.AnswerSeconds,
                 full.RssKb);
+    std::printf("reference, %d items (reading the list + one stat per file): %.3f s; ratio %.1f (aim <= 3)\n",
+                count, full.ReferenceSeconds,
+                full.ReferenceSeconds > 0 ? full.AnswerSeconds / full.ReferenceSeconds : 0.0);
     if (!monitor.empty()) {
         std::printf("monitor start, 1 item:     idle after %.3f s, VmRSS %ld kB\n", one.MonitorSeconds,
                     one.MonitorRssKb);

@@ -34,6 +34,26 @@ void PackedItemRecord::Pack(const TMonItemRecord& record)
     m_bytes = std::move(packed);
 }
 
+void PackedItemRecord::Update(const TMonItemRecord& unpacked, const TMonItemRecord& record)
+{
+    const auto* was = reinterpret_cast<const unsigned char*>(&unpacked);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        if (std::memcmp(was + kLongOffsets[i], bytes + kLongOffsets[i], kLongSize) != 0) {
+            Pack(record);
+            return;
+        }
+    }
+    std::size_t from = 0;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < kLongFields; ++i) {
+        std::memcpy(m_bytes.data() + at, bytes + from, kLongOffsets[i] - from);
+        at += kLongOffsets[i] - from;
+        from = kLongOffsets[i] + kLongSize;
+    }
+    std::memcpy(m_bytes.data() + at, bytes + from, sizeof(TMonItemRecord) - from);
+}
+
 TMonItemRecord PackedItemRecord::Unpack() const
 {
     TMonItemRecord record;

@@ -24,6 +24,10 @@ public:
     }
     operator TMonItemRecord() const { return Unpack(); } // NOLINT: reads like the record itself
     TMonItemRecord Unpack() const;
+    // Takes record, given what this unpacked into before (unpacked): when the long fields
+    // are the same, only the fixed bytes are written over, in place. Most changes of a
+    // record are of flags, counters and dates, and cost no packing then.
+    void Update(const TMonItemRecord& unpacked, const TMonItemRecord& record);
 
     // Single fields without unpacking the whole record.
     ShortText Path() const { return Text(0); }

@@ -10,6 +10,7 @@
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/FileStamp.h"
+#include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
@@ -47,6 +48,37 @@ public:
 private:
     std::atomic<bool>& m_busy;
 };
+
+// The number of a version folder's all-digit name, INT_MAX for one beyond it.
+int VersionNumberOf(const std::string& name)
+{
+    long long n = 0;
+    for (const char c : name) {
+        n = n * 10 + (c - '0');
+        if (n >= INT_MAX)
+            return INT_MAX;
+    }
+    return static_cast<int>(n);
+}
+
+// N of a version file named "base(v N).ext" after fileName, 0 for any other name.
+int NumberInVersionName(const std::string& fileName, const std::string& versionName)
+{
+    const std::string frame = VersionFileName(fileName, nmVersionNumber, 0, 0);
+    const std::size_t at = frame.rfind("(v 0)");
+    if (at == std::string::npos)
+        return 0;
+    const std::string head = frame.substr(0, at + 3);
+    const std::string tail = frame.substr(at + 4);
+    if (versionName.size() <= head.size() + tail.size() || versionName.compare(0, head.size(), head) != 0 ||
+        versionName.compare(versionName.size() - tail.size(), tail.size(), tail) != 0)
+        return 0;
+    const std::string digits =
+        versionName.substr(head.size(), versionName.size() - head.size() - tail.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::stoi(digits);
+}
 
 bool SamePath(const ShortText& a, const ShortText& b)
 {
@@ -106,11 +138,11 @@ void TRKMonItem::SetData(const TMonItemRecord& record)
     bool moved = false;
     {
         std::lock_guard lock(m_mutex);
-        moved = !SamePath(m_data.Path(), record.Path);
+        moved = !SamePath(m_data.Path(), record.Path) || !SamePath(m_data.FileID(), record.FileID);
         m_data = record;
     }
     if (moved)
-        m_owner->PathChanged(*this);
+        m_owner->KeysChanged(*this);
 }
 
 void TRKMonItem::UpdateData(const std::function<void(TMonItemRecord&)>& change)
@@ -118,15 +150,16 @@ void TRKMonItem::UpdateData(const std::function<void(TMonItemRecord&)>& change)
     bool moved = false;
     {
         std::lock_guard lock(m_mutex);
-        TMonItemRecord record = m_data;
+        const TMonItemRecord before = m_data;
+        TMonItemRecord record = before;
         change(record);
-        moved = !SamePath(m_data.Path(), record.Path);
-        m_data = record;
+        moved = !SamePath(before.Path, record.Path) || !SamePath(before.FileID, record.FileID);
+        m_data.Update(before, record);
     }
-    // The owner's lock is taken after the item's is released: the owner reads item paths
+    // The owner's lock is taken after the item's is released: the owner reads item keys
     // under its own lock.
     if (moved)
-        m_owner->PathChanged(*this);
+        m_owner->KeysChanged(*this);
 }
 
 std::string TRKMonItem::Path() const
@@ -174,14 +207,20 @@ std::string TRKMonItem::LastVersionPath() const
 void TRKMonItem::Load()
 {
     TMonItemRecord record = Data();
-    ReadItemRecord(record, Owner().ListFile(), Owner().BackupRoot());
+    if (IniFile* list = Owner().LoadReader())
+        ReadItemRecord(record, *list, Owner().BackupRoot());
+    else
+        ReadItemRecord(record, Owner().ListFile(), Owner().BackupRoot());
     SetData(record);
-    if (record.Path.Get() != kDefaultSection)
-        CheckExists(false);
-    // An item still looked for is restarted when it is found.
+    const bool present = record.Path.Get() == kDefaultSection || CheckExists(false);
+    // Restarted on the presence test just made (a missing item is stopped by it); an item
+    // still looked for is restarted when it is found.
     if (Monitored() && Owner().Active() && !PresencePending()) {
-        UpdateData([](TMonItemRecord& r) { r.Monitored = false; });
-        Start();
+        UpdateData([present](TMonItemRecord& r) {
+            r.Monitored = present;
+            if (present)
+                r.MonStatus = msActive;
+        });
     }
 }
 
@@ -227,7 +266,7 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     const std::string path = rec.Path.Get();
     f.File = StampOf(path);
     if (f.File)
-        f.FileDate = FileDate(path).value_or(0);
+        f.FileDate = FileDateOfNs(f.File->MtimeNs);
     std::string last;
     std::string found;
     {
@@ -259,10 +298,54 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
             found = base + newest.Name + kPathSep + newest.Files.front().Name;
             f.LastVersion = StampOf(found);
         }
-        std::lock_guard lock(m_mutex);
-        m_foundVersion = f.LastVersion ? found : std::string();
+        bool caughtUp = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_foundVersion = f.LastVersion ? found : std::string();
+            if (f.LastVersion && !m_madeDate &&
+                CatchUpLocked(versions, NamePart(found), FileDateOfNs(f.LastVersion->MtimeNs))) {
+                caughtUp = true;
+                f.LastTime = m_data.LastTime();
+                f.ModeNumberCount = TMonItemRecord(m_data).MonModeNumberCount;
+            }
+        }
+        if (caughtUp) {
+            Log("the record of " + rec.Path.Get() + " was behind its stored versions; it now goes on from " +
+                found);
+            Save();
+        }
     }
     return f;
+}
+
+bool TRKMonItem::CatchUpLocked(const std::vector<VersionEntry>& versions, const std::string& newestName,
+                               double newestDate)
+{
+    TMonItemRecord r = m_data;
+    int behind = 0;
+    int newest = r.VersionNum;
+    for (const VersionEntry& v : versions) {
+        const int number = VersionNumberOf(v.Name);
+        if (number > r.VersionNum) {
+            ++behind;
+            newest = std::max(newest, number);
+        }
+    }
+    if (behind == 0)
+        return false;
+    // The versions the list does not know of were made after its last write: numbering,
+    // the change test and the counters go on from the newest of them.
+    r.VersionNum = newest;
+    const long long counted = static_cast<long long>(std::max(r.NameModeNumberCount, 0)) + behind;
+    r.NameModeNumberCount = static_cast<int>(std::min<long long>(counted, INT_MAX - 1));
+    const int named = NumberInVersionName(NamePart(r.Path.Get()), newestName);
+    r.NameModeNumberCount = std::max(r.NameModeNumberCount, named);
+    // A version of the mode "every n-th change" is made when its counter comes round to 0.
+    if (r.MonMode == mmNumber)
+        r.MonModeNumberCount = 0;
+    r.LastTime = std::max(r.LastTime, newestDate);
+    m_data = r;
+    return true;
 }
 
 VersionResult TRKMonItem::MakeVersion(bool force)
@@ -614,13 +697,13 @@ bool TRKMonItem::CheckExists(bool show)
     const std::string path = rec.Path.Get();
     if (path == kDefaultSection)
         return true;
-    // A file on a share or drive that is not there now is not marked broken.
-    if (!rec.IsFolder && !DirectoryExists(FolderPart(path)))
-        return true;
     auto present = [&] {
         return rec.IsFolder ? DirectoryExists(path) : FileExists(path);
     };
     bool found = present();
+    // A file on a share or drive that is not there now is not marked broken.
+    if (!found && !rec.IsFolder && !DirectoryExists(FolderPart(path)))
+        return true;
     if (!found && Owner().DeferPresence(*this))
         return false; // looked for off the main thread: no verdict yet, nothing changed
     for (int wait = 0; !found && wait < PresenceRetry::kWaits; ++wait) {

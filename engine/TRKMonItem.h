@@ -177,6 +177,11 @@ private:
     void ReassignFolder(const std::string& newPath);
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
+    // Brings the record up to the newest of the stored versions (the name and date of its
+    // file given) when the record names an older one: after a start whose list was written
+    // before its last versions were. True when the record changed. m_mutex held.
+    bool CatchUpLocked(const std::vector<VersionEntry>& versions, const std::string& newestName,
+                       double newestDate);
     // One attempt of MakeVersion, run while this thread holds the busy flag.
     VersionResult MakeVersionOnce(bool force);
     // The copy step of MakeVersion, from the new version folder on: copies the file and
@@ -192,6 +197,7 @@ private:
     // (an array or a folder's members) has held it, so a path change must be told.
     std::ptrdiff_t m_slot = -1;
     std::string m_indexedPath;
+    std::string m_indexedId;
     bool m_tracked = false;
     std::atomic<bool> m_busy{false};
     // A forced version was asked for while an attempt ran.

@@ -46,15 +46,23 @@ void TRKMonItems::ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex&
                            const std::shared_ptr<Item>& item)
 {
     std::string path = item->Path();
+    std::string id = item->FileID();
     items.push_back(item);
     try {
-        index.emplace(path, item.get());
+        const auto byPath = index.emplace(path, item.get());
+        try {
+            m_idIndex.emplace(id, item.get());
+        } catch (...) {
+            index.erase(byPath);
+            throw;
+        }
     } catch (...) {
         items.pop_back();
         throw;
     }
     item->m_slot = static_cast<std::ptrdiff_t>(items.size() - 1);
     item->m_indexedPath = std::move(path);
+    item->m_indexedId = std::move(id);
     item->m_tracked = true;
 }
 
@@ -64,8 +72,10 @@ std::shared_ptr<Item> TRKMonItems::UnlistAt(std::vector<std::shared_ptr<Item>>& 
 {
     std::shared_ptr<Item> item = std::move(items[slot]);
     ExtractEntry(index, item->m_indexedPath, item.get());
+    ExtractEntry(m_idIndex, item->m_indexedId, item.get());
     item->m_slot = -1;
     item->m_indexedPath.clear();
+    item->m_indexedId.clear();
     items.erase(items.begin() + static_cast<std::ptrdiff_t>(slot));
     for (std::size_t i = slot; i < items.size(); ++i)
         items[i]->m_slot = static_cast<std::ptrdiff_t>(i);
@@ -100,32 +110,44 @@ int TRKMonItems::SlotOf(const PathIndex& index, const std::string& path)
     return static_cast<int>(slot);
 }
 
-void TRKMonItems::PathChanged(TRKMonItem& item)
+void TRKMonItems::KeysChanged(TRKMonItem& item)
 {
     std::lock_guard lock(m_mutex);
     if (!item.m_tracked)
         return; // not in any list yet (an item being made)
-    ++m_pathGeneration;
     PathIndex* index = nullptr;
     if (Holds(m_files, item))
         index = &m_fileIndex;
     else if (Holds(m_folders, item))
         index = &m_folderIndex;
-    if (!index)
-        return;
-    // The path is read again here: of two changes whose reports arrive out of order, the
-    // later report still files the item under the path it has now.
-    std::string path = item.Path();
-    if (path == item.m_indexedPath)
-        return;
-    auto entry = ExtractEntry(*index, item.m_indexedPath, &item);
-    if (entry) {
-        entry.key() = path;
-        index->insert(std::move(entry));
-    } else {
-        index->emplace(path, &item);
+    // The keys are read again here: of two changes whose reports arrive out of order, the
+    // later report still files the item under the keys it has now.
+    const TMonItemRecord now = item.Data();
+    std::string path = now.Path.Get();
+    std::string id = now.FileID.Get();
+    if (path != item.m_indexedPath) {
+        ++m_pathGeneration;
+        if (!index)
+            return;
+        auto entry = ExtractEntry(*index, item.m_indexedPath, &item);
+        if (entry) {
+            entry.key() = path;
+            index->insert(std::move(entry));
+        } else {
+            index->emplace(path, &item);
+        }
+        item.m_indexedPath = std::move(path);
     }
-    item.m_indexedPath = std::move(path);
+    if (index && id != item.m_indexedId) {
+        auto entry = ExtractEntry(m_idIndex, item.m_indexedId, &item);
+        if (entry) {
+            entry.key() = id;
+            m_idIndex.insert(std::move(entry));
+        } else {
+            m_idIndex.emplace(id, &item);
+        }
+        item.m_indexedId = std::move(id);
+    }
 }
 
 TRKMonItems::TRKMonItems(SharedBlock* block, EngineHost* host, std::string home)
@@ -154,7 +176,14 @@ std::string TRKMonItems::SettingsFile() const
 
 std::string TRKMonItems::BackupRoot() const
 {
+    if (m_readerThread.load() == std::this_thread::get_id())
+        return m_loadRoot;
     return ReadBackupRoot(SettingsFile(), m_home);
+}
+
+IniFile* TRKMonItems::LoadReader() const
+{
+    return m_readerThread.load() == std::this_thread::get_id() ? m_loadReader : nullptr;
 }
 
 int TRKMonItems::FileCount() const
@@ -214,12 +243,8 @@ std::string TRKMonItems::MakeFileId() const
         if (id.empty())
             break; // no name is free: asking again finds none either
         // Items not saved yet are in memory only.
-        if (FindByFileID(id) < 0) {
-            std::lock_guard lock(m_mutex);
-            if (std::none_of(m_folders.begin(), m_folders.end(),
-                             [&](const auto& f) { return f->FileID() == id; }))
-                return id;
-        }
+        if (!FileIdInUse(id, nullptr))
+            return id;
     }
     return id;
 }
@@ -233,8 +258,16 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
             return existing;
         std::shared_ptr<TRKMonItem> item = TRKMonItem::Create(path, *this);
         if (!item->Data().IsSaved) {
-            const std::string id = IsPlainFolderName(fileId) ? fileId : MakeFileId();
-            item->UpdateData([&id](TMonItemRecord& r) { r.FileID.Set(id); });
+            // The FileID read for the item (its section's own, or a fresh one) stays unless
+            // another item uses it: a section written without IsSaved may name a history.
+            std::string id = fileId;
+            if (!IsPlainFolderName(id)) {
+                id = item->FileID();
+                if (!IsPlainFolderName(id) || FileIdInUse(id, item.get()))
+                    id = MakeFileId();
+            }
+            if (id != item->FileID())
+                item->UpdateData([&id](TMonItemRecord& r) { r.FileID.Set(id); });
         }
         {
             // Another thread may have added the same path while this one was loading.
@@ -388,11 +421,20 @@ void TRKMonItems::EraseSection(const std::string& section)
 int TRKMonItems::FindByFileID(const std::string& id) const
 {
     std::lock_guard lock(m_mutex);
-    for (std::size_t i = 0; i < m_files.size(); ++i) {
-        if (m_files[i]->FileID() == id)
-            return static_cast<int>(i);
+    const auto [first, last] = m_idIndex.equal_range(id);
+    std::ptrdiff_t slot = -1;
+    for (auto it = first; it != last; ++it) {
+        if (Holds(m_files, *it->second) && (slot < 0 || it->second->m_slot < slot))
+            slot = it->second->m_slot;
     }
-    return -1;
+    return static_cast<int>(slot);
+}
+
+bool TRKMonItems::FileIdInUse(const std::string& id, const TRKMonItem* except) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto [first, last] = m_idIndex.equal_range(id);
+    return std::any_of(first, last, [except](const auto& entry) { return entry.second != except; });
 }
 
 int TRKMonItems::FindByPath(const std::string& path) const
@@ -457,17 +499,29 @@ std::vector<std::string> TRKMonItems::LoadAll()
     }
     // Two items sharing a backup folder would prune each other's versions.
     const std::vector<std::pair<std::string, std::string>> mended =
-        Active() ? MendSharedFileIds(sections) : std::vector<std::pair<std::string, std::string>>();
+        Active() ? MendFileIds(sections) : std::vector<std::pair<std::string, std::string>>();
     // Items missing now are looked for off the main thread: a start with thousands of
     // items on an unplugged disk must not wait a second for each. Without a host there
     // is no main thread to hand the verdicts to, so they are waited for here.
     if (Active() && m_host)
         m_loadingThread = std::this_thread::get_id();
+    // Every record is read from one state of the list, under one backup root: the file
+    // and the settings are looked at once for the whole load, not once per item.
+    IniFile reader(m_listFile);
+    const IniFile::ReadScope readerState(reader);
+    m_loadRoot = BackupRoot();
+    m_loadReader = &reader;
+    m_readerThread.store(std::this_thread::get_id());
     struct EndLoading
     {
-        std::thread::id& Id;
-        ~EndLoading() { Id = std::thread::id(); }
-    } endLoading{m_loadingThread};
+        TRKMonItems& Items;
+        ~EndLoading()
+        {
+            Items.m_loadingThread = std::thread::id();
+            Items.m_readerThread.store(std::thread::id());
+            Items.m_loadReader = nullptr;
+        }
+    } endLoading{*this};
     for (const std::string& name : sections) {
         if (name == kDefaultSection)
             continue;
@@ -476,7 +530,10 @@ std::vector<std::string> TRKMonItems::LoadAll()
             TMonItemRecord record = EmptyItemRecord();
             SetRecordPath(record, name);
             record.IsFolder = name.back() == kPathSep;
-            Add(record, std::string())->Load();
+            // The item was read from the list as it was made; reading it once more would
+            // undo a version made meanwhile (a file changed while the agent was off, or a
+            // scan of a folder loaded earlier), whose record is not written yet.
+            Add(record, std::string());
         } catch (const std::invalid_argument& e) {
             refused.push_back(name + ": " + e.what());
         } catch (const std::length_error& e) {
@@ -484,6 +541,8 @@ std::vector<std::string> TRKMonItems::LoadAll()
         }
     }
     m_loadingThread = std::thread::id();
+    m_readerThread.store(std::thread::id());
+    m_loadReader = nullptr;
     // When the list could not take a new FileID, the item still uses it from memory on.
     for (const auto& [path, id] : mended) {
         std::shared_ptr<TRKMonItem> item = path.back() == kPathSep ? FolderByPath(path) : FileByPath(path);
@@ -508,7 +567,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
 }
 
 std::vector<std::pair<std::string, std::string>>
-TRKMonItems::MendSharedFileIds(const std::vector<std::string>& sections)
+TRKMonItems::MendFileIds(const std::vector<std::string>& sections)
 {
     std::vector<std::pair<std::string, std::string>> mended;
     std::lock_guard fileLock(ListFileMutex());
@@ -536,14 +595,21 @@ TRKMonItems::MendSharedFileIds(const std::vector<std::string>& sections)
             paths.push_back(name);
         }
     }
+    const IniFile::ReadScope indexState(index);
+    // FileID -> the path the backup index must give it.
+    std::vector<std::pair<std::string, std::string>> owners;
+    owners.reserve(order.size());
     std::unordered_set<std::string> taken;
     for (const std::string& id : order) {
         const std::vector<std::string>& paths = sharers[id];
-        if (paths.size() < 2)
+        if (paths.size() < 2) {
+            owners.emplace_back(id, paths.front());
             continue;
+        }
         const std::string named = index.ReadString(kBackupIndexSection, id, "");
         const auto ownerIt = std::find(paths.begin(), paths.end(), named);
         const std::string owner = ownerIt != paths.end() ? *ownerIt : paths.front();
+        owners.emplace_back(id, owner);
         for (const std::string& path : paths) {
             if (path == owner)
                 continue;
@@ -563,20 +629,49 @@ TRKMonItems::MendSharedFileIds(const std::vector<std::string>& sections)
             Log("items " + owner + " and " + path + " shared the backup folder " + id + "; " + path +
                 " now uses " + fresh);
             list.WriteString(path, "FileID", fresh);
-            index.WriteString(kBackupIndexSection, fresh, path);
+            owners.emplace_back(fresh, path);
             mended.emplace_back(path, fresh);
         }
-        if (named != owner)
-            index.WriteString(kBackupIndexSection, id, owner);
     }
-    if (mended.empty())
-        return mended;
-    try {
-        list.Flush();
-        MakePrivateDirs(WithoutTrailingSep(root));
-        index.Flush();
-    } catch (const std::exception& e) {
-        Log(std::string("the new FileIDs were not written: ") + e.what());
+    // Every history the list names is found from the index, also one whose key a write cut
+    // short never stored (the list and the index are two files, written one after the other).
+    int keys = 0;
+    for (const auto& [id, path] : owners) {
+        if (index.ReadString(kBackupIndexSection, id, "\n") != path) {
+            index.WriteString(kBackupIndexSection, id, path);
+            ++keys;
+        }
+    }
+    // A backup folder neither the list nor the index names holds a history whose file is
+    // not known any more: said, and left as it is.
+    int unnamed = 0;
+    for (const DirEntry& entry : ListDir(root)) {
+        if (!entry.IsDir || !IsPlainFolderName(entry.Name) || sharers.count(entry.Name) ||
+            index.ReadString(kBackupIndexSection, entry.Name, "\n") != "\n")
+            continue;
+        if (!ListVersionFolders(root + entry.Name + kPathSep).empty())
+            ++unnamed;
+    }
+    if (unnamed)
+        Log(std::to_string(unnamed) + " backup folders in " + root +
+            " hold versions of files that neither the item list nor the backup index names");
+    if (!mended.empty()) {
+        try {
+            list.Flush();
+        } catch (const std::exception& e) {
+            Log(std::string("the new FileIDs were not written: ") + e.what());
+        }
+    }
+    if (keys || !mended.empty()) {
+        if (keys)
+            Log("the backup index lacked " + std::to_string(keys) +
+                " of the item list's FileIDs; they are added");
+        try {
+            MakePrivateDirs(WithoutTrailingSep(root));
+            index.Flush();
+        } catch (const std::exception& e) {
+            Log(std::string("the backup index was not written: ") + e.what());
+        }
     }
     return mended;
 }

@@ -19,6 +19,7 @@
 namespace morvane {
 
 class EngineHost;
+class IniFile;
 class PresenceRetry;
 class TRKMonItem;
 class TRKMonFolder;
@@ -35,8 +36,8 @@ class TRKMonFolder;
 // watch thread's item stays valid while the main thread removes it. Index-based methods
 // are safe to call from any thread, but an index can go stale when another thread adds or
 // removes; threads other than the main one use the path-based lookups (FileByPath).
-// Lookups by path take constant time: each array has a hash index by path, which every
-// addition, removal and change of an item's Path keeps right.
+// Lookups by path and by FileID take constant time: each array has a hash index by path,
+// and both one by FileID, which every addition, removal and change of an item keeps right.
 class TRKMonItems
 {
 public:
@@ -61,8 +62,11 @@ public:
     const std::string& Home() const { return m_home; }
     // home + "kelvrim.ini".
     std::string SettingsFile() const;
-    // The backup root as the settings file names it now (ends with "/"). Any thread.
+    // The backup root as the settings file names it now (ends with "/"); on the thread
+    // running LoadAll, as it named it when the load began. Any thread.
     std::string BackupRoot() const;
+    // The list as LoadAll reads it, on the thread running LoadAll; nullptr elsewhere.
+    IniFile* LoadReader() const;
 
     SharedBlock* Block() const { return m_block; }
     EngineHost* Host() const { return m_host; }
@@ -112,10 +116,11 @@ public:
     std::shared_ptr<TRKMonItem> FileByPath(const std::string& path) const;
     std::shared_ptr<TRKMonFolder> FolderByPath(const std::string& path) const;
 
-    // Makes an item for every section of the list file but the defaults section and loads
-    // it once more (so a monitored item restarts after its folder item exists). Sections
-    // that cannot be items (bad or over-long paths) are skipped; their names come back
-    // with the reason. Main thread.
+    // Makes an item for every section of the list file but the defaults section; each is
+    // read once, so a version made while the list loads stays in its record. When active,
+    // first gives the backup index a key for every item of the list. Sections that cannot
+    // be items (bad or over-long paths) are skipped; their names come back with the
+    // reason. Main thread.
     std::vector<std::string> LoadAll();
     // Saves every file item, then every folder item, in one write of the list file. Any
     // thread. Throws IniWriteError.
@@ -188,10 +193,10 @@ private:
     std::string MakeFileId() const;
     // Before the items of the list are made: of the sections that share a FileID, the
     // one the backup index names for it keeps it (else the first); each other one gets a
-    // fresh FileID, written to the list and the index. Returns the sections that moved,
-    // with their new FileID. A write that fails is logged.
-    std::vector<std::pair<std::string, std::string>>
-    MendSharedFileIds(const std::vector<std::string>& sections);
+    // fresh FileID, written to the list. Then every FileID of the list gets its key in the
+    // backup index, with the section's path; keys of no listed item stay. Returns the
+    // sections that moved, with their new FileID. A write that fails is logged.
+    std::vector<std::pair<std::string, std::string>> MendFileIds(const std::vector<std::string>& sections);
     // Erases the item's section and, when its FileID is set, its backup-index key; marks
     // it removed so no later save brings the section back.
     void EraseStored(TRKMonItem& item, bool eraseSection);
@@ -203,11 +208,11 @@ private:
     // ListItem appends item, filed under the path it has now. UnlistAt hands the item
     // back, so the caller can let go of it once the lock is released.
     template <typename Item>
-    static void ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
-                         const std::shared_ptr<Item>& item);
+    void ListItem(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                  const std::shared_ptr<Item>& item);
     template <typename Item>
-    static std::shared_ptr<Item> UnlistAt(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
-                                          std::size_t slot);
+    std::shared_ptr<Item> UnlistAt(std::vector<std::shared_ptr<Item>>& items, PathIndex& index,
+                                   std::size_t slot);
     // Whether item stands in items at its slot; m_mutex held.
     template <typename Item>
     static bool Holds(const std::vector<std::shared_ptr<Item>>& items, const TRKMonItem& item);
@@ -216,9 +221,11 @@ private:
     static std::shared_ptr<Item> At(const std::vector<std::shared_ptr<Item>>& items, int index);
     // Slot of the first listed item with that path, or -1; m_mutex held.
     static int SlotOf(const PathIndex& index, const std::string& path);
-    // Called by an item after its Path changed: moves it in its path index and makes
-    // every folder check its members' paths again. Takes m_mutex.
-    void PathChanged(TRKMonItem& item);
+    // Called by an item after its Path or FileID changed: moves it in its indexes and,
+    // for a new path, makes every folder check its members' paths again. Takes m_mutex.
+    void KeysChanged(TRKMonItem& item);
+    // Whether a listed item other than except has that FileID. Any thread.
+    bool FileIdInUse(const std::string& id, const TRKMonItem* except) const;
     // Bumped (under m_mutex) whenever the Path of an item any list holds changes.
     std::uint64_t PathGeneration() const { return m_pathGeneration; }
 
@@ -236,12 +243,17 @@ private:
     std::vector<std::shared_ptr<TRKMonFolder>> m_folders;
     PathIndex m_fileIndex;   // m_files by path
     PathIndex m_folderIndex; // m_folders by path
+    PathIndex m_idIndex;     // m_files and m_folders by FileID
     std::uint64_t m_pathGeneration = 1;
 
     // Items missing at load, collected by the thread running LoadAll (only that thread
     // touches it while it loads).
     std::vector<std::shared_ptr<TRKMonItem>> m_missingAtLoad;
     std::thread::id m_loadingThread;
+    // The thread running LoadAll, its reader of the list and the backup root it uses.
+    std::atomic<std::thread::id> m_readerThread;
+    IniFile* m_loadReader = nullptr;
+    std::string m_loadRoot;
     std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;

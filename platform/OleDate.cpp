@@ -105,4 +105,13 @@ std::optional<double> FileDate(const std::string& path)
     return EncodeLocal(st.st_mtim.tv_sec, 0);
 }
 
+double FileDateOfNs(long long mtimeNs)
+{
+    constexpr long long kNsPerSecond = 1000000000;
+    // The whole second at or before the time, also before 1970.
+    const long long seconds =
+        mtimeNs >= 0 ? mtimeNs / kNsPerSecond : -((-mtimeNs + kNsPerSecond - 1) / kNsPerSecond);
+    return EncodeLocal(static_cast<std::time_t>(seconds), 0);
+}
+
 } // namespace morvane

@@ -31,6 +31,8 @@ std::string ZeroPadded(int value, int width);
 
 // A file's local modification time cut to whole seconds, or nothing when it is missing.
 std::optional<double> FileDate(const std::string& path);
+// The same date from a modification time already read, in nanoseconds since 1970.
+double FileDateOfNs(long long mtimeNs);
 
 // Date text of INI files: the system locale's short date format with a four-digit year,
 // then, unless the time is 00:00:00, a blank and the 24-hour time with seconds. Reading

@@ -588,3 +588,81 @@ TEST_F(MonitorTest, AReportFromAnotherThreadIsMadeOnTheMainThread)
 
 } // namespace
 } // namespace morvane::test
+
+namespace morvane::test {
+namespace {
+
+// The backup index as the list leaves it: what each FileID's key holds after a load.
+TEST_F(CollectionTest, LoadGivesTheBackupIndexAKeyForEveryListedHistory)
+{
+    struct Key
+    {
+        const char* Id;
+        const char* Before; // nullptr: no key
+        const char* After;  // "" for the listed path
+    };
+    const Key keys[] = {
+        {"101", nullptr, ""},                  // lost while the list was written
+        {"102", "/elsewhere/b.txt", ""},       // the list's path wins
+        {"103", "", ""},                       // empty value
+        {"999", "/gone/z.txt", "/gone/z.txt"}, // no item: its history may still be there
+    };
+    std::string list;
+    for (const Key& k : keys) {
+        if (std::string(k.Id) == "999")
+            continue;
+        list += "[" + Work(std::string("f") + k.Id + ".txt") + "]\nFileID=" + k.Id + "\nIsSaved=1\n";
+    }
+    // A section without IsSaved keeps its own FileID, and so its key.
+    list += "[" + Work("new.txt") + "]\nFileID=104\n";
+    WriteFile(items->ListFile(), list);
+    {
+        IniFile index(BackupRoot() + "files.lst");
+        for (const Key& k : keys) {
+            if (k.Before)
+                index.WriteString("Files", k.Id, k.Before);
+        }
+        std::filesystem::create_directories(BackupRoot());
+        index.Flush();
+    }
+    IniFile::ClearCache();
+    items->LoadAll();
+    for (const Key& k : keys) {
+        SCOPED_TRACE(k.Id);
+        const std::string want = *k.After ? k.After : Work(std::string("f") + k.Id + ".txt");
+        EXPECT_EQ(IndexKey(k.Id), want);
+    }
+    EXPECT_EQ(IndexKey("104"), Work("new.txt"));
+    EXPECT_EQ(items->FindByFileID("104"), items->FindByPath(Work("new.txt")));
+}
+
+// FileID lookups follow every change of the items: a new FileID, a removal, and the
+// first in the array winning where two share one.
+TEST_F(CollectionTest, FileIdLookupsFollowChangesOfTheItems)
+{
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        WriteFile(Work(name), name);
+    auto a = AddFile(Work("a.txt"));
+    auto b = AddFile(Work("b.txt"));
+    auto c = AddFile(Work("c.txt"));
+    const std::string folderId = items->GetFolder(0)->FileID();
+    a->UpdateData([](TMonItemRecord& r) { r.FileID.Set("moved"); });
+    c->UpdateData([](TMonItemRecord& r) { r.FileID.Set("shared"); });
+    b->UpdateData([](TMonItemRecord& r) { r.FileID.Set("shared"); });
+    struct Want
+    {
+        std::string Id;
+        int Index;
+    };
+    const Want before[] = {{"moved", 0}, {"shared", 1}, {folderId, -1}, {"nothing", -1}};
+    for (const Want& w : before)
+        EXPECT_EQ(items->FindByFileID(w.Id), w.Index) << w.Id;
+    items->RemoveFileItem(b);
+    EXPECT_EQ(items->FindByFileID("shared"), 1) << "c moved up to index 1";
+    items->RemoveFileItem(a);
+    EXPECT_EQ(items->FindByFileID("moved"), -1);
+    EXPECT_EQ(items->FindByFileID("shared"), 0);
+}
+
+} // namespace
+} // namespace morvane::test

@@ -59,6 +59,58 @@ TEST_P(PackedItemRecordTest, UnpacksToTheSameBytesAndReadsItsFields)
     EXPECT_EQ(std::memcmp(&last, &r.LastTime, sizeof last), 0);
 }
 
+// Changes made in place through Update: each must read back exactly, whether it touches
+// the fixed bytes only, a text, a stray byte past a text's length, or the reserved bytes.
+TEST_P(PackedItemRecordTest, UpdatesReadBackToTheByte)
+{
+    struct Change
+    {
+        const char* Name;
+        void (*Apply)(TMonItemRecord&);
+    };
+    const Change changes[] = {
+        {"flags, counters and dates",
+         [](TMonItemRecord& r) {
+             r.Monitored = !r.Monitored;
+             r.VersionNum += 7;
+             r.LastTime += 1.5;
+             r.FolderWait = 1616;
+         }},
+        {"last gap byte",
+         [](TMonItemRecord& r) {
+             reinterpret_cast<unsigned char*>(&r)[sizeof r - 1] ^= 0x5A;
+         }},
+        {"a longer path",
+         [](TMonItemRecord& r) {
+             r.Path.Set(r.Path.Get() + "x");
+         }},
+        {"an emptied text",
+         [](TMonItemRecord& r) {
+             r.Templates.Set("");
+         }},
+        {"a byte behind a text's length",
+         [](TMonItemRecord& r) {
+             r.FileID.Chars[200] ^= 0x11;
+         }},
+        {"a reserved byte",
+         [](TMonItemRecord& r) {
+             r.Reserved[255] ^= 0x22;
+         }},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.Name);
+        const TMonItemRecord before = Case(GetParam());
+        PackedItemRecord packed(before);
+        TMonItemRecord after = before;
+        change.Apply(after);
+        packed.Update(before, after);
+        const TMonItemRecord back = packed;
+        EXPECT_EQ(std::memcmp(&back, &after, sizeof after), 0);
+        EXPECT_EQ(packed.Path().Get(), after.Path.Get());
+        EXPECT_EQ(packed.Monitored(), after.Monitored);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Records, PackedItemRecordTest, ::testing::Values(0, 1, 2, 3));
 
 } // namespace
