@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
 #include "support/LanguageFiles.h"
+#include "support/components/AppIcon.h"
 #include "support/components/AppWindows.h"
 #include "support/components/ComponentLibrary.h"
 #include "support/components/MessageBoxes.h"
@@ -29,6 +30,7 @@ int AgentMain(int argc, char** argv)
     OpenLogFile();
     LogToolkitMessages();
     QApplication::setApplicationDisplayName("Morvane Agent");
+    SetApplicationIcon();
     // Closing a box must never end the agent: only "Shut down" or a signal does.
     QApplication::setQuitOnLastWindowClosed(false);
     ComponentLibraryStartUp();
@@ -70,7 +72,7 @@ int AgentMain(int argc, char** argv)
         QObject::connect(
             &form, &TForm1::FormClosed, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         form.FormCreate();
-        form.hide();
+        ShowMainFormAtStart();
         if (form.Closed())
             return 0;
         return QApplication::exec();

@@ -21,6 +21,7 @@
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/QtTrayShell.h"
+#include "support/components/ToolkitTranslation.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -42,6 +43,9 @@ constexpr int kHoldCheckInterval = 2000; // ms
 
 constexpr const char* kAutoStartName = "Morvane";
 constexpr const char* kMonitorProgram = "kelvrim";
+constexpr const char* kNoTrayText =
+    "This desktop has no system tray, so the agent shows no icon. It keeps your "
+    "versions all the same; open Morvane from the applications menu to manage them.";
 
 // The tray's two images: a page with a folded corner, blue when idle, orange while a
 // folder is scanned.
@@ -113,7 +117,8 @@ void TForm1::CreateComponents()
     kitTrayIcon1->SetMinimizeToTray(true);
     kitTrayIcon1->SetMinimizeOnStart(true);
     kitTrayIcon1->SetPopupMenu(TrayPopup);
-    kitTrayIcon1->SetInfoTimeout(1000);
+    // The desktop's own time: a balloon gone after a second is seldom read.
+    kitTrayIcon1->SetInfoTimeout(0);
     kitTrayIcon1->SetInfoType(tiiInfo);
     connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
     connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
@@ -185,8 +190,13 @@ void TForm1::FormCreate()
 
     kitTrayIcon1->SetVisible(true);
     kitTrayIcon1->Loaded();
-    if (!m_trayAvailable)
+    if (!m_trayAvailable) {
         Log("no system tray is available: the agent runs without its icon");
+        // Said once, where such a desktop shows messages: otherwise the agent is invisible.
+        kitTrayIcon1->SetInfoTitle("Morvane Agent");
+        kitTrayIcon1->SetInfoText(kNoTrayText);
+        kitTrayIcon1->ShowBalloon();
+    }
 
     CheckAutoStart();
 
@@ -270,6 +280,8 @@ void TForm1::InitSharedBlock(bool atStart)
 
 void TForm1::ApplyLanguage()
 {
+    // The toolkit's own buttons (Yes, No in the agent's questions) speak the same language.
+    InstallToolkitTranslation(m_settings.Language());
     const std::string file = m_settings.LanguageFile(m_settings.Language());
     if (file.empty())
         return;

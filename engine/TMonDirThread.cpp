@@ -11,12 +11,16 @@
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fstream>
 #include <iostream>
+#include <mutex>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 namespace morvane {
 
@@ -44,9 +48,16 @@ TMonDirThread::TMonDirThread(TRKMonFolder& folder)
     // still wakes the thread afterwards.
     try {
         m_notify.emplace(WatchPath);
+    } catch (const std::system_error& e) {
+        m_setupError = e.what();
+        m_setupErrno = e.code().value();
     } catch (const std::exception& e) {
         m_setupError = e.what();
     }
+    // Taken down here, on the thread that starts every folder of a load one after the
+    // other, so the box shown later names them all.
+    if (IsWatchLimit(m_setupErrno))
+        QueueWatchLimitBox();
     // Busy then idle at once: the tray is left idle whatever it showed.
     if (EngineHost* host = m_items.Host()) {
         m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); });
@@ -82,10 +93,13 @@ void TMonDirThread::Execute()
     if (!m_notify) {
         if (ChangeNotification::ReaderFailure())
             ReportWaitFailure(ChangeNotification::ReaderFailure());
+        else if (IsWatchLimit(m_setupErrno))
+            ReportNotWatched();
         else
             Report(m_setupError);
     } else {
         while (!StopRequested()) {
+            ReleaseStack();
             const ChangeNotification::WaitResult r = m_notify->Wait();
             if (r == ChangeNotification::WaitResult::Stopped)
                 break;
@@ -104,6 +118,111 @@ void TMonDirThread::Execute()
         }
     }
     CurrentItem.reset();
+}
+
+namespace {
+
+// Folders a limit of the system kept from being watched, gathered for one box: when the
+// limit is reached at start every later folder fails too, and the user needs to hear it
+// once, not once per folder.
+struct NotWatchedFolders
+{
+    std::mutex Lock;
+    std::vector<std::string> Folders; // since the last box
+    int Error = 0;
+    bool BoxQueued = false;
+};
+
+NotWatchedFolders& NotWatched()
+{
+    static NotWatchedFolders folders;
+    return folders;
+}
+
+// How many folders a box names; the log names every one.
+constexpr std::size_t kNamedFolders = 10;
+
+std::string ReadSetting(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string value;
+    in >> value;
+    return value;
+}
+
+} // namespace
+
+bool TMonDirThread::IsWatchLimit(int err)
+{
+    // ENOSPC: the user's watches are used up; EMFILE: so are the user's notification
+    // instances (the process needs one).
+    return err == ENOSPC || err == EMFILE;
+}
+
+std::string TMonDirThread::WatchLimitText(int err, const std::vector<std::string>& folders)
+{
+    const std::string setting =
+        std::string("fs.inotify.") + (err == EMFILE ? "max_user_instances" : "max_user_watches");
+    const std::string value = ReadSetting("/proc/sys/fs/inotify/" + setting.substr(11));
+    long long raised = 524288;
+    try {
+        raised = std::max(raised, 2 * std::stoll(value));
+    } catch (const std::exception&) {
+        // unknown: the suggestion stays
+    }
+    std::string text = "The system's limit on watched folders is reached (" + setting + " = " +
+                       (value.empty() ? std::string("?") : value) + "). " + std::to_string(folders.size()) +
+                       (folders.size() == 1 ? " folder is" : " folders are") +
+                       " not watched, and changes there make no versions:";
+    for (std::size_t i = 0; i < folders.size() && i < kNamedFolders; ++i)
+        text += "\n" + folders[i];
+    if (folders.size() > kNamedFolders)
+        text +=
+            "\n... and " + std::to_string(folders.size() - kNamedFolders) + " more (the log names them all)";
+    text += "\n\nTo raise the limit: sudo sysctl " + setting + "=" + std::to_string(raised) +
+            "\nTo keep it, put the line " + setting + "=" + std::to_string(raised) +
+            " in a file in /etc/sysctl.d/. Then start these folders again, or restart the agent.";
+    return text;
+}
+
+void TMonDirThread::QueueWatchLimitBox()
+{
+    Log("not watched: " + m_setupError);
+    EngineHost* host = m_items.Host();
+    if (!host)
+        return;
+    NotWatchedFolders& gathered = NotWatched();
+    {
+        std::lock_guard lock(gathered.Lock);
+        gathered.Folders.push_back(WatchPath);
+        gathered.Error = m_setupErrno;
+        if (std::exchange(gathered.BoxQueued, true))
+            return;
+    }
+    // Queued, never waited for: it runs once the folders started with this one are in.
+    host->PostToMainThread([host, alive = m_items.AliveToken()] {
+        NotWatchedFolders& g = NotWatched();
+        std::vector<std::string> folders;
+        int err = 0;
+        {
+            std::lock_guard lock(g.Lock);
+            folders.swap(g.Folders);
+            err = g.Error;
+            g.BoxQueued = false;
+        }
+        if (alive.expired() || folders.empty())
+            return;
+        host->ShowMessage(BoxKind::Warning, WatchLimitText(err, folders), BoxButtons::Ok);
+    });
+}
+
+void TMonDirThread::ReportNotWatched()
+{
+    // A running monitor shows the folder stopped, and starting it there tries again. The
+    // list keeps it monitored, so the next start after the limit is raised watches it.
+    SharedBlock* block = m_items.Block();
+    if (block && block->MonitorRunning)
+        m_items.PostToMonitor(MsgStop, Folder.Data(), 0);
 }
 
 void TMonDirThread::ReportWaitFailure(int err)
@@ -335,8 +454,13 @@ void TMonDirThread::VersionCurrentItem()
 
 void TMonDirThread::ShowBusyIcon()
 {
+    // Queued, never waited for: a save's version does not wait for the tray. Main-thread
+    // calls run in order, so the idle image that ends the scan still comes after it.
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, StopFlag());
+        host->PostToMainThread([host, alive = m_items.AliveToken()] {
+            if (!alive.expired())
+                host->SetTrayImage(1);
+        });
 }
 
 void TMonDirThread::ShowIdleIcon()

@@ -35,7 +35,8 @@ class TRKMonItems;
 // Failures are never silent: a watch that cannot be set up (after the first scan), a
 // failed wait (the folder deleted or moved away) or a failed scan is written to stderr
 // and shown in a box on the main thread. A failed scan leaves the watch running; the
-// other two end the thread, which Finished() then tells.
+// other two end the thread, which Finished() then tells. Folders that a limit of the
+// system keeps from being watched share one box that says how to raise it.
 class TMonDirThread : public WatchThread
 {
 public:
@@ -55,6 +56,13 @@ public:
     // How long the new-file handshake with the monitor may last, in steps.
     static constexpr int kHandshakeSteps = 20;
     static constexpr std::chrono::milliseconds kHandshakeStep{100};
+
+    // True when a watch failed because a limit of the system is reached, not because of
+    // the folder.
+    static bool IsWatchLimit(int err);
+    // The one box for the folders a limit kept from being watched: which limit, its
+    // value, the folders, and how to raise it.
+    static std::string WatchLimitText(int err, const std::vector<std::string>& folders);
 
 private:
     void Execute() override;
@@ -81,6 +89,10 @@ private:
     void ShowBusyIcon();
     void ShowIdleIcon();
     void NotifyVersion();
+    // A folder a limit kept from being watched: named in the log and gathered with the
+    // others for one box (constructor); a running monitor shows it stopped (thread).
+    void QueueWatchLimitBox();
+    void ReportNotWatched();
     // A failed wait: this folder's watch is gone, or the change reader of the process.
     void ReportWaitFailure(int err);
     // Writes text to stderr and shows it in a box on the main thread.
@@ -95,6 +107,7 @@ private:
     // any thread; empty when the watch could not be set up (m_setupError says why).
     std::optional<ChangeNotification> m_notify;
     std::string m_setupError;
+    int m_setupErrno = 0;
     // Paths already reported as refused, so a scan after every change does not repeat it.
     std::set<std::string> m_refused;
 };

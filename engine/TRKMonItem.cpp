@@ -282,9 +282,13 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     }
     if (!last.empty())
         f.LastVersion = StampOf(last);
-    f.LastVersionCompared = f.LastVersion.has_value();
-    if (f.LastVersion)
+    // The comparisons hold after a start too: a file written with its last version's
+    // bytes while the agent was off is no new state.
+    f.LastVersionCompared = true;
+    if (f.LastVersion) {
+        f.LastVersionPath = last;
         return f;
+    }
     // After a start, or when the last version was deleted by hand: the newest version
     // stored, looked up once and then kept.
     if (!found.empty())
@@ -315,6 +319,8 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
             Save();
         }
     }
+    if (f.LastVersion)
+        f.LastVersionPath = found;
     return f;
 }
 
@@ -410,10 +416,13 @@ VersionResult TRKMonItem::MakeVersionOnce(bool force)
     }
 
     // A last version that has gone (or cannot be read) counts as different.
-    return CopyVersion(rec, facts.FileDate, decision.Compare ? LastVersionPath() : std::string());
+    const bool compare = decision.Compare || decision.CompareSize;
+    return CopyVersion(rec, facts.FileDate, compare ? facts.LastVersionPath : std::string(),
+                       decision.CompareSize);
 }
 
-VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const std::string& compareWith)
+VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const std::string& compareWith,
+                                      bool sizeOnly)
 {
     using O = VersionOutcome;
     const std::string path = rec.Path.Get();
@@ -453,6 +462,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         CopyOptions options;
         options.MaxAttempts = kCopiesPerCall;
         options.CompareWith = compareWith;
+        options.SizeOnly = sizeOnly;
         result = CopyFileSafely(path, target, options);
         if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;

@@ -187,7 +187,8 @@ private:
     // The copy step of MakeVersion, from the new version folder on: copies the file and
     // prunes. With compareWith, a copy that matches that file byte for byte is thrown
     // away with its folder (Unchanged).
-    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate, const std::string& compareWith);
+    VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate, const std::string& compareWith,
+                              bool sizeOnly);
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 

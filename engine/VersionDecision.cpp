@@ -75,8 +75,11 @@ VersionDecision DecideVersion(const VersionFacts& f)
         return d;
     }
     d.Ask = f.Confirmation && !f.Force;
-    // The bytes can only be compared while they are copied, after the question.
-    d.Compare = f.ContentCompare && !f.Force && f.LastVersionCompared && f.LastVersion;
+    // The state that is copied may not be the one seen here (a writer that truncates and
+    // writes again): it is compared once more as it is copied, after the question.
+    const bool compared = !f.Force && f.LastVersionCompared && f.LastVersion;
+    d.Compare = f.ContentCompare && compared;
+    d.CompareSize = f.SizeOnly && compared;
     d.Outcome = VersionOutcome::Made;
     return d;
 }

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 namespace morvane {
 
@@ -52,8 +53,10 @@ struct VersionFacts
     double FileDate = 0;           // the file's date in whole seconds, LastTime's scale
     // The newest stored version; nothing when the item has none.
     std::optional<FileStamp> LastVersion;
-    // Whether the size and content comparisons may use LastVersion (a version made in
-    // this run).
+    // Where it lies: the version made last in this run, or after a start the newest one
+    // stored. The comparisons read it.
+    std::string LastVersionPath;
+    // Whether the size and content comparisons may use LastVersion.
     bool LastVersionCompared = false;
     // The state of the file the user last said No to.
     std::optional<FileStamp> Declined;
@@ -64,9 +67,11 @@ struct VersionDecision
     // Made: go on and copy (after asking, when Ask); anything else ends the attempt.
     VersionOutcome Outcome = VersionOutcome::NotDue;
     bool Ask = false;
-    // Compare the copy with the last version as it is made: when every byte matches, the
-    // copy is thrown away and the outcome is Unchanged.
+    // Compare the file, and the state of it that is copied, with the last version: when
+    // every byte matches, nothing is stored and the outcome is Unchanged.
     bool Compare = false;
+    // The same with the sizes alone: a copy of the last version's size is not stored.
+    bool CompareSize = false;
     // The mode counter's new value when this change counts towards it (it is saved even
     // when no version follows).
     std::optional<int> ModeNumberCount;

@@ -3,6 +3,9 @@
 #include "engine/MainThreadCalls.h"
 
 #include <exception>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -20,8 +23,31 @@ void WatchThread::Start()
     m_thread = std::thread([this] { Run(); });
 }
 
+namespace {
+
+// The stack kept below ReleaseStack's own frame: room for the system call that releases
+// the rest.
+constexpr std::uintptr_t kStackMargin = 1024;
+
+std::uintptr_t StackLow()
+{
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0)
+        return 0;
+    void* addr = nullptr;
+    std::size_t size = 0;
+    std::size_t guard = 0;
+    const bool known =
+        pthread_attr_getstack(&attr, &addr, &size) == 0 && pthread_attr_getguardsize(&attr, &guard) == 0;
+    pthread_attr_destroy(&attr);
+    return known ? reinterpret_cast<std::uintptr_t>(addr) + guard : 0;
+}
+
+} // namespace
+
 void WatchThread::Run()
 {
+    m_stackLow = StackLow();
     MainThreadCalls::SetThreadStopFlag(&m_stop);
     try {
         Execute();
@@ -69,6 +95,20 @@ void WatchThread::StopAndJoin()
 {
     RequestStop();
     JoinThread();
+}
+
+__attribute__((noinline)) void WatchThread::ReleaseStack() const noexcept
+{
+    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    // Everything below the stack pointer is dead by the calling convention; this frame is
+    // below every live one of the caller.
+    volatile char here = 0;
+    const auto sp = reinterpret_cast<std::uintptr_t>(&here);
+    const std::uintptr_t low = (m_stackLow + page - 1) & ~(page - 1);
+    if (m_stackLow == 0 || sp < low + kStackMargin + page)
+        return;
+    const std::uintptr_t high = (sp - kStackMargin) & ~(page - 1);
+    ::madvise(reinterpret_cast<void*>(low), high - low, MADV_DONTNEED);
 }
 
 bool WatchThread::SleepUnlessStopped(std::chrono::milliseconds d)

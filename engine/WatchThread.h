@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,10 @@ protected:
     const std::atomic<bool>* StopFlag() const { return &m_stop; }
     // Sleeps up to d; true when a stop request ended (or came before) the sleep.
     bool SleepUnlessStopped(std::chrono::milliseconds d);
+    // Gives back to the system the stack pages below the caller's frame (what a deep scan
+    // touched), before a long sleep: an agent may have a thread for each of thousands of
+    // folders, nearly all asleep. Called on the thread itself.
+    void ReleaseStack() const noexcept;
     MainThreadCalls& Calls() const { return m_calls; }
 
 private:
@@ -80,6 +85,9 @@ private:
     void JoinThread();
 
     MainThreadCalls& m_calls;
+    // The lowest usable address of the thread's stack, 0 when not known. Set on the
+    // thread before Execute.
+    std::uintptr_t m_stackLow = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};
     std::mutex m_sleepMutex;

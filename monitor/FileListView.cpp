@@ -110,7 +110,7 @@ std::string FileListView::FlagLetters(const TMonItemRecord& record)
 {
     QString letters;
     if (record.MonModeConfirmation)
-        letters += FlagLetter(CheckCaption("MakeAskCheck", "Ask confiramtion (A)"));
+        letters += FlagLetter(CheckCaption("MakeAskCheck", "Ask confirmation (A)"));
     if (record.MonModeCompare)
         letters += FlagLetter(CheckCaption("MakeCompareCheck", "Compare byte by byte (C)"));
     if (record.MonModeSize)

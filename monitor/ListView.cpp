@@ -119,6 +119,23 @@ void ListView::SetUserColumnWidth(int column, int width)
     ScheduleFit();
 }
 
+int ListView::UserSizedColumns() const
+{
+    int columns = 0;
+    for (int i = 0; i < m_userWidths.size() && i < 31; ++i)
+        if (m_userWidths[i] > 0)
+            columns |= 1 << i;
+    return columns;
+}
+
+void ListView::RestoreColumnWidth(int column, int width)
+{
+    // A width the program fitted stays the program's to fit: kept as the user's, a
+    // column fitted to an empty list would stay too narrow for the names to come.
+    if (column >= 0 && column < 31 && (m_restoreUserSized & (1 << column)))
+        SetUserColumnWidth(column, width);
+}
+
 void ListView::ScheduleFit()
 {
     // Many rows change at once: the widths are worked out once, when they are done.

@@ -25,7 +25,10 @@ class ListView : public QStackedWidget
     Q_PROPERTY(ViewStyleKind ViewStyle READ ViewStyle WRITE SetViewStyle)
     Q_PROPERTY(bool Checkboxes READ Checkboxes WRITE SetCheckboxes)
     // The widths the columns show (0 for a hidden one), properties so that the layout
-    // file keeps them from run to run; a width set this way is kept as the user's.
+    // file keeps them from run to run, and which of them the user sized (bit c for column
+    // c), read first: a width set this way is kept as the user's only for those, the
+    // others go on fitting their content.
+    Q_PROPERTY(int UserSizedColumns READ UserSizedColumns WRITE SetUserSizedColumns)
     Q_PROPERTY(int ColumnWidth0 READ ColumnWidth0 WRITE SetColumnWidth0)
     Q_PROPERTY(int ColumnWidth1 READ ColumnWidth1 WRITE SetColumnWidth1)
     Q_PROPERTY(int ColumnWidth2 READ ColumnWidth2 WRITE SetColumnWidth2)
@@ -67,11 +70,13 @@ public:
     int ColumnWidth2() const { return ShownColumnWidth(2); }
     int ColumnWidth3() const { return ShownColumnWidth(3); }
     int ColumnWidth4() const { return ShownColumnWidth(4); }
-    void SetColumnWidth0(int w) { SetUserColumnWidth(0, w); }
-    void SetColumnWidth1(int w) { SetUserColumnWidth(1, w); }
-    void SetColumnWidth2(int w) { SetUserColumnWidth(2, w); }
-    void SetColumnWidth3(int w) { SetUserColumnWidth(3, w); }
-    void SetColumnWidth4(int w) { SetUserColumnWidth(4, w); }
+    void SetColumnWidth0(int w) { RestoreColumnWidth(0, w); }
+    void SetColumnWidth1(int w) { RestoreColumnWidth(1, w); }
+    void SetColumnWidth2(int w) { RestoreColumnWidth(2, w); }
+    void SetColumnWidth3(int w) { RestoreColumnWidth(3, w); }
+    void SetColumnWidth4(int w) { RestoreColumnWidth(4, w); }
+    int UserSizedColumns() const;
+    void SetUserSizedColumns(int columns) { m_restoreUserSized = columns; }
     // Fits the columns now (it also happens by itself soon after rows change).
     void FitColumns();
 
@@ -129,6 +134,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A width from the layout file: the user's for a column the file says the user sized.
+    void RestoreColumnWidth(int column, int width);
     void ApplyCheckboxes(int row);
     void ScheduleFit();
     int LastShownColumn() const;
@@ -142,6 +149,7 @@ private:
     bool m_settingCheck = false;
     QList<Column> m_columns;
     QList<int> m_userWidths;
+    int m_restoreUserSized = 0;
     bool m_fitting = false;
     bool m_fitPending = false;
     std::function<std::optional<QColor>(int)> m_colour;

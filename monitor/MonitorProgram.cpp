@@ -299,6 +299,15 @@ int MonitorProgram::MonitorMain()
     const QByteArray shots = qgetenv("MORVANE_SCREENSHOT_DIR");
     if (!shots.isEmpty())
         QTimer::singleShot(300, m_form.get(), [this, shots] { SaveScreenshots(shots.toStdString()); });
+    // One picture of the main window as it opened, then closed as the user would: a run
+    // that shows whether the layout comes back as it was left.
+    const QString mainShot = qEnvironmentVariable("MORVANE_SCREENSHOT_MAIN");
+    if (shots.isEmpty() && !mainShot.isEmpty())
+        QTimer::singleShot(800, m_form.get(), [this, mainShot] {
+            if (!m_form->grab().save(mainShot))
+                Log("cannot write " + mainShot.toStdString());
+            m_form->close();
+        });
     return QApplication::exec();
 }
 

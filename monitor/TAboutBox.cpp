@@ -2,6 +2,7 @@
 
 #include "engine/Useful.h"
 #include "support/RunProgram.h"
+#include "support/components/FormOptions.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -58,6 +59,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
     m_label4->installEventFilter(this);
     auto* groupLayout = new QVBoxLayout(groupBox2);
     for (QLabel* line : {m_versionLabel, m_label1, m_label4}) {
+        // The version, the notice and the address are the program's own in any language.
+        MarkRunTimeText(line);
         line->setAlignment(Qt::AlignCenter);
         groupLayout->addWidget(line);
     }

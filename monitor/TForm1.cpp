@@ -18,6 +18,7 @@
 #include "support/RunProgram.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
+#include "support/components/ToolkitTranslation.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,7 +120,7 @@ void TForm1::CreateActions()
         {"aStartMonitoring", "Start monitoring", "", &TForm1::StartMonButtonClick, false},
         {"aStopMonitoring", "Stop monitoring", "", &TForm1::StopMonButtonClick, false},
         {"aMakeVersion", "Make version", "", &TForm1::Makeversion1Click, false},
-        {"aReassing", "Reassing", "", &TForm1::Maptoanother1Click, false},
+        {"aReassing", "Reassign", "", &TForm1::Maptoanother1Click, false},
         {"aFileOpen", "Open", "", &TForm1::Open2Click, false},
         {"aClearVersions", "Clear versions", "Clear versions", &TForm1::ClearHistoryClick, false},
         {"aShowToolBar", "Show", "", &TForm1::aShowToolBarExecute, true},
@@ -245,10 +246,12 @@ void TForm1::CreateWidgets()
     m_statusBar->setObjectName("StatusBar1");
     m_statusPanel = new QLabel(m_statusBar);
     m_statusPanel->setObjectName("StatusPanel0");
+    MarkRunTimeText(m_statusPanel);
     m_statusPanel->setMinimumWidth(50);
     m_statusBar->addPermanentWidget(m_statusPanel, 1);
     m_agentPanel = new QLabel(m_statusBar);
     m_agentPanel->setObjectName("AgentStatePanel");
+    MarkRunTimeText(m_agentPanel);
     m_agentPanel->setStyleSheet("color: #b00000;");
     m_agentPanel->hide();
     m_statusBar->addPermanentWidget(m_agentPanel);
@@ -401,6 +404,9 @@ void TForm1::CreateMenus()
 
 void TForm1::ApplyLanguage(const std::string& languageFile)
 {
+    // The toolkit's own buttons and dialogs speak the language the file is named after.
+    const std::string name = NamePart(languageFile);
+    InstallToolkitTranslation(name.size() > 4 ? name.substr(0, name.size() - 4) : name);
     ApplyFormLanguage(languageFile, this);
     for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_aboutBox, m_form8})
         ApplyFormLanguage(languageFile, dialog);

@@ -8,6 +8,7 @@
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
 #include "monitor/TForm5.h"
+#include "monitor/TForm8.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "support/LanguageFiles.h"
@@ -58,11 +59,10 @@ void TForm1::Savelanguage1Click()
             SaveColumnCaptions(*m_verList, ini);
             ini.Flush();
         }
-        // The backup folder dialog is made on first use; until then it has nothing to say.
-        for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_form5, m_aboutBox}) {
-            if (dialog)
-                SaveFormLanguage(file, dialog);
-        }
+        // Every dialog of the window, the backup folder one too (made now if need be).
+        for (QObject* dialog :
+             std::initializer_list<QObject*>{m_form2, m_form3, Form5(), m_aboutBox, m_form8})
+            SaveFormLanguage(file, dialog);
         m_statusBar->showMessage(tr("Language saved to %1").arg(QString::fromStdString(file)), 5000);
     } catch (const std::exception& e) {
         MessageBoxes::Show(BoxKind::Error, e.what(), BoxButtons::Ok, BoxAnswer::Ok, this);

@@ -6,6 +6,7 @@
 #include "monitor/FileDialogs.h"
 #include "platform/OleDate.h"
 #include "platform/ShortText.h"
+#include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -70,6 +71,8 @@ TForm2::TForm2(TRKMonItems* items, SharedBlock* block, QWidget* parent)
 {
     setObjectName("Form2");
     setWindowTitle(tr("Properties"));
+    // The title names the file it shows ("Properties of" is a text of the language file).
+    MarkRunTimeText(this);
     setModal(true);
     m_pageControl1 = new QTabWidget(this);
     m_pageControl1->setObjectName("PageControl1");
@@ -109,7 +112,7 @@ TForm2::TForm2(TRKMonItems* items, SharedBlock* block, QWidget* parent)
     m_makeNumberRadio = radio(monitorPage, "MakeNumberRadio", tr("Make version every numbered save"));
     QLabel* label2 = label(monitorPage, "Label2", tr("Number:"));
     m_makingNumberEdit = digits(monitorPage, "MakingNumberEdit", 3, "2");
-    m_makeAskCheck = check(monitorPage, "MakeAskCheck", tr("Ask confiramtion (A)"));
+    m_makeAskCheck = check(monitorPage, "MakeAskCheck", tr("Ask confirmation (A)"));
     m_makeCompareCheck = check(monitorPage, "MakeCompareCheck", tr("Compare byte by byte (C)"));
     m_makeSizeCheck = check(monitorPage, "MakeSizeCheck", tr("Compare file sizes (S)"));
     auto* monitorLayout = new QGridLayout(monitorPage);
@@ -160,7 +163,7 @@ TForm2::TForm2(TRKMonItems* items, SharedBlock* block, QWidget* parent)
     nameLayout->addStretch();
 
     QWidget* runPage = MakePage("RunPage");
-    m_executerWinCheck = radio(runPage, "ExecuterWinCheck", tr("Open with Windows default exucuter"));
+    m_executerWinCheck = radio(runPage, "ExecuterWinCheck", tr("Open with the desktop's default program"));
     m_executerCustomCheck = radio(runPage, "ExecuterCustomCheck", tr("Open with custom executer"));
     QLabel* label6 = label(runPage, "Label6", tr("Custom executer path:"));
     m_executerPathEdit = new QLineEdit(runPage);

@@ -8,6 +8,7 @@
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "support/LanguageFiles.h"
+#include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -58,6 +59,7 @@ TForm3::TForm3(SharedBlock* block, std::string home, QWidget* parent)
     m_backupBox = new QGroupBox(tr(" Backup path "), tabSheet1);
     m_backupBox->setObjectName("BackupBox");
     m_backuppathLabel = label(m_backupBox, "BackuppathLabel", "BackuppathLabel");
+    MarkRunTimeText(m_backuppathLabel);
     m_backuppathLabel->setWordWrap(true);
     m_button3 = new QPushButton(tr("Change"), m_backupBox);
     m_button3->setObjectName("Button3");
@@ -110,7 +112,7 @@ TForm3::TForm3(SharedBlock* block, std::string home, QWidget* parent)
     explorerLayout->setRowStretch(6, 1);
 
     m_pageControl1->addTab(tabSheet1, tr("Basic"));
-    m_pageControl1->addTab(tabSheet2, tr("Explorer options"));
+    m_pageControl1->addTab(tabSheet2, tr("Versions list"));
     m_button1 = new QPushButton(tr("Save options"), this);
     m_button1->setObjectName("Button1");
     m_button1->setDefault(true);

@@ -4,6 +4,7 @@
 #include "monitor/DigitEdit.h"
 #include "monitor/ShellIcons.h"
 #include "platform/ShortText.h"
+#include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -28,6 +29,8 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent)
 {
     setObjectName("Form8");
     setWindowTitle(tr("Folder options"));
+    // The title names the folder it shows.
+    MarkRunTimeText(this);
     setModal(true);
 
     m_cbMonitored = new QCheckBox(tr("Monitored"), this);

@@ -1,6 +1,7 @@
 #include "platform/ChangeNotification.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -22,9 +23,17 @@ namespace morvane {
 namespace {
 
 // Never IN_ACCESS or IN_OPEN: the agent reads the files it watches, and its own reads
-// must not wake it.
+// must not wake it. A file that was unlinked while open, an editor's temporary file say,
+// wakes nobody when it is written.
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
-                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                                     IN_EXCL_UNLINK;
+// A subfolder of a watched tree that is a link (or was made one since it was listed) is
+// never followed out of the tree. The root is the folder the user chose, link or not.
+constexpr std::uint32_t kSubfolderMask = kWatchMask | IN_DONT_FOLLOW;
+
+// The error every new watch fails with instead of being added (tests); 0: none.
+std::atomic<int> g_watchFailure{0};
 
 // Events that mean the folder itself is gone or no longer watched.
 constexpr std::uint32_t kLostMask = IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
@@ -105,7 +114,12 @@ public:
         try {
             for (std::size_t i = 0; i < folders.size(); ++i) {
                 // The same folder watched twice gives the same descriptor: both watchers share it.
-                const int wd = inotify_add_watch(m_fd, folders[i].c_str(), kWatchMask);
+                const int injected = g_watchFailure.load();
+                if (injected)
+                    errno = injected;
+                const int wd = injected ? -1
+                                        : inotify_add_watch(m_fd, folders[i].c_str(),
+                                                            i == 0 ? kWatchMask : kSubfolderMask);
                 if (wd < 0) {
                     // A subfolder removed since it was listed is no longer part of the tree.
                     if (i > 0 && (errno == ENOENT || errno == ENOTDIR))
@@ -285,9 +299,9 @@ private:
 
     void ReadLocked()
     {
-        alignas(inotify_event) char buffer[kBufferSize];
+        char* const buffer = m_buffer->Bytes;
         for (;;) {
-            const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
+            const ssize_t got = ::read(m_fd, buffer, kBufferSize);
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
@@ -343,6 +357,13 @@ private:
     bool m_failureReported = false;
     int m_injected = 0; // guarded by m_lock
     std::unordered_map<int, std::vector<State*>> m_watchers;
+    // Where events are read, under m_lock: one for the process rather than a frame on the
+    // stack of each of thousands of waiting threads.
+    struct alignas(inotify_event) Buffer
+    {
+        char Bytes[kBufferSize];
+    };
+    std::unique_ptr<Buffer> m_buffer = std::make_unique<Buffer>();
 };
 
 } // namespace
@@ -484,6 +505,11 @@ void ChangeNotification::StopReader()
 void ChangeNotification::FailReaderForTest(int err)
 {
     InotifyHub::Instance().Inject(err);
+}
+
+void ChangeNotification::FailWatchesForTest(int err)
+{
+    g_watchFailure.store(err);
 }
 
 } // namespace morvane

@@ -92,6 +92,9 @@ public:
     static void StopReader();
     // Makes the reader fail as a broken wait with err would (tests). Any thread.
     static void FailReaderForTest(int err);
+    // Makes every new watch fail with err, as the kernel's would (ENOSPC: the user's
+    // watch limit is reached); 0 ends that (tests). Any thread.
+    static void FailWatchesForTest(int err);
 
     // Shared with the process's inotify reader; declared here so it can reach it.
     struct State;

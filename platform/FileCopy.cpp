@@ -137,7 +137,8 @@ enum class Comparison
 
 // Reads in and reference from their starts side by side and compares them, writing
 // nothing: a file equal to its last version costs two reads and no copy.
-Comparison CompareContents(int in, int reference, int& err)
+// differAt (when given) gets the offset of the piece where a difference was found.
+Comparison CompareContents(int in, int reference, int& err, std::int64_t* differAt = nullptr)
 {
     if (::lseek(in, 0, SEEK_SET) != 0) {
         err = errno;
@@ -148,7 +149,7 @@ Comparison CompareContents(int in, int reference, int& err)
     ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(reference, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::vector<char> a(kCompareChunk), b(kCompareChunk);
-    for (;;) {
+    for (std::int64_t offset = 0;; offset += static_cast<std::int64_t>(kCompareChunk)) {
         const ssize_t got = Fill(in, a);
         if (got < 0) {
             err = errno;
@@ -157,11 +158,23 @@ Comparison CompareContents(int in, int reference, int& err)
         const ssize_t ref = Fill(reference, b);
         if (ref < 0)
             return Comparison::ReferenceError;
-        if (ref != got || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) != 0)
+        if (ref != got || std::memcmp(a.data(), b.data(), static_cast<std::size_t>(got)) != 0) {
+            if (differAt)
+                *differAt = offset;
             return Comparison::Differ;
+        }
         if (got == 0)
             return Comparison::Equal;
     }
+}
+
+// Whether the pieces of a and b at offset differ (or cannot be read).
+bool PiecesDiffer(int a, int b, std::int64_t offset)
+{
+    std::vector<char> x(kCompareChunk), y(kCompareChunk);
+    const ssize_t gotA = ::pread(a, x.data(), x.size(), static_cast<off_t>(offset));
+    const ssize_t gotB = ::pread(b, y.data(), y.size(), static_cast<off_t>(offset));
+    return gotA < 0 || gotA != gotB || std::memcmp(x.data(), y.data(), static_cast<std::size_t>(gotA)) != 0;
 }
 
 std::string FolderOf(const std::string& path)
@@ -188,6 +201,29 @@ OwnedFd OpenReference(const std::string& path, off_t size)
         return {};
     ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+// Whether the copy just written holds what the reference holds (its size alone when
+// sizeOnly): the decision is on the state that was copied, not on one seen before.
+// differedAt (-1: none) is where the file differed from the reference before it was
+// copied: most copies differ there too, which two pieces tell.
+bool CopyMatches(const AtomicFile& copy, std::int64_t size, const std::string& reference, bool sizeOnly,
+                 std::int64_t differedAt)
+{
+    const OwnedFd ref = OpenReference(reference, static_cast<off_t>(size));
+    if (!ref.Valid())
+        return false;
+    if (sizeOnly)
+        return true;
+    // The copy is open for writing only: read it through a descriptor of its own.
+    const OwnedFd written(
+        ::open(("/proc/self/fd/" + std::to_string(copy.Fd())).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!written.Valid())
+        return false;
+    if (differedAt >= 0 && PiecesDiffer(written.Get(), ref.Get(), differedAt))
+        return false;
+    int err = 0;
+    return CompareContents(written.Get(), ref.Get(), err) == Comparison::Equal;
 }
 
 } // namespace
@@ -233,9 +269,12 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         // The comparison comes first and writes nothing; only a file that differs is
         // copied, from its start.
         bool same = false;
-        if (reference.Valid()) {
+        std::int64_t differedAt = -1;
+        if (reference.Valid() && options.SizeOnly) {
+            same = true;
+        } else if (reference.Valid()) {
             int err = 0;
-            const Comparison comparison = CompareContents(in.Get(), reference.Get(), err);
+            const Comparison comparison = CompareContents(in.Get(), reference.Get(), err, &differedAt);
             if (comparison == Comparison::SourceError)
                 return {CopyStatus::SourceUnreadable, err, 0};
             // A last version that cannot be read counts as different.
@@ -271,7 +310,10 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
                 return {CopyStatus::Changed, 0, 0};
             continue;
         }
-        if (same)
+        // The comparison above saw the file before it was copied; a writer may have changed
+        // it in between without moving its date (a rewrite within one clock tick).
+        if (same || (!options.CompareWith.empty() &&
+                     CopyMatches(temp, copied, options.CompareWith, options.SizeOnly, differedAt)))
             return {CopyStatus::Same, 0, 0};
         // A version is the owner's alone, whoever may read the source where it lies; a
         // copy that replaces an older one keeps that one's mode.

@@ -52,7 +52,13 @@ struct CopyOptions
     // on the state compared: a source that changed meanwhile is compared again); else the
     // source is copied from its start. A file that is missing, unreadable or of another
     // size differs.
+    // The state copied is checked as well, once the copy is steady: a copy that holds the
+    // bytes of CompareWith is thrown away and the result is Same, so a file seen halfway
+    // through a rewrite is never stored equal to the file compared.
     std::string CompareWith;
+    // With CompareWith: a source (and a copy) of CompareWith's size counts as Same,
+    // whatever its bytes.
+    bool SizeOnly = false;
     // An existing target is replaced (keeping its mode) instead of refused.
     bool Replace = false;
 };

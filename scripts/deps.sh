@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only when missing.
+# Installs the Debian packages that are missing: "run" for building and running the
+# programs, "test" for that and everything the tests, the screenshots and the package
+# checks need.
+#   scripts/deps.sh run|test
 set -euo pipefail
-# openbox, tint2, xdotool, x11-utils and imagemagick: a real tray on a virtual display for the
-# tray test and the screenshots.
-pkgs=(build-essential cmake qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev googletest xvfb xauth
-      openbox tint2 xdotool x11-utils imagemagick)
+# Building, and running natively on X11 and Wayland with the toolkit's own buttons in
+# the chosen language.
+pkgs=(build-essential cmake qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins qt6-wayland qt6-translations-l10n)
+if [ "${1:-run}" = test ]; then
+    # openbox, tint2, xdotool, x11-utils and imagemagick: a real tray on a virtual display
+    # for the tray test and the screenshots; dbus: a private bus with a notification
+    # service; desktop-file-utils, appstream, dpkg-dev and file: the checks of the install
+    # and the package.
+    pkgs+=(libgtest-dev libgmock-dev googletest xvfb xauth openbox tint2 xdotool x11-utils imagemagick
+           dbus desktop-file-utils appstream dpkg-dev file)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

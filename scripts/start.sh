@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the agent (which offers the monitor).
+# Installs what building and running need, builds the programs (no tests, no
+# benchmarks), and starts the agent (which offers the monitor).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+scripts/deps.sh run
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TESTS=OFF -DMORVANE_BENCHMARKS=OFF
+cmake --build build -j"$(nproc)" --target quennet kelvrim
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: the agent runs offscreen (no tray icon, no windows)."
     export QT_QPA_PLATFORM=offscreen

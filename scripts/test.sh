@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
+# Installs what is missing, builds everything and runs every test, then checks the
+# install and the Debian package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/deps.sh test
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TESTS=ON -DMORVANE_BENCHMARKS=ON
 cmake --build build -j"$(nproc)"
 run=()
 if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
@@ -18,3 +19,4 @@ if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
     run=(runuser -u morvanetest -- env HOME="$testhome")
 fi
 "${run[@]}" env QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$(nproc)"
+scripts/check-install.sh build

@@ -37,7 +37,7 @@ struct TrayBalloon
 {
     QString title;
     QString text;
-    int timeoutMs = 0;
+    int timeoutMs = 0; // 0 or less: the desktop's own time
     TkitTrayIconInfoType type = tiiNone;
 };
 

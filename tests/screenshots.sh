@@ -7,7 +7,10 @@
 # versions), of the progress dialog and of the first screen of the help page; then the main
 # window after a move of the versions that was cancelled part-way (with the tests built).
 # With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
-# shows the agent's icon in it.
+# shows the agent's icon in it. menu-entry-icon.png is the icon the installed menu entry
+# names; monitor-window-icon.png the one the monitor's windows give the desktop. The monitor
+# then starts three more times and saves its main window each time (main-restart-N.png); the
+# layout file must stay as the first run left it, or the script says what moved and fails.
 #
 #   tests/screenshots.sh [build folder] [output folder]
 set -euo pipefail
@@ -91,6 +94,10 @@ item "$HOME/Projects/site/index.html" 240501005 1 0 "<html>" "<html><body>" "<ht
 
 mkdir -p "$out"
 rm -f "$out"/*.png
+# The icon the installed menu entry names, as the icon theme holds it.
+cmake --install "$build" --prefix "$work/inst" >/dev/null
+icon=$(sed -n 's/^Icon=//p' "$work"/inst/share/applications/*.desktop)
+cp "$work/inst/share/icons/hicolor/256x256/apps/$icon.png" "$out/menu-entry-icon.png"
 # A panel with a tray, started before the agent as at login, when the desktop tools are here.
 printf '%s\n' "rounded = 0" "border_width = 0" "background_color = #203040 100" \
     "border_color = #203040 100" "panel_items = S" "panel_position = bottom right horizontal" \
@@ -133,7 +140,21 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
             echo "the panel is not there: no picture of the tray area" >&2
         fi
     fi
-    MORVANE_SCREENSHOT_DIR="$2" "$1/bin/kelvrim" >"$2/kelvrim.log" 2>&1 || true
+    MORVANE_SCREENSHOT_DIR="$2" "$1/bin/kelvrim" >"$2/kelvrim.log" 2>&1 &
+    monitor=$!
+    # The icon the monitor gives its windows, as the desktop gets it.
+    for _ in $(seq 100); do
+        window=$(xdotool search --onlyvisible --pid "$monitor" 2>/dev/null | head -1) && [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "${window:-}" ] && tests/window-icon.sh "$window" "$2/monitor-window-icon.png" || echo "no window icon of the monitor" >&2
+    wait "$monitor" || true
+    # Three restarts: each opens the main window as the last one left it.
+    cp "${MORVANE_HOME}mvparam.ini" "$3/layout-0.ini" || true
+    for run in 1 2 3; do
+        MORVANE_SCREENSHOT_MAIN="$2/main-restart-$run.png" "$1/bin/kelvrim" >>"$2/kelvrim.log" 2>&1 || true
+        cp "${MORVANE_HOME}mvparam.ini" "$3/layout-$run.ini" || true
+    done
     # The main window after a move of the versions cancelled part-way: nothing missing.
     if [ -x "$1/tests/bin/move_monitor" ]; then
         mkdir -p "$3/moved"
@@ -146,9 +167,20 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     done
 ' shots "$build" "$out" "$work"
 
+for run in 1 2 3; do
+    if ! diff -u "$work/layout-0.ini" "$work/layout-$run.ini" >"$out/layout-restart-$run.diff"; then
+        echo "the layout changed at restart $run:" >&2
+        cat "$out/layout-restart-$run.diff" >&2
+        status=1
+    else
+        rm -f "$out/layout-restart-$run.diff"
+    fi
+done
+
 ls "$out"/*.png >/dev/null 2>&1 || {
     echo "no pictures were made; see $out/*.log" >&2
     exit 1
 }
 echo "Pictures in $out:"
 ls -1 "$out"/*.png
+exit "${status:-0}"

@@ -55,6 +55,16 @@ bool ApplicationShowMainForm()
     return g_showMainForm;
 }
 
+void ShowMainFormAtStart()
+{
+    if (!g_mainForm)
+        return;
+    if (g_showMainForm)
+        g_mainForm->show();
+    else
+        g_mainForm->hide();
+}
+
 void HideApplicationWindow()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -14,6 +14,9 @@ QWidget* ApplicationMainForm();
 // instance by a tray icon that minimizes on start).
 void SetApplicationShowMainForm(bool show);
 bool ApplicationShowMainForm();
+// The start's last step once the forms are made: the main form is shown when
+// ApplicationShowMainForm says so, else hidden.
+void ShowMainFormAtStart();
 
 // Hides every visible top-level window of the program but the main form and remembers
 // them. Windows outside the window manager (the notification-area icon) are left alone.

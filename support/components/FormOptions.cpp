@@ -30,6 +30,7 @@ namespace morvane {
 namespace {
 
 const QString kMainFormName = QStringLiteral("Form1");
+constexpr const char* kRunTimeTextProperty = "morvaneRunTimeText";
 
 struct TextProperty
 {
@@ -78,6 +79,14 @@ bool IsContainer(const QObject* o)
            qobject_cast<const QToolBox*>(o);
 }
 
+// A dialog a window owns is a window of its own with a section of its own, never part
+// of its owner's; a menu belongs to the window it drops from.
+bool OwnWindow(const QObject* o)
+{
+    const auto* w = qobject_cast<const QWidget*>(o);
+    return w && w->isWindow() && !qobject_cast<const QMenu*>(w);
+}
+
 void Walk(QObject* o, bool recurse, const std::function<Visit(QObject*)>& visit)
 {
     Visit v = Visit::Descend;
@@ -92,8 +101,10 @@ void Walk(QObject* o, bool recurse, const std::function<Visit(QObject*)>& visit)
     if (!recurse && v != Visit::DescendAlways)
         return;
     const QObjectList children = o->children();
-    for (QObject* child : children)
-        Walk(child, recurse, visit);
+    for (QObject* child : children) {
+        if (!OwnWindow(child))
+            Walk(child, recurse, visit);
+    }
 }
 
 // A text property read and written through a getter and a setter of the object's class.
@@ -193,6 +204,11 @@ std::vector<TextProperty> TextProperties(QObject* o, bool isForm)
     if (HintProperty(o, p))
         props.push_back(p);
     return props;
+}
+
+bool RunTimeText(const QObject* o)
+{
+    return o->property(kRunTimeTextProperty).toBool();
 }
 
 bool BoundToAction(QObject* o)
@@ -343,6 +359,11 @@ std::vector<NumberProperty> NumberProperties(QObject* o)
 
 } // namespace
 
+void MarkRunTimeText(QObject* object)
+{
+    object->setProperty(kRunTimeTextProperty, true);
+}
+
 namespace {
 
 void ApplyLanguageTexts(const std::string& fileName, QObject* form)
@@ -353,7 +374,7 @@ void ApplyLanguageTexts(const std::string& fileName, QObject* form)
         const std::vector<TextProperty> props = TextProperties(o, o == form);
         if (props.empty())
             return Visit::Skip;
-        if (o->objectName() == kMainFormName)
+        if (o->objectName() == kMainFormName || RunTimeText(o))
             return Visit::Descend;
         for (const TextProperty& p : props) {
             const QString current = p.get();
@@ -391,7 +412,7 @@ void SaveFormLanguage(const std::string& fileName, QObject* form)
         const std::vector<TextProperty> props = TextProperties(o, o == form);
         if (props.empty())
             return Visit::Skip;
-        if (o->objectName() == kMainFormName || BoundToAction(o))
+        if (o->objectName() == kMainFormName || BoundToAction(o) || RunTimeText(o))
             return Visit::Descend;
         for (const TextProperty& p : props) {
             const QString value = p.get();

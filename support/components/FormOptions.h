@@ -23,9 +23,15 @@ namespace morvane {
 // bare QWidget or QFrame, layouts, splitters, stacks, scroll areas, group boxes, tab
 // widgets, tool bars, menu bars, status bars, dock widgets) are passed through, because
 // they only arrange what is placed on them. An object with none of the properties above
-// is skipped with what is below it. A tool button bound to an action writes nothing
+// is skipped with what is below it. A window below the form (a dialog it owns) is left
+// out with what is below it: it has a section of its own. A tool button bound to an action writes nothing
 // (the action carries the texts). Texts holding line breaks cannot be stored on one INI
 // line and are not written. Main thread; each call opens the file once and closes it.
+
+// Marks an object whose texts the program sets while it runs (a count, a path, a
+// version): they are no captions, so language files neither give nor take them. What is
+// below the object is walked as before.
+void MarkRunTimeText(QObject* object);
 
 // Sets Caption and Hint of form and its components from the section named after form;
 // keys are "<Name>.Caption" and "<Name>.Hint". An absent key, file or section leaves the

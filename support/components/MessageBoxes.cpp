@@ -119,7 +119,7 @@ BoxAnswer MessageBoxes::Show(BoxKind kind, const std::string& text, BoxButtons b
         box.setIcon(QMessageBox::Critical);
         break;
     }
-    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setWindowTitle(QGuiApplication::applicationDisplayName());
     box.setText(QString::fromStdString(text));
     if (buttons == BoxButtons::Ok) {
         box.setStandardButtons(QMessageBox::Ok);

@@ -36,19 +36,24 @@ QSystemTrayIcon::MessageIcon MessageIconFor(TkitTrayIconInfoType type)
 
 } // namespace
 
-QtTrayShell::QtTrayShell()
+QtTrayShell::QtTrayShell(QDBusConnection bus)
+    : m_notifications(QGuiApplication::applicationDisplayName(), QStringLiteral(MORVANE_APP_ID), bus)
 {
+    connect(&m_notifications, &DesktopNotifications::Expired, this,
+            [this] { Notify(TrayNotification::BalloonTimeout); });
+    connect(&m_notifications, &DesktopNotifications::Clicked, this,
+            [this] { Notify(TrayNotification::BalloonUserClick); });
     m_balloonTimer.setSingleShot(true);
     connect(&m_balloonTimer, &QTimer::timeout, this, [this] { Notify(TrayNotification::BalloonTimeout); });
-    WatchForTray();
+    WatchForTray(bus);
     if (QSystemTrayIcon::isSystemTrayAvailable())
         MakeTray();
 }
 
-void QtTrayShell::WatchForTray()
+void QtTrayShell::WatchForTray(const QDBusConnection& bus)
 {
     // Trays of the desktop's D-Bus kind come back as a new owner of the watcher's name.
-    auto* watcher = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", QDBusConnection::sessionBus(),
+    auto* watcher = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &QtTrayShell::TrayChanged);
     // Trays of the X11 kind: the platform reports a new tray window. Its interface has no
@@ -166,13 +171,23 @@ void QtTrayShell::DeleteIcon(const TrayIconData&)
 
 void QtTrayShell::ShowBalloon(const TrayIconData&, const TrayBalloon& balloon)
 {
-    if (!m_tray || !m_tray->isVisible())
-        return;
-    m_tray->showMessage(balloon.title, balloon.text, MessageIconFor(balloon.type), balloon.timeoutMs);
+    const bool iconShown = m_tray && m_tray->isVisible();
+    // The desktop's notification service gives a balloon the desktop's own time, and is
+    // the only way to the user on a desktop without a tray. A balloon of a set time, or
+    // one on a desktop without the service, is the tray's own.
+    if ((balloon.timeoutMs <= 0 || !iconShown) && m_notifications.Available()) {
+        m_balloonTimer.stop();
+        if (!m_notifications.Show(balloon.title, balloon.text, balloon.type, balloon.timeoutMs))
+            return;
+    } else {
+        if (!iconShown)
+            return;
+        const int timeoutMs = balloon.timeoutMs > 0 ? balloon.timeoutMs : kOwnBalloonTime;
+        m_tray->showMessage(balloon.title, balloon.text, MessageIconFor(balloon.type), timeoutMs);
+        m_balloonTimer.start(timeoutMs);
+    }
     // Reported after the caller has returned, so a handler may show the next balloon.
     QTimer::singleShot(0, this, [this] { Notify(TrayNotification::BalloonShow); });
-    if (balloon.timeoutMs > 0)
-        m_balloonTimer.start(balloon.timeoutMs);
 }
 
 QPoint QtTrayShell::CursorPos()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/TrayShell.h"
+#include "support/components/DesktopNotifications.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,17 +17,21 @@ namespace morvane {
 // follows when the balloon's time runs out unclicked.
 //
 // When the desktop has no notification area (offscreen, or a desktop without one) the
-// icon and balloon operations do nothing and no notification ever arrives; the rest
-// still works. When a notification area starts later, or restarts (the desktop's panel
-// was restarted), the shell reports TaskbarCreated so that the component adds its icon
-// again. Main thread.
+// icon operations do nothing and balloons go to the desktop's notification service
+// when it has one (else nowhere); the rest still works. A balloon whose time is 0 or less
+// takes the desktop's own time: the notification service's, else kOwnBalloonTime. When a notification area
+// starts later, or restarts (the desktop's panel was restarted), the shell reports TaskbarCreated so that the
+// component adds its icon again. Main thread.
 class QtTrayShell : public QObject, public TrayShell
 {
     Q_OBJECT
 
 public:
-    QtTrayShell();
+    // bus: where the desktop's tray watcher and notification service are looked for.
+    explicit QtTrayShell(QDBusConnection bus = QDBusConnection::sessionBus());
     ~QtTrayShell() override;
+
+    static constexpr int kOwnBalloonTime = 10000;
 
     // Whether a notification area was found when the shell was made.
     bool TrayAvailable() const { return m_tray != nullptr; }
@@ -60,7 +65,7 @@ private slots:
 
 private:
     void MakeTray();
-    void WatchForTray();
+    void WatchForTray(const QDBusConnection& bus);
 
     void Notify(TrayNotification n);
     void Apply(const TrayIconData& data);
@@ -68,6 +73,7 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::function<void(TrayNotification)> m_sink;
     std::function<void()> m_onMinimized;
+    DesktopNotifications m_notifications;
     QTimer m_balloonTimer;
     bool m_wanted = false;
 };

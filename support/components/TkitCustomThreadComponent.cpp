@@ -20,6 +20,17 @@ std::string ClassName(const std::type_info& type)
     return result;
 }
 
+// The worker whose event runs on this thread: its own reports go through it, never
+// through a worker that replaced it meanwhile.
+thread_local KitThread* t_worker = nullptr;
+
+struct WorkerScope
+{
+    explicit WorkerScope(KitThread* worker) : m_previous(t_worker) { t_worker = worker; }
+    ~WorkerScope() { t_worker = m_previous; }
+    KitThread* m_previous;
+};
+
 } // namespace
 
 std::string ThreadExceptionText(const QString& componentName, const std::exception_ptr& error)
@@ -53,6 +64,10 @@ TkitCustomThreadComponent::TkitCustomThreadComponent(QObject* owner, UseTimerThr
 TkitCustomThreadComponent::~TkitCustomThreadComponent()
 {
     StopThread();
+    // Workers that Restart let go may still run OnExecute with this component: they are
+    // waited for here, as the current one is.
+    for (auto& old : m_retired)
+        old->Stop(true);
 }
 
 void TkitCustomThreadComponent::StopThread()
@@ -72,7 +87,10 @@ void TkitCustomThreadComponent::BindThread(TkitEventThread& thread)
 {
     // The worker reaches the component only through its event, and the component joins
     // the worker before it goes, so the pointer never outlives it.
-    thread.SetOnEvent([this](TkitEventThread*) { DoExecute(); });
+    thread.SetOnEvent([this](TkitEventThread* sender) {
+        const WorkerScope scope(sender);
+        DoExecute();
+    });
     QPointer<TkitCustomThreadComponent> self(this);
     thread.SetOnTerminate([self] {
         if (self && self->m_onTerminate)
@@ -169,7 +187,8 @@ bool TkitCustomThreadComponent::RunPendingCall(const std::function<void()>& call
     if (!m_callPending.compare_exchange_strong(expected, true))
         return false; // one report at a time; a second one is dropped
     try {
-        const bool ran = m_thread->Synchronize(call);
+        KitThread* worker = t_worker ? t_worker : m_thread.get();
+        const bool ran = worker->Synchronize(call);
         m_callPending.store(false);
         return ran;
     } catch (...) {
@@ -197,9 +216,31 @@ void TkitCustomThreadComponent::Restart()
     std::unique_ptr<TkitEventThread> fresh = CreateThread(true);
     CarryOver(*m_thread, *fresh);
     BindThread(*fresh);
-    StopThread();
+    Retire(std::move(m_thread));
     m_thread = std::move(fresh);
     m_thread->Resume();
+}
+
+void TkitCustomThreadComponent::Retire(std::unique_ptr<TkitEventThread> old)
+{
+    // Told to end but not waited for: an OnExecute that does not return must not hold
+    // the main thread. It runs no further event and reports nothing more; once it has
+    // ended it is freed on the main thread.
+    old->SetOnEvent({});
+    QPointer<TkitCustomThreadComponent> self(this);
+    old->SetOnTerminate([self] {
+        if (self)
+            self->FreeRetired();
+    });
+    old->Terminate();
+    old->Resume();
+    m_retired.push_back(std::move(old));
+    FreeRetired();
+}
+
+void TkitCustomThreadComponent::FreeRetired()
+{
+    std::erase_if(m_retired, [](const std::unique_ptr<TkitEventThread>& old) { return old->Finished(); });
 }
 
 } // namespace morvane

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace morvane {
 
@@ -50,8 +51,10 @@ public:
     virtual void Loaded();
 
     // Replaces the worker with a fresh one, carrying Priority, Synchronized and
-    // OnTerminate over, and lets it run. The old worker is told to end and joined,
-    // never killed. Called from another thread, it runs later on the main thread.
+    // OnTerminate over, and lets it run. The old worker is told to end and never killed,
+    // but not waited for either: an OnExecute still running goes on to its end on its
+    // own (the component's destructor waits for it). Called from another thread, it runs
+    // later on the main thread.
     virtual void Restart();
 
     // For OnExecute: runs method on the main thread and waits for it. False when the
@@ -86,6 +89,11 @@ protected:
 
 private:
     bool RunPendingCall(const std::function<void()>& call);
+    void Retire(std::unique_ptr<TkitEventThread> old);
+    // Frees the retired workers that have ended.
+    void FreeRetired();
+
+    std::vector<std::unique_ptr<TkitEventThread>> m_retired;
 
     NotifyEvent m_onExecute; // read by the worker under m_handlerLock
     mutable std::mutex m_handlerLock;

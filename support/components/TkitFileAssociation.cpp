@@ -80,6 +80,74 @@ bool SaveText(const QString& path, const QString& text)
     return file.write(bytes) == bytes.size() && file.commit();
 }
 
+constexpr const char* kDefaultsSection = "[Default Applications]";
+
+// The entries of a list value ("a.desktop;b.desktop;"), without empty ones.
+QStringList ListEntries(const QString& value)
+{
+    QStringList entries;
+    for (const QString& entry : value.split(';'))
+        if (!entry.trimmed().isEmpty())
+            entries << entry.trimmed();
+    return entries;
+}
+
+// Makes entry the first default program for mime in the desktop's list of default
+// programs (add), or takes it out of that list (!add), leaving every other line of the
+// file as it is. A file that would not change is not written.
+bool SetDefaultProgram(const QString& mime, const QString& entry, bool add)
+{
+    const QString path = QString::fromStdString(ConfigHome()) + "mimeapps.list";
+    QStringList lines;
+    QFile file(path);
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        lines = QString::fromUtf8(file.readAll()).split('\n');
+        file.close();
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.removeLast();
+    }
+    int section = -1, sectionEnd = static_cast<int>(lines.size()), keyLine = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        if (line.startsWith('[')) {
+            if (section >= 0 && sectionEnd == lines.size())
+                sectionEnd = i;
+            if (line == kDefaultsSection && section < 0)
+                section = i;
+            continue;
+        }
+        if (section >= 0 && sectionEnd == lines.size() && keyLine < 0 &&
+            line.section('=', 0, 0).trimmed() == mime)
+            keyLine = i;
+    }
+    QStringList entries = keyLine >= 0 ? ListEntries(lines[keyLine].section('=', 1)) : QStringList();
+    const QStringList before = entries;
+    entries.removeAll(entry);
+    if (add)
+        entries.prepend(entry);
+    if (entries == before && (add ? keyLine >= 0 : true))
+        return true;
+    const QString value = mime + "=" + entries.join(';') + ";";
+    if (keyLine >= 0 && entries.isEmpty()) {
+        lines.removeAt(keyLine);
+    } else if (keyLine >= 0) {
+        lines[keyLine] = value;
+    } else if (section >= 0) {
+        // After the section's last line that holds something.
+        int at = sectionEnd;
+        while (at > section + 1 && lines[at - 1].trimmed().isEmpty())
+            --at;
+        lines.insert(at, value);
+    } else {
+        if (!lines.isEmpty() && !lines.back().trimmed().isEmpty())
+            lines << QString();
+        lines << kDefaultsSection << value;
+    }
+    return SaveText(path, lines.join('\n') + "\n");
+}
+
 } // namespace
 
 TkitFileAssociation::TkitFileAssociation(QObject* owner) : TkitComponent(owner) {}
@@ -240,7 +308,7 @@ bool TkitFileAssociation::WriteDesktopFiles()
     QString exec = QString::fromStdString(m_commands[Open]);
     if (exec.isEmpty()) {
         QFile::remove(entryPath);
-        return ok;
+        return SetDefaultProgram(mime, name + ".desktop", false) && ok;
     }
     // The command's file argument becomes the desktop's own field code for one file.
     exec.replace("\"%1\"", "%f").replace("%1", "%f");
@@ -254,7 +322,8 @@ bool TkitFileAssociation::WriteDesktopFiles()
     if (!m_iconFile.empty())
         entry += "Icon=" + QString::fromStdString(m_iconFile) + "\n";
     ok = SaveText(entryPath, entry) && ok;
-    return ok;
+    // The desktop opens files of the type with it from now on.
+    return SetDefaultProgram(mime, name + ".desktop", true) && ok;
 }
 
 void TkitFileAssociation::RemoveDesktopFiles()
@@ -263,6 +332,7 @@ void TkitFileAssociation::RemoveDesktopFiles()
     const QString name = QString::fromStdString("morvane-" + DesktopName(m_extDescription));
     QFile::remove(data + "mime/packages/" + name + ".xml");
     QFile::remove(data + "applications/" + name + ".desktop");
+    SetDefaultProgram(QString::fromStdString(MimeTypeName()), name + ".desktop", false);
 }
 
 bool TkitFileAssociation::DeleteAssociation()

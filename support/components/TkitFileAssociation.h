@@ -15,7 +15,8 @@ namespace morvane {
 // with a display name and a command line. Writing also registers the type with the
 // desktop: a MIME type for the extension under $XDG_DATA_HOME/mime/packages/ and, when it
 // has an open command, a hidden desktop entry under $XDG_DATA_HOME/applications/ that
-// opens it.
+// opens it, made the type's default program in $XDG_CONFIG_HOME/mimeapps.list. Deleting
+// takes the entry out of that list again (a default the user chose since stays).
 //
 // Setters only store: nothing is written or deleted until WriteAssociation,
 // DeleteAssociation or UpdateAssociation is called. An extension that is empty, "." alone,

@@ -4,14 +4,15 @@
 #include "platform/FileCopy.h"
 #include "platform/FileTree.h"
 #include "platform/Paths.h"
+#include "platform/Trash.h"
 #include "support/KitSysUtils.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QProgressDialog>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 #include <thread>
@@ -126,32 +127,94 @@ QProgressDialog* TkitFileOperation::MakeProgressDialog(const QString& title, QWi
     return dialog;
 }
 
+bool TkitFileOperation::HasWildcard(const std::string& path)
+{
+    return NamePart(path).find_first_of("*?") != std::string::npos;
+}
+
+bool TkitFileOperation::Names(const std::string& path)
+{
+    const std::string plain = WithoutTrailingSep(path);
+    if (Exists(plain))
+        return true;
+    const std::string folder = FolderPart(plain);
+    return HasWildcard(plain) && DirectoryExists(folder.empty() ? std::string(".") : folder);
+}
+
+bool TkitFileOperation::SplitLine(const std::string& line, std::string& source, std::string& target)
+{
+    source = line;
+    target.clear();
+    // A line that names something is a path, whatever "=" it holds: reading it as a pair
+    // would act on whatever its beginning happens to name.
+    if (line.find('=') == std::string::npos || Names(line))
+        return false;
+    // The longest beginning that names something is the source, so a source holding "="
+    // itself still pairs.
+    for (std::size_t eq = line.rfind('='); eq != std::string::npos; eq = line.rfind('=', eq - 1)) {
+        if (eq > 0 && Names(line.substr(0, eq))) {
+            source = line.substr(0, eq);
+            target = line.substr(eq + 1);
+            return true;
+        }
+        if (eq == 0)
+            break;
+    }
+    return false;
+}
+
 std::vector<TkitFileOperation::Job> TkitFileOperation::MakeJobs(TkitFileOperationType operation) const
 {
-    bool mapping = false;
-    for (const std::string& line : m_fileList)
-        mapping = mapping || line.find('=') != std::string::npos;
     std::vector<Job> jobs;
     for (const std::string& line : m_fileList) {
-        Job job;
-        if (mapping) {
-            const std::size_t eq = line.find('=');
-            job.Source = line.substr(0, eq);
-            const std::string target = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-            job.Target = ComposeDestName(job.Source, MakeAbsolutePath(DestFolder, target));
-        } else {
-            job.Source = line;
-        }
-        if (job.Source.empty())
+        std::string source, target;
+        const bool pair = SplitLine(line, source, target);
+        if (source.empty())
             continue;
-        job.Source = WithoutTrailingSep(job.Source);
-        if (!mapping && operation == fotRename)
-            job.Target = MakeAbsolutePath(FolderPart(job.Source), DestFolder);
-        else if (!mapping && operation != fotDelete)
-            job.Target = WithTrailingSep(DestFolder) + NamePart(job.Source);
-        jobs.push_back(std::move(job));
+        source = WithoutTrailingSep(source);
+        std::vector<std::string> sources;
+        if (HasWildcard(source) && !Exists(source) && Names(source)) {
+            // Every entry of the folder the name matches, in name order; with
+            // fofFilesOnly folders are left out.
+            const std::string folder = FolderPart(source);
+            const std::string mask = NamePart(source);
+            for (const DirEntry& entry : ListDir(folder.empty() ? std::string(".") : folder))
+                if (MatchesMask(entry.Name, mask) && !(entry.IsDir && Has(fofFilesOnly)))
+                    sources.push_back(folder + entry.Name);
+            std::sort(sources.begin(), sources.end());
+        } else {
+            sources.push_back(source); // a missing one fails as missing
+        }
+        for (const std::string& one : sources) {
+            Job job;
+            job.Source = one;
+            if (pair)
+                job.Target = ComposeDestName(one, MakeAbsolutePath(DestFolder, target));
+            else if (operation == fotRename)
+                job.Target = MakeAbsolutePath(FolderPart(one), DestFolder);
+            else if (operation != fotDelete)
+                job.Target = WithTrailingSep(DestFolder) + NamePart(one);
+            jobs.push_back(std::move(job));
+        }
     }
     return jobs;
+}
+
+bool TkitFileOperation::RefuseIntoItself(TkitFileOperationType operation, const std::vector<Job>& jobs)
+{
+    if (operation == fotDelete)
+        return false;
+    for (const Job& job : jobs) {
+        // A folder copied or moved into itself would go on copying its own copy.
+        if (DirectoryExists(job.Source) && !job.Target.empty() && IsInsideFolder(job.Target, job.Source) &&
+            !IsInsideFolder(job.Source, job.Target)) {
+            m_outcome = {Result::Failed, EINVAL, job.Source, {}, {}};
+            m_outcome.Text = "\"" + job.Target + "\" lies inside \"" + job.Source +
+                             "\" itself; a folder cannot go into itself.";
+            return true;
+        }
+    }
+    return false;
 }
 
 bool TkitFileOperation::Confirm(TkitFileOperationType operation, const std::vector<Job>& jobs,
@@ -188,13 +251,16 @@ bool TkitFileOperation::ExecuteOperation(TkitFileOperationType operation)
     if (jobs.empty())
         return true;
     bool destMissing = false;
-    if (!Confirm(operation, jobs, destMissing)) {
+    const bool refused = RefuseIntoItself(operation, jobs); // before anything is touched
+    if (!refused && !Confirm(operation, jobs, destMissing)) {
         m_outcome.Kind = Result::Cancelled;
         m_outcome.Error = ECANCELED;
         return false;
     }
-    if (destMissing && !MakeDirs(DestFolder)) {
-        m_outcome = {Result::Failed, errno, DestFolder, {}};
+    if (refused) {
+        // The outcome says why.
+    } else if (destMissing && !MakeDirs(DestFolder)) {
+        m_outcome = {Result::Failed, errno, DestFolder, {}, {}};
     } else {
         m_cancel.store(false);
         m_bytesDone.store(0);
@@ -242,10 +308,14 @@ bool TkitFileOperation::ExecuteOperation(TkitFileOperationType operation)
     }
     const std::string text = GetErrorText(m_outcome.Error);
     DoError(text);
-    if (!Has(fofNoErrorUI))
+    if (!Has(fofNoErrorUI)) {
+        const std::string verb =
+            operation == fotDelete && Has(fofAllowUndo) ? "move to the trash" : Verb(operation);
         MessageBoxes::Show(BoxKind::Error,
-                           std::string("Cannot ") + Verb(operation) + " \"" + m_outcome.Path + "\": " + text,
+                           "Cannot " + verb + " \"" + m_outcome.Path +
+                               "\": " + (m_outcome.Text.empty() ? text : m_outcome.Text),
                            BoxButtons::Ok, BoxAnswer::Ok, m_parent);
+    }
     return false;
 }
 
@@ -300,10 +370,14 @@ int TkitFileOperation::RunOne(TkitFileOperationType operation, const Job& job)
             return settle({TreeStatus::SourceMissing, ENOENT, job.Source});
         if (Has(fofAllowUndo)) {
             const std::int64_t bytes = TreeBytes(job.Source);
-            if (!QFile::moveToTrash(QString::fromStdString(job.Source))) {
+            errno = 0;
+            if (!MoveToTrash(job.Source)) {
                 // Never deleted for good when the user asked for a way back.
+                const int err = errno ? errno : EXDEV;
                 m_outcome.Path = job.Source;
-                return EXDEV;
+                m_outcome.Text = "it cannot go to a trash on its file system (" + GetErrorText(err) +
+                                 "), so it was left where it is.";
+                return err;
             }
             m_bytesDone.fetch_add(bytes);
             return 0;

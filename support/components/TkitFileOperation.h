@@ -26,7 +26,7 @@ enum TkitFileOperationType
 enum TkitFileOperationFlag
 {
     fofAllowUndo,       // deletes go to the desktop trash
-    fofFilesOnly,       // accepted for compatibility; lists name files and folders alike
+    fofFilesOnly,       // a wildcard name matches files only, never folders
     fofNoConfirmation,  // no question before a delete
     fofNoConfirmMkDir,  // a missing destination folder is made without asking
     fofNoErrorUI,       // a failure is not shown in a box (OnError still hears of it)
@@ -43,8 +43,15 @@ constexpr TkitFileOperationFlags FileOpFlag(TkitFileOperationFlag flag)
 using TkitFileOperationEvent = std::function<void(QObject* sender, const std::string& text, bool& handled)>;
 
 // Copies, moves, deletes or renames a list of files and folders. A list line is a source
-// path, or a source and a target joined by "=" (one "=" anywhere puts the whole list in
-// mapping mode; targets are taken against DestFolder). A move is one rename where source
+// path, or a source and a target joined by "=" (targets are taken against DestFolder; a
+// target name like "*.bak" keeps the source's name with that extension). A line that
+// names an existing entry is always a path, "=" or not; otherwise the longest part before
+// an "=" that names an entry is the source. A source whose name holds "*" or "?" stands
+// for every matching entry of its folder (files only with fofFilesOnly). A folder is never
+// copied or moved into itself: such a list is refused before anything is touched. A delete
+// with fofAllowUndo moves each entry into the desktop trash, from where the desktop can
+// restore it; when an entry cannot reach a trash the delete stops and the entry stays. A
+// move is one rename where source
 // and target share a file system, else a copy (each file through a temporary name, dates
 // kept) followed by deleting the source. Nothing that exists at a target is ever replaced:
 // folders are merged into, a file of the same name stops the work (unless it holds the same
@@ -74,6 +81,7 @@ public:
         int Error = 0;                  // errno of the failure
         std::string Path;               // the entry the work stopped at
         std::vector<std::string> Moved; // sources completely handled, in list order
+        std::string Text;               // what went wrong, where the errno alone says too little
     };
 
     explicit TkitFileOperation(QObject* owner = nullptr);
@@ -134,7 +142,14 @@ private:
     void SetOptionsValue(int value) { Options = static_cast<TkitFileOperationFlags>(value); }
     bool Has(TkitFileOperationFlag flag) const { return (Options & FileOpFlag(flag)) != 0; }
 
+    static bool HasWildcard(const std::string& path);
+    // The path names an entry, or is a wildcard name in an existing folder.
+    static bool Names(const std::string& path);
+    // True for a "source=target" line, with both parts set; false for a path (source = line).
+    static bool SplitLine(const std::string& line, std::string& source, std::string& target);
     std::vector<Job> MakeJobs(TkitFileOperationType operation) const;
+    // Sets the outcome and returns true when a folder would go into itself.
+    bool RefuseIntoItself(TkitFileOperationType operation, const std::vector<Job>& jobs);
     bool Confirm(TkitFileOperationType operation, const std::vector<Job>& jobs, bool& destMissing);
     // The worker's part: every job in order, stopping at the first that does not succeed.
     void Run(TkitFileOperationType operation, const std::vector<Job>& jobs);

@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/ShortText.h"
+#include "platform/XdgDirs.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/ModalDialogs.h"
 
@@ -19,7 +20,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QToolButton>
+#include <QUrl>
 #include <cstdio>
 #include <deque>
 
@@ -41,13 +44,15 @@ bool Unattended()
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
-// The toolkit's folder dialog reads quotes in a typed name as marks around several
-// names; a folder has one name, so a typed one holding quotes is taken whole, and one
-// that names no folder is said rather than read as another.
+// The toolkit's folder dialog with the component's word on what Open does. The toolkit
+// reads quotes in a typed name as marks around several names; a folder has one name, so
+// a typed one holding quotes is taken whole, and one that names no folder is said rather
+// than read as another.
 class FolderFileDialog : public QFileDialog
 {
 public:
     using QFileDialog::QFileDialog;
+    std::function<TQdFolderDialog::Answer()> Decide;
 
     // The folder named by typed text holding quotes, after an accept; empty otherwise.
     const QString& TypedWhole() const { return m_typedWhole; }
@@ -55,6 +60,19 @@ public:
     void accept() override
     {
         m_typedWhole.clear();
+        switch (Decide ? Decide() : TQdFolderDialog::Answer::AsUsual) {
+        case TQdFolderDialog::Answer::Take:
+            QDialog::accept();
+            return;
+        case TQdFolderDialog::Answer::Stay:
+            QApplication::beep();
+            return;
+        case TQdFolderDialog::Answer::Close:
+            QDialog::reject();
+            return;
+        case TQdFolderDialog::Answer::AsUsual:
+            break;
+        }
         const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         const QString typed = edit ? edit->text() : QString();
         if (!typed.contains(QLatin1Char('"'))) {
@@ -112,6 +130,15 @@ QStringList DefaultList(bool newFolder)
     return list;
 }
 
+// Where the desktop mounts the network shares the user opened, "" when it has none.
+std::string NetworkMountsFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty() || !QFileInfo(runtime + "/gvfs").isDir())
+        return {};
+    return (runtime + "/gvfs").toStdString();
+}
+
 // Special folders this system has, by their numbers.
 struct SpecialFolderDef
 {
@@ -125,19 +152,41 @@ const SpecialFolderDef kSpecialFolders[] = {
     {40, QStandardPaths::HomeLocation},
 };
 
+// The folder the tree is rooted at; "" for the whole file system, and for the roots this
+// system has no folder for (the tree is then not rooted).
 std::string RootFolderPath(TSHFolders root)
 {
+    std::string path;
     switch (root) {
     case TSHFolders::foDesktop:
     case TSHFolders::foDesktopFolder:
-        return TQdFolderDialog::SpecialFolderPath(0);
+        path = TQdFolderDialog::SpecialFolderPath(0);
+        break;
     case TSHFolders::foPersonal:
-        return TQdFolderDialog::SpecialFolderPath(5);
-    case TSHFolders::foMyComputer:
-        return std::string(kPathSepText);
+        path = TQdFolderDialog::SpecialFolderPath(5);
+        break;
+    case TSHFolders::foPrograms:
+    case TSHFolders::foStartMenu:
+        path = DataHome() + "applications";
+        break;
+    case TSHFolders::foStartup:
+        path = ConfigHome() + "autostart";
+        break;
+    case TSHFolders::foRecycleBin:
+        path = DataHome() + "Trash/files";
+        break;
+    case TSHFolders::foFonts:
+        path = DataHome() + "fonts";
+        break;
+    case TSHFolders::foNetwork:
+        path = NetworkMountsFolder();
+        break;
     default:
-        return QDir::homePath().toStdString();
+        break;
     }
+    if (path.empty() || !QFileInfo(QString::fromStdString(path)).isDir())
+        return {};
+    return WithoutTrailingSep(QDir::cleanPath(QString::fromStdString(path)).toStdString());
 }
 
 // A chosen folder as the dialog hands it back: no trailing "/", except the root's.
@@ -260,31 +309,36 @@ std::string TQdFolderDialog::PickLocalizedText(const QStringList& list, const st
 
 std::string TQdFolderDialog::ShortenPath(const std::string& path, int maxLen)
 {
-    const auto length = [](const std::string& s) {
+    // Counted and cut in characters, never inside one.
+    const auto length = [](const std::u32string& s) {
         return static_cast<int>(s.size());
     };
-    std::string s = path;
+    const char32_t sep = static_cast<char32_t>(kPathSep);
+    const auto utf8 = [](const std::u32string& s) {
+        return QString::fromStdU32String(s).toStdString();
+    };
+    std::u32string s = QString::fromStdString(path).toStdU32String();
     int lateSeparators = 0;
     for (std::size_t i = 2; i < s.size(); ++i)
-        if (s[i] == kPathSep)
+        if (s[i] == sep)
             ++lateSeparators;
-    if (length(s) <= maxLen || maxLen < 6 || s.find(kPathSep) == std::string::npos || lateSeparators < 2)
-        return s.substr(0, std::max(maxLen, 0));
-    std::string result;
+    if (length(s) <= maxLen || maxLen < 6 || s.find(sep) == std::u32string::npos || lateSeparators < 2)
+        return utf8(s.substr(0, std::max(maxLen, 0)));
+    std::u32string result;
     // A network path ("//server/share/...") keeps both separators; one leading "/" is
     // the root of the file system, kept as the first folder is.
-    if (s.compare(0, 2, "//") == 0) {
-        result = "//";
+    if (s.compare(0, 2, std::u32string(2, sep)) == 0) {
+        result = std::u32string(2, sep);
         s.erase(0, 2);
     }
-    result += s.substr(0, s.find(kPathSep) + 1) + "...";
+    result += s.substr(0, s.find(sep) + 1) + U"...";
     do {
-        s.erase(0, s.find(kPathSep) + 1);
-    } while (length(result + s) + 1 > maxLen && s.find(kPathSep) != std::string::npos);
-    const std::string joined = result + std::string(kPathSepText) + s;
+        s.erase(0, s.find(sep) + 1);
+    } while (length(result + s) + 1 > maxLen && s.find(sep) != std::u32string::npos);
+    const std::u32string joined = result + sep + s;
     if (length(joined) <= maxLen)
-        return joined;
-    return joined.substr(0, maxLen - 3) + "...";
+        return utf8(joined);
+    return utf8(joined.substr(0, maxLen - 3) + U"...");
 }
 
 void TQdFolderDialog::Repick()
@@ -323,16 +377,47 @@ void TQdFolderDialog::SetTitles(const QStringList& list)
         m_titles = list;
 }
 
+std::string TQdFolderDialog::Root() const
+{
+    return RootFolderPath(RootFolder);
+}
+
+bool TQdFolderDialog::InsideRoot(const std::string& path) const
+{
+    const std::string root = Root();
+    if (root.empty())
+        return true;
+    const std::string clean = CleanFolder(path);
+    return clean == root || clean.compare(0, root.size() + 1, WithTrailingSep(root)) == 0;
+}
+
 std::string TQdFolderDialog::StartFolder() const
 {
     if (SpecialFolder != -1) {
         const std::string special = SpecialFolderPath(SpecialFolder);
-        if (!special.empty())
+        if (!special.empty() && InsideRoot(special))
             return special;
     }
-    if (!Folder.empty())
+    if (!Folder.empty() && InsideRoot(Folder))
         return Folder;
-    return RootFolderPath(RootFolder);
+    const std::string root = Root();
+    return root.empty() ? QDir::homePath().toStdString() : root;
+}
+
+std::vector<std::string> TQdFolderDialog::SharedFolders()
+{
+    // File systems that reach other computers' shares.
+    static const QList<QByteArray> kNetworkTypes = {
+        "nfs", "nfs4",       "cifs",  "smb3", "smbfs",     "sshfs",       "9p",
+        "afs", "fuse.sshfs", "davfs", "ceph", "glusterfs", "fuse.davfs2", "fuse.rclone"};
+    std::vector<std::string> folders;
+    const std::string mounts = NetworkMountsFolder();
+    if (!mounts.empty())
+        folders.push_back(mounts);
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+        if (kNetworkTypes.contains(volume.fileSystemType()))
+            folders.push_back(volume.rootPath().toStdString());
+    return folders;
 }
 
 std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
@@ -341,16 +426,46 @@ std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
         parent = qobject_cast<QWidget*>(this->parent());
     if (!parent)
         parent = QApplication::activeWindow();
-    auto dialog = std::make_unique<FolderFileDialog>(parent);
+    auto browse = std::make_unique<FolderFileDialog>(parent);
+    browse->Decide = [this] {
+        return Decide();
+    };
+    std::unique_ptr<QFileDialog> dialog = std::move(browse);
     dialog->setObjectName("FolderDialog");
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    // Files are listed only when they may be chosen too.
+    dialog->setOption(QFileDialog::ShowDirsOnly, !(Flags & Includefiles));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setLabelText(QFileDialog::LookIn, QString::fromStdString(m_labelCaption));
     const std::string title = PickLocalizedText(m_titles, m_languageKey);
     if (!title.empty())
         dialog->setWindowTitle(QString::fromStdString(title));
+    m_chosen.reset();
+
+    // The tree starts at the root and goes no higher; without one the user's places
+    // are offered, and with ShowShared the network shares this computer has mounted.
+    const std::string root = Root();
+    QList<QUrl> places;
+    if (!root.empty()) {
+        places << QUrl::fromLocalFile(QString::fromStdString(root));
+    } else {
+        // The whole computer and the home folder (never what an earlier dialog left).
+        places << QUrl(QStringLiteral("file:")) << QUrl::fromLocalFile(QDir::homePath());
+        if (Flags & ShowShared)
+            for (const std::string& share : SharedFolders())
+                places << QUrl::fromLocalFile(QString::fromStdString(share));
+    }
+    dialog->setSidebarUrls(places);
+
+    // The toolkit's dialog always has its name box; EditBox has a typed name checked
+    // (Validate), and UsageHint shows a hint unless EditBox asks for the box.
+    const bool editBox = (Flags & EditBox) != 0;
+    QLabel* hint = nullptr;
+    if ((Flags & UsageHint) && !editBox) {
+        hint = new QLabel(QObject::tr("Select a folder in the list, then press Open."), dialog.get());
+        hint->setObjectName("UsageHint");
+    }
 
     m_dialog = dialog.get();
     SelectionPath = Folder;
@@ -383,11 +498,19 @@ std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
     }
     if (grid) {
         grid->addWidget(m_status, bottom, 0, 1, grid->columnCount());
+        if (hint)
+            grid->addWidget(hint, bottom + 1, 0, 1, grid->columnCount());
         if (m_newFolderButton)
-            grid->addWidget(m_newFolderButton, bottom + 1, 0);
+            grid->addWidget(m_newFolderButton, bottom + 2, 0);
     }
     connect(dialog.get(), &QFileDialog::currentChanged, this, &TQdFolderDialog::SelectionChanged);
-    connect(dialog.get(), &QFileDialog::directoryEntered, this, &TQdFolderDialog::SelectionChanged);
+    connect(dialog.get(), &QFileDialog::directoryEntered, this, [this](const QString& path) {
+        if (m_dialog && !InsideRoot(path.toStdString())) {
+            m_dialog->setDirectory(QString::fromStdString(Root()));
+            return;
+        }
+        SelectionChanged(path);
+    });
     connect(dialog.get(), &QObject::destroyed, this, [this] {
         m_dialog = nullptr;
         m_status = nullptr;
@@ -409,8 +532,12 @@ std::unique_ptr<QFileDialog> TQdFolderDialog::CreateDialog(QWidget* parent)
 void TQdFolderDialog::SelectionChanged(const QString& path)
 {
     const QFileInfo info(path);
-    // Only a folder of the file system has a path to hand back.
-    SelectionPath = !path.isEmpty() && info.isDir() ? CleanFolder(path.toStdString()) : std::string();
+    // Only a folder of the file system has a path to hand back, and a file where files
+    // may be chosen.
+    const bool choosable = info.isDir() || ((Flags & Includefiles) && info.isFile());
+    SelectionPath = !path.isEmpty() && choosable ? CleanFolder(path.toStdString()) : std::string();
+    m_selectionIsFolder = info.isDir();
+    m_selected = path.toStdString();
     DisplayName = SelectionPath.empty() ? path.toStdString() : SelectionPath;
     if (m_status && (Flags & ShowPath))
         m_status->setText(QString::fromStdString(ShortenPath(DisplayName, 50)));
@@ -430,8 +557,49 @@ void TQdFolderDialog::UpdateOk()
     QPushButton* ok = box ? box->button(QDialogButtonBox::Open) : nullptr;
     if (!ok && box)
         ok = box->button(QDialogButtonBox::Ok);
-    if (ok)
-        ok->setEnabled((Flags & OnlyFileSystem) ? m_selectionHasPath : true);
+    if (!ok)
+        return;
+    bool enable = (Flags & OnlyFileSystem) ? m_selectionHasPath : true;
+    // Only what can hold folders of the file system: never a file.
+    if ((Flags & OnlyAncestors) && !m_selectionIsFolder)
+        enable = false;
+    ok->setEnabled(enable);
+}
+
+TQdFolderDialog::Answer TQdFolderDialog::Decide()
+{
+    if (!m_dialog)
+        return Answer::AsUsual;
+    QString typed;
+    if (auto* edit = m_dialog->findChild<QLineEdit*>("fileNameEdit"))
+        typed = edit->text();
+    if (typed.trimmed().isEmpty())
+        typed.clear();
+    std::string candidate;
+    if (!typed.isEmpty())
+        candidate = QDir::cleanPath(m_dialog->directory().absoluteFilePath(typed)).toStdString();
+    else
+        candidate = m_selected.empty() ? m_dialog->directory().absolutePath().toStdString() : m_selected;
+    const QFileInfo info(QString::fromStdString(candidate));
+    if (!info.exists()) {
+        if (typed.isEmpty() || !(Flags & EditBox) || !(Flags & Validate))
+            return Answer::AsUsual;
+        // A typed name that names nothing: said, and the dialog closes unchosen.
+        if (OnValidateFailed)
+            OnValidateFailed(*this, *m_dialog);
+        else
+            QApplication::beep();
+        return Answer::Close;
+    }
+    if (!InsideRoot(candidate))
+        return Answer::Stay;
+    const bool folder = info.isDir();
+    if (!folder && (!(Flags & Includefiles) || (Flags & OnlyAncestors)))
+        return Answer::Stay;
+    m_chosen = CleanFolder(candidate);
+    SelectionPath = *m_chosen;
+    DisplayName = SelectionPath;
+    return Answer::Take;
 }
 
 std::optional<std::string> TQdFolderDialog::CreateNewFolder(const std::string& name, std::string* error)
@@ -443,13 +611,21 @@ std::optional<std::string> TQdFolderDialog::CreateNewFolder(const std::string& n
             *error = text;
         return std::nullopt;
     };
-    // One new folder in the selected one: a name that climbs or reaches elsewhere is no
-    // name of a folder.
-    if (name.find(kPathSep) != std::string::npos || name == "." || name == "..")
+    // Folders below the selected one, as deep as the name says ("a/b" makes both); a name
+    // that climbs out or names nothing is no name of a folder.
+    std::vector<std::string> parts;
+    for (const QString& part : QString::fromStdString(name).split(QChar(kPathSep), Qt::SkipEmptyParts)) {
+        if (part == "." || part == "..")
+            return fail("\"" + name + "\" cannot be the name of a new folder.");
+        parts.push_back(part.toStdString());
+    }
+    if (parts.empty())
         return fail("\"" + name + "\" cannot be the name of a new folder.");
     if (SelectionPath.empty())
         return fail("Select the folder the new folder goes in first.");
-    const std::string path = WithTrailingSep(SelectionPath) + name;
+    std::string path = WithTrailingSep(SelectionPath);
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        path += (i ? std::string(kPathSepText) : std::string()) + parts[i];
     if (!FitsShortText(path + std::string(kPathSepText)))
         return fail("The path is longer than 255 bytes: " + path);
     if (!QDir().mkpath(QString::fromStdString(path)) || !QFileInfo(QString::fromStdString(path)).isDir())
@@ -496,7 +672,8 @@ bool TQdFolderDialog::Execute()
     auto dialog = CreateDialog(nullptr);
     const bool accepted = ModalDialogs::Exec(*dialog) == QDialog::Accepted;
     // CreateDialog always makes our own dialog.
-    QString chosen = static_cast<FolderFileDialog*>(dialog.get())->TypedWhole();
+    QString chosen = m_chosen ? QString::fromStdString(*m_chosen)
+                              : static_cast<FolderFileDialog*>(dialog.get())->TypedWhole();
     if (accepted && chosen.isEmpty() && !dialog->selectedFiles().isEmpty())
         chosen = dialog->selectedFiles().first();
     if (!accepted || chosen.isEmpty()) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QFileDialog;
 class QLabel;
@@ -58,11 +59,16 @@ enum class TSHFolders
     foTemplates,
 };
 
-// A component that lets the user pick a folder in a Qt folder dialog (widget mode,
-// folders only) and hands back its path. Around the toolkit's dialog it adds a caption
-// above the tree, a "New folder" caption and an optional title, each picked from
-// per-language lists by the system's language; a status line with the selected path
-// shortened to 50 characters; and, in the classic style, its own New-folder button.
+// A component that lets the user pick a folder in a Qt folder dialog (widget mode)
+// and hands back its path. Flags: OnlyFileSystem and OnlyAncestors (never a file) steer
+// the Open button; with EditBox and Validate a typed name must name something (the
+// toolkit's dialog always has its name box); Includefiles lists files and lets one be chosen; UsageHint shows
+// a hint where the name box would be; ShowShared offers the mounted network shares; ShowPath the status line;
+// RootFolder roots the tree (the user cannot go above it). The computer, printer and domain options have
+// nothing to browse here and change nothing. Around the toolkit's dialog it adds a caption above the tree, a
+// "New folder" caption and an optional title, each picked from per-language lists by the system's language; a
+// status line with the selected path shortened to 50 characters; and, in the classic style, its own
+// New-folder button.
 //
 // Execute is modal. Like message boxes it never blocks a test or an unattended run: a
 // queued answer (PushAnswer) is taken instead of showing anything, and offscreen or with
@@ -86,6 +92,9 @@ public:
     TSHFolders RootFolder = TSHFolders::foDesktopExpanded;
     std::function<void(TQdFolderDialog&, QFileDialog&)> OnInitialized;
     std::function<void(TQdFolderDialog&, QFileDialog&, const std::string& folder)> OnSelectionChanged;
+    // With EditBox and Validate: the typed name names nothing (the dialog then closes
+    // unchosen). Without a handler the computer beeps.
+    std::function<void(TQdFolderDialog&, QFileDialog&)> OnValidateFailed;
 
     const QStringList& LabelCaptions() const { return m_labelCaptions; }
     const QStringList& NewFolderCaptions() const { return m_newFolderCaptions; }
@@ -116,9 +125,10 @@ public:
     std::unique_ptr<QFileDialog> CreateDialog(QWidget* parent);
 
     // What the New-folder button does with a typed name: makes SelectionPath + "/" +
-    // name and selects it in the dialog when one is open. Returns the made folder, or
-    // nothing with error set: a name holding "/" or equal to "." or "..", or a folder the
-    // file system refused. An empty name does nothing (no error).
+    // name, with every missing level ("a/b" makes both), and selects it in the dialog
+    // when one is open. Returns the made folder, or nothing with error set: a name with a
+    // "." or ".." level or none at all, or a folder the file system refused. An empty
+    // name does nothing (no error).
     std::optional<std::string> CreateNewFolder(const std::string& name, std::string* error = nullptr);
 
     // The text of list for key: the entry named key, else "Default", else the first
@@ -132,6 +142,20 @@ public:
     static std::string SystemLanguageKey();
     // The folder a special-folder number stands for here, "" when none.
     static std::string SpecialFolderPath(int csidl);
+    // The folders of network shares this computer has mounted (offered with ShowShared).
+    static std::vector<std::string> SharedFolders();
+    // The folder RootFolder roots the tree at; "" when the tree is not rooted (the whole
+    // file system, or a root this system has no folder for).
+    std::string Root() const;
+
+    // What Open does with the selection or the typed name.
+    enum class Answer
+    {
+        Take,    // chosen
+        Stay,    // not choosable here (outside the root, or a file where only folders go)
+        Close,   // a typed name that names nothing, with Validate: closed unchosen
+        AsUsual, // the toolkit's own handling
+    };
 
     // Test hook: the next Execute answers this (nothing: cancelled) without a dialog.
     static void PushAnswer(std::optional<std::string> answer);
@@ -142,6 +166,8 @@ private:
     void SelectionChanged(const QString& path);
     void UpdateOk();
     std::string StartFolder() const;
+    bool InsideRoot(const std::string& path) const;
+    Answer Decide();
     void Finish(const std::string& chosen);
 
     QStringList m_labelCaptions;
@@ -151,6 +177,9 @@ private:
     std::string m_newFolderCaption;
     std::string m_languageKey;
     bool m_selectionHasPath = true;
+    bool m_selectionIsFolder = true;
+    std::optional<std::string> m_chosen; // what Open took
+    std::string m_selected;              // the item last selected, choosable or not
     QFileDialog* m_dialog = nullptr;
     QLabel* m_status = nullptr;
     QPushButton* m_newFolderButton = nullptr;

@@ -138,6 +138,18 @@ TEST_F(LayoutE2E, TheLayoutComesBackAsLeftOverThreeRestarts)
         for (const char* key : {"VerList.ColumnWidth1", "VerList.ColumnWidth2", "VerList.ColumnWidth3"})
             EXPECT_GT(std::atoi(Layout("VerList", key).c_str()), 0) << key;
     }
+
+    // Only the column the user sized keeps its width; the others, fitted to an empty list
+    // so far, widen for the names that come.
+    StartMonitor();
+    EXPECT_EQ(Form().FileList()->UserColumnWidth(1), 95);
+    EXPECT_EQ(Form().FileList()->UserColumnWidth(0), 0);
+    const int before = Form().FileList()->ColumnWidth0();
+    const std::string file = env.Work() + "a-name-wider-than-the-caption-of-its-column.txt";
+    test::WriteFile(file, "1");
+    ASSERT_GE(AddFile(file), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Form().FileList()->ColumnWidth0() > before + 50; }, 5s))
+        << before << " " << Form().FileList()->ColumnWidth0();
 }
 
 } // namespace

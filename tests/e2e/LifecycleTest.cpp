@@ -57,7 +57,8 @@ TEST_F(Lifecycle, StartFillsTheBlock)
             EXPECT_NE(b.MessageIds[i], b.MessageIds[j]);
     }
     EXPECT_EQ(b.Text(TxtStatusBarFiles), "  Number of monitored files:");
-    EXPECT_EQ(b.Text(TxtMesNotStartup), "Morvane Agent doesn't set for startup run. Do you want set it now?");
+    EXPECT_EQ(b.Text(TxtMesNotStartup),
+              "Morvane Agent is not set to start at login. Do you want to set it now?");
     EXPECT_FALSE(fs::exists(env.Home() + "Langs/English.ini"))
         << "shipped texts are read where they are installed";
     IniFile::ClearCache();
@@ -167,7 +168,7 @@ TEST_F(Lifecycle, AutostartQuestionYesWritesTheQuotedProgramAndIsNotAskedAgain)
 {
     StartAgent("yes");
     const std::string entry = agent->ConfigHome() + "autostart/Morvane.desktop";
-    ASSERT_TRUE(agent->WaitOutput("BOX information: Morvane Agent doesn't set for startup run"));
+    ASSERT_TRUE(agent->WaitOutput("BOX information: Morvane Agent is not set to start at login"));
     const std::string program = fs::canonical(AgentProcess::ProgramPath()).string();
     EXPECT_TRUE(test::WaitUntil([&] {
         return test::ReadFile(entry).find("Exec=\"" + program + "\"\n") != std::string::npos;
@@ -178,14 +179,14 @@ TEST_F(Lifecycle, AutostartQuestionYesWritesTheQuotedProgramAndIsNotAskedAgain)
     StartAgent("yes");
     MonitorClient mon;
     ASSERT_TRUE(mon.Attach());
-    EXPECT_EQ(agent->Output().find("doesn't set for startup run"), std::string::npos) << agent->Output();
+    EXPECT_EQ(agent->Output().find("is not set to start at login"), std::string::npos) << agent->Output();
 }
 
 TEST_F(Lifecycle, AutostartQuestionNoLeavesNothingAndUnquotedEntryIsReplaced)
 {
     StartAgent("no");
     const std::string entry = agent->ConfigHome() + "autostart/Morvane.desktop";
-    ASSERT_TRUE(agent->WaitOutput("doesn't set for startup run"));
+    ASSERT_TRUE(agent->WaitOutput("is not set to start at login"));
     EXPECT_FALSE(fs::exists(entry));
     agent->Terminate();
     ASSERT_TRUE(agent->WaitExit());
@@ -193,7 +194,7 @@ TEST_F(Lifecycle, AutostartQuestionNoLeavesNothingAndUnquotedEntryIsReplaced)
     const std::string program = fs::canonical(AgentProcess::ProgramPath()).string();
     test::WriteFile(entry, "[Desktop Entry]\nExec=" + program + "\n");
     StartAgent("yes");
-    ASSERT_TRUE(agent->WaitOutput("doesn't set for startup run")) << "an unquoted path counts as not set";
+    ASSERT_TRUE(agent->WaitOutput("is not set to start at login")) << "an unquoted path counts as not set";
     EXPECT_TRUE(test::WaitUntil(
         [&] { return test::ReadFile(entry).find("Exec=\"" + program + "\"") != std::string::npos; }));
 }

@@ -571,3 +571,93 @@ TEST_F(WatchThreadTest, AChangeRescansOnlyTheNamesReported)
     ASSERT_TRUE(ScanDoneAfter(mark));
     EXPECT_EQ(VersionCount(quiet), 1) << "a name nobody reported is not looked at";
 }
+
+namespace {
+
+// Every new watch fails with err while it lives, as the kernel's would at its limit.
+struct WatchesFail
+{
+    explicit WatchesFail(int err) { ChangeNotification::FailWatchesForTest(err); }
+    ~WatchesFail() { ChangeNotification::FailWatchesForTest(0); }
+};
+
+TEST_F(WatchThreadTest, AReachedWatchLimitIsOneBoxAndItsFoldersShowStopped)
+{
+    std::vector<std::uint32_t> stops;
+    MessageWindow monitor;
+    monitor.SetHandler([&](const WindowMessage& m) {
+        if (m.Msg == block.MessageIds[MsgStop] && m.WParam == 0)
+            stops.push_back(m.Msg);
+    });
+    block.MonitorWnd = monitor.Handle();
+    block.MonitorRunning = true;
+
+    constexpr int kFolders = 12;
+    std::vector<std::string> paths;
+    std::vector<std::shared_ptr<TRKMonFolder>> folders;
+    {
+        WatchesFail limit(ENOSPC);
+        for (int i = 0; i < kFolders; ++i) {
+            paths.push_back(env.Work() + "f" + std::to_string(i) + "/");
+            fs::create_directories(paths.back());
+            TMonItemRecord r = EmptyItemRecord();
+            r.Path.Set(paths.back());
+            r.IsFolder = true;
+            r.IsWholeFolder = true;
+            items->Add(r, "");
+            folders.push_back(items->FolderByPath(paths.back()));
+            ASSERT_NE(folders.back(), nullptr);
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            return std::none_of(folders.begin(), folders.end(),
+                                [](const auto& f) { return f->WatchRunning(); }) &&
+                   static_cast<int>(stops.size()) >= kFolders;
+        }));
+    }
+    RunQueuedCalls();
+    const auto boxes = host.BoxTexts();
+    ASSERT_EQ(boxes.size(), 1u) << "once, not once per folder";
+    for (const char* said : {"fs.inotify.max_user_watches", "sudo sysctl", "/etc/sysctl.d/", "12 folders"})
+        EXPECT_NE(boxes[0].find(said), std::string::npos) << said << " in " << boxes[0];
+    EXPECT_NE(boxes[0].find(paths[0]), std::string::npos) << boxes[0];
+    EXPECT_EQ(static_cast<int>(stops.size()), kFolders) << "every folder shows stopped in the monitor";
+    EXPECT_TRUE(folders[0]->Monitored()) << "kept monitored, so a start after the limit is raised watches it";
+
+    // Starting it again once the limit allows it watches the folder.
+    const int mark = host.IdleCount();
+    folders[0]->StartWatch();
+    ASSERT_TRUE(ScanDoneAfter(mark + 1)) << "shown idle at its start and after its first scan";
+    EXPECT_TRUE(folders[0]->WatchRunning());
+    EXPECT_EQ(host.BoxTexts().size(), 1u);
+}
+
+// The box names the limit that was reached and at most a screenful of folders.
+TEST(WatchLimitTextTest, NamesTheLimitAndTheFolders)
+{
+    struct Case
+    {
+        int Err;
+        int Folders;
+        const char* Setting;
+        const char* Count;
+        bool More;
+    };
+    for (const Case& c : {Case{ENOSPC, 1, "max_user_watches", "1 folder is", false},
+                          Case{EMFILE, 3, "max_user_instances", "3 folders are", false},
+                          Case{ENOSPC, 35, "max_user_watches", "35 folders are", true}}) {
+        std::vector<std::string> folders;
+        for (int i = 0; i < c.Folders; ++i)
+            folders.push_back("/home/u/folder-" + std::to_string(i) + "/");
+        EXPECT_TRUE(TMonDirThread::IsWatchLimit(c.Err));
+        const std::string text = TMonDirThread::WatchLimitText(c.Err, folders);
+        EXPECT_NE(text.find(std::string("sysctl fs.inotify.") + c.Setting + "="), std::string::npos) << text;
+        EXPECT_NE(text.find(c.Count), std::string::npos) << text;
+        EXPECT_NE(text.find(folders.front()), std::string::npos) << text;
+        EXPECT_EQ(text.find(folders.back()) != std::string::npos, !c.More) << text;
+        EXPECT_EQ(text.find("25 more") != std::string::npos, c.More) << text;
+    }
+    for (const int err : {ENOENT, EACCES, ENOTDIR})
+        EXPECT_FALSE(TMonDirThread::IsWatchLimit(err)) << err;
+}
+
+} // namespace

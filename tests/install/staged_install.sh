@@ -22,6 +22,26 @@ root="$work/stage/opt/morvane-test"
 [ -f "$root/share/morvane/_Help/PellaryHelp.html" ] || fail "help not installed beside the programs' share folder"
 english="$root/share/morvane/Langs/English.ini"
 [ -f "$english" ] || fail "English.ini not installed"
+# What the desktop finds: a menu entry that starts the monitor of this install, the icon
+# in every size, the metainfo and the manual pages.
+entry="$root/share/applications/org.morvane.Morvane.desktop"
+[ -f "$entry" ] || fail "no menu entry"
+grep -qx 'Exec="/opt/morvane-test/bin/kelvrim"' "$entry" || { cat "$entry"; fail "the menu entry does not start this monitor"; }
+grep -qx 'Icon=org.morvane.Morvane' "$entry" || fail "the menu entry names no icon"
+[ -f "$root/share/icons/hicolor/scalable/apps/org.morvane.Morvane.svg" ] || fail "no scalable icon"
+for size in 16 22 24 32 48 64 128 256; do
+    [ -f "$root/share/icons/hicolor/${size}x${size}/apps/org.morvane.Morvane.png" ] || fail "no ${size}px icon"
+done
+[ -f "$root/share/metainfo/org.morvane.Morvane.metainfo.xml" ] || fail "no metainfo"
+for program in quennet kelvrim; do
+    [ -f "$root/share/man/man1/$program.1" ] || fail "no manual page for $program"
+    # Answered before any display is needed.
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/$program" --version | grep -q "^$program (Morvane) " ||
+        fail "$program --version"
+done
+# The monitor's help is the one installed here.
+"$root/bin/kelvrim" --help | grep -qF "$root/share/morvane/_Help/PellaryHelp.html" || fail "the monitor's help is not found"
+
 # A later install's new text.
 sed -i 's/^MesAgentExists=.*/MesAgentExists=Staged agent is already running/' "$english"
 sed -i 's/^MesAgentNotFound=.*/MesAgentNotFound=Staged monitor finds no agent/' "$english"

@@ -126,6 +126,21 @@ TEST_F(ChangeNotificationTest, UnwatchableFolderThrowsNamingIt)
     }
 }
 
+// An editor's temporary file, unlinked while still open: what is written to it later
+// concerns no name in the folder and wakes nobody.
+TEST_F(ChangeNotificationTest, WritingAnUnlinkedOpenFileDoesNotWake)
+{
+    const std::string temp = dir + ".edit.tmp";
+    const int fd = ::open(temp.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ChangeNotification watch(dir);
+    ASSERT_EQ(::unlink(temp.c_str()), 0);
+    EXPECT_EQ(watch.Wait(kNow), Result::Changed) << "the unlink itself is a change";
+    EXPECT_EQ(::write(fd, "text", 4), 4);
+    ::close(fd);
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
+}
+
 } // namespace
 
 namespace {
@@ -176,6 +191,21 @@ TEST(TreeChangeNotificationTest, SubfolderLossIsAChangeButRootLossFails)
     EXPECT_EQ(tree.Wait(kNow), Result::Timeout);
     std::filesystem::remove_all(root);
     EXPECT_EQ(tree.Wait(kLong), Result::Failed);
+}
+
+// A subfolder that became a link to a folder outside the tree after it was listed: the
+// watch never follows it there.
+TEST(TreeChangeNotificationTest, ASubfolderThatIsALinkIsNotFollowed)
+{
+    test::TestEnv env;
+    const std::string root = env.Work() + "tree/";
+    const std::string outside = env.Work() + "outside/";
+    test::WriteFile(outside + "x.txt", "x");
+    std::filesystem::create_directories(root);
+    ASSERT_EQ(::symlink(outside.c_str(), (root + "sub").c_str()), 0);
+    ChangeNotification watch({root, root + "sub"}, ChangeNotification::kAllChanges);
+    test::WriteFile(outside + "y.txt", "y");
+    EXPECT_EQ(watch.Wait(kNow), Result::Timeout);
 }
 
 TEST(TreeChangeNotificationTest, FilterSelectsKindsOfChange)

@@ -59,3 +59,30 @@ TEST(AppWindowsTest, WindowsOutsideTheWindowManagerStayAsTheyAre)
 }
 
 } // namespace
+
+namespace {
+
+// The start shows the main form only when nothing (a tray icon minimizing on start) said no.
+TEST(AppWindowsTest, StartShowsTheMainFormAsShowMainFormSays)
+{
+    struct Row
+    {
+        bool ShowMainForm;
+        bool ShownBefore;
+        bool Visible;
+    };
+    for (const Row& row : {Row{true, false, true}, Row{false, false, false}, Row{false, true, false}}) {
+        QWidget form;
+        if (row.ShownBefore)
+            form.show();
+        SetApplicationMainForm(&form);
+        SetApplicationShowMainForm(row.ShowMainForm);
+        ShowMainFormAtStart();
+        EXPECT_EQ(form.isVisible(), row.Visible) << row.ShowMainForm << row.ShownBefore;
+        SetApplicationShowMainForm(true);
+        SetApplicationMainForm(nullptr);
+    }
+    ShowMainFormAtStart(); // no main form: nothing to do
+}
+
+} // namespace

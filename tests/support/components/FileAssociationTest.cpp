@@ -176,3 +176,70 @@ INSTANTIATE_TEST_SUITE_P(Table, IconValueTest,
                                            IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}));
 
 } // namespace
+
+namespace {
+
+// The desktop's list of default programs: writing puts the entry first for the type,
+// deleting takes out only that entry; every other line stays as it was.
+struct DefaultsCase
+{
+    const char* Name;
+    std::string Before; // mimeapps.list before ("-": no file)
+    bool Delete;        // write, then delete
+    std::string After;
+};
+
+class DefaultProgramTest : public FileAssociationTest, public ::testing::WithParamInterface<DefaultsCase>
+{
+};
+
+const std::string kType = "application/x-morvane-mvxfile";
+const std::string kOurs = "morvane-mvxfile.desktop";
+
+TEST_P(DefaultProgramTest, KeepsTheListTidy)
+{
+    const DefaultsCase& c = GetParam();
+    const std::string list = env.Work() + "config/mimeapps.list";
+    if (c.Before != "-")
+        test::WriteFile(list, c.Before);
+    TkitFileAssociation assoc;
+    assoc.SetExtension("mvx");
+    assoc.SetCommand(TkitFileAssociation::Open, "/opt/m/kelvrim %1");
+    ASSERT_TRUE(assoc.WriteAssociation());
+    if (c.Delete) {
+        // The user may have picked another program meanwhile: that choice is written here.
+        std::string now = test::ReadFile(list);
+        const auto pos = now.find(kType + "=" + kOurs + ";");
+        if (c.Before.find("#theirs-first") != std::string::npos && pos != std::string::npos)
+            now.replace(pos, kType.size() + kOurs.size() + 2, kType + "=other.desktop;");
+        test::WriteFile(list, now);
+        ASSERT_TRUE(assoc.DeleteAssociation());
+    }
+    EXPECT_EQ(test::ReadFile(list), c.After);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DefaultProgramTest,
+    ::testing::Values(
+        DefaultsCase{"NoFileYet", "-", false, "[Default Applications]\n" + kType + "=" + kOurs + ";\n"},
+        DefaultsCase{"OthersStay",
+                     "# mine\n[Added Associations]\ntext/plain=a.desktop;\n\n[Default Applications]\n"
+                     "text/plain=b.desktop;\n\n[Removed Associations]\n",
+                     false,
+                     "# mine\n[Added Associations]\ntext/plain=a.desktop;\n\n[Default Applications]\n"
+                     "text/plain=b.desktop;\n" +
+                         kType + "=" + kOurs + ";\n\n[Removed Associations]\n"},
+        DefaultsCase{"OursGoesFirst", "[Default Applications]\n" + kType + "=other.desktop;\n", false,
+                     "[Default Applications]\n" + kType + "=" + kOurs + ";other.desktop;\n"},
+        DefaultsCase{"NoSectionYet", "[Added Associations]\ntext/plain=a.desktop;", false,
+                     "[Added Associations]\ntext/plain=a.desktop;\n\n[Default Applications]\n" + kType + "=" +
+                         kOurs + ";\n"},
+        DefaultsCase{"DeleteTakesOursOut", "[Default Applications]\ntext/plain=b.desktop;\n", true,
+                     "[Default Applications]\ntext/plain=b.desktop;\n"},
+        DefaultsCase{"DeleteLeavesTheOtherProgram", "[Default Applications]\n" + kType + "=other.desktop;\n",
+                     true, "[Default Applications]\n" + kType + "=other.desktop;\n"},
+        DefaultsCase{"DeleteKeepsTheUsersChoice", "#theirs-first\n[Default Applications]\n", true,
+                     "#theirs-first\n[Default Applications]\n" + kType + "=other.desktop;\n"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+} // namespace

@@ -274,3 +274,168 @@ TEST_F(FileOperationTest, FailureIsShownUnlessAskedNotTo)
     EXPECT_NE(shown[0].find("nothing-here"), std::string::npos);
     EXPECT_EQ(op.GetErrorText(0), "");
 }
+
+// How list lines are read: a line naming an entry is a path whatever "=" it holds; a pair
+// takes the longest beginning that names something; wildcard names stand for their matches.
+struct LineCase
+{
+    const char* Name;
+    std::vector<std::string> Entries; // made below src ("/" at the end: a folder)
+    std::string Line;                 // below src
+    bool FilesOnly;
+    bool Succeeds;
+    std::vector<std::string> InDest; // below dst afterwards
+    std::vector<std::string> InSrc;  // still below src afterwards
+};
+
+class LineTest : public FileOperationTest, public ::testing::WithParamInterface<LineCase>
+{
+};
+
+TEST_P(LineTest, MovesWhatTheLineNames)
+{
+    const LineCase& c = GetParam();
+    for (const std::string& entry : c.Entries) {
+        if (entry.back() == '/')
+            fs::create_directories(src + entry);
+        else
+            test::WriteFile(src + entry, entry);
+    }
+    fs::create_directories(dst);
+    op.FileList() = {src + c.Line};
+    op.DestFolder = dst;
+    op.Options |= c.FilesOnly ? FileOpFlag(fofFilesOnly) : 0;
+    EXPECT_EQ(op.Move(), c.Succeeds);
+    for (const std::string& entry : c.InDest)
+        EXPECT_TRUE(fs::exists(dst + entry)) << entry;
+    for (const std::string& entry : c.InSrc)
+        EXPECT_TRUE(fs::exists(src + entry)) << entry;
+    std::size_t inDest = 0;
+    for (auto it = fs::recursive_directory_iterator(dst); it != fs::recursive_directory_iterator(); ++it)
+        inDest += it->is_regular_file() ? 1 : 0;
+    std::size_t expected = 0;
+    for (const std::string& entry : c.InDest)
+        expected += entry.back() == '/' ? 0 : 1;
+    EXPECT_EQ(inDest, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineTest,
+    ::testing::Values(
+        LineCase{"PathWithEqualsBesideItsBeginning",
+                 {"back/mine.txt", "back=up/123/v.txt"},
+                 "back=up/123",
+                 false,
+                 true,
+                 {"123/v.txt"},
+                 {"back/mine.txt"}},
+        LineCase{"MissingPathWithEqualsMovesNothing",
+                 {"back/mine.txt"},
+                 "gone=up/123",
+                 false,
+                 false,
+                 {},
+                 {"back/mine.txt"}},
+        LineCase{"PairWhoseSourceHoldsEquals",
+                 {"a/mine.txt", "a=b.txt"},
+                 "a=b.txt=c.txt",
+                 false,
+                 true,
+                 {"c.txt"},
+                 {"a/mine.txt"}},
+        LineCase{
+            "PairIntoSubfolderWithExtension", {"x.txt"}, "x.txt=sub/*.bak", false, true, {"sub/x.bak"}, {}},
+        LineCase{"WildcardFilesOnly",
+                 {"a.txt", "b.txt", "c.log", "d.txt/in.log"},
+                 "*.txt",
+                 true,
+                 true,
+                 {"a.txt", "b.txt"},
+                 {"c.log", "d.txt/in.log"}},
+        LineCase{"WildcardWithFolders",
+                 {"a.txt", "c.log", "d.txt/in.log"},
+                 "*.txt",
+                 false,
+                 true,
+                 {"a.txt", "d.txt/in.log"},
+                 {"c.log"}},
+        LineCase{
+            "WildcardPair", {"a.txt", "b.log"}, "*.txt=old/*.bak", false, true, {"old/a.bak"}, {"b.log"}},
+        LineCase{"WildcardMatchingNothing", {"a.log"}, "*.txt", true, true, {}, {"a.log"}},
+        LineCase{"WildcardInMissingFolder", {"a.txt"}, "none/*.txt", true, false, {}, {"a.txt"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A folder never goes into itself, by any road; the refusal comes before any work.
+struct IntoItselfCase
+{
+    const char* Name;
+    TkitFileOperationType Operation;
+    bool ForceCopy;
+    std::string Line; // below src
+    std::string Dest; // below src
+    bool Refused;
+};
+
+class IntoItselfTest : public FileOperationTest, public ::testing::WithParamInterface<IntoItselfCase>
+{
+};
+
+TEST_P(IntoItselfTest, RefusedAtOnce)
+{
+    const IntoItselfCase& c = GetParam();
+    TkitFileOperation::SetForceCopy(c.ForceCopy);
+    test::WriteFile(src + "f/a.txt", "a");
+    test::WriteFile(src + "f/sub/b.txt", "b");
+    op.FileList() = {src + c.Line};
+    op.DestFolder = src + c.Dest;
+    int files = 0;
+    op.SetAfterFileHook([&files](int done) { files = done; });
+    EXPECT_EQ(op.ExecuteOperation(c.Operation), !c.Refused);
+    if (!c.Refused)
+        return;
+    EXPECT_EQ(op.LastOutcome().Error, EINVAL);
+    EXPECT_EQ(files, 0);
+    EXPECT_EQ(errors.size(), 1u);
+    // Everything is as it was: nothing made, nothing moved.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(src))
+        left.push_back(entry.path().string().substr(src.size()));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"f", "f/a.txt", "f/sub", "f/sub/b.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, IntoItselfTest,
+    ::testing::Values(IntoItselfCase{"CopyIntoSubfolder", fotCopy, false, "f", "f/sub", true},
+                      IntoItselfCase{"CopyIntoNewSubfolder", fotCopy, false, "f", "f/new/deeper", true},
+                      IntoItselfCase{"MoveIntoSubfolderForced", fotMove, true, "f", "f/sub", true},
+                      IntoItselfCase{"MoveIntoSubfolder", fotMove, false, "f/", "f/sub", true},
+                      IntoItselfCase{"PairIntoItself", fotCopy, false, "f=f/sub/f", "", true},
+                      IntoItselfCase{"CopyBesideWithLongerName", fotCopy, false, "f", "f2", false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(FileOperationTest, DeleteThatCannotReachTheTrashKeepsEverything)
+{
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    // The trash lies inside the folder to delete: it cannot take that folder in.
+    test::WriteFile(src + "gone/x.txt", "x");
+    fs::create_directories(src + "gone/data");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(src + "gone/data"));
+    const bool filesBefore = fs::exists("files"), infoBefore = fs::exists("info");
+    op.Options = FileOpFlag(fofSilent) | FileOpFlag(fofNoConfirmation) | FileOpFlag(fofAllowUndo);
+    op.FileList() = {src + "gone"};
+    EXPECT_FALSE(op.ExecuteOperation(fotDelete));
+    EXPECT_EQ(op.LastOutcome().Kind, TkitFileOperation::Result::Failed);
+    EXPECT_EQ(test::ReadFile(src + "gone/x.txt"), "x");
+    EXPECT_EQ(errors.size(), 1u);
+    const auto shown = MessageBoxes::TakeShownTexts();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_NE(shown[0].find("trash"), std::string::npos) << shown[0];
+    // Nothing of a trash appears in the working folder.
+    EXPECT_EQ(fs::exists("files"), filesBefore);
+    EXPECT_EQ(fs::exists("info"), infoBefore);
+    if (oldData.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldData);
+}

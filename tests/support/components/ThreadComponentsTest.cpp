@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <atomic>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -208,6 +209,37 @@ TEST_F(ThreadComponentTest, RestartedTimerStaysATimerWithItsInterval)
     ASSERT_NE(dynamic_cast<TkitTimerThread*>(timer.Thread()), nullptr);
     EXPECT_EQ(timer.Interval(), 5u);
     EXPECT_TRUE(test::WaitUntil([&] { return ticks >= 3; }));
+}
+
+TEST_F(ThreadComponentTest, RestartNeverWaitsForAWorkerThatDoesNotEnd)
+{
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> runs{0}, ended{0}, reports{0};
+    {
+        TkitThreadComponent component;
+        component.SetOnException([&](QObject*, const std::exception_ptr&) { ++reports; });
+        component.SetOnExecute([&](QObject*) {
+            const int run = ++runs;
+            if (run == 1) {
+                // Stuck until the test lets it go; then it fails, too late to be heard.
+                released.wait_for(std::chrono::seconds(60));
+                ++ended;
+                throw std::runtime_error("after its time");
+            }
+            ++ended;
+        });
+        component.SetSuspended(false);
+        ASSERT_TRUE(test::WaitUntil([&] { return runs == 1; }));
+        component.Restart();
+        EXPECT_EQ(ended.load(), 0); // returned while the first run still hangs
+        ASSERT_TRUE(test::WaitUntil([&] { return runs == 2 && ended == 1; }));
+        release.set_value();
+        ASSERT_TRUE(test::WaitUntil([&] { return ended == 2; }));
+        Pump(milliseconds(50));
+    }
+    EXPECT_EQ(reports.load(), 0);
+    EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());
 }
 
 struct ExceptionCase
