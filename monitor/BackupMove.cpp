@@ -18,7 +18,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <set>
@@ -188,20 +187,6 @@ int FlushFileSystem(const std::string& folder)
     if (!fd.Valid())
         return errno;
     return ::syncfs(fd.Get()) == 0 ? 0 : errno;
-}
-
-// Names in folder other than "." and "..", read before anything changes.
-bool ReadNames(const std::string& folder, std::vector<std::string>& names)
-{
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir)
-        return false;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    return true;
 }
 
 bool SameContents(const std::string& a, const std::string& b, const struct stat& sa)

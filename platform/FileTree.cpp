@@ -14,19 +14,6 @@
 
 namespace morvane {
 
-namespace {
-
-TreeResult Fail(TreeStatus status, int error, const std::string& path)
-{
-    return {status, error, path};
-}
-
-bool Cancelled(const std::atomic<bool>* cancel)
-{
-    return cancel && cancel->load();
-}
-
-// Names in folder other than "." and "..", read in one pass before anything changes.
 bool ReadNames(const std::string& folder, std::vector<std::string>& names)
 {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
@@ -38,6 +25,18 @@ bool ReadNames(const std::string& folder, std::vector<std::string>& names)
             names.push_back(name);
     }
     return true;
+}
+
+namespace {
+
+TreeResult Fail(TreeStatus status, int error, const std::string& path)
+{
+    return {status, error, path};
+}
+
+bool Cancelled(const std::atomic<bool>* cancel)
+{
+    return cancel && cancel->load();
 }
 
 // The nearest existing path at or above path.

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -69,5 +70,9 @@ bool IsInsideFolder(const std::string& path, const std::string& folder);
 
 // True for the same file system object (device and inode); false when either is missing.
 bool SameFile(const std::string& a, const std::string& b);
+
+// Appends the names in folder other than "." and "..", read in one pass before anything
+// changes; false when the folder cannot be opened.
+bool ReadNames(const std::string& folder, std::vector<std::string>& names);
 
 } // namespace morvane
