@@ -1,12 +1,15 @@
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
+#include <sys/random.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,10 +21,34 @@ constexpr std::string_view kStageSuffix = ".part";
 constexpr std::size_t kStageRandom = 6;
 constexpr int kNameAttempts = 16;
 
-std::mt19937_64& Random()
+// Random letters for staging names. No state per thread: the agent runs thousands of
+// watch threads, and a generator in each would cost more memory than the rest of them.
+// A failed read (no entropy yet, an old kernel) falls back to a shared counter mixed
+// with the time; names only need to differ, the retry on EEXIST covers a clash.
+void RandomBytes(unsigned char* out, std::size_t size)
 {
-    thread_local std::mt19937_64 gen{std::random_device{}()};
-    return gen;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::getrandom(out + done, size - done, GRND_NONBLOCK);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    if (done == size)
+        return;
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t x = counter.fetch_add(0x9E3779B97F4A7C15ULL, std::memory_order_relaxed) ^
+                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (; done < size; ++done) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDULL;
+        x ^= x >> 29;
+        out[done] = static_cast<unsigned char>(x);
+    }
 }
 
 bool IsAlnum(char c)
@@ -43,8 +70,10 @@ std::string StageName(std::string_view name)
 {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::string stage = "." + std::string(NamePart(name)) + ".";
-    for (std::size_t i = 0; i < kStageRandom; ++i)
-        stage += kLetters[Random()() % (sizeof kLetters - 1)];
+    unsigned char bytes[kStageRandom];
+    RandomBytes(bytes, sizeof bytes);
+    for (unsigned char b : bytes)
+        stage += kLetters[b % (sizeof kLetters - 1)];
     stage += kStageSuffix;
     return stage;
 }
