@@ -493,7 +493,9 @@ void TForm1::PostToMainThread(std::function<void()> fn)
 
 bool TForm1::IsMainThread() const
 {
-    return QThread::currentThread() == thread();
+    // Not QThread::currentThread(): asked on a watch thread, it would give that thread a
+    // Qt thread object of its own, kept for the thread's life (thousands of folders).
+    return std::this_thread::get_id() == m_mainThread;
 }
 
 } // namespace morvane

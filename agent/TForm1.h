@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QAction;
@@ -119,6 +120,8 @@ private:
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
     unsigned m_regrownSeen = 0;
+    // The thread that made the form, the one it lives on.
+    const std::thread::id m_mainThread = std::this_thread::get_id();
     std::function<bool()> m_startMonitor;
 };
 
