@@ -4,7 +4,9 @@
 // of 10 files. The reference, measured in the same run on the same folder, is a wait on
 // inotify for the save, then a copy of the file written and fsync'd (aim: at most 1.3 times
 // that, for both sizes). Printed beside it, the least a version that survives a crash
-// costs: that copy also renamed into place and its folder fsync'd, as every version is.
+// costs: that copy also renamed into place and its folder fsync'd, as every version is;
+// and the same in a new version folder made for it, as the backup layout asks of every
+// version, which tells how much of the gap is the layout's and how much is ours.
 // Also printed are the folder's first scan and a plain listing of it.
 //   bench_watch_latency [FILES [SAVES]]
 #include "BenchHost.h"
@@ -23,8 +25,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace morvane;
@@ -50,6 +54,7 @@ struct Figures
     double Rescan = 0;    // median, ms
     double Reference = 0; // median, ms
     double Durable = 0;   // median, ms
+    double Layout = 0;    // median, ms
 };
 
 // Runs the main thread's queue until pred holds or timeout passes, sleeping in the event
@@ -74,13 +79,21 @@ void Save(const std::string& staged, const std::string& path, int s)
     fs::last_write_time(staged, fs::last_write_time(path) + std::chrono::seconds(10 + s));
 }
 
-// durable: the copy is written under a temporary name, renamed and its folder fsync'd.
-bool Copy(const std::string& from, int storeFd, const std::string& name, bool durable)
+// How the reference stores each copy.
+enum class Kind
+{
+    Plain,   // the copy written and fsync'd under its name
+    Durable, // written under a temporary name, fsync'd, renamed, its folder fsync'd
+    Layout   // the same in a new version folder (item folder/NNN/name) made for it, as
+             // the backup layout asks of every version (the item folder too, at its first)
+};
+
+bool Copy(const std::string& from, int storeFd, const std::string& name, Kind kind)
 {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
-    const std::string temp = durable ? "." + name + ".tmp" : name;
+    const std::string temp = kind == Kind::Plain ? name : "." + name + ".tmp";
     const int out = ::openat(storeFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0400);
     bool ok = out >= 0;
     char buffer[64 * 1024];
@@ -90,15 +103,36 @@ bool Copy(const std::string& from, int storeFd, const std::string& name, bool du
     ::close(in);
     if (out >= 0)
         ok = ::close(out) == 0 && ok;
-    if (durable)
+    if (kind != Kind::Plain)
         ok = ok && ::renameat(storeFd, temp.c_str(), storeFd, name.c_str()) == 0 && ::fsync(storeFd) == 0;
+    return ok;
+}
+
+// Makes the version folder the layout asks for (and the item's folder at its first
+// version) and copies into it; false when a step fails.
+bool CopyInLayout(const std::string& from, const fs::path& store, const std::string& item, int number,
+                  const std::string& name)
+{
+    const std::string itemFolder = (store / item).string();
+    if (number == 1 && ::mkdir(itemFolder.c_str(), 0700) != 0)
+        return false;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%03d", number);
+    const std::string versionFolder = itemFolder + "/" + digits;
+    if (::mkdir(versionFolder.c_str(), 0700) != 0)
+        return false;
+    const int folderFd = ::open(versionFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return false;
+    const bool ok = Copy(from, folderFd, name, Kind::Durable);
+    ::close(folderFd);
     return ok;
 }
 
 // The reference for one folder: each save is waited for on inotify and copied; the
 // median time from the save to the copy on disk, in ms.
 double Reference(const std::string& folder, const std::string& staged, const fs::path& store, int count,
-                 int saves, bool durable)
+                 int saves, Kind kind)
 {
     fs::create_directories(store);
     const int storeFd = ::open(store.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -106,15 +140,21 @@ double Reference(const std::string& folder, const std::string& staged, const fs:
     if (storeFd < 0 || in < 0 ||
         inotify_add_watch(in, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) < 0)
         return 0;
+    std::map<int, int> versions; // per file saved: the versions made of it
     std::vector<double> times;
     for (int s = 0; s < saves; ++s) {
-        const std::string name = "file-" + std::to_string((s * 997) % count) + ".txt";
+        const int index = (s * 997) % count;
+        const std::string name = "file-" + std::to_string(index) + ".txt";
         Save(staged, folder + name, 1000 + s);
         const auto t0 = Clock::now();
         fs::rename(staged, folder + name);
         alignas(inotify_event) char events[4096];
         const ssize_t got = ::read(in, events, sizeof events);
-        if (got <= 0 || !Copy(folder + name, storeFd, std::to_string(s) + "-" + name, durable))
+        const bool copied =
+            kind == Kind::Layout
+                ? CopyInLayout(folder + name, store, std::to_string(index), ++versions[index], name)
+                : Copy(folder + name, storeFd, std::to_string(s) + "-" + name, kind);
+        if (got <= 0 || !copied)
             return 0;
         times.push_back(Ms(Clock::now() - t0));
     }
@@ -198,8 +238,9 @@ std::optional<Figures> Run(int count, int saves)
     }
     items.StopAllWatches();
     const std::string staged = (dir / "staged.txt").string();
-    const double reference = Reference(folder, staged, dir / "store", count, saves, false);
-    const double durable = Reference(folder, staged, dir / "durable", count, saves, true);
+    const double reference = Reference(folder, staged, dir / "store", count, saves, Kind::Plain);
+    const double durable = Reference(folder, staged, dir / "durable", count, saves, Kind::Durable);
+    const double layout = Reference(folder, staged, dir / "layout", count, saves, Kind::Layout);
 
     std::printf("watched folder of %d files (%zu listed), FolderWait 0, %d saves\n", count, listed, saves);
     std::printf("  setup (files and list): %.0f ms; LoadAll: %.0f ms; first scan: %.0f ms; "
@@ -210,10 +251,10 @@ std::optional<Figures> Run(int count, int saves)
     std::printf("  rescan per change (busy -> idle):               median %.1f ms, max %.1f ms\n",
                 Median(rescan), *std::max_element(rescan.begin(), rescan.end()));
     std::printf("  compared with: one listing of the folder %.1f ms; inotify wait + fsync'd copy %.2f ms, "
-                "+ rename and folder fsync %.2f ms\n",
-                listMs, reference, durable);
+                "+ rename and folder fsync %.2f ms, + in a new version folder %.2f ms\n",
+                listMs, reference, durable, layout);
     fs::remove_all(dir);
-    return Figures{Median(latency), Median(rescan), reference, durable};
+    return Figures{Median(latency), Median(rescan), reference, durable, layout};
 }
 
 } // namespace
@@ -233,6 +274,15 @@ int main(int argc, char** argv)
             "ratio %.2f (aim <= 1.3); with rename and folder fsync %.2f ms: ratio %.2f\n",
             files, f.Latency, f.Reference, f.Reference > 0 ? f.Latency / f.Reference : 0, f.Durable,
             f.Durable > 0 ? f.Latency / f.Durable : 0);
+    // The layout's own cost: the time a version needs at the least, folder and all; what
+    // is left of the ratio above it is ours.
+    for (const auto& [files, f] : {std::pair{10, *small}, std::pair{count, *large}})
+        std::printf(
+            "save -> finished version, %d files: median %.2f ms; what the layout asks of a version "
+            "(new version folder + create + write + fsync + rename + folder fsync) %.2f ms: ratio %.2f; "
+            "the layout alone costs %.2f times the fsync'd copy\n",
+            files, f.Latency, f.Layout, f.Layout > 0 ? f.Latency / f.Layout : 0,
+            f.Reference > 0 ? f.Layout / f.Reference : 0);
     std::printf("rescan per change, median: %d files %.1f ms; 10 files %.1f ms\n", count, large->Rescan,
                 small->Rescan);
     return 0;

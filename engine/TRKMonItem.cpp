@@ -480,6 +480,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         options.CompareWith = compareWith;
         options.SizeOnly = sizeOnly;
         options.Mode = kVersionFileMode;
+        options.Staging = AtomicFile::Staging::Unnamed;
         result = CopyFileSafely(path, target, options);
         if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;
@@ -510,7 +511,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         }
     }
 
-    const double versionDate = FileDate(target).value_or(d);
+    const double versionDate = FileDateOfNs(result.ModTimeNs);
     if (Removed()) {
         // Removed while it was copied: its history is gone, so is this version.
         std::error_code ec;
@@ -541,8 +542,10 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
     const std::string keep = VersionFolderName(made->Number);
     if (rec.DelMode == dmInterval)
         PruneVersions(Now() - (rec.DelModeInterval - kZeroDuration), keep, true);
-    else if (rec.DelMode == dmNumber)
-        KeepVersions(std::max(rec.DelModeNumber, 1), keep, true);
+    else if (rec.DelMode == dmNumber && made->Stored > std::max(rec.DelModeNumber, 1))
+        ApplyPrunePlan(PlanKeepLast(base, std::max(rec.DelModeNumber, 1), keep, true));
+    // (No more folders than are kept: none is a version too many, and the leftovers of
+    // a killed copy, each in a folder of its own, wait for the next pruning or start.)
     return {O::Made};
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <filesystem>
 
 namespace morvane {
@@ -60,6 +61,33 @@ void PlanNonVersion(const std::string& folder, const VersionEntry& version, bool
         return;
     plan.Leftovers.insert(plan.Leftovers.end(), version.Leftovers.begin(), version.Leftovers.end());
     plan.Folders.push_back(folder);
+}
+
+struct VersionNames
+{
+    int Highest = 0; // the highest number (0 when there is none)
+    int Count = 0;   // names of digits, whatever they are
+};
+
+// The numbers used in base, from the names alone: no entry is looked at. A folder that
+// cannot be read has none (making a folder in it then tells why).
+VersionNames ScanVersionNames(const std::string& base)
+{
+    VersionNames names;
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir)
+        return names;
+    long long highest = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsVersionFolderName(name))
+            continue;
+        ++names.Count;
+        highest = std::max(highest, NumberOf(name));
+    }
+    ::closedir(dir);
+    names.Highest = static_cast<int>(highest);
+    return names;
 }
 
 } // namespace
@@ -124,12 +152,7 @@ int RemoveCopyLeftovers(const std::string& backupRoot)
 
 int HighestVersionNumber(const std::string& base)
 {
-    long long highest = 0;
-    for (const DirEntry& entry : ListDir(base)) {
-        if (IsVersionFolderName(entry.Name))
-            highest = std::max(highest, NumberOf(entry.Name));
-    }
-    return static_cast<int>(highest);
+    return ScanVersionNames(base).Highest;
 }
 
 std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum, int* error)
@@ -139,11 +162,20 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
             *error = err;
         return std::nullopt;
     };
-    const bool madeBase = MakePrivateDirs(WithoutTrailingSep(base));
-    const int baseError = errno;
-    if (!DirectoryExists(base))
-        return fail(madeBase || baseError == 0 ? ENOTDIR : baseError);
-    const int highest = HighestVersionNumber(base);
+    // The item's folder is there for every version but its first: one mkdir tells, and
+    // only a first version of a first item walks up to make the parents.
+    const std::string folder = WithoutTrailingSep(base);
+    bool madeHere = MakePrivateDir(folder);
+    if (!madeHere && errno == ENOENT) {
+        if (!MakePrivateDirs(folder))
+            return fail(errno);
+    } else if (!madeHere && errno != EEXIST) {
+        return fail(errno);
+    }
+    // A folder made just now is empty: nothing to look past. (Versions of one item are
+    // made by one thread at a time; the EEXIST below covers anyone else.)
+    const VersionNames stored = madeHere ? VersionNames{} : ScanVersionNames(folder);
+    const int highest = stored.Highest;
     int next = std::max(std::max(versionNum, 0), highest);
     // A counter at its limit goes on past the highest folder there is.
     if (next >= INT_MAX)
@@ -155,7 +187,7 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
         ++next;
         const std::string path = WithTrailingSep(base) + VersionFolderName(next);
         if (MakePrivateDir(path))
-            return VersionFolder{next, path};
+            return VersionFolder{next, path, stored.Count + 1};
         if (errno != EEXIST)
             return fail(errno);
     }

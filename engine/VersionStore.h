@@ -51,6 +51,9 @@ struct VersionFolder
 {
     int Number = 0;
     std::string Path; // base + the padded number, without a trailing "/"
+    // The names of digits in base, this folder's among them: never fewer than the
+    // version folders there are.
+    int Stored = 0;
 };
 // Creates base and the version folder after versionNum, moving past any number that
 // exists already (as a folder or a file) or that a higher folder has used. Nothing when

@@ -1,12 +1,15 @@
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
+#include <sys/random.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,10 +21,34 @@ constexpr std::string_view kStageSuffix = ".part";
 constexpr std::size_t kStageRandom = 6;
 constexpr int kNameAttempts = 16;
 
-std::mt19937_64& Random()
+// Random letters for staging names. No state per thread: the agent runs thousands of
+// watch threads, and a generator in each would cost more memory than the rest of them.
+// A failed read (no entropy yet, an old kernel) falls back to a shared counter mixed
+// with the time; names only need to differ, the retry on EEXIST covers a clash.
+void RandomBytes(unsigned char* out, std::size_t size)
 {
-    thread_local std::mt19937_64 gen{std::random_device{}()};
-    return gen;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::getrandom(out + done, size - done, GRND_NONBLOCK);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    if (done == size)
+        return;
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t x = counter.fetch_add(0x9E3779B97F4A7C15ULL, std::memory_order_relaxed) ^
+                      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (; done < size; ++done) {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDULL;
+        x ^= x >> 29;
+        out[done] = static_cast<unsigned char>(x);
+    }
 }
 
 bool IsAlnum(char c)
@@ -43,8 +70,10 @@ std::string StageName(std::string_view name)
 {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::string stage = "." + std::string(NamePart(name)) + ".";
-    for (std::size_t i = 0; i < kStageRandom; ++i)
-        stage += kLetters[Random()() % (sizeof kLetters - 1)];
+    unsigned char bytes[kStageRandom];
+    RandomBytes(bytes, sizeof bytes);
+    for (unsigned char b : bytes)
+        stage += kLetters[b % (sizeof kLetters - 1)];
     stage += kStageSuffix;
     return stage;
 }
@@ -73,6 +102,14 @@ int PlaceWithoutReplacing(int fromDir, int toDir, const std::string& name, bool&
         return errno;
     fromGone = true;
     return 0;
+}
+
+// Whether an unnamed file can be given a name: through its entry in /proc, which the
+// kernel offers without any privilege. Checked once; the answer never changes.
+bool UnnamedFilesLinkable()
+{
+    static const bool linkable = ::access("/proc/self/fd", X_OK) == 0;
+    return linkable;
 }
 
 } // namespace
@@ -133,7 +170,7 @@ bool RemoveCopyLeftover(const std::string& path)
     return ::rmdir(path.c_str()) == 0;
 }
 
-int AtomicFile::Begin(const std::string& target)
+int AtomicFile::Begin(const std::string& target, Staging staging)
 {
     Discard();
     const std::size_t slash = target.rfind('/');
@@ -145,39 +182,60 @@ int AtomicFile::Begin(const std::string& target)
     OwnedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir.Valid())
         return errno;
+    if (staging == Staging::Unnamed && UnnamedFilesLinkable()) {
+        OwnedFd fd(::openat(dir.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+        if (fd.Valid()) {
+            m_folder = std::move(dir);
+            m_target = target;
+            m_name = name;
+            m_fd = std::move(fd);
+            m_unnamed = true;
+            return 0;
+        }
+        // A file system without unnamed files says so in one of these ways; any other
+        // failure (no right to write, no space) is the folder's and is reported.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+    }
+    m_folder = std::move(dir);
+    m_target = target;
+    m_name = name;
+    if (const int err = MakeStage()) {
+        Discard();
+        return err;
+    }
+    OwnedFd fd(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.Valid() && errno == EACCES && ::fchmodat(m_folder.Get(), m_stageName.c_str(), 0700, 0) == 0)
+        fd.Reset(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.Valid()) {
+        const int err = errno;
+        Discard();
+        return err;
+    }
+    m_fd = std::move(fd);
+    m_tempThere = true;
+    return 0;
+}
+
+int AtomicFile::MakeStage()
+{
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::string stageName = StageName(name);
-        if (::mkdirat(dir.Get(), stageName.c_str(), 0700) != 0) {
+        const std::string stageName = StageName(m_name);
+        if (::mkdirat(m_folder.Get(), stageName.c_str(), 0700) != 0) {
             if (errno == EEXIST)
                 continue;
             return errno;
         }
-        m_folder = std::move(dir);
         m_stageName = stageName;
-        m_target = target;
-        m_name = name;
         OwnedFd stage(
             ::openat(m_folder.Get(), stageName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         // An umask that takes the owner's own rights leaves a folder we cannot use.
         if (!stage.Valid() && errno == EACCES && ::fchmodat(m_folder.Get(), stageName.c_str(), 0700, 0) == 0)
             stage.Reset(
                 ::openat(m_folder.Get(), stageName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!stage.Valid()) {
-            const int err = errno;
-            Discard();
-            return err;
-        }
+        if (!stage.Valid())
+            return errno;
         m_stage = std::move(stage);
-        OwnedFd fd(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!fd.Valid() && errno == EACCES && ::fchmodat(m_folder.Get(), stageName.c_str(), 0700, 0) == 0)
-            fd.Reset(::openat(m_stage.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!fd.Valid()) {
-            const int err = errno;
-            Discard();
-            return err;
-        }
-        m_fd = std::move(fd);
-        m_tempThere = true;
         return 0;
     }
     return EEXIST;
@@ -212,24 +270,24 @@ int AtomicFile::Rewind()
 int AtomicFile::Commit(Placement placement, mode_t mode, Durability durability)
 {
     const bool flush = durability == Durability::AtCommit;
-    if (!m_fd.Valid() || !m_tempThere)
+    if (!m_fd.Valid() || (!m_tempThere && !m_unnamed))
         return EBADF;
     int err = 0;
     // The mode is set on the descriptor: the umask applied at creation plays no part.
-    // close() is checked: some file systems report a failed write only there.
     if (::fchmod(m_fd.Get(), mode) != 0 || (flush && ::fsync(m_fd.Get()) != 0) ||
-        ::fstat(m_fd.Get(), &m_written) != 0 || ::close(m_fd.Release()) != 0) {
+        ::fstat(m_fd.Get(), &m_written) != 0)
         err = errno;
-    } else if (placement == Placement::Replace) {
-        if (::renameat(m_stage.Get(), m_name.c_str(), m_folder.Get(), m_name.c_str()) == 0)
-            m_tempThere = false;
-        else
-            err = errno;
-    } else {
-        bool moved = false;
-        err = PlaceWithoutReplacing(m_stage.Get(), m_folder.Get(), m_name, moved);
-        if (moved)
-            m_tempThere = false;
+    else if (m_unnamed)
+        err = NameUnnamed(placement);
+    // close() is checked: some file systems report a failed write only there. The staged
+    // file is still in its folder then and goes with it; an unnamed file was named just
+    // now, by us, and that name goes again.
+    if (err == 0 && ::close(m_fd.Release()) != 0) {
+        err = errno;
+        if (m_unnamed && !m_tempThere)
+            ::unlinkat(m_folder.Get(), m_name.c_str(), 0);
+    } else if (err == 0 && m_tempThere) {
+        err = PlaceStaged(placement);
     }
     if (err == 0 && flush) {
         // The new name is in place; a failed flush of the folder cannot undo it and is
@@ -237,6 +295,38 @@ int AtomicFile::Commit(Placement placement, mode_t mode, Durability durability)
         ::fsync(m_folder.Get());
     }
     Discard();
+    return err;
+}
+
+int AtomicFile::NameUnnamed(Placement placement)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(m_fd.Get());
+    // A link fails on an existing name, which is what no-replace asks for.
+    if (placement == Placement::NoReplace)
+        return ::linkat(AT_FDCWD, self.c_str(), m_folder.Get(), m_name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                   ? 0
+                   : errno;
+    // A replacement is one rename, so the file first gets a name in a staging folder.
+    if (const int err = MakeStage())
+        return err;
+    if (::linkat(AT_FDCWD, self.c_str(), m_stage.Get(), m_name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return errno;
+    m_tempThere = true;
+    return 0;
+}
+
+int AtomicFile::PlaceStaged(Placement placement)
+{
+    if (placement == Placement::Replace) {
+        if (::renameat(m_stage.Get(), m_name.c_str(), m_folder.Get(), m_name.c_str()) != 0)
+            return errno;
+        m_tempThere = false;
+        return 0;
+    }
+    bool moved = false;
+    const int err = PlaceWithoutReplacing(m_stage.Get(), m_folder.Get(), m_name, moved);
+    if (moved)
+        m_tempThere = false;
     return err;
 }
 
@@ -248,6 +338,8 @@ void AtomicFile::Discard()
     if (!m_stageName.empty() && m_folder.Valid())
         ::unlinkat(m_folder.Get(), m_stageName.c_str(), AT_REMOVEDIR);
     m_stageName.clear();
+    // An unnamed file goes with its last descriptor.
+    m_unnamed = false;
     m_fd.Reset();
     m_stage.Reset();
     m_folder.Reset();

@@ -15,7 +15,12 @@ namespace morvane {
 // folder. Until then the target is untouched; a failure or a Discard removes the file
 // and its staging folder, so nothing but a crash leaves one behind.
 //
-// Every temporary file of a copy, a version or a list write lives in such a folder, and
+// Or, where the file system has them, the bytes go to a file without a name in the
+// target's folder, which Commit links under the target's name: nothing to make or remove
+// beside the target, and a crash leaves nothing at all.
+//
+// Every temporary file of a copy, a version or a list write that has a name lives in such
+// a staging folder, and
 // that is the one rule by which a leftover is told apart: what we keep is always a file
 // (versions, lists, settings) or a folder of digits (version folders), never a folder of
 // the staging form, so a user's file of any name keeps all its versions.
@@ -36,9 +41,16 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
+    enum class Staging
+    {
+        Folder, // always a staging folder
+        Unnamed // an unnamed file where the file system has them, else a staging folder
+    };
+
     // Makes the staging folder (mode 0700) beside target and the temporary file (mode
-    // 0600, write only) in it; a file begun before is discarded first.
-    int Begin(const std::string& target);
+    // 0600, write only) in it, or the unnamed file in target's folder; a file begun
+    // before is discarded first.
+    int Begin(const std::string& target, Staging staging = Staging::Folder);
     int Fd() const { return m_fd.Get(); }
     const std::string& Target() const { return m_target; }
     // Writes all of bytes at the current offset (retrying short writes).
@@ -63,13 +75,18 @@ public:
     void Discard();
 
 private:
+    int MakeStage();
+    int NameUnnamed(Placement placement);
+    int PlaceStaged(Placement placement);
+
     OwnedFd m_fd;
     OwnedFd m_folder; // the target's folder
     OwnedFd m_stage;  // the staging folder
     std::string m_target;
-    std::string m_name;      // the target's name, also the temporary file's
-    std::string m_stageName; // empty once the staging folder is gone
-    bool m_tempThere = false;
+    std::string m_name;       // the target's name, also the temporary file's
+    std::string m_stageName;  // empty once the staging folder is gone
+    bool m_tempThere = false; // the temporary file has a name in the staging folder
+    bool m_unnamed = false;   // m_fd is an unnamed file in m_folder
     struct stat m_written = {};
 };
 

@@ -285,7 +285,7 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         AtomicFile temp;
         std::int64_t copied = 0;
         if (!same) {
-            if (const int err = temp.Begin(target))
+            if (const int err = temp.Begin(target, options.Staging))
                 return {CopyStatus::WriteFailed, err, 0};
             const Outcome outcome = CopyBytes(in.Get(), temp, before.st_size, copied);
             if (outcome.Status != CopyStatus::Ok)
@@ -327,7 +327,9 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
             return {CopyStatus::TargetExists, 0, 0};
         if (err != 0)
             return {CopyStatus::WriteFailed, err, 0};
-        return {CopyStatus::Ok, 0, copied};
+        const timespec made = temp.Written().st_mtim;
+        return {CopyStatus::Ok, 0, copied,
+                static_cast<std::int64_t>(made.tv_sec) * 1000000000 + made.tv_nsec};
     }
 }
 

@@ -25,8 +25,9 @@ enum class CopyStatus
 struct CopyResult
 {
     CopyStatus Status = CopyStatus::Ok;
-    int Error = 0;         // errno of the failure, 0 for Ok, TargetExists and Changed
-    std::int64_t Size = 0; // bytes written (Ok only)
+    int Error = 0;              // errno of the failure, 0 for Ok, TargetExists and Changed
+    std::int64_t Size = 0;      // bytes written (Ok only)
+    std::int64_t ModTimeNs = 0; // the copy's modification time, ns since 1970 (Ok only)
 };
 
 // Copies source to target so that target either does not appear or appears whole, with
@@ -65,6 +66,9 @@ struct CopyOptions
     // The copy's mode when not 0 (a version is 0400: opening one never changes it); else
     // the source's owner bits with read and write, or with Replace the replaced file's.
     mode_t Mode = 0;
+    // Where the bytes wait until the copy is whole: an unnamed file leaves nothing behind
+    // after a crash and costs no folder of its own.
+    AtomicFile::Staging Staging = AtomicFile::Staging::Folder;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 

@@ -97,14 +97,20 @@ protected:
         return out;
     }
 
+    // A copy under way: a staging folder being written, or a version folder still
+    // without its file (the copy's bytes go to an unnamed file there).
     bool AnyLeftoverBeingWritten()
     {
         const std::string root = env.Home() + "backup/";
         for (const DirEntry& item : ListDir(root))
-            for (const DirEntry& v : ListDir(root + item.Name + "/"))
-                for (const DirEntry& f : ListDir(root + item.Name + "/" + v.Name + "/"))
+            for (const DirEntry& v : ListDir(root + item.Name + "/")) {
+                const std::vector<DirEntry> inside = ListDir(root + item.Name + "/" + v.Name + "/");
+                if (v.IsDir && inside.empty())
+                    return true;
+                for (const DirEntry& f : inside)
                     if (IsCopyLeftover(root + item.Name + "/" + v.Name, f.Name))
                         return true;
+            }
         return false;
     }
 

@@ -4,6 +4,7 @@
 #include "platform/DirListing.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -105,6 +106,75 @@ TEST(AtomicFile, AReplacementKeepsTheOldModeAndANewFileIsPrivateWhateverTheUmask
     EXPECT_EQ(Mode(kept), 0644u);
     EXPECT_EQ(Mode(env.Work() + "fresh.lst"), 0600u);
     EXPECT_EQ(ListDir(env.Work()).size(), 2u);
+}
+
+// Whether the file system of folder has unnamed files (else the unnamed staging falls
+// back to a staging folder, which other cases cover).
+bool HasUnnamedFiles(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+struct StagingCase
+{
+    const char* Name;
+    bool Exists; // a file of the target's name is there before
+    AtomicFile::Placement Placement;
+    bool Commit;         // false: abandoned before it is named
+    int Error;           // what the commit returns
+    const char* Content; // the target's bytes afterwards
+    unsigned Mode;       // and its mode
+};
+
+// Both ways of staging keep one set of promises: nothing has the target's name before
+// the commit, a copy never replaces what is there, and when it is over nothing but the
+// target is left in its folder.
+TEST(AtomicFile, EitherStagingNamesTheFileWholeOrLeavesTheFolderAsItWas)
+{
+    using P = AtomicFile::Placement;
+    const StagingCase cases[] = {
+        {"a new file", false, P::NoReplace, true, 0, "new", 0400},
+        {"a name already taken", true, P::NoReplace, true, EEXIST, "old", 0640},
+        {"a replacement", true, P::Replace, true, 0, "new", 0400},
+        {"abandoned", true, P::Replace, false, 0, "old", 0640},
+        {"abandoned, nothing there before", false, P::NoReplace, false, 0, nullptr, 0},
+    };
+    for (const AtomicFile::Staging staging : {AtomicFile::Staging::Folder, AtomicFile::Staging::Unnamed}) {
+        const bool unnamed = staging == AtomicFile::Staging::Unnamed;
+        for (const StagingCase& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + (unnamed ? ", unnamed" : ", staging folder"));
+            test::TestEnv env;
+            const std::string target = env.Work() + "a(v 3).doc";
+            if (c.Exists) {
+                test::WriteFile(target, "old");
+                ::chmod(target.c_str(), 0640);
+            }
+            const std::size_t before = ListDir(env.Work()).size();
+            {
+                AtomicFile file;
+                ASSERT_EQ(file.Begin(target, staging), 0);
+                ASSERT_EQ(file.Write("new"), 0);
+                if (unnamed && HasUnnamedFiles(env.Work())) {
+                    EXPECT_EQ(ListDir(env.Work()).size(), before) << "an unnamed file shows nowhere";
+                }
+                if (c.Commit) {
+                    EXPECT_EQ(file.Commit(c.Placement, 0400), c.Error);
+                    if (c.Error == 0) {
+                        EXPECT_EQ(file.Written().st_size, 3);
+                    }
+                }
+            }
+            if (c.Content) {
+                EXPECT_EQ(test::ReadFile(target), c.Content);
+                EXPECT_EQ(Mode(target), c.Mode);
+            }
+            EXPECT_EQ(ListDir(env.Work()).size(), c.Content ? 1u : 0u) << "something else stayed";
+        }
+    }
 }
 
 } // namespace

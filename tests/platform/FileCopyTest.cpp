@@ -227,6 +227,56 @@ TEST_F(FileCopyTest, OnlyAKilledCopysStagingFolderIsALeftover)
     }
 }
 
+// A copy killed before it is named leaves no name of the target's in either staging: a
+// staging folder (told apart as a leftover), or, from an unnamed file, nothing at all.
+// The next copy of either kind is made whole.
+TEST_F(FileCopyTest, AKilledCopyLeavesAStagingFolderOrNothing)
+{
+    test::WriteFile(src, RandomBytes(300 * 1024, 5));
+    const int probe = ::open(out.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool unnamedHere = probe >= 0;
+    if (probe >= 0)
+        ::close(probe);
+    struct KillCase
+    {
+        const char* Name;
+        AtomicFile::Staging Staging;
+        std::size_t Left; // entries the kill leaves in the folder
+    };
+    const KillCase cases[] = {
+        {"staging folder", AtomicFile::Staging::Folder, 1},
+        {"unnamed file", AtomicFile::Staging::Unnamed, unnamedHere ? 0u : 1u},
+    };
+    for (const KillCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QStringList args{QString::fromStdString(src), QString::fromStdString(dst), "crash"};
+        if (c.Staging == AtomicFile::Staging::Unnamed)
+            args << "unnamed";
+        ASSERT_EQ(QProcess::execute(QString::fromStdString(test::HelperPath("copy_child")), args), 0);
+        EXPECT_FALSE(std::filesystem::exists(dst));
+        ASSERT_EQ(Others().size(), c.Left);
+        for (const std::string& name : Others()) {
+            EXPECT_TRUE(IsCopyLeftover(out, name)) << name;
+            EXPECT_TRUE(RemoveCopyLeftover(out + name)) << name;
+        }
+
+        CopyOptions options;
+        options.Staging = c.Staging;
+        options.Mode = 0400;
+        const CopyResult r = CopyFileSafely(src, dst, options);
+        ASSERT_EQ(r.Status, CopyStatus::Ok) << r.Error;
+        EXPECT_EQ(FilesEqual(src, dst), std::optional<bool>(true));
+        struct stat st = {};
+        ASSERT_EQ(::stat(dst.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0400u);
+        EXPECT_EQ(r.ModTimeNs,
+                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+        EXPECT_TRUE(Others().empty());
+        ::chmod(dst.c_str(), 0600);
+        RemoveFile(dst);
+    }
+}
+
 struct CompareCase
 {
     const char* Name;
