@@ -154,6 +154,22 @@ std::string ReadMoveTarget(const std::string& settingsFile)
     return root.empty() || root.front() != kPathSep ? std::string() : WithTrailingSep(root);
 }
 
+namespace {
+
+// A number of the day's ID range, at random. One generator for the process: a generator
+// per thread would be kept at the top of every thread's stack, and an agent may run
+// thousands of (mostly sleeping) threads.
+int RandomIdNumber()
+{
+    static std::mutex lock;
+    static std::mt19937 rng{std::random_device{}()};
+    std::uniform_int_distribution<int> pick(0, 9999);
+    std::lock_guard guard(lock);
+    return pick(rng);
+}
+
+} // namespace
+
 std::string NewFileId(const std::string& backupRoot, const std::string& listFile)
 {
     // The system would look at a shorter path, where every name may seem taken.
@@ -166,10 +182,8 @@ std::string NewFileId(const std::string& backupRoot, const std::string& listFile
         return !used->count(id) && !DirectoryExists(root + id);
     };
 
-    static thread_local std::mt19937 rng{std::random_device{}()};
-    std::uniform_int_distribution<int> pick(0, 9999);
     for (int attempt = 0; attempt < 200; ++attempt) {
-        std::string id = stamp + PadNumber(pick(rng));
+        std::string id = stamp + PadNumber(RandomIdNumber());
         if (isFree(id))
             return id;
     }
