@@ -94,19 +94,27 @@ bool WaitRetry()
     return !MainThreadCalls::StopRequested();
 }
 
+// Packed once: every item starts from it.
+const PackedItemRecord& PackedEmptyRecord()
+{
+    static const PackedItemRecord empty(EmptyItemRecord());
+    return empty;
+}
+
 } // namespace
 
-TRKMonItem::TRKMonItem(TRKMonItems& owner) : m_owner(&owner), m_data(EmptyItemRecord()) {}
+TRKMonItem::TRKMonItem(TRKMonItems& owner) : m_owner(&owner), m_data(PackedEmptyRecord()) {}
+
+TRKMonItem::TRKMonItem(TRKMonItems& owner, const TMonItemRecord& record) : m_owner(&owner), m_data(record) {}
 
 TRKMonItem::~TRKMonItem() = default;
 
 std::shared_ptr<TRKMonItem> TRKMonItem::Create(const std::string& path, TRKMonItems& owner)
 {
-    std::shared_ptr<TRKMonItem> item(new TRKMonItem(owner));
-    item->UpdateData([&](TMonItemRecord& r) {
-        SetRecordPath(r, path);
-        r.IsFolder = false;
-    });
+    TMonItemRecord start = EmptyItemRecord();
+    SetRecordPath(start, path);
+    start.IsFolder = false;
+    std::shared_ptr<TRKMonItem> item(new TRKMonItem(owner, start));
     item->Load();
     item->UpdateData([](TMonItemRecord& r) {
         if (r.IsSaved)
@@ -264,7 +272,15 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     f.ContentCompare = rec.MonModeCompare;
     f.Force = force;
     const std::string path = rec.Path.Get();
-    f.File = StampOf(path);
+    std::optional<FileStamp> loaded;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_loadStampLoad != 0 && m_loadStampLoad == Owner().LoadNumber())
+            loaded = m_loadStamp;
+        m_loadStamp.reset();
+        m_loadStampLoad = 0;
+    }
+    f.File = loaded ? loaded : StampOf(path);
     if (f.File)
         f.FileDate = FileDateOfNs(f.File->MtimeNs);
     std::string last;
@@ -711,8 +727,18 @@ bool TRKMonItem::CheckExists(bool show)
     const std::string path = rec.Path.Get();
     if (path == kDefaultSection)
         return true;
+    const std::uint64_t load = Owner().LoadNumber();
     auto present = [&] {
-        return rec.IsFolder ? DirectoryExists(path) : FileExists(path);
+        if (rec.IsFolder)
+            return DirectoryExists(path);
+        if (load == 0)
+            return FileExists(path);
+        std::optional<FileStamp> stamp = StampOf(path);
+        const bool file = stamp.has_value();
+        std::lock_guard lock(m_mutex);
+        m_loadStamp = std::move(stamp);
+        m_loadStampLoad = load;
+        return file;
     };
     bool found = present();
     // A file on a share or drive that is not there now is not marked broken.

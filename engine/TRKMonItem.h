@@ -6,6 +6,7 @@
 #include "engine/VersionStore.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -145,6 +146,8 @@ public:
 
 protected:
     explicit TRKMonItem(TRKMonItems& owner);
+    // Starts from record: an item being made, in no list yet.
+    TRKMonItem(TRKMonItems& owner, const TMonItemRecord& record);
 
     // Stop's part for a folder's watch thread.
     virtual void DropWatch() {}
@@ -214,6 +217,10 @@ private:
     std::optional<FileStamp> m_declined;
     // The newest stored version when LastVersionPath is empty (after a start), found once.
     std::string m_foundVersion;
+    // The file as the presence test of the list's load found it, for that load's own look
+    // at the file: a start then reads each file once.
+    std::optional<FileStamp> m_loadStamp;
+    std::uint64_t m_loadStampLoad = 0; // the load that read it
     // errno of the write failure told to the user and shown as broken; 0 when none.
     int m_writeFailure = 0;
 };

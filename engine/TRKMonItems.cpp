@@ -186,6 +186,11 @@ IniFile* TRKMonItems::LoadReader() const
     return m_readerThread.load() == std::this_thread::get_id() ? m_loadReader : nullptr;
 }
 
+std::uint64_t TRKMonItems::LoadNumber() const
+{
+    return m_readerThread.load() == std::this_thread::get_id() ? m_loads : 0;
+}
+
 int TRKMonItems::FileCount() const
 {
     std::lock_guard lock(m_mutex);
@@ -521,6 +526,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
     const IniFile::ReadScope readerState(reader);
     m_loadRoot = BackupRoot();
     m_loadReader = &reader;
+    ++m_loads;
     m_readerThread.store(std::this_thread::get_id());
     struct EndLoading
     {

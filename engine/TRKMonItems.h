@@ -67,6 +67,9 @@ public:
     std::string BackupRoot() const;
     // The list as LoadAll reads it, on the thread running LoadAll; nullptr elsewhere.
     IniFile* LoadReader() const;
+    // Which load of the list runs on this thread (each LoadAll has its own number); 0 on
+    // any other thread.
+    std::uint64_t LoadNumber() const;
 
     SharedBlock* Block() const { return m_block; }
     EngineHost* Host() const { return m_host; }
@@ -256,6 +259,7 @@ private:
     // The thread running LoadAll, its reader of the list and the backup root it uses.
     std::atomic<std::thread::id> m_readerThread;
     IniFile* m_loadReader = nullptr;
+    std::uint64_t m_loads = 0;
     std::string m_loadRoot;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;
