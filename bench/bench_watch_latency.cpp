@@ -1,7 +1,8 @@
 // A watched folder of 10,000 files, all known items: the time from a save to the finished
 // version, less the folder's wait (FolderWait 0 here, so nothing to take off), and the
 // time of each rescan (busy image to idle image), over several saves. The same in a folder
-// of 10 files. The reference, measured in the same run on the same folder, is a wait on
+// of 10 files. The reference, measured in the same run on a folder as full, one save
+// after each of the agent's, is a wait on
 // inotify for the save, then a copy of the file written and fsync'd (aim: at most 1.3 times
 // that, for both sizes). Printed beside it, the least a version that survives a crash
 // costs: that copy also renamed into place and its folder fsync'd, as every version is;
@@ -27,6 +28,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,39 +131,81 @@ bool CopyInLayout(const std::string& from, const fs::path& store, const std::str
     return ok;
 }
 
-// The reference for one folder: each save is waited for on inotify and copied; the
-// median time from the save to the copy on disk, in ms.
-double Reference(const std::string& folder, const std::string& staged, const fs::path& store, int count,
-                 int saves, Kind kind)
+// The references watch a folder of their own, as full as the watched one, and each save
+// of the agent's is followed by one save for each of them: on a shared machine all
+// figures then see the same load. Each save is waited for on inotify and copied.
+class References
 {
-    fs::create_directories(store);
-    const int storeFd = ::open(store.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int in = inotify_init1(IN_CLOEXEC);
-    if (storeFd < 0 || in < 0 ||
-        inotify_add_watch(in, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) < 0)
-        return 0;
-    std::map<int, int> versions; // per file saved: the versions made of it
-    std::vector<double> times;
-    for (int s = 0; s < saves; ++s) {
-        const int index = (s * 997) % count;
-        const std::string name = "file-" + std::to_string(index) + ".txt";
-        Save(staged, folder + name, 1000 + s);
-        const auto t0 = Clock::now();
-        fs::rename(staged, folder + name);
-        alignas(inotify_event) char events[4096];
-        const ssize_t got = ::read(in, events, sizeof events);
-        const bool copied =
-            kind == Kind::Layout
-                ? CopyInLayout(folder + name, store, std::to_string(index), ++versions[index], name)
-                : Copy(folder + name, storeFd, std::to_string(s) + "-" + name, kind);
-        if (got <= 0 || !copied)
-            return 0;
-        times.push_back(Ms(Clock::now() - t0));
+public:
+    References(const fs::path& dir, int count) : m_dir(dir), m_folder((dir / "reference/").string())
+    {
+        fs::create_directories(m_folder);
+        for (int i = 0; i < count; ++i)
+            WriteText(m_folder + "file-" + std::to_string(i) + ".txt", "content " + std::to_string(i));
+        for (const char* store : {"store", "durable", "layout"})
+            fs::create_directories(dir / store);
+        m_inotify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        m_ok = m_inotify >= 0 && inotify_add_watch(m_inotify, m_folder.c_str(),
+                                                   IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY) >= 0;
     }
-    ::close(in);
-    ::close(storeFd);
-    return Median(times);
-}
+    ~References()
+    {
+        if (m_inotify >= 0)
+            ::close(m_inotify);
+    }
+
+    // One save of file index for each kind; false when one failed.
+    bool Save(int s, int index)
+    {
+        const std::string name = "file-" + std::to_string(index) + ".txt";
+        const std::string staged = (m_dir / "reference-staged.txt").string();
+        ++m_versions[index];
+        for (const Kind kind : {Kind::Plain, Kind::Durable, Kind::Layout}) {
+            Drain();
+            ::Save(staged, m_folder + name, 1000 + s * 3 + static_cast<int>(kind));
+            const auto t0 = Clock::now();
+            fs::rename(staged, m_folder + name);
+            if (!WaitForEvent() || !Store(kind, s, index, name))
+                return false;
+            m_times[static_cast<int>(kind)].push_back(Ms(Clock::now() - t0));
+        }
+        return m_ok;
+    }
+    double MedianOf(Kind kind) const { return Median(m_times[static_cast<int>(kind)]); }
+
+private:
+    void Drain()
+    {
+        alignas(inotify_event) char events[4096];
+        while (::read(m_inotify, events, sizeof events) > 0) {
+        }
+    }
+    bool WaitForEvent()
+    {
+        pollfd p{m_inotify, POLLIN, 0};
+        alignas(inotify_event) char events[4096];
+        return m_ok && ::poll(&p, 1, 10000) == 1 && ::read(m_inotify, events, sizeof events) > 0;
+    }
+    bool Store(Kind kind, int s, int index, const std::string& name)
+    {
+        if (kind == Kind::Layout)
+            return CopyInLayout(m_folder + name, m_dir / "layout", std::to_string(index), m_versions[index],
+                                name);
+        const fs::path store = m_dir / (kind == Kind::Plain ? "store" : "durable");
+        const int storeFd = ::open(store.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool ok = storeFd >= 0 && Copy(m_folder + name, storeFd, std::to_string(s) + "-" + name, kind);
+        if (storeFd >= 0)
+            ::close(storeFd);
+        return ok;
+    }
+
+    fs::path m_dir;
+    std::string m_folder;
+    int m_inotify = -1;
+    bool m_ok = false;
+    std::map<int, int> m_versions; // per file saved: the versions made of it
+    std::vector<double> m_times[3];
+};
 
 // One folder of count files watched by an active engine, saved saves times; nullopt when
 // a save gave no version.
@@ -188,6 +232,7 @@ std::optional<Figures> Run(int count, int saves)
                  << "DelModeNumber=3\nLastTime=" << FormatIniDate(*FileDate(path)) << "\n";
         }
     }
+    References references(dir, count);
     const double setupMs = Ms(Clock::now() - tSetup);
 
     ActiveEngine engine(home);
@@ -233,14 +278,19 @@ std::optional<Figures> Run(int count, int saves)
         latency.push_back(Ms(host.Locked<Clock::time_point>([&] { return host.Balloons.back(); }) - t0));
         Wait([&] { return idles() > idleBefore; }, std::chrono::minutes(2));
         rescan.push_back(host.Locked<double>([&] { return Ms(host.IdleAt.back() - host.BusyAt.back()); }));
-        // Let a trailing event of the save settle before the next one.
+        // Let a trailing event of the save settle before the references' turn, and their
+        // flushes before the next save.
         Pump([] { return false; }, std::chrono::milliseconds(50));
+        if (!references.Save(s, (s * 997) % count)) {
+            std::printf("save %d: a reference failed\n", s);
+            return std::nullopt;
+        }
+        Pump([] { return false; }, std::chrono::milliseconds(20));
     }
     items.StopAllWatches();
-    const std::string staged = (dir / "staged.txt").string();
-    const double reference = Reference(folder, staged, dir / "store", count, saves, Kind::Plain);
-    const double durable = Reference(folder, staged, dir / "durable", count, saves, Kind::Durable);
-    const double layout = Reference(folder, staged, dir / "layout", count, saves, Kind::Layout);
+    const double reference = references.MedianOf(Kind::Plain);
+    const double durable = references.MedianOf(Kind::Durable);
+    const double layout = references.MedianOf(Kind::Layout);
 
     std::printf("watched folder of %d files (%zu listed), FolderWait 0, %d saves\n", count, listed, saves);
     std::printf("  setup (files and list): %.0f ms; LoadAll: %.0f ms; first scan: %.0f ms; "
