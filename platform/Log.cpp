@@ -42,19 +42,6 @@ OwnedFd OpenForAppend(const std::string& path)
     return OwnedFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600));
 }
 
-void WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return; // a full disk loses log lines, never the program
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 // Moves a full file aside and starts a new one. Another process of the same program may
 // have done so already: then only the fresh file is opened.
 void RotateIfFull(LogState& s)
@@ -95,6 +82,7 @@ void Log(const std::string& text)
     std::lock_guard lock(s.Mutex);
     if (s.File.Valid()) {
         RotateIfFull(s);
+        // A full disk loses log lines, never the program.
         WriteAll(s.File.Get(), FileLine(s.Name, text));
     }
     const std::string line = s.Name + ": " + text;

@@ -40,6 +40,22 @@ private:
     int m_fd = -1;
 };
 
+// Writes all of text to fd, going on after a signal; false when a write fails (errno
+// tells) or writes nothing.
+inline bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // Throws std::system_error for err (an errno value) with a message naming what failed.
 [[noreturn]] inline void ThrowSystemError(int err, const std::string& what)
 {

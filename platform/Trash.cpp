@@ -143,20 +143,6 @@ std::string Candidate(const std::string& name, int n)
     return name.substr(0, dot) + "." + std::to_string(n) + name.substr(dot);
 }
 
-bool WriteAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool MoveInto(const TrashFolder& trash, const std::string& source)
 {
     const std::string& base = trash.RelativeBase;
