@@ -101,6 +101,8 @@ private:
     void ApplyLanguage();
     // Removes what an earlier run that crashed left behind and keeps the lists private.
     void TidyDataFiles();
+    // Runs CheckBlockWhole whenever the block's file is cut or changed.
+    void WatchBlockFile();
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();
