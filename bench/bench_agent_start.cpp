@@ -11,11 +11,9 @@
 #include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
 #include "platform/IniFile.h"
-#include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -24,12 +22,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 using namespace morvane;
+using namespace morvane::bench;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -43,33 +41,6 @@ struct Figures
     long MonitorRssKb = -1;
     double ReferenceSeconds = -1;
 };
-
-long ResidentKb(qint64 pid)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    // A /proc file has no size, so it is read whole rather than line by line.
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-// User and system CPU time of pid in clock ticks, -1 when it cannot be read.
-long long CpuTicks(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which may hold blanks and ends with ")".
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields[11].toLongLong() + fields[12].toLongLong();
-}
 
 // Starts the monitor against the running agent of block and measures it once it has used
 // no CPU for a second after publishing its window (the list is loaded before that).
@@ -188,56 +159,17 @@ double ReferenceSeconds(const std::string& home, int count)
 Figures Run(const std::string& program, const std::string& monitorProgram, int count)
 {
     Figures figures;
-    char tmpl[] = "/tmp/mvb-XXXXXX";
-    const fs::path root = mkdtemp(tmpl);
-    const std::string runtime = (root / "r/").string();
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(runtime));
-    const std::string first = MakeHome(root, count);
-
-    QProcess agent;
-    const QProcessEnvironment env =
-        bench::SetUpAgentProcess(agent, (root / "home/").string(), runtime, (root / "config/").string());
-
-    bool answered = false;
-    MessageWindow monitor;
-    std::optional<SharedBlockMapping> block;
-    monitor.SetHandler([&](const WindowMessage& msg) {
-        if (block && msg.Msg == (*block)->MessageIds[MsgVersion])
-            answered = true;
-    });
-
-    const auto start = Clock::now();
-    agent.start(QString::fromStdString(program), {});
-    const auto deadline = start + std::chrono::minutes(5);
-    while (Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
-        block = SharedBlockMapping::OpenExisting();
-        if (block && (*block)->AgentWnd != 0)
-            break;
-        block.reset();
-        QThread::msleep(1);
+    AgentRun run;
+    const std::string first = MakeHome(run.Root(), count);
+    figures.AnswerSeconds = run.StartAndAsk(program, first, Clock::now() + std::chrono::minutes(5));
+    if (run.Block) {
+        figures.RssKb = ResidentKb(run.Agent.processId());
+        (*run.Block)->MonitorRunning = false;
+        if (figures.AnswerSeconds >= 0 && !monitorProgram.empty())
+            MeasureMonitor(monitorProgram, run.Env, *run.Block, figures);
     }
-    if (block) {
-        (*block)->MonitorWnd = monitor.Handle();
-        (*block)->MonitorRunning = true;
-        // CLEAR is always answered; it is handled once the list is loaded.
-        (*block)->SetPathArg(first);
-        PostMessage((*block)->AgentWnd, (*block)->MessageIds[MsgClear], 0, 0);
-        while (!answered && Clock::now() < deadline && agent.state() != QProcess::NotRunning)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (answered)
-            figures.AnswerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-        figures.RssKb = ResidentKb(agent.processId());
-        (*block)->MonitorRunning = false;
-        if (answered && !monitorProgram.empty())
-            MeasureMonitor(monitorProgram, env, *block, figures);
-        block.reset();
-    }
-    agent.terminate();
-    agent.waitForFinished(60000);
-    figures.ReferenceSeconds = ReferenceSeconds((root / "home/").string(), count);
-    fs::remove_all(root);
+    run.Stop();
+    figures.ReferenceSeconds = ReferenceSeconds(run.Home(), count);
     return figures;
 }
 

@@ -7,25 +7,21 @@
 // Usage: bench_watch_folders [folders] [seconds at rest] [path of quennet]
 #include "AgentProcess.h"
 #include "engine/ItemRecordIO.h"
-#include "engine/SharedBlock.h"
 #include "platform/IniFile.h"
-#include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QThread>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 using namespace morvane;
+using namespace morvane::bench;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -41,20 +37,6 @@ struct Figures
     double CpuMs = -1;
 };
 
-// A field of /proc/<pid>/status (or of a task's), -1 when it cannot be read.
-long StatusField(const QString& path, const QByteArray& field)
-{
-    QFile status(path);
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    // A /proc file has no size, so it is read whole rather than line by line.
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
 // Context switches of every thread of pid, voluntary and not: each is a wake-up.
 long long ContextSwitches(qint64 pid)
 {
@@ -66,20 +48,6 @@ long long ContextSwitches(qint64 pid)
                std::max(0L, StatusField(status, "nonvoluntary_ctxt_switches:"));
     }
     return sum;
-}
-
-// User and system CPU time of pid in clock ticks, -1 when it cannot be read.
-long long CpuTicks(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which may hold blanks and ends with ")".
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields[11].toLongLong() + fields[12].toLongLong();
 }
 
 // A home folder whose list holds count watched folders; the first holds the one file
@@ -126,78 +94,38 @@ std::string MakeHome(const fs::path& root, int count)
 Figures Run(const std::string& program, int count, std::chrono::seconds rest)
 {
     Figures figures;
-    char tmpl[] = "/tmp/mvb-XXXXXX";
-    const fs::path root = mkdtemp(tmpl);
-    const std::string runtime = (root / "r/").string();
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    qputenv("MORVANE_RUNTIME_DIR", QByteArray::fromStdString(runtime));
-    const std::string first = MakeHome(root, count);
-
-    QProcess agent;
-    bench::SetUpAgentProcess(agent, (root / "home/").string(), runtime, (root / "config/").string());
-
-    bool answered = false;
-    MessageWindow monitor;
-    std::optional<SharedBlockMapping> block;
-    monitor.SetHandler([&](const WindowMessage& msg) {
-        if (block && msg.Msg == (*block)->MessageIds[MsgVersion])
-            answered = true;
-    });
-
-    const auto start = Clock::now();
-    agent.start(QString::fromStdString(program), {});
-    const auto deadline = start + std::chrono::minutes(10);
-    while (Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
-        block = SharedBlockMapping::OpenExisting();
-        if (block && (*block)->AgentWnd != 0)
+    bench::AgentRun run;
+    const std::string first = MakeHome(run.Root(), count);
+    const auto deadline = Clock::now() + std::chrono::minutes(10);
+    figures.AnswerSeconds = run.StartAndAsk(program, first, deadline);
+    if (figures.AnswerSeconds < 0)
+        return figures;
+    (*run.Block)->MonitorRunning = false;
+    const qint64 pid = run.Agent.processId();
+    // At rest once it has used no CPU for a second (every first scan is over).
+    long long last = -1;
+    auto quietSince = Clock::now();
+    while (Clock::now() < deadline && run.Agent.state() != QProcess::NotRunning) {
+        QThread::msleep(100);
+        const long long ticks = CpuTicks(pid);
+        if (ticks != last) {
+            last = ticks;
+            quietSince = Clock::now();
+        } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
+            figures.RestSeconds = std::chrono::duration<double>(quietSince - run.Started).count();
             break;
-        block.reset();
-        QThread::msleep(1);
-    }
-    if (block) {
-        (*block)->MonitorWnd = monitor.Handle();
-        (*block)->MonitorRunning = true;
-        // CLEAR is always answered; it is handled once the list is loaded.
-        (*block)->SetPathArg(first);
-        PostMessage((*block)->AgentWnd, (*block)->MessageIds[MsgClear], 0, 0);
-        while (!answered && Clock::now() < deadline && agent.state() != QProcess::NotRunning)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (answered)
-            figures.AnswerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-        (*block)->MonitorRunning = false;
-        // At rest once it has used no CPU for a second (every first scan is over).
-        long long last = -1;
-        auto quietSince = Clock::now();
-        while (answered && Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
-            QThread::msleep(100);
-            const long long ticks = CpuTicks(agent.processId());
-            if (ticks != last) {
-                last = ticks;
-                quietSince = Clock::now();
-            } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
-                figures.RestSeconds = std::chrono::duration<double>(quietSince - start).count();
-                break;
-            }
         }
-        if (figures.RestSeconds >= 0) {
-            const QString status = QString("/proc/%1/status").arg(agent.processId());
-            figures.Threads = StatusField(status, "Threads:");
-            figures.RssKb = StatusField(status, "VmRSS:");
-            const long long switches = ContextSwitches(agent.processId());
-            const long long ticks = CpuTicks(agent.processId());
-            QThread::sleep(static_cast<unsigned long>(rest.count()));
-            figures.WakeUps = ContextSwitches(agent.processId()) - switches;
-            figures.CpuMs = (CpuTicks(agent.processId()) - ticks) * 1000.0 / sysconf(_SC_CLK_TCK);
-        }
-        block.reset();
     }
-    agent.terminate();
-    if (!agent.waitForFinished(120000)) {
-        agent.kill();
-        agent.waitForFinished(30000);
+    if (figures.RestSeconds >= 0) {
+        const QString status = QString("/proc/%1/status").arg(pid);
+        figures.Threads = StatusField(status, "Threads:");
+        figures.RssKb = StatusField(status, "VmRSS:");
+        const long long switches = ContextSwitches(pid);
+        const long long ticks = CpuTicks(pid);
+        QThread::sleep(static_cast<unsigned long>(rest.count()));
+        figures.WakeUps = ContextSwitches(pid) - switches;
+        figures.CpuMs = (CpuTicks(pid) - ticks) * 1000.0 / sysconf(_SC_CLK_TCK);
     }
-    fs::remove_all(root);
     return figures;
 }
 
@@ -207,14 +135,6 @@ void Print(int count, const Figures& f, std::chrono::seconds rest)
                 "over %lld s at rest %lld wake-ups and %.0f ms CPU\n",
                 count, f.AnswerSeconds, f.RestSeconds, f.Threads, f.RssKb / 1024.0,
                 static_cast<long long>(rest.count()), f.WakeUps, f.CpuMs);
-}
-
-std::string Setting(const char* path)
-{
-    std::ifstream in(path);
-    std::string s;
-    in >> s;
-    return s.empty() ? "?" : s;
 }
 
 } // namespace
@@ -230,9 +150,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no agent program at %s\n", program.c_str());
         return 1;
     }
-    std::printf("fs.inotify.max_user_watches=%s, max_user_instances=%s\n",
-                Setting("/proc/sys/fs/inotify/max_user_watches").c_str(),
-                Setting("/proc/sys/fs/inotify/max_user_instances").c_str());
+    std::printf("%s\n", InotifyLimits().c_str());
     const Figures one = Run(program, 1, rest);
     const Figures full = Run(program, count, rest);
     Print(1, one, rest);

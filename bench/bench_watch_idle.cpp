@@ -3,6 +3,7 @@
 // wake-ups at all, since nothing polls. Compared against the same process idle with no
 // folder watched, measured first.
 //   bench_watch_idle [FOLDERS [SECONDS]]
+#include "AgentProcess.h"
 #include "BenchHost.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/TMonDirThread.h"
@@ -45,14 +46,6 @@ Usage Over(std::chrono::seconds span)
     const Usage b = Now();
     // The sleep itself is one voluntary switch of the measuring thread.
     return {b.CpuMs - a.CpuMs, b.Voluntary - a.Voluntary - 1, b.Involuntary - a.Involuntary};
-}
-
-std::string Limit(const char* path)
-{
-    std::ifstream in(path);
-    std::string s;
-    in >> s;
-    return s.empty() ? "?" : s;
 }
 
 } // namespace
@@ -110,11 +103,8 @@ int main(int argc, char** argv)
     const double startMs = Ms(Clock::now() - tLoad);
 
     const Usage atRest = Over(span);
-    std::printf("%d watched folders (%d watches running, %d failures reported; "
-                "fs.inotify.max_user_instances=%s, max_user_watches=%s)\n",
-                count, running, host.BoxCount.load(),
-                Limit("/proc/sys/fs/inotify/max_user_instances").c_str(),
-                Limit("/proc/sys/fs/inotify/max_user_watches").c_str());
+    std::printf("%d watched folders (%d watches running, %d failures reported; %s)\n", count, running,
+                host.BoxCount.load(), InotifyLimits().c_str());
     std::printf("  LoadAll: %.0f ms; until every first scan is done: %.0f ms\n", loadAllMs, startMs);
     std::printf("  at rest for %lld s: CPU %.2f ms, voluntary wake-ups %ld, involuntary %ld (aim: 0)\n",
                 static_cast<long long>(span.count()), atRest.CpuMs, atRest.Voluntary, atRest.Involuntary);
