@@ -14,6 +14,7 @@
 #include "platform/NamedMapping.h"
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
+#include "platform/RuntimeNames.h"
 #include "support/IconList.h"
 #include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
@@ -30,10 +31,15 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -154,6 +160,37 @@ void TForm1::CheckBlockWhole()
     InitSharedBlock(false);
 }
 
+void TForm1::WatchBlockFile()
+{
+    // The kernel says when the block's file is cut or changed, so nothing wakes the agent
+    // while all is quiet. The block's own writes go through the mapping and say nothing.
+    const std::string path = RuntimeObjectPath(kSharedBlockName, ".shm");
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd >= 0 && ::inotify_add_watch(fd, path.c_str(), IN_MODIFY | IN_ATTRIB) >= 0) {
+        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        notifier->setObjectName("BlockCheck");
+        connect(notifier, &QObject::destroyed, [fd] { ::close(fd); });
+        connect(notifier, &QSocketNotifier::activated, this, [this, fd] {
+            alignas(inotify_event) char events[4096];
+            while (::read(fd, events, sizeof events) > 0) {
+            }
+            CheckBlockWhole();
+        });
+        return;
+    }
+    const int err = errno;
+    if (fd >= 0)
+        ::close(fd);
+    // Without a watch (no inotify instance left for this user) it is looked at every few
+    // seconds instead.
+    Log("the shared block's file cannot be watched (" + std::string(std::strerror(err)) +
+        "): it is checked every " + std::to_string(kHoldCheckInterval / 1000) + " s");
+    auto* blockCheck = new QTimer(this);
+    blockCheck->setObjectName("BlockCheck");
+    connect(blockCheck, &QTimer::timeout, this, [this] { CheckBlockWhole(); });
+    blockCheck->start(kHoldCheckInterval);
+}
+
 SharedBlock* TForm1::Block() const
 {
     return m_block ? m_block->Block() : nullptr;
@@ -183,10 +220,7 @@ void TForm1::FormCreate()
     InitSharedBlock(true);
     TidyDataFiles();
     m_regrownSeen = NamedMapping::RegrownCount();
-    auto* blockCheck = new QTimer(this);
-    blockCheck->setObjectName("BlockCheck");
-    connect(blockCheck, &QTimer::timeout, this, [this] { CheckBlockWhole(); });
-    blockCheck->start(kHoldCheckInterval);
+    WatchBlockFile();
 
     kitTrayIcon1->SetVisible(true);
     kitTrayIcon1->Loaded();
@@ -493,7 +527,9 @@ void TForm1::PostToMainThread(std::function<void()> fn)
 
 bool TForm1::IsMainThread() const
 {
-    return QThread::currentThread() == thread();
+    // Not QThread::currentThread(): asked on a watch thread, it would give that thread a
+    // Qt thread object of its own, kept for the thread's life (thousands of folders).
+    return std::this_thread::get_id() == m_mainThread;
 }
 
 } // namespace morvane

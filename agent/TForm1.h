@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QAction;
@@ -100,6 +101,8 @@ private:
     void ApplyLanguage();
     // Removes what an earlier run that crashed left behind and keeps the lists private.
     void TidyDataFiles();
+    // Runs CheckBlockWhole whenever the block's file is cut or changed.
+    void WatchBlockFile();
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();
@@ -119,6 +122,8 @@ private:
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
     unsigned m_regrownSeen = 0;
+    // The thread that made the form, the one it lives on.
+    const std::thread::id m_mainThread = std::this_thread::get_id();
     std::function<bool()> m_startMonitor;
 };
 

@@ -99,7 +99,7 @@ void TMonDirThread::Execute()
             Report(m_setupError);
     } else {
         while (!StopRequested()) {
-            ReleaseStack();
+            Rest();
             const ChangeNotification::WaitResult r = m_notify->Wait();
             if (r == ChangeNotification::WaitResult::Stopped)
                 break;

@@ -3,9 +3,11 @@
 #include "engine/MainThreadCalls.h"
 
 #include <exception>
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace morvane {
 
@@ -18,9 +20,48 @@ WatchThread::~WatchThread()
     StopAndJoin();
 }
 
+namespace {
+
+// Watch threads started and not yet at rest, and how often the heap was given back.
+std::atomic<int> g_starting{0};
+std::atomic<int> g_heapReleases{0};
+
+} // namespace
+
 void WatchThread::Start()
 {
-    m_thread = std::thread([this] { Run(); });
+    m_starting = true;
+    g_starting.fetch_add(1);
+    try {
+        m_thread = std::thread([this] { Run(); });
+    } catch (...) {
+        m_starting = false;
+        g_starting.fetch_sub(1);
+        throw;
+    }
+}
+
+void WatchThread::EndStart() noexcept
+{
+    if (!std::exchange(m_starting, false))
+        return;
+    // An agent's first scans all wait for the main thread, which is busy starting the
+    // threads of the other folders, so the count does not fall to zero part-way.
+    if (g_starting.fetch_sub(1) == 1) {
+        ::malloc_trim(0);
+        g_heapReleases.fetch_add(1);
+    }
+}
+
+void WatchThread::Rest() noexcept
+{
+    EndStart();
+    ReleaseStack();
+}
+
+int WatchThread::HeapReleases()
+{
+    return g_heapReleases.load();
 }
 
 namespace {
@@ -56,6 +97,8 @@ void WatchThread::Run()
     } catch (...) {
         Report("an unknown error");
     }
+    // A thread that ends without ever resting no longer holds back the others' release.
+    EndStart();
     m_finished.store(true);
 }
 

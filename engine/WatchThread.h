@@ -77,17 +77,31 @@ protected:
     // touched), before a long sleep: an agent may have a thread for each of thousands of
     // folders, nearly all asleep. Called on the thread itself.
     void ReleaseStack() const noexcept;
+    // Before a long sleep: ReleaseStack, and the first time, the end of this thread's
+    // start. Once every thread started so far has ended its start, the heap's free pages
+    // are given back: the first scans of thousands of folders leave free memory scattered
+    // between what stays. Called on the thread itself.
+    void Rest() noexcept;
+
+public:
+    // How often the heap was given back that way in this process (tests). Any thread.
+    static int HeapReleases();
+
+protected:
     MainThreadCalls& Calls() const { return m_calls; }
 
 private:
     void Run();
     void Report(const char* why) noexcept;
     void JoinThread();
+    void EndStart() noexcept;
 
     MainThreadCalls& m_calls;
     // The lowest usable address of the thread's stack, 0 when not known. Set on the
     // thread before Execute.
     std::uintptr_t m_stackLow = 0;
+    // Started and not yet at rest. Set before the thread starts, then only on the thread.
+    bool m_starting = false;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_finished{false};
     std::mutex m_sleepMutex;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace morvane;
@@ -212,6 +213,43 @@ TEST_F(TForm1Test, ClosingWithoutMonitorPostsNothing)
     form->RequestClose();
     EXPECT_TRUE(form->Closed());
     EXPECT_FALSE(WaitUntil([&] { return !received.empty(); }, std::chrono::milliseconds(100)));
+}
+
+TEST_F(TForm1Test, ABlockFileCutByAnotherProgramIsGrownBackAndSetUpAgain)
+{
+    const struct
+    {
+        const char* name;
+        off_t cutTo;
+        bool grownBackByAnother; // another holder met the cut first and grew the file
+    } cases[] = {
+        {"cut to nothing", 0, false},
+        {"one page left", 4096, false},
+        {"all but the last page left", 8192, false},
+        {"cut and grown back by another holder", 0, true},
+    };
+    Create();
+    KeepIds();
+    const std::uint64_t window = form->Block()->AgentWnd;
+    const std::string file = env.Runtime() + kSharedBlockName + ".shm";
+    auto fileSize = [&] {
+        struct stat st
+        {
+        };
+        return ::stat(file.c_str(), &st) == 0 ? st.st_size : -1;
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(::truncate(file.c_str(), c.cutTo), 0) << c.name;
+        if (c.grownBackByAnother) {
+            ASSERT_EQ(::truncate(file.c_str(), sizeof(SharedBlock)), 0) << c.name;
+        }
+        // The file is looked at before the block is read here, which would grow it itself.
+        ASSERT_TRUE(WaitUntil([&] { return fileSize() == static_cast<off_t>(sizeof(SharedBlock)); }))
+            << c.name;
+        EXPECT_TRUE(WaitUntil([&] {
+            return form->Block()->AgentWnd == window && form->Block()->MessageIds[MsgClear] == ids[MsgClear];
+        })) << c.name;
+    }
 }
 
 TEST_F(TForm1Test, StartRemovesWhatACrashLeftAndKeepsTheListsPrivate)

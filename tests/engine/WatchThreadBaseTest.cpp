@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace morvane::test {
 namespace {
@@ -103,6 +105,83 @@ TEST_P(WatchThreadBase, EndsAndIsJoinedWithoutTheMainThreadRunningItsQueue)
 INSTANTIATE_TEST_SUITE_P(Bodies, WatchThreadBase,
                          ::testing::Values(Body::Throws, Body::SleepsAnHour, Body::WaitsOnTheMain,
                                            Body::OwnWait));
+
+// A thread that, once let go, either rests (and sleeps until stopped) or ends at once.
+class StartingThread : public WatchThread
+{
+public:
+    StartingThread(MainThreadCalls& calls, bool rests) : WatchThread(calls), m_rests(rests) { Start(); }
+    ~StartingThread() override { StopAndJoin(); }
+
+    void LetGo()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_go = true;
+        }
+        m_cv.notify_all();
+    }
+    std::atomic<bool> Rested{false};
+
+private:
+    void Execute() override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_cv.wait(lock, [this] { return m_go || StopRequested(); });
+        }
+        if (!m_rests || StopRequested())
+            return;
+        Rest();
+        Rested = true;
+        SleepUnlessStopped(std::chrono::hours(1));
+    }
+    void Failed(const std::string&) override {}
+    void WakeWaits() override { LetGo(); }
+
+    const bool m_rests;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_go = false;
+};
+
+class WatchThreadStart : public EngineFixture
+{
+};
+
+// The heap is given back once, when the last thread of a start rests or ends, however
+// the others got there.
+TEST_F(WatchThreadStart, GivesTheHeapBackOnceTheLastStartingThreadRests)
+{
+    const struct
+    {
+        const char* name;
+        std::vector<bool> rests; // in the order they are let go
+    } cases[] = {
+        {"all rest", {true, true, true}},
+        {"one ends without resting", {true, false, true}},
+        {"the last ends without resting", {true, true, false}},
+        {"a single thread", {true}},
+    };
+    for (const auto& c : cases) {
+        const int before = WatchThread::HeapReleases();
+        std::vector<std::unique_ptr<StartingThread>> threads;
+        for (const bool rests : c.rests)
+            threads.push_back(std::make_unique<StartingThread>(items->MainThread(), rests));
+        for (std::size_t i = 0; i < threads.size(); ++i) {
+            StartingThread& t = *threads[i];
+            t.LetGo();
+            ASSERT_TRUE(WaitUntil([&] { return t.Rested.load() || t.Finished(); })) << c.name;
+            if (i + 1 < threads.size()) {
+                EXPECT_EQ(WatchThread::HeapReleases(), before) << c.name << ", after thread " << i;
+            }
+        }
+        EXPECT_EQ(WatchThread::HeapReleases(), before + 1) << c.name;
+        // Threads that rest again later do not give it back again.
+        threads.clear();
+        EXPECT_EQ(WatchThread::HeapReleases(), before + 1) << c.name;
+    }
+}
 
 } // namespace
 } // namespace morvane::test
