@@ -33,8 +33,9 @@ public:
     ShortText Path() const { return Text(0); }
     ShortText LastVersionPath() const { return Text(1); }
     ShortText FileID() const { return Text(2); }
-    bool IsFolder() const { return Fixed<bool>(offsetof(TMonItemRecord, IsFolder)); }
-    bool Monitored() const { return Fixed<bool>(offsetof(TMonItemRecord, Monitored)); }
+    bool IsFolder() const { return Fixed<ByteBool>(offsetof(TMonItemRecord, IsFolder)); }
+    bool Monitored() const { return Fixed<ByteBool>(offsetof(TMonItemRecord, Monitored)); }
+    bool IsSaved() const { return Fixed<ByteBool>(offsetof(TMonItemRecord, IsSaved)); }
     TMonStatus MonStatus() const { return Fixed<TMonStatus>(offsetof(TMonItemRecord, MonStatus)); }
     double LastTime() const { return Fixed<double>(offsetof(TMonItemRecord, LastTime)); }
 

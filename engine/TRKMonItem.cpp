@@ -194,6 +194,12 @@ bool TRKMonItem::Monitored() const
     return m_data.Monitored();
 }
 
+bool TRKMonItem::IsSaved() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_data.IsSaved();
+}
+
 TMonStatus TRKMonItem::MonStatus() const
 {
     std::lock_guard lock(m_mutex);
@@ -309,7 +315,7 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     // stored, looked up once and then kept.
     if (!found.empty())
         f.LastVersion = StampOf(found);
-    if (!f.LastVersion && IsPlainFolderName(rec.FileID.Get())) {
+    if (!f.LastVersion && IsPlainFolderName(rec.FileID.Get()) && Owner().MayHoldVersions(rec.FileID.Get())) {
         const std::string base = ItemBackupFolder(Owner().BackupRoot(), rec.FileID.Get());
         const std::vector<VersionEntry> versions = ListVersionFolders(base);
         found.clear();

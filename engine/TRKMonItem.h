@@ -61,6 +61,7 @@ public:
     std::string FileID() const;
     bool IsFolder() const;
     bool Monitored() const;
+    bool IsSaved() const;
     TMonStatus MonStatus() const;
     double LastTime() const;
     std::string LastVersionPath() const;

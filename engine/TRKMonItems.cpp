@@ -8,6 +8,7 @@
 #include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
+#include "platform/FileTree.h"
 #include "platform/IniFile.h"
 #include "platform/Log.h"
 #include "platform/MessageWindow.h"
@@ -191,6 +192,11 @@ std::uint64_t TRKMonItems::LoadNumber() const
     return m_readerThread.load() == std::this_thread::get_id() ? m_loads : 0;
 }
 
+bool TRKMonItems::MayHoldVersions(const std::string& fileId) const
+{
+    return LoadNumber() == 0 || !m_loadBackupNames || m_loadBackupNames->count(fileId) != 0;
+}
+
 int TRKMonItems::FileCount() const
 {
     std::lock_guard lock(m_mutex);
@@ -262,7 +268,7 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
         if (auto existing = FileByPath(path))
             return existing;
         std::shared_ptr<TRKMonItem> item = TRKMonItem::Create(path, *this);
-        if (!item->Data().IsSaved) {
+        if (!item->IsSaved()) {
             // The FileID read for the item (its section's own, or a fresh one) stays unless
             // another item uses it: a section written without IsSaved may name a history.
             std::string id = fileId;
@@ -304,7 +310,7 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
             return m_folders[static_cast<std::size_t>(other)];
         ListItem(m_folders, m_folderIndex, folder);
     }
-    if (!folder->Data().IsSaved) {
+    if (!folder->IsSaved()) {
         folder->UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
         if (Active())
             folder->Save();
@@ -341,7 +347,7 @@ std::shared_ptr<TRKMonFolder> TRKMonItems::MakeParentFolder(const std::string& f
     }
     if (firstMember)
         folder->AddFile(firstMember);
-    if (!folder->Data().IsSaved) {
+    if (!folder->IsSaved()) {
         folder->UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
         if (Active())
             folder->Save();
@@ -508,6 +514,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
     }
     std::vector<std::string> refused;
     std::vector<std::string> sections;
+    m_loadBackupNames.reset();
     {
         IniFile list(m_listFile);
         sections = list.ReadSections();
@@ -537,6 +544,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
             Items.m_loadingThread = std::thread::id();
             Items.m_readerThread.store(std::thread::id());
             Items.m_loadReader = nullptr;
+            Items.m_loadBackupNames.reset();
         }
     } endLoading{*this};
     for (const std::string& name : sections) {
@@ -560,6 +568,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
     m_loadingThread = std::thread::id();
     m_readerThread.store(std::thread::id());
     m_loadReader = nullptr;
+    m_loadBackupNames.reset();
     // The watches start once every item is there: a watch's first scan looks at its whole
     // folder, changes made during the load included, and no scan competes with the load
     // for the items.
@@ -669,12 +678,16 @@ TRKMonItems::MendFileIds(const std::vector<std::string>& sections)
     }
     // A backup folder neither the list nor the index names holds a history whose file is
     // not known any more: said, and left as it is.
+    // Names only: a start looks at each of thousands of backup folders no more than this.
     int unnamed = 0;
-    for (const DirEntry& entry : ListDir(root)) {
-        if (!entry.IsDir || !IsPlainFolderName(entry.Name) || sharers.count(entry.Name) ||
-            index.ReadString(kBackupIndexSection, entry.Name, "\n") != "\n")
+    std::vector<std::string> names;
+    if (ReadNames(root, names))
+        m_loadBackupNames.emplace(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (!IsPlainFolderName(name) || sharers.count(name) ||
+            index.ReadString(kBackupIndexSection, name, "\n") != "\n")
             continue;
-        if (!ListVersionFolders(root + entry.Name + kPathSep).empty())
+        if (!ListVersionFolders(root + name + kPathSep).empty())
             ++unnamed;
     }
     if (unnamed)

@@ -11,9 +11,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace morvane {
@@ -70,6 +72,9 @@ public:
     // Which load of the list runs on this thread (each LoadAll has its own number); 0 on
     // any other thread.
     std::uint64_t LoadNumber() const;
+    // False when the load running on this thread found no entry fileId in the backup
+    // root: the item has no stored version to look for. True in every other case.
+    bool MayHoldVersions(const std::string& fileId) const;
 
     SharedBlock* Block() const { return m_block; }
     EngineHost* Host() const { return m_host; }
@@ -260,6 +265,8 @@ private:
     std::atomic<std::thread::id> m_readerThread;
     IniFile* m_loadReader = nullptr;
     std::uint64_t m_loads = 0;
+    // The names in the backup root when the load began; only while it runs, when read.
+    std::optional<std::unordered_set<std::string>> m_loadBackupNames;
     std::string m_loadRoot;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;

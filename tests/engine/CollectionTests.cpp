@@ -1,8 +1,11 @@
 #include "EngineFixture.h"
 #include "engine/WatchThread.h"
+#include "platform/Log.h"
 #include "platform/MessageWindow.h"
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <thread>
 
 namespace morvane::test {
@@ -694,6 +697,27 @@ TEST_F(CollectionTest, WatchesStartAfterTheWholeListIsLoaded)
     items->LoadAll();
     EXPECT_EQ(filesAtStart, (std::vector<int>{6, 6}));
     EXPECT_TRUE(items->GetFolder(0)->Monitored());
+}
+
+TEST_F(CollectionTest, LoadTellsOfBackupFoldersNoItemNamesOnlyWhenTheyHoldVersions)
+{
+    WriteFile(Work("a.txt"), "a");
+    WriteFile(items->ListFile(), "[" + Work("a.txt") + "]\nFileID=101\nIsSaved=1\n");
+    WriteFile(BackupRoot() + "101/001/a.txt", "listed");
+    WriteFile(BackupRoot() + "201/001/b.txt", "nobody's");
+    WriteFile(BackupRoot() + "202", "a file, no folder");
+    std::filesystem::create_directories(BackupRoot() + "203");
+    std::vector<std::string> lines;
+    const LogSink previous = SetLogSink([&lines](const std::string& line) { lines.push_back(line); });
+    IniFile::ClearCache();
+    items->LoadAll();
+    SetLogSink(previous);
+    std::vector<std::string> told;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(told), [](const std::string& line) {
+        return line.find("hold versions of files that neither") != std::string::npos;
+    });
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told.front().find("1 backup folders in "), std::string::npos) << told.front();
 }
 
 } // namespace
