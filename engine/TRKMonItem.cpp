@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace morvane {
 
@@ -734,12 +735,14 @@ bool TRKMonItem::CheckExists(bool show)
     if (path == kDefaultSection)
         return true;
     const std::uint64_t load = Owner().LoadNumber();
+    // The load looked at every listed file at once; a retry looks again.
+    const std::optional<FileStamp>* looked = load != 0 ? Owner().LookedAtLoad(path) : nullptr;
     auto present = [&] {
         if (rec.IsFolder)
             return DirectoryExists(path);
         if (load == 0)
             return FileExists(path);
-        std::optional<FileStamp> stamp = StampOf(path);
+        std::optional<FileStamp> stamp = looked ? *std::exchange(looked, nullptr) : StampOf(path);
         const bool file = stamp.has_value();
         std::lock_guard lock(m_mutex);
         m_loadStamp = std::move(stamp);

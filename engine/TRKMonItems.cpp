@@ -192,6 +192,11 @@ std::uint64_t TRKMonItems::LoadNumber() const
     return m_readerThread.load() == std::this_thread::get_id() ? m_loads : 0;
 }
 
+const std::optional<FileStamp>* TRKMonItems::LookedAtLoad(const std::string& path) const
+{
+    return LoadNumber() != 0 && m_lookPath && *m_lookPath == path ? m_look : nullptr;
+}
+
 bool TRKMonItems::MayHoldVersions(const std::string& fileId) const
 {
     return LoadNumber() == 0 || !m_loadBackupNames || m_loadBackupNames->count(fileId) != 0;
@@ -505,6 +510,61 @@ void TRKMonItems::StartWatchAfterLoad(const std::shared_ptr<TRKMonFolder>& folde
     m_watchesAfterLoad.push_back(folder);
 }
 
+namespace {
+
+// Looks at every listed file at once, on a few threads: at a start with thousands of
+// items the system calls, not the records, take the time.
+class FileLooks
+{
+public:
+    FileLooks(const std::vector<std::string>& sections, bool wanted) : m_stamps(sections.size())
+    {
+        constexpr std::size_t kFewest = 256; // below this, threads cost more than they save
+        constexpr unsigned kThreads = 4;
+        if (!wanted || sections.size() < kFewest)
+            return;
+        for (unsigned t = 0; t < kThreads; ++t) {
+            try {
+                m_threads.emplace_back([this, &sections, t] {
+                    for (std::size_t i = t; i < sections.size(); i += kThreads) {
+                        const std::string& path = sections[i];
+                        if (!path.empty() && path.back() != kPathSep && path != kDefaultSection)
+                            m_stamps[i] = StampOf(path);
+                    }
+                });
+            } catch (const std::system_error&) {
+                Join(); // no thread to spare: each item looks for itself
+                m_threads.clear();
+                return;
+            }
+        }
+    }
+    FileLooks(const FileLooks&) = delete;
+    FileLooks& operator=(const FileLooks&) = delete;
+    ~FileLooks() { Join(); }
+
+    // What was found for section index, once every look is done; nullptr without looks.
+    const std::optional<FileStamp>* At(std::size_t index)
+    {
+        Join();
+        return m_threads.empty() ? nullptr : &m_stamps[index];
+    }
+
+private:
+    void Join()
+    {
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
+
+    std::vector<std::optional<FileStamp>> m_stamps;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace
+
 std::vector<std::string> TRKMonItems::LoadAll()
 {
     // No copy runs yet, so every temporary file in a version folder is a killed copy's.
@@ -519,6 +579,8 @@ std::vector<std::string> TRKMonItems::LoadAll()
         IniFile list(m_listFile);
         sections = list.ReadSections();
     }
+    // The files are looked at while the FileIDs are checked.
+    FileLooks looks(sections, Active());
     // Two items sharing a backup folder would prune each other's versions.
     const std::vector<std::pair<std::string, std::string>> mended =
         Active() ? MendFileIds(sections) : std::vector<std::pair<std::string, std::string>>();
@@ -545,11 +607,16 @@ std::vector<std::string> TRKMonItems::LoadAll()
             Items.m_readerThread.store(std::thread::id());
             Items.m_loadReader = nullptr;
             Items.m_loadBackupNames.reset();
+            Items.m_lookPath = nullptr;
+            Items.m_look = nullptr;
         }
     } endLoading{*this};
-    for (const std::string& name : sections) {
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::string& name = sections[i];
         if (name == kDefaultSection)
             continue;
+        m_lookPath = &name;
+        m_look = looks.At(i);
         try {
             CheckPath(name);
             TMonItemRecord record = EmptyItemRecord();
@@ -569,6 +636,8 @@ std::vector<std::string> TRKMonItems::LoadAll()
     m_readerThread.store(std::thread::id());
     m_loadReader = nullptr;
     m_loadBackupNames.reset();
+    m_lookPath = nullptr;
+    m_look = nullptr;
     // The watches start once every item is there: a watch's first scan looks at its whole
     // folder, changes made during the load included, and no scan competes with the load
     // for the items.

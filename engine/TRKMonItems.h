@@ -5,6 +5,7 @@
 #include "engine/MonItemRecord.h"
 #include "engine/SharedBlock.h"
 #include "engine/WatchThread.h"
+#include "platform/FileStamp.h"
 
 #include <atomic>
 #include <cstdint>
@@ -75,6 +76,9 @@ public:
     // False when the load running on this thread found no entry fileId in the backup
     // root: the item has no stored version to look for. True in every other case.
     bool MayHoldVersions(const std::string& fileId) const;
+    // What the load running on this thread found at path when it looked at every listed
+    // file at once (nothing inside: no regular file); nullptr when it did not look.
+    const std::optional<FileStamp>* LookedAtLoad(const std::string& path) const;
 
     SharedBlock* Block() const { return m_block; }
     EngineHost* Host() const { return m_host; }
@@ -267,6 +271,9 @@ private:
     std::uint64_t m_loads = 0;
     // The names in the backup root when the load began; only while it runs, when read.
     std::optional<std::unordered_set<std::string>> m_loadBackupNames;
+    // The section being loaded and what the load found there (loading thread only).
+    const std::string* m_lookPath = nullptr;
+    const std::optional<FileStamp>* m_look = nullptr;
     std::string m_loadRoot;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;
