@@ -452,18 +452,16 @@ void TMonDirThread::VersionCurrentItem()
         CurrentItem->ReportWriteFailure(result.Error); // told once per item and cause
 }
 
-// The icon is posted, not waited for: a scan starts at once after a save, and the calls
-// keep their order on the main thread.
 void TMonDirThread::ShowBusyIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Post([host] { host->SetTrayImage(1); });
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, StopFlag());
 }
 
 void TMonDirThread::ShowIdleIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Post([host] { host->SetTrayImage(0); });
+        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); }, StopFlag());
 }
 
 void TMonDirThread::NotifyVersion()
