@@ -248,11 +248,15 @@ void AgentCommands::Echo(MessageIndex msg, const TRKMonItem& item)
 
 void AgentCommands::AddItem(const TMonItemRecord& record)
 {
-    const std::shared_ptr<TRKMonItem> item = m_ctx.Items->Add(record, "");
+    bool made = false;
+    const std::shared_ptr<TRKMonItem> item =
+        m_ctx.Items->Add(record, "", TRKMonItems::AddedBy::Request, &made);
     if (!item)
         return;
     item->Start();
-    if (m_ctx.Block->MonitorRunning)
+    // A file its folder's scan has just found is announced by that scan.
+    const bool announced = !made && item->TakeScanAnnouncement();
+    if (m_ctx.Block->MonitorRunning && !announced)
         Echo(MsgAdd, *item);
     item->Save();
 }

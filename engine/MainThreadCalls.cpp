@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace morvane {
@@ -87,6 +88,14 @@ bool MainThreadCalls::Synchronize(std::function<void()> fn, const std::atomic<bo
     if (call->Error)
         std::rethrow_exception(call->Error);
     return true;
+}
+
+void MainThreadCalls::Post(std::function<void()> fn)
+{
+    if (!m_host || m_host->IsMainThread())
+        fn();
+    else
+        m_host->PostToMainThread(std::move(fn));
 }
 
 void MainThreadCalls::WakeAll()

@@ -27,6 +27,10 @@ public:
     // what it touches by value or shared_ptr. An exception thrown by fn is rethrown here.
     // The wait does not poll: only the call's end or WakeAll wakes it. Any thread.
     bool Synchronize(std::function<void()> fn, const std::atomic<bool>* stop = nullptr);
+    // Runs fn on the main thread after the calls posted before it, without waiting for it
+    // (at once on the main thread or without a host). fn must hold what it touches by
+    // value or shared_ptr. Any thread.
+    void Post(std::function<void()> fn);
     // Wakes every Synchronize wait so it looks at its stop flag again. Whoever sets a stop
     // flag that a wait may be using calls this afterwards. Any thread.
     void WakeAll();

@@ -89,6 +89,11 @@ void TMonDirThread::Execute()
     // The first scan looks at everything: what was reported so far is in it.
     if (m_notify)
         m_notify->TakeChanges();
+    // The main thread finishes what it is doing first: the request that made this folder
+    // (a bulk add, say) lists its files before the scan looks for new ones, so they are
+    // not taken twice.
+    if (m_items.Host())
+        m_items.MainThread().Synchronize([] {}, StopFlag());
     ScanFolder();
     if (!m_notify) {
         if (ChangeNotification::ReaderFailure())
@@ -399,14 +404,16 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
     record.IsFolder = false;
     record.MonStatus = msActive;
     std::shared_ptr<TRKMonItem> item;
+    bool made = false;
     try {
-        item = m_items.Add(record, "");
+        item = m_items.Add(record, "", TRKMonItems::AddedBy::Scan, &made);
     } catch (const std::invalid_argument& e) {
         Refuse(path, e.what());
         return nullptr;
     }
-    if (!item)
-        return nullptr;
+    // Listed meanwhile by a request, which starts and announces it.
+    if (!item || !made)
+        return item;
     // Gone again before it could be taken: out of the list, never announced.
     if (item->MonStatus() == msBroken) {
         m_items.RemoveFileItem(item);
@@ -452,16 +459,18 @@ void TMonDirThread::VersionCurrentItem()
         CurrentItem->ReportWriteFailure(result.Error); // told once per item and cause
 }
 
+// The icon is posted, not waited for: a scan starts at once after a save, and the calls
+// keep their order on the main thread.
 void TMonDirThread::ShowBusyIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Synchronize([host] { host->SetTrayImage(1); }, StopFlag());
+        m_items.MainThread().Post([host] { host->SetTrayImage(1); });
 }
 
 void TMonDirThread::ShowIdleIcon()
 {
     if (EngineHost* host = m_items.Host())
-        m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); }, StopFlag());
+        m_items.MainThread().Post([host] { host->SetTrayImage(0); });
 }
 
 void TMonDirThread::NotifyVersion()

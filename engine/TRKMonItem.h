@@ -133,6 +133,11 @@ public:
     // Any thread.
     bool PresencePending() const { return m_presencePending.load(); }
 
+    // True once for an item a folder's scan found and listed, and so announces itself:
+    // a request that adds the same file meanwhile finds it listed and must not announce
+    // it a second time. Any thread.
+    bool TakeScanAnnouncement() { return m_scanAnnounces.exchange(false); }
+
     // Switches monitoring on when the item is present. Any thread.
     void Start();
     // Switches monitoring off (a broken item stays broken). A folder's watch thread is
@@ -209,6 +214,7 @@ private:
     std::atomic<bool> m_forceWanted{false};
     std::atomic<bool> m_removed{false};
     std::atomic<bool> m_presencePending{false};
+    std::atomic<bool> m_scanAnnounces{false};
     mutable std::mutex m_mutex; // guards m_data and the members below
     // Packed: ten thousand items would otherwise hold 16 MB of mostly empty text fields.
     PackedItemRecord m_data;

@@ -265,10 +265,13 @@ std::string TRKMonItems::MakeFileId() const
     return id;
 }
 
-std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const std::string& fileId)
+std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const std::string& fileId,
+                                             AddedBy by, bool* made)
 {
     const std::string path = record.Path.Get();
     CheckPath(path);
+    if (made)
+        *made = false;
     if (path.back() != kPathSep) {
         if (auto existing = FileByPath(path))
             return existing;
@@ -291,8 +294,12 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
             const int other = SlotOf(m_fileIndex, path);
             if (other >= 0)
                 return m_files[static_cast<std::size_t>(other)];
+            // Set before the item can be found, so a request that finds it knows.
+            item->m_scanAnnounces.store(by == AddedBy::Scan);
             ListItem(m_files, m_fileIndex, item);
         }
+        if (made)
+            *made = true;
         // Only the folder item of the file's own folder takes it.
         const std::string folderPath = FolderPart(path);
         if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(folderPath); folder && folder->AddFile(item))
@@ -315,6 +322,8 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
             return m_folders[static_cast<std::size_t>(other)];
         ListItem(m_folders, m_folderIndex, folder);
     }
+    if (made)
+        *made = true;
     if (!folder->IsSaved()) {
         folder->UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
         if (Active())

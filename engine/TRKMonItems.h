@@ -103,8 +103,15 @@ public:
     // name, becomes a new file item's FileID. Any thread; a folder made here starts its
     // watch when the engine is active. Throws std::invalid_argument for a path that is
     // empty, not absolute, longer than 255 bytes or the defaults section's name;
-    // IniWriteError when saving fails.
-    std::shared_ptr<TRKMonItem> Add(const TMonItemRecord& record, const std::string& fileId);
+    // IniWriteError when saving fails. A file item a scan adds (by Scan) is announced by
+    // that scan; made, when given, tells whether this call listed the item.
+    enum class AddedBy
+    {
+        Request,
+        Scan
+    };
+    std::shared_ptr<TRKMonItem> Add(const TMonItemRecord& record, const std::string& fileId,
+                                    AddedBy by = AddedBy::Request, bool* made = nullptr);
 
     // Drops slot index of the file array (nothing when out of range); the item is neither
     // stopped nor taken from its folder. Any thread.

@@ -98,6 +98,40 @@ TEST_F(CollectionTest, AddingAKnownPathReturnsTheSameItem)
     EXPECT_EQ(items->FolderCount(), 1);
 }
 
+// A folder's scan and a request can take the same new file at once: the one that lists it
+// announces it, and a request that finds it already listed by a scan announces nothing.
+TEST_F(CollectionTest, OnlyTheAdderThatListsAFileAnnouncesIt)
+{
+    using By = TRKMonItems::AddedBy;
+    struct Case
+    {
+        By First, Second;
+        bool SecondAnnounces; // a request finding it listed announces unless a scan did
+    };
+    const Case cases[] = {{By::Scan, By::Request, false},
+                          {By::Request, By::Scan, false},
+                          {By::Request, By::Request, true},
+                          {By::Scan, By::Scan, false}};
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string path = Work("race" + std::to_string(n++) + ".txt");
+        WriteFile(path, "a");
+        TMonItemRecord record = EmptyItemRecord();
+        record.Path.Set(path);
+        bool made = false;
+        auto first = items->Add(record, "", c.First, &made);
+        EXPECT_TRUE(made);
+        auto second = items->Add(record, "", c.Second, &made);
+        EXPECT_EQ(first, second);
+        EXPECT_FALSE(made) << "one item, listed once";
+        const bool announces = c.Second == By::Request && !second->TakeScanAnnouncement();
+        EXPECT_EQ(announces, c.SecondAnnounces) << path;
+        if (c.Second == By::Request) {
+            EXPECT_FALSE(second->TakeScanAnnouncement()) << "a later request announces again";
+        }
+    }
+}
+
 TEST_F(CollectionTest, AFileWithoutAFolderItemGetsAMonitoredSavedWatchedOne)
 {
     WriteFile(Work("a.txt"), "a");
