@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
 #include <string>
 #include <thread>
 
@@ -91,6 +92,7 @@ protected:
     MainThreadCalls& Calls() const { return m_calls; }
 
 private:
+    static void* Entry(void* self);
     void Run();
     void Report(const char* why) noexcept;
     void JoinThread();
@@ -106,7 +108,9 @@ private:
     std::atomic<bool> m_finished{false};
     std::mutex m_sleepMutex;
     std::condition_variable m_sleepCv;
-    std::thread m_thread;
+    // The thread, made with a stack of its own size; joinable until joined or detached.
+    pthread_t m_thread{};
+    bool m_joinable = false;
 };
 
 // Makes and starts the watch thread of a folder item. Called on the main thread (or, for
