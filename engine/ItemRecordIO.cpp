@@ -248,16 +248,11 @@ std::string RecordProblem(const TMonItemRecord& record)
     return {};
 }
 
-void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot)
-{
-    const std::string realPath = record.Path.Get();
-    // One state of the file for the whole record, looked at once.
-    const IniFile::ReadScope oneState(list);
-    std::string fileId = list.ReadString(realPath, "FileID", "");
-    const bool isNew = fileId.empty();
-    // An item never saved takes every value from the defaults section.
-    const std::string section = isNew ? std::string(kDefaultSection) : realPath;
+namespace {
 
+// Every key but the FileID, from section.
+void ReadRecordKeys(TMonItemRecord& record, IniFile& list, const std::string& section)
+{
     record.MonMode = ReadEnum<TMonMode>(list, section, "MonMode", mmNumber);
     record.MonModeInterval = list.ReadDate(section, "MonModeInterval", kZeroDuration);
     record.MonModeNumber = ReadCount(list, section, "MonModeNumber", 10);
@@ -287,13 +282,31 @@ void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& ba
     record.Templates.Set(list.ReadString(section, "Templates", ""));
     record.FolderWait = ReadCount(list, section, "FolderWait", 3);
     record.IsSaved = list.ReadBool(section, "IsSaved", false);
+}
+
+bool UsableFileId(const std::string& fileId)
+{
+    return IsPlainFolderName(fileId) && FitsShortText(fileId);
+}
+
+} // namespace
+
+void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot)
+{
+    const std::string realPath = record.Path.Get();
+    // One state of the file for the whole record, looked at once.
+    const IniFile::ReadScope oneState(list);
+    std::string fileId = list.ReadString(realPath, "FileID", "");
+    const bool isNew = fileId.empty();
+    // An item never saved takes every value from the defaults section.
+    ReadRecordKeys(record, list, isNew ? std::string(kDefaultSection) : realPath);
 
     record.Path.Set(realPath);
     if (isNew) {
         record.FileID.Set(NewFileId(backupRoot, list.Path()));
         record.IsSaved = false;
         record.VersionNum = 0;
-    } else if (!IsPlainFolderName(fileId) || !FitsShortText(fileId)) {
+    } else if (!UsableFileId(fileId)) {
         // A FileID that is not a plain folder name would send versions, and deletions,
         // outside the item's backup folder: give the item a folder of its own instead.
         Log("item " + realPath + " has an unusable FileID \"" + fileId + "\"; a new one is used");
@@ -307,6 +320,19 @@ void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const s
 {
     IniFile list(listFile);
     ReadItemRecord(record, list, backupRoot);
+}
+
+bool ReadListedItemRecord(TMonItemRecord& record, IniFile& list)
+{
+    const std::string realPath = record.Path.Get();
+    const IniFile::ReadScope oneState(list);
+    const std::string fileId = list.ReadString(realPath, "FileID", "");
+    if (!UsableFileId(fileId))
+        return false;
+    ReadRecordKeys(record, list, realPath);
+    record.Path.Set(realPath);
+    record.FileID.Set(fileId);
+    return true;
 }
 
 void WriteItemRecord(const TMonItemRecord& record, IniFile& list, IniFile* backupIndex)

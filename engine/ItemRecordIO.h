@@ -24,6 +24,9 @@ inline constexpr const char* kDefaultBackupDir = "backup/";
 // backupRoot is where NewFileId looks for existing item folders.
 void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot);
 void ReadItemRecord(TMonItemRecord& record, const std::string& listFile, const std::string& backupRoot);
+// The same for a section that names a usable FileID of its own, which is all that needs no
+// fresh FileID; false, with record only partly read, for any other. Any thread.
+bool ReadListedItemRecord(TMonItemRecord& record, IniFile& list);
 
 // Stores record as the section named by its Path (IsSaved always written as 1,
 // LastVersionPath never), then, when FileID is not empty, maps FileID to Path in

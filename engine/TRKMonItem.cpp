@@ -116,7 +116,7 @@ std::shared_ptr<TRKMonItem> TRKMonItem::Create(const std::string& path, TRKMonIt
     SetRecordPath(start, path);
     start.IsFolder = false;
     std::shared_ptr<TRKMonItem> item(new TRKMonItem(owner, start));
-    item->Load();
+    item->Load(owner.ReadAtLoad(path));
     item->UpdateData([](TMonItemRecord& r) {
         if (r.IsSaved)
             return;
@@ -219,10 +219,12 @@ std::string TRKMonItem::LastVersionPath() const
     return m_data.LastVersionPath().Get();
 }
 
-void TRKMonItem::Load()
+void TRKMonItem::Load(const PackedItemRecord* readAhead)
 {
     TMonItemRecord record = Data();
-    if (IniFile* list = Owner().LoadReader())
+    if (readAhead)
+        record = readAhead->Unpack();
+    else if (IniFile* list = Owner().LoadReader())
         ReadItemRecord(record, *list, Owner().BackupRoot());
     else
         ReadItemRecord(record, Owner().ListFile(), Owner().BackupRoot());

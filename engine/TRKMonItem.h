@@ -73,10 +73,11 @@ public:
     // thread only (the pointer is owned by the folder and joined there).
     virtual morvane::WatchThread* WatchThread() const { return nullptr; }
 
-    // Reads the record from the owner's list file, tests presence without a message and,
+    // Reads the record from the owner's list file (or takes readAhead, the same record
+    // read before from the list's current state), tests presence without a message and,
     // when the engine is active and the item is monitored, restarts it (Start). Any
     // thread. Throws IniWriteError when marking it broken cannot be saved.
-    void Load();
+    void Load(const PackedItemRecord* readAhead = nullptr);
 
     // Writes the record to the owner's list file and its FileID to the backup index: in
     // the active engine behind (the item is marked dirty, see ListWriteBehind), in the

@@ -2,6 +2,7 @@
 
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/PackedItemRecord.h"
 #include "engine/PresenceRetry.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
@@ -195,6 +196,11 @@ std::uint64_t TRKMonItems::LoadNumber() const
 const std::optional<FileStamp>* TRKMonItems::LookedAtLoad(const std::string& path) const
 {
     return LoadNumber() != 0 && m_lookPath && *m_lookPath == path ? m_look : nullptr;
+}
+
+const PackedItemRecord* TRKMonItems::ReadAtLoad(const std::string& path) const
+{
+    return LoadNumber() != 0 && m_lookPath && *m_lookPath == path ? m_readAhead : nullptr;
 }
 
 bool TRKMonItems::MayHoldVersions(const std::string& fileId) const
@@ -521,24 +527,38 @@ void TRKMonItems::StartWatchAfterLoad(const std::shared_ptr<TRKMonFolder>& folde
 
 namespace {
 
-// Looks at every listed file at once, on a few threads: at a start with thousands of
-// items the system calls, not the records, take the time.
+// Looks at every listed file at once, on a few threads, and reads its record: at a start
+// with thousands of items the system calls and the record reads, not the items, take the
+// time. Each thread reads the list as it is when the thread starts.
 class FileLooks
 {
 public:
-    FileLooks(const std::vector<std::string>& sections, bool wanted) : m_stamps(sections.size())
+    FileLooks(const std::vector<std::string>& sections, const std::string& listFile, bool look)
+        : m_stamps(look ? sections.size() : 0), m_records(sections.size())
     {
         constexpr std::size_t kFewest = 256; // below this, threads cost more than they save
         constexpr unsigned kThreads = 4;
-        if (!wanted || sections.size() < kFewest)
+        if (sections.size() < kFewest)
             return;
+        m_states.resize(kThreads);
         for (unsigned t = 0; t < kThreads; ++t) {
             try {
-                m_threads.emplace_back([this, &sections, t] {
+                m_threads.emplace_back([this, &sections, &listFile, look, t] {
+                    IniFile list(listFile);
+                    const IniFile::ReadScope oneState(list);
+                    m_states[t] = list.FileState();
                     for (std::size_t i = t; i < sections.size(); i += kThreads) {
                         const std::string& path = sections[i];
-                        if (!path.empty() && path.back() != kPathSep && path != kDefaultSection)
+                        if (path.empty() || path.back() == kPathSep || path == kDefaultSection ||
+                            !FitsShortText(path))
+                            continue;
+                        if (look)
                             m_stamps[i] = StampOf(path);
+                        TMonItemRecord record = EmptyItemRecord();
+                        record.Path.Set(path);
+                        record.IsFolder = false;
+                        if (ReadListedItemRecord(record, list))
+                            m_records[i].emplace(record);
                     }
                 });
             } catch (const std::system_error&) {
@@ -556,7 +576,17 @@ public:
     const std::optional<FileStamp>* At(std::size_t index)
     {
         Join();
-        return m_threads.empty() ? nullptr : &m_stamps[index];
+        return m_threads.empty() || m_stamps.empty() ? nullptr : &m_stamps[index];
+    }
+    // The record read for section index from the list in state, once every read is done;
+    // nullptr when none was read, or from another state of the list.
+    const PackedItemRecord* Record(std::size_t index, const std::shared_ptr<const void>& state)
+    {
+        Join();
+        if (m_threads.empty() || !m_records[index] ||
+            std::any_of(m_states.begin(), m_states.end(), [&state](const auto& s) { return s != state; }))
+            return nullptr;
+        return &*m_records[index];
     }
 
 private:
@@ -569,6 +599,9 @@ private:
     }
 
     std::vector<std::optional<FileStamp>> m_stamps;
+    // Packed: ten thousand records in full would take 15 MB for a moment.
+    std::vector<std::optional<PackedItemRecord>> m_records;
+    std::vector<std::shared_ptr<const void>> m_states; // per thread
     std::vector<std::thread> m_threads;
 };
 
@@ -588,8 +621,8 @@ std::vector<std::string> TRKMonItems::LoadAll()
         IniFile list(m_listFile);
         sections = list.ReadSections();
     }
-    // The files are looked at while the FileIDs are checked.
-    FileLooks looks(sections, Active());
+    // The files are looked at, and their records read, while the FileIDs are checked.
+    FileLooks looks(sections, m_listFile, Active());
     // Two items sharing a backup folder would prune each other's versions.
     const std::vector<std::pair<std::string, std::string>> mended =
         Active() ? MendFileIds(sections) : std::vector<std::pair<std::string, std::string>>();
@@ -602,6 +635,9 @@ std::vector<std::string> TRKMonItems::LoadAll()
     // and the settings are looked at once for the whole load, not once per item.
     IniFile reader(m_listFile);
     const IniFile::ReadScope readerState(reader);
+    // A record read ahead counts only when read from this state (the FileIDs mended just
+    // now, say, were not).
+    const std::shared_ptr<const void> listState = reader.FileState();
     m_loadRoot = BackupRoot();
     m_loadReader = &reader;
     ++m_loads;
@@ -618,6 +654,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
             Items.m_loadBackupNames.reset();
             Items.m_lookPath = nullptr;
             Items.m_look = nullptr;
+            Items.m_readAhead = nullptr;
         }
     } endLoading{*this};
     for (std::size_t i = 0; i < sections.size(); ++i) {
@@ -626,6 +663,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
             continue;
         m_lookPath = &name;
         m_look = looks.At(i);
+        m_readAhead = looks.Record(i, listState);
         try {
             CheckPath(name);
             TMonItemRecord record = EmptyItemRecord();
@@ -647,6 +685,7 @@ std::vector<std::string> TRKMonItems::LoadAll()
     m_loadBackupNames.reset();
     m_lookPath = nullptr;
     m_look = nullptr;
+    m_readAhead = nullptr;
     // The watches start once every item is there: a watch's first scan looks at its whole
     // folder, changes made during the load included, and no scan competes with the load
     // for the items.

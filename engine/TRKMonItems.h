@@ -23,6 +23,7 @@ namespace morvane {
 
 class EngineHost;
 class IniFile;
+class PackedItemRecord;
 class PresenceRetry;
 class TRKMonItem;
 class TRKMonFolder;
@@ -79,6 +80,9 @@ public:
     // What the load running on this thread found at path when it looked at every listed
     // file at once (nothing inside: no regular file); nullptr when it did not look.
     const std::optional<FileStamp>* LookedAtLoad(const std::string& path) const;
+    // The record of path as the load read it ahead, while the load makes its item;
+    // nullptr otherwise. Loading thread only.
+    const PackedItemRecord* ReadAtLoad(const std::string& path) const;
 
     SharedBlock* Block() const { return m_block; }
     EngineHost* Host() const { return m_host; }
@@ -281,6 +285,7 @@ private:
     // The section being loaded and what the load found there (loading thread only).
     const std::string* m_lookPath = nullptr;
     const std::optional<FileStamp>* m_look = nullptr;
+    const PackedItemRecord* m_readAhead = nullptr;
     std::string m_loadRoot;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <set>
 #include <thread>
 
 namespace morvane::test {
@@ -197,6 +198,58 @@ TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
     ASSERT_EQ(items->FolderCount(), 1);
     EXPECT_TRUE(items->GetFolder(0)->Monitored());
     EXPECT_EQ(items->GetFile(0)->FileID(), "261208001");
+}
+
+// A long list is read ahead on several threads: every item still gets its own section's
+// record, also where the load mends the list (two sections sharing a FileID) after the
+// reading began, and sections without a usable FileID get fresh ones.
+TEST_F(CollectionTest, ALongListLoadsEveryRecordFromItsOwnSection)
+{
+    constexpr int kItems = 300;
+    for (const bool mended : {false, true}) {
+        const std::string home = Work(mended ? "mended/" : "plain/");
+        std::filesystem::create_directories(home);
+        TRKMonItems loaded(block.get(), &host, home);
+        loaded.SetActive(true); // only the agent's engine mends the list
+        std::vector<std::string> paths;
+        {
+            IniFile list(loaded.ListFile());
+            for (int i = 0; i < kItems; ++i) {
+                paths.push_back(home + "f" + std::to_string(i) + ".txt");
+                WriteFile(paths.back(), "x");
+                const std::string& path = paths.back();
+                // 0 and 1 share a FileID, 2 has none, 3 one that is no folder name.
+                std::string id = std::to_string(300000000 + i);
+                if (i == 1 && mended)
+                    id = "300000000";
+                if (i == 3)
+                    id = "../x";
+                if (i != 2)
+                    list.WriteString(path, "FileID", id);
+                list.WriteBool(path, "IsSaved", true);
+                list.WriteInteger(path, "DelModeNumber", i + 1);
+                list.WriteString(path, "Executer", "run" + std::to_string(i));
+            }
+            list.Flush();
+        }
+        IniFile::ClearCache();
+        EXPECT_TRUE(loaded.LoadAll().empty());
+        ASSERT_EQ(loaded.FileCount(), kItems);
+        std::set<std::string> ids;
+        for (int i = 0; i < kItems; ++i) {
+            const auto item = loaded.FileByPath(paths[i]);
+            ASSERT_TRUE(item) << paths[i];
+            const TMonItemRecord r = item->Data();
+            if (i != 2) { // an unsaved section reads the defaults
+                EXPECT_EQ(r.DelModeNumber, i + 1) << paths[i];
+                EXPECT_EQ(r.Executer.Get(), "run" + std::to_string(i)) << paths[i];
+            }
+            EXPECT_TRUE(IsPlainFolderName(r.FileID.Get())) << paths[i];
+            EXPECT_TRUE(ids.insert(r.FileID.Get()).second) << "FileID used twice: " << r.FileID.Get();
+            EXPECT_TRUE(i == 1 || i == 2 || i == 3 || r.FileID.Get() == std::to_string(300000000 + i))
+                << paths[i];
+        }
+    }
 }
 
 TEST_F(CollectionTest, FoldersMissingAtLoadAreLookedForAfterItReturns)
