@@ -241,6 +241,7 @@ void TForm1::FormCreate()
             reports->Post(msg, record, wParam);
         });
     TMonDirThread::Install(*m_items);
+    m_items->SetLoadWatchesDeferred(true);
     for (const std::string& skipped : m_items->LoadAll())
         Log("list entry not loaded: " + skipped);
 
@@ -269,8 +270,20 @@ void TForm1::FormCreate()
     m_ready = true;
     if (!m_early.empty())
         QTimer::singleShot(0, this, [this] { HandleEarly(); });
+    StartWatchBatch();
     hide();
     LeaveWork();
+}
+
+void TForm1::StartWatchBatch()
+{
+    // A thread start costs a fraction of a millisecond; with thousands of folders the
+    // requests that came meanwhile are answered between batches, not after the last.
+    constexpr std::size_t kWatchesPerBatch = 16;
+    QTimer::singleShot(0, this, [this] {
+        if (m_items && !m_closeRequested && m_items->StartLoadedWatches(kWatchesPerBatch))
+            StartWatchBatch();
+    });
 }
 
 void TForm1::TidyDataFiles()

@@ -100,6 +100,8 @@ private:
     void ReleaseSharedBlock();
     void ApplyLanguage();
     // Removes what an earlier run that crashed left behind and keeps the lists private.
+    // Starts the next few of the watches the load left, then the rest later.
+    void StartWatchBatch();
     void TidyDataFiles();
     // Runs CheckBlockWhole whenever the block's file is cut or changed.
     void WatchBlockFile();

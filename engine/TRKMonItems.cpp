@@ -7,6 +7,7 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/VersionStore.h"
+#include "engine/WatchThread.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/FileTree.h"
@@ -689,11 +690,12 @@ std::vector<std::string> TRKMonItems::LoadAll()
     // The watches start once every item is there: a watch's first scan looks at its whole
     // folder, changes made during the load included, and no scan competes with the load
     // for the items.
-    for (const std::weak_ptr<TRKMonFolder>& weak : std::exchange(m_watchesAfterLoad, {})) {
-        const std::shared_ptr<TRKMonFolder> folder = weak.lock();
-        if (folder && !folder->Removed() && folder->Monitored() && !folder->PresencePending())
-            folder->StartWatch();
-    }
+    for (std::weak_ptr<TRKMonFolder>& weak : std::exchange(m_watchesAfterLoad, {}))
+        m_loadedWatches.push_back(std::move(weak));
+    if (!m_deferLoadWatches)
+        StartLoadedWatches(m_loadedWatches.size());
+    else if (!m_loadedWatches.empty() && !std::exchange(m_heldStarts, true))
+        WatchThread::HoldStarts(true); // the heap is given back once, after the last start
     // When the list could not take a new FileID, the item still uses it from memory on.
     for (const auto& [path, id] : mended) {
         std::shared_ptr<TRKMonItem> item = path.back() == kPathSep ? FolderByPath(path) : FileByPath(path);
@@ -880,8 +882,28 @@ void TRKMonItems::PostToMonitor(MessageIndex msg, const TMonItemRecord& record, 
         m_host->PostToMainThread(post);
 }
 
+bool TRKMonItems::StartLoadedWatches(std::size_t count)
+{
+    for (; count > 0 && !m_loadedWatches.empty(); --count) {
+        const std::shared_ptr<TRKMonFolder> folder = m_loadedWatches.front().lock();
+        m_loadedWatches.pop_front();
+        // A request handled meanwhile may have removed, stopped or started it already.
+        if (folder && !folder->Removed() && folder->Monitored() && !folder->PresencePending() &&
+            !folder->WatchThread())
+            folder->StartWatch();
+    }
+    if (!m_loadedWatches.empty())
+        return true;
+    if (std::exchange(m_heldStarts, false))
+        WatchThread::HoldStarts(false);
+    return false;
+}
+
 void TRKMonItems::StopAllWatches()
 {
+    m_loadedWatches.clear();
+    if (std::exchange(m_heldStarts, false))
+        WatchThread::HoldStarts(false);
     m_presenceRetry.reset();
     for (const auto& folder : Folders())
         folder->EndWatch(true);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -145,6 +146,11 @@ public:
     // be items (bad or over-long paths) are skipped; their names come back with the
     // reason. Main thread.
     std::vector<std::string> LoadAll();
+    // With deferred set, LoadAll leaves the watches of the folders it loaded to
+    // StartLoadedWatches, so a program can answer requests between starts. Main thread.
+    void SetLoadWatchesDeferred(bool deferred) { m_deferLoadWatches = deferred; }
+    // Starts up to count of the watches LoadAll left; true while more are left. Main thread.
+    bool StartLoadedWatches(std::size_t count);
     // Saves every file item, then every folder item, in one write of the list file. Any
     // thread. Throws IniWriteError.
     void SaveAll();
@@ -184,7 +190,7 @@ public:
     bool HasReportPoster() const { return m_reportPoster != nullptr; }
 
     // Stops and joins every folder's watch thread, and the search for items that were
-    // missing at load. Main thread.
+    // missing at load; watches LoadAll left are not started any more. Main thread.
     void StopAllWatches();
 
     // Expires when the collection goes away: work queued onto the main thread looks at it
@@ -289,6 +295,10 @@ private:
     std::string m_loadRoot;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;
+    bool m_deferLoadWatches = false;
+    // Watches the last load left to StartLoadedWatches, the next to start first.
+    std::deque<std::weak_ptr<TRKMonFolder>> m_loadedWatches;
+    bool m_heldStarts = false;                      // WatchThread::HoldStarts is in force for them
     std::unique_ptr<PresenceRetry> m_presenceRetry; // main thread only
 
     mutable std::mutex m_listFileMutex;

@@ -56,16 +56,35 @@ void WatchThread::Start()
     m_joinable = true;
 }
 
+namespace {
+
+// One start fewer; the heap's free pages go back when none is left.
+void StartEnded() noexcept
+{
+    if (g_starting.fetch_sub(1) == 1) {
+        ::malloc_trim(0);
+        g_heapReleases.fetch_add(1);
+    }
+}
+
+} // namespace
+
 void WatchThread::EndStart() noexcept
 {
     if (!std::exchange(m_starting, false))
         return;
     // An agent's first scans all wait for the main thread, which is busy starting the
     // threads of the other folders, so the count does not fall to zero part-way.
-    if (g_starting.fetch_sub(1) == 1) {
-        ::malloc_trim(0);
-        g_heapReleases.fetch_add(1);
-    }
+    StartEnded();
+}
+
+void WatchThread::HoldStarts(bool hold)
+{
+    // The hold counts as one start still under way.
+    if (hold)
+        g_starting.fetch_add(1);
+    else
+        StartEnded();
 }
 
 void WatchThread::Rest() noexcept

@@ -87,6 +87,10 @@ protected:
 public:
     // How often the heap was given back that way in this process (tests). Any thread.
     static int HeapReleases();
+    // While held, the heap is not given back at the end of a start: more threads are to
+    // start, a batch at a time. The release comes when the hold ends, or when the last
+    // thread started meanwhile rests. Main thread.
+    static void HoldStarts(bool hold);
 
 protected:
     MainThreadCalls& Calls() const { return m_calls; }

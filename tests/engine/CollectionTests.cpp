@@ -252,6 +252,39 @@ TEST_F(CollectionTest, ALongListLoadsEveryRecordFromItsOwnSection)
     }
 }
 
+// The agent starts the watches of a long list a few at a time, between requests: one a
+// request has stopped or removed meanwhile stays stopped, and a shutdown starts no more.
+TEST_F(CollectionTest, WatchesLeftByTheLoadStartAFewAtATime)
+{
+    std::vector<std::string> folders;
+    {
+        IniFile list(items->ListFile());
+        for (int i = 0; i < 5; ++i) {
+            folders.push_back(Work("w" + std::to_string(i) + "/"));
+            std::filesystem::create_directories(folders.back());
+            list.WriteString(folders.back(), "FileID", std::to_string(310000000 + i));
+            list.WriteBool(folders.back(), "IsFolder", true);
+            list.WriteBool(folders.back(), "IsSaved", true);
+            list.WriteBool(folders.back(), "Monitored", true);
+        }
+        list.Flush();
+    }
+    IniFile::ClearCache();
+    items->SetLoadWatchesDeferred(true);
+    EXPECT_TRUE(items->LoadAll().empty());
+    EXPECT_EQ(log.Started.load(), 0) << "the load starts none itself";
+    EXPECT_TRUE(items->StartLoadedWatches(2));
+    EXPECT_EQ(log.Started.load(), 2);
+    items->FolderByPath(folders[2])->StopWatch();
+    EXPECT_TRUE(items->StartLoadedWatches(1));
+    EXPECT_EQ(log.Started.load(), 2) << "a folder stopped meanwhile stays stopped";
+    EXPECT_TRUE(items->StartLoadedWatches(1));
+    EXPECT_EQ(log.Started.load(), 3);
+    items->StopAllWatches();
+    EXPECT_FALSE(items->StartLoadedWatches(10));
+    EXPECT_EQ(log.Started.load(), 3) << "none after all watches were stopped";
+}
+
 TEST_F(CollectionTest, FoldersMissingAtLoadAreLookedForAfterItReturns)
 {
     const std::string here = Work("here/"), late = Work("late/"), gone = Work("gone/");
