@@ -21,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 namespace morvane {
@@ -143,8 +144,13 @@ void AgentCommands::Hold()
     if (!m_held) {
         m_held = true;
         m_heldFolders.clear();
+        // A watch not started yet after the start of the agent is held as well: the hold
+        // drops it, and the release starts it.
+        std::unordered_set<const TRKMonFolder*> waiting;
+        for (const auto& folder : m_ctx.Items->LoadedWatchesLeft())
+            waiting.insert(folder.get());
         for (const auto& folder : m_ctx.Items->Folders()) {
-            if (folder->WatchThread())
+            if (folder->WatchThread() || (waiting.count(folder.get()) && folder->Monitored()))
                 m_heldFolders.push_back(folder->Path());
         }
         // Joined: a version a thread was making is whole before the hold is confirmed.

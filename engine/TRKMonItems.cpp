@@ -899,6 +899,16 @@ bool TRKMonItems::StartLoadedWatches(std::size_t count)
     return false;
 }
 
+std::vector<std::shared_ptr<TRKMonFolder>> TRKMonItems::LoadedWatchesLeft() const
+{
+    std::vector<std::shared_ptr<TRKMonFolder>> left;
+    for (const std::weak_ptr<TRKMonFolder>& weak : m_loadedWatches) {
+        if (std::shared_ptr<TRKMonFolder> folder = weak.lock())
+            left.push_back(std::move(folder));
+    }
+    return left;
+}
+
 void TRKMonItems::StopAllWatches()
 {
     m_loadedWatches.clear();

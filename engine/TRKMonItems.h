@@ -151,6 +151,8 @@ public:
     void SetLoadWatchesDeferred(bool deferred) { m_deferLoadWatches = deferred; }
     // Starts up to count of the watches LoadAll left; true while more are left. Main thread.
     bool StartLoadedWatches(std::size_t count);
+    // The folders among them still waiting for their start. Main thread.
+    std::vector<std::shared_ptr<TRKMonFolder>> LoadedWatchesLeft() const;
     // Saves every file item, then every folder item, in one write of the list file. Any
     // thread. Throws IniWriteError.
     void SaveAll();

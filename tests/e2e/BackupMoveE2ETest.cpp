@@ -1,5 +1,6 @@
 #include "AgentFixture.h"
 #include "common/TestSupport.h"
+#include "engine/ItemRecordIO.h"
 #include "monitor/AgentLink.h"
 #include "monitor/BackupMove.h"
 #include "platform/DirListing.h"
@@ -159,4 +160,49 @@ TEST_F(BackupMoveE2E, FiftyItemsMoveAcrossFileSystemsAfterACancel)
     const std::string made = mon.ReportsOf(MsgVersion)[0].Record.LastVersionPath.Get();
     EXPECT_EQ(made.rfind(plan.NewRoot, 0), 0u) << made;
     EXPECT_EQ(test::ReadFile(made), "in the new folder");
+}
+
+// A move's hold that comes while the agent is still starting the watches of a long list
+// holds those not started yet too: the release starts them, and none stays unwatched.
+TEST_F(BackupMoveE2E, AHoldDuringTheStartOfManyWatchesLeavesNoneUnwatched)
+{
+    agent->Terminate();
+    ASSERT_TRUE(agent->WaitExit(std::chrono::seconds(30)));
+    constexpr int kFolders = 400;
+    std::string last;
+    {
+        IniFile list(env.Home() + kListFileName);
+        for (int i = 0; i < kFolders; ++i) {
+            const std::string folder = env.Work() + "held/d" + std::to_string(i) + "/";
+            last = folder + "f.txt";
+            test::WriteFile(last, "start");
+            list.WriteString(folder, "FileID", std::to_string(320000000 + i));
+            for (const char* key : {"IsFolder", "IsSaved", "Monitored", "IsWholeFolder"})
+                list.WriteBool(folder, key, true);
+            list.WriteInteger(folder, "MonStatus", msActive);
+            list.WriteInteger(folder, "FolderWait", 0);
+        }
+        list.Flush();
+    }
+    agent = std::make_unique<AgentProcess>(env, "no");
+    agent->Start();
+    ASSERT_TRUE(agent->WaitReady()) << agent->Output();
+    ASSERT_TRUE(mon.Attach());
+    mon.BecomeMonitor(true);
+    auto monitorMutex = NamedMutex::TryAcquire(kMonitorMutexName);
+    ASSERT_TRUE(monitorMutex);
+    ASSERT_TRUE(monitor::AgentLink(mon.Block()).RequestHold(20000)) << agent->Output();
+    monitor::AgentLink(mon.Block()).RequestReinit();
+
+    ReplaceFile(last, "saved after the hold", 10);
+    EXPECT_TRUE(test::WaitUntil(
+        [&] {
+            for (const auto& report : mon.ReportsOf(MsgVersion)) {
+                if (report.Record.Path.Get() == last)
+                    return true;
+            }
+            return false;
+        },
+        std::chrono::seconds(30)))
+        << agent->Output();
 }
