@@ -530,21 +530,23 @@ namespace {
 
 // Looks at every listed file at once, on a few threads, and reads its record: at a start
 // with thousands of items the system calls and the record reads, not the items, take the
-// time. Each thread reads the list as it is when the thread starts.
+// time. Each thread reads the list as it is when the thread starts. For the agent's
+// engine only (wanted): the monitor's looks at no file, and the records read ahead there
+// only cost memory.
 class FileLooks
 {
 public:
-    FileLooks(const std::vector<std::string>& sections, const std::string& listFile, bool look)
-        : m_stamps(look ? sections.size() : 0), m_records(sections.size())
+    FileLooks(const std::vector<std::string>& sections, const std::string& listFile, bool wanted)
+        : m_stamps(sections.size()), m_records(sections.size())
     {
         constexpr std::size_t kFewest = 256; // below this, threads cost more than they save
         constexpr unsigned kThreads = 4;
-        if (sections.size() < kFewest)
+        if (!wanted || sections.size() < kFewest)
             return;
         m_states.resize(kThreads);
         for (unsigned t = 0; t < kThreads; ++t) {
             try {
-                m_threads.emplace_back([this, &sections, &listFile, look, t] {
+                m_threads.emplace_back([this, &sections, &listFile, t] {
                     IniFile list(listFile);
                     const IniFile::ReadScope oneState(list);
                     m_states[t] = list.FileState();
@@ -553,8 +555,7 @@ public:
                         if (path.empty() || path.back() == kPathSep || path == kDefaultSection ||
                             !FitsShortText(path))
                             continue;
-                        if (look)
-                            m_stamps[i] = StampOf(path);
+                        m_stamps[i] = StampOf(path);
                         TMonItemRecord record = EmptyItemRecord();
                         record.Path.Set(path);
                         record.IsFolder = false;
@@ -577,7 +578,7 @@ public:
     const std::optional<FileStamp>* At(std::size_t index)
     {
         Join();
-        return m_threads.empty() || m_stamps.empty() ? nullptr : &m_stamps[index];
+        return m_threads.empty() ? nullptr : &m_stamps[index];
     }
     // The record read for section index from the list in state, once every read is done;
     // nullptr when none was read, or from another state of the list.
