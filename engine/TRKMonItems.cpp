@@ -544,23 +544,29 @@ public:
         if (!wanted || sections.size() < kFewest)
             return;
         m_states.resize(kThreads);
+        m_complete.resize(kThreads);
         for (unsigned t = 0; t < kThreads; ++t) {
             try {
                 m_threads.emplace_back([this, &sections, &listFile, t] {
-                    IniFile list(listFile);
-                    const IniFile::ReadScope oneState(list);
-                    m_states[t] = list.FileState();
-                    for (std::size_t i = t; i < sections.size(); i += kThreads) {
-                        const std::string& path = sections[i];
-                        if (path.empty() || path.back() == kPathSep || path == kDefaultSection ||
-                            !FitsShortText(path))
-                            continue;
-                        m_stamps[i] = StampOf(path);
-                        TMonItemRecord record = EmptyItemRecord();
-                        record.Path.Set(path);
-                        record.IsFolder = false;
-                        if (ReadListedItemRecord(record, list))
-                            m_records[i].emplace(record);
+                    // A thread that fails leaves its items to look for themselves.
+                    try {
+                        IniFile list(listFile);
+                        const IniFile::ReadScope oneState(list);
+                        m_states[t] = list.FileState();
+                        for (std::size_t i = t; i < sections.size(); i += kThreads) {
+                            const std::string& path = sections[i];
+                            if (path.empty() || path.back() == kPathSep || path == kDefaultSection ||
+                                !FitsShortText(path))
+                                continue;
+                            m_stamps[i] = StampOf(path);
+                            TMonItemRecord record = EmptyItemRecord();
+                            record.Path.Set(path);
+                            record.IsFolder = false;
+                            if (ReadListedItemRecord(record, list))
+                                m_records[i].emplace(record);
+                        }
+                        m_complete[t] = true;
+                    } catch (...) {
                     }
                 });
             } catch (const std::system_error&) {
@@ -578,20 +584,25 @@ public:
     const std::optional<FileStamp>* At(std::size_t index)
     {
         Join();
-        return m_threads.empty() ? nullptr : &m_stamps[index];
+        return Complete(index) ? &m_stamps[index] : nullptr;
     }
     // The record read for section index from the list in state, once every read is done;
     // nullptr when none was read, or from another state of the list.
     const PackedItemRecord* Record(std::size_t index, const std::shared_ptr<const void>& state)
     {
         Join();
-        if (m_threads.empty() || !m_records[index] ||
+        if (!Complete(index) || !m_records[index] ||
             std::any_of(m_states.begin(), m_states.end(), [&state](const auto& s) { return s != state; }))
             return nullptr;
         return &*m_records[index];
     }
 
 private:
+    // Whether the thread that took section index went through all of its sections.
+    bool Complete(std::size_t index) const
+    {
+        return !m_threads.empty() && m_complete[index % m_complete.size()];
+    }
     void Join()
     {
         for (std::thread& thread : m_threads) {
@@ -604,6 +615,7 @@ private:
     // Packed: ten thousand records in full would take 15 MB for a moment.
     std::vector<std::optional<PackedItemRecord>> m_records;
     std::vector<std::shared_ptr<const void>> m_states; // per thread
+    std::vector<char> m_complete;                      // per thread
     std::vector<std::thread> m_threads;
 };
 
