@@ -201,8 +201,8 @@ TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
 }
 
 // A long list is read ahead on several threads: every item still gets its own section's
-// record, also where the load mends the list (two sections sharing a FileID) after the
-// reading began, and sections without a usable FileID get fresh ones.
+// record, also where the load mends the list (0 and 1 share a FileID) after the reading
+// began; 2 has no FileID (it reads the defaults), 3 one that is no folder name.
 TEST_F(CollectionTest, ALongListLoadsEveryRecordFromItsOwnSection)
 {
     constexpr int kItems = 300;
@@ -211,75 +211,53 @@ TEST_F(CollectionTest, ALongListLoadsEveryRecordFromItsOwnSection)
         std::filesystem::create_directories(home);
         TRKMonItems loaded(block.get(), &host, home);
         loaded.SetActive(true); // only the agent's engine mends the list
-        std::vector<std::string> paths;
-        {
-            IniFile list(loaded.ListFile());
-            for (int i = 0; i < kItems; ++i) {
-                paths.push_back(home + "f" + std::to_string(i) + ".txt");
-                WriteFile(paths.back(), "x");
-                const std::string& path = paths.back();
-                // 0 and 1 share a FileID, 2 has none, 3 one that is no folder name.
-                std::string id = std::to_string(300000000 + i);
-                if (i == 1 && mended)
-                    id = "300000000";
-                if (i == 3)
-                    id = "../x";
-                if (i != 2)
-                    list.WriteString(path, "FileID", id);
-                list.WriteBool(path, "IsSaved", true);
-                list.WriteInteger(path, "DelModeNumber", i + 1);
-                list.WriteString(path, "Executer", "run" + std::to_string(i));
-            }
-            list.Flush();
+        IniFile list(loaded.ListFile());
+        for (int i = 0; i < kItems; ++i) {
+            const std::string path = home + std::to_string(i);
+            WriteFile(path, "x");
+            if (i != 2)
+                list.WriteString(path, "FileID",
+                                 i == 3 ? "../x" : std::to_string(300000000 + (i == 1 && mended ? 0 : i)));
+            list.WriteBool(path, "IsSaved", true);
+            list.WriteInteger(path, "DelModeNumber", i + 1);
+            list.WriteString(path, "Executer", "run" + std::to_string(i));
         }
+        list.Flush();
         IniFile::ClearCache();
         EXPECT_TRUE(loaded.LoadAll().empty());
         ASSERT_EQ(loaded.FileCount(), kItems);
         std::set<std::string> ids;
         for (int i = 0; i < kItems; ++i) {
-            const auto item = loaded.FileByPath(paths[i]);
-            ASSERT_TRUE(item) << paths[i];
-            const TMonItemRecord r = item->Data();
-            if (i != 2) { // an unsaved section reads the defaults
-                EXPECT_EQ(r.DelModeNumber, i + 1) << paths[i];
-                EXPECT_EQ(r.Executer.Get(), "run" + std::to_string(i)) << paths[i];
-            }
-            EXPECT_TRUE(IsPlainFolderName(r.FileID.Get())) << paths[i];
-            EXPECT_TRUE(ids.insert(r.FileID.Get()).second) << "FileID used twice: " << r.FileID.Get();
-            EXPECT_TRUE(i == 1 || i == 2 || i == 3 || r.FileID.Get() == std::to_string(300000000 + i))
-                << paths[i];
+            const TMonItemRecord r = loaded.FileByPath(home + std::to_string(i))->Data();
+            EXPECT_EQ(r.DelModeNumber, i == 2 ? 3 : i + 1) << i;
+            EXPECT_EQ(r.Executer.Get(), i == 2 ? "" : "run" + std::to_string(i)) << i;
+            EXPECT_TRUE(IsPlainFolderName(r.FileID.Get()) && ids.insert(r.FileID.Get()).second) << i;
+            EXPECT_TRUE(i <= 3 || r.FileID.Get() == std::to_string(300000000 + i)) << i;
         }
     }
 }
 
 // The agent starts the watches of a long list a few at a time, between requests: one a
-// request has stopped or removed meanwhile stays stopped, and a shutdown starts no more.
+// request has stopped meanwhile stays stopped, and a shutdown starts no more.
 TEST_F(CollectionTest, WatchesLeftByTheLoadStartAFewAtATime)
 {
-    std::vector<std::string> folders;
-    {
-        IniFile list(items->ListFile());
-        for (int i = 0; i < 5; ++i) {
-            folders.push_back(Work("w" + std::to_string(i) + "/"));
-            std::filesystem::create_directories(folders.back());
-            list.WriteString(folders.back(), "FileID", std::to_string(310000000 + i));
-            list.WriteBool(folders.back(), "IsFolder", true);
-            list.WriteBool(folders.back(), "IsSaved", true);
-            list.WriteBool(folders.back(), "Monitored", true);
-        }
-        list.Flush();
+    IniFile list(items->ListFile());
+    for (int i = 0; i < 5; ++i) {
+        std::filesystem::create_directories(Work("w" + std::to_string(i)));
+        list.WriteString(Work("w" + std::to_string(i) + "/"), "FileID", std::to_string(310000000 + i));
+        for (const char* key : {"IsFolder", "IsSaved", "Monitored"})
+            list.WriteBool(Work("w" + std::to_string(i) + "/"), key, true);
     }
+    list.Flush();
     IniFile::ClearCache();
     items->SetLoadWatchesDeferred(true);
     EXPECT_TRUE(items->LoadAll().empty());
     EXPECT_EQ(log.Started.load(), 0) << "the load starts none itself";
     EXPECT_TRUE(items->StartLoadedWatches(2));
     EXPECT_EQ(log.Started.load(), 2);
-    items->FolderByPath(folders[2])->StopWatch();
-    EXPECT_TRUE(items->StartLoadedWatches(1));
-    EXPECT_EQ(log.Started.load(), 2) << "a folder stopped meanwhile stays stopped";
-    EXPECT_TRUE(items->StartLoadedWatches(1));
-    EXPECT_EQ(log.Started.load(), 3);
+    items->FolderByPath(Work("w2/"))->StopWatch();
+    EXPECT_TRUE(items->StartLoadedWatches(2));
+    EXPECT_EQ(log.Started.load(), 3) << "a folder stopped meanwhile stays stopped";
     items->StopAllWatches();
     EXPECT_FALSE(items->StartLoadedWatches(10));
     EXPECT_EQ(log.Started.load(), 3) << "none after all watches were stopped";
