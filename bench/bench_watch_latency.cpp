@@ -44,6 +44,9 @@ void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// The rest before every timed save.
+constexpr std::chrono::milliseconds kRest{20};
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -58,6 +61,16 @@ struct Figures
     double Durable = 0;   // median, ms
     double Layout = 0;    // median, ms
 };
+
+// Sleeps in the event loop for d, running what the engine posts meanwhile. Every timed save
+// follows such a rest, the agent's and each reference's alike: a save timed right after
+// another finished would find the disk's journal and the CPUs warm, and look cheaper.
+void Rest(std::chrono::milliseconds d)
+{
+    QEventLoop loop;
+    QTimer::singleShot(d, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 // Runs the main thread's queue until pred holds or timeout passes, sleeping in the event
 // loop as the agent does (a polling pump would add its own delay to every main-thread
@@ -154,13 +167,14 @@ public:
             ::close(m_inotify);
     }
 
-    // One save of file index for each kind; false when one failed.
-    bool Save(int s, int index)
+    // One save of file index for each kind, each after a rest; false when one failed.
+    bool Save(int s, int index, std::chrono::milliseconds rest)
     {
         const std::string name = "file-" + std::to_string(index) + ".txt";
         const std::string staged = (m_dir / "reference-staged.txt").string();
         ++m_versions[index];
         for (const Kind kind : {Kind::Plain, Kind::Durable, Kind::Layout}) {
+            Rest(rest);
             Drain();
             ::Save(staged, m_folder + name, 1000 + s * 3 + static_cast<int>(kind));
             const auto t0 = Clock::now();
@@ -268,6 +282,7 @@ std::optional<Figures> Run(int count, int saves)
         const std::size_t before = balloons();
         const std::size_t idleBefore = idles();
         const std::string staged = (dir / "staged.txt").string();
+        Rest(kRest);
         Save(staged, path, s);
         const auto t0 = Clock::now();
         fs::rename(staged, path);
@@ -278,14 +293,13 @@ std::optional<Figures> Run(int count, int saves)
         latency.push_back(Ms(host.Locked<Clock::time_point>([&] { return host.Balloons.back(); }) - t0));
         Wait([&] { return idles() > idleBefore; }, std::chrono::minutes(2));
         rescan.push_back(host.Locked<double>([&] { return Ms(host.IdleAt.back() - host.BusyAt.back()); }));
-        // Let a trailing event of the save settle before the references' turn, and their
-        // flushes before the next save.
-        Pump([] { return false; }, std::chrono::milliseconds(50));
-        if (!references.Save(s, (s * 997) % count)) {
+        // Let a trailing event of the save and the list's write settle before the
+        // references' turn.
+        Rest(std::chrono::milliseconds(50));
+        if (!references.Save(s, (s * 997) % count, kRest)) {
             std::printf("save %d: a reference failed\n", s);
             return std::nullopt;
         }
-        Pump([] { return false; }, std::chrono::milliseconds(20));
     }
     items.StopAllWatches();
     const double reference = references.MedianOf(Kind::Plain);
