@@ -126,6 +126,20 @@ std::string MoveIndex(const BackupMovePlan& plan, const std::string& dest, IniFi
     return said.empty() ? std::string() : "\n" + said;
 }
 
+// Whether a file can be made in folder. The probe is a file without a name where the file
+// system has them, so a monitor killed during the check leaves nothing in the new backup
+// folder; elsewhere it is a named file, made and removed at once.
+bool CanWriteIn(const std::string& folder)
+{
+    const OwnedFd probe(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (probe.Valid())
+        return true;
+    // Any other failure (no right to write, a read-only or full file system) is the answer.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return false;
+    return CanCreateFile(folder + ".morvane-write-test");
+}
+
 std::string Trailer(const BackupMovePlan& plan, const std::string& dest, int moved, int remaining)
 {
     return "\n\n" + std::to_string(moved) + " item(s) were moved to \"" + dest + "\"; " +
@@ -160,7 +174,7 @@ std::string BackupMove::CheckDestination(const BackupMovePlan& plan)
     if (made && !MakeDirs(WithoutTrailingSep(dest)))
         return "\"" + dest + "\" cannot be created: " + ErrorText(errno);
     std::string refusal;
-    if (!CanCreateFile(dest + ".morvane-write-test")) {
+    if (!CanWriteIn(dest)) {
         refusal = "\"" + dest + "\" cannot be written to.";
     } else if (!SameFileSystem(plan.OldRoot, dest)) {
         std::int64_t needed = TreeBytes(plan.OldRoot + kBackupIndexName);
@@ -516,6 +530,10 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     if (!result.Text.empty())
         return result;
     const std::string dest = WithTrailingSep(plan.NewRoot);
+    // Writes of the note or the index that a killed run did not finish; only our own
+    // temporary names go.
+    IniFile::RemoveLeftovers(dest + kNoteName);
+    IniFile::RemoveLeftovers(dest + kBackupIndexName);
     IniFile::ClearCache();
     IniFile note(dest + kNoteName);
     const std::string from = note.ReadString(kNoteMove, "From", "");

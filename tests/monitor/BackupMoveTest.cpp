@@ -100,7 +100,7 @@ TEST_F(BackupMoveTest, MovesEveryItemAndTheIndexThenNamesTheNewFolder)
 struct RefusalCase
 {
     const char* Name;
-    const char* Destination; // relative to the test's work folder, "@old" for the old root
+    const char* Destination; // relative to the test's work folder unless absolute, "@old" for the old root
     const char* Expect;      // part of the reason
 };
 
@@ -113,7 +113,7 @@ TEST_P(RefusalTest, ChangesNothing)
     const RefusalCase& c = GetParam();
     test::WriteFile(env.Work() + "a-file", "x");
     const std::string d = c.Destination;
-    plan.NewRoot = d.rfind("@old", 0) == 0 ? oldRoot + d.substr(4) : env.Work() + d;
+    plan.NewRoot = d.rfind("@old", 0) == 0 ? oldRoot + d.substr(4) : d.front() == '/' ? d : env.Work() + d;
     const BackupMoveResult r = BackupMove::Run(plan, op);
     EXPECT_EQ(r.Outcome, BackupMoveResult::Refused);
     EXPECT_NE(r.Text.find(c.Expect), std::string::npos) << r.Text;
@@ -128,7 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RefusalCase{"AFile", "a-file", "is a file"},
                       RefusalCase{"TheOldFolder", "@old", "in use already"},
                       RefusalCase{"InsideTheOldFolder", "@oldinner/", "inside the backup"},
-                      RefusalCase{"InsideAWatchedFolder", "files/sub/", "watched folder"}),
+                      RefusalCase{"InsideAWatchedFolder", "files/sub/", "watched folder"},
+                      // No file can be made there, not even by root; nor a file without a name.
+                      RefusalCase{"NotWritable", "/proc/", "cannot be written to"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(BackupMoveTest, AFolderOfAnItemsNameThatTheMoveDidNotMakeIsLeftAlone)
@@ -293,6 +295,12 @@ INSTANTIATE_TEST_SUITE_P(
                                [](BackupMoveTest& t) {
                                    fs::rename(t.oldRoot + "2401013", t.newRoot + "2401013");
                                    test::WriteFile(t.oldRoot + "2401013/003/a.txt", "v3 of 2401013");
+                               }},
+                      LeftCase{"HalfWrittenNoteAndIndex",
+                               [](BackupMoveTest& t) {
+                                   test::WriteFile(t.newRoot + "..morvane-move.Ab12Cd.part/.morvane-move",
+                                                   "[Mo");
+                                   test::WriteFile(t.newRoot + ".files.lst.Ef34Gh.part/files.lst", "[Fi");
                                }},
                       LeftCase{"TheIndexMovedAlready",
                                [](BackupMoveTest& t) {
