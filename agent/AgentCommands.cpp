@@ -173,6 +173,10 @@ void AgentCommands::ReleaseHold()
             folder->StartWatch();
     }
     m_heldFolders.clear();
+    // A monitor that died as its move ended left the move's note in what is now the
+    // backup folder in use.
+    if (m_ctx.BackupRoot && RemoveEndedMoveNote(m_ctx.BackupRoot()))
+        Log("removed the note of a backup move that had ended");
     Log("making versions goes on");
     if (m_ctx.HoldChanged)
         m_ctx.HoldChanged(false);

@@ -154,6 +154,13 @@ std::string ReadMoveTarget(const std::string& settingsFile)
     return root.empty() || root.front() != kPathSep ? std::string() : WithTrailingSep(root);
 }
 
+bool RemoveEndedMoveNote(const std::string& folder)
+{
+    const std::string note = WithTrailingSep(folder) + kMoveNoteName;
+    IniFile::RemoveLeftovers(note);
+    return RemoveFile(note);
+}
+
 namespace {
 
 // A number of the day's ID range, at random. One generator for the process: a generator

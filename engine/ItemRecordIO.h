@@ -80,5 +80,12 @@ std::string ReadBackupRoot(const std::string& settingsFile, const std::string& h
 inline constexpr const char* kMoveToKey = "MoveTo";
 // That folder, ending with "/"; "" when no move is unfinished.
 std::string ReadMoveTarget(const std::string& settingsFile);
+// The note an unfinished backup move keeps in the folder it moves to.
+inline constexpr const char* kMoveNoteName = ".morvane-move";
+// Removes the move note in folder, with any unfinished write of it; true when a note
+// went. Only for a note no move needs: one in the backup folder in use (a move under
+// way keeps its note in the folder named by MoveTo, never the one in use), or anywhere
+// while no move is unfinished.
+bool RemoveEndedMoveNote(const std::string& folder);
 
 } // namespace morvane

@@ -627,6 +627,8 @@ std::vector<std::string> TRKMonItems::LoadAll()
     if (Active()) {
         if (const int removed = RemoveCopyLeftovers(BackupRoot()))
             Log("removed " + std::to_string(removed) + " leftovers of interrupted copies");
+        if (RemoveEndedMoveNote(BackupRoot()))
+            Log("removed the note of a backup move that had ended");
     }
     std::vector<std::string> refused;
     std::vector<std::string> sections;

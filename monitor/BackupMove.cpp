@@ -530,23 +530,29 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     if (!result.Text.empty())
         return result;
     const std::string dest = WithTrailingSep(plan.NewRoot);
-    // Writes of the note or the index that a killed run did not finish; only our own
-    // temporary names go.
-    IniFile::RemoveLeftovers(dest + kNoteName);
+    // Writes of the index (and below, of the note) that a killed run did not finish; only
+    // our own temporary names go.
     IniFile::RemoveLeftovers(dest + kBackupIndexName);
+    // Versions left in the folder of another unfinished move would be lost from sight.
+    const std::string pending = ReadMoveTarget(plan.SettingsFile);
+    if (!pending.empty() && !(IsInsideFolder(pending, dest) && IsInsideFolder(dest, pending))) {
+        result.Text =
+            "A move to \"" + pending + "\" is unfinished; move to that folder again to finish it first.";
+        return result;
+    }
+    // With no move unfinished, a note here is one a run stopped before it moved anything,
+    // or as it ended, left: it marks nothing, and kept it would refuse every later move
+    // here from another folder.
+    if (pending.empty())
+        RemoveEndedMoveNote(dest);
+    else
+        IniFile::RemoveLeftovers(dest + kNoteName);
     IniFile::ClearCache();
     IniFile note(dest + kNoteName);
     const std::string from = note.ReadString(kNoteMove, "From", "");
     if (!from.empty() && from != plan.OldRoot) {
         result.Text =
             "\"" + dest + "\" holds an unfinished move from \"" + from + "\"; finish that one first.";
-        return result;
-    }
-    // Versions left in the folder of another unfinished move would be lost from sight.
-    const std::string pending = ReadMoveTarget(plan.SettingsFile);
-    if (!pending.empty() && !(IsInsideFolder(pending, dest) && IsInsideFolder(dest, pending))) {
-        result.Text =
-            "A move to \"" + pending + "\" is unfinished; move to that folder again to finish it first.";
         return result;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ItemRecordIO.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -83,7 +85,7 @@ class BackupMove
 {
 public:
     // The name of the note of an unfinished move, in the destination.
-    static constexpr const char* kNoteName = ".morvane-move";
+    static constexpr const char* kNoteName = kMoveNoteName;
 
     // "" when the destination can take the versions, else why not. The destination must
     // be a folder or creatable, writable, outside the old backup folder and outside every

@@ -259,8 +259,10 @@ TEST_F(TForm1Test, StartRemovesWhatACrashLeftAndKeepsTheListsPrivate)
     test::WriteFile(env.Home() + "backup/files.lst", "[Files]\n1=/x/a.txt\n");
     ::chmod((env.Home() + "backup/files.lst").c_str(), 0644);
     ::chmod((env.Home() + "backup").c_str(), 0755);
+    // A backup move's note in the folder in use is one whose move ended.
     const std::string leftovers[] = {env.Home() + "mvlist.srv.tmp.77.0000abcd",
-                                     env.Home() + "backup/files.lst.tmp.78.ffff0000"};
+                                     env.Home() + "backup/files.lst.tmp.78.ffff0000",
+                                     env.Home() + "backup/.morvane-move"};
     for (const std::string& path : leftovers)
         test::WriteFile(path, "half");
     test::WriteFile(env.Home() + "mvlist.srv.bak", "the user's own");

@@ -206,3 +206,26 @@ TEST_F(BackupMoveE2E, AHoldDuringTheStartOfManyWatchesLeavesNoneUnwatched)
         std::chrono::seconds(30)))
         << agent->Output();
 }
+
+// A monitor killed after its move named the new folder, before it removed its note:
+// the agent, taking over the hold, removes the note, which would refuse every later
+// move into that folder from another.
+TEST_F(BackupMoveE2E, TheNoteOfAMoveWhoseMonitorDiedAsItEndedGoes)
+{
+    auto monitorMutex = NamedMutex::TryAcquire(kMonitorMutexName);
+    ASSERT_TRUE(monitorMutex);
+    ASSERT_TRUE(monitor::AgentLink(mon.Block()).RequestHold(20000)) << agent->Output();
+    const std::string newRoot = env.Work() + "moved/";
+    const std::string note = newRoot + kMoveNoteName;
+    test::WriteFile(note, "[Move]\nFrom=" + env.Home() + "backup/\n");
+    test::WriteFile(note + ".tmp.12.0000abcd", "[Mo");
+    {
+        IniFile settings(env.Home() + kSettingsFileName);
+        settings.WriteString("Basic", "BackupPath", newRoot);
+        settings.Flush();
+    }
+    monitorMutex.reset();
+    EXPECT_TRUE(test::WaitUntil([&] { return !fs::exists(note); }, std::chrono::seconds(10)))
+        << agent->Output();
+    EXPECT_EQ(fs::directory_iterator(newRoot), fs::directory_iterator());
+}

@@ -221,6 +221,26 @@ TEST_F(BackupMoveTest, AnAgentThatDoesNotConfirmTheHoldMovesNothing)
     EXPECT_TRUE(fs::exists(oldRoot + "2401011/001/a.txt"));
 }
 
+// A run killed as it ended (or before it moved anything) leaves its note while no move is
+// unfinished: a later move into that folder, from another one, goes ahead.
+TEST_F(BackupMoveTest, TheNoteOfAMoveThatEndedStopsNoLaterMove)
+{
+    fs::create_directories(newRoot + "2401011");
+    IniFile note(newRoot + BackupMove::kNoteName);
+    note.WriteString("Move", "From", env.Work() + "elsewhere/");
+    note.WriteBool("Items", "2401011", true);
+    note.Flush();
+    const BackupMoveResult r = BackupMove::Run(plan, op);
+    // Its item marks went with it: a folder of an item's name is still nobody's to fill.
+    EXPECT_EQ(r.Outcome, BackupMoveResult::Failed) << r.Text;
+    EXPECT_NE(r.Text.find(newRoot + "2401011"), std::string::npos) << r.Text;
+    fs::remove(newRoot + "2401011");
+    const BackupMoveResult again = BackupMove::Run(plan, op);
+    ASSERT_EQ(again.Outcome, BackupMoveResult::Done) << again.Text;
+    EXPECT_FALSE(fs::exists(newRoot + BackupMove::kNoteName));
+    ExpectEachVersionOnce();
+}
+
 // What a run killed part-way can leave in the destination; running the move again ends
 // with every version once, whole, and nothing else in the new folder.
 struct LeftCase
