@@ -357,8 +357,11 @@ TEST_F(RequestsWithScans, UpdateWithAnOldRecordNeitherMovesNumberingBackNorRepea
     mon.RequestRecord(MsgUpdate, rec, 0);
     Sync();
     EXPECT_EQ(ListValue(env, rec.Path.Get(), "VersionNum"), "2");
-    // The scan a new file starts finds the file as its last version holds it.
-    const std::string other = MakeFile("vn/other.txt");
+    // The scan a new file starts finds the file as its last version holds it. The new
+    // file comes whole, in one step: made and then written, a scan between the two
+    // would rightly give it two versions.
+    const std::string other = env.Work() + "vn/other.txt";
+    fs::rename(MakeFile("other.txt"), other);
     ASSERT_TRUE(test::WaitUntil([&] { return ListValue(env, other, "VersionNum") == "1"; }));
     Sync();
     EXPECT_EQ(VersionFiles(env, rec.FileID.Get()).size(), 2u) << "the same state was versioned again";
