@@ -300,11 +300,12 @@ void TForm1::TidyDataFiles()
         // The lists name every monitored file: only their owner may read them, also when
         // an earlier run made them readable to others.
         if (FileExists(list))
-            RestrictToOwner(list);
+            RestrictToOwner(list, true);
     }
-    // The backup root of an earlier run may have been made open to others.
+    // The backup root of an earlier run may have been made open to others, also the
+    // folder that the user's link in its place leads to.
     if (m_settings.BackupRoot() == m_home + kDefaultBackupDir)
-        RestrictToOwner(WithoutTrailingSep(m_settings.BackupRoot()));
+        RestrictToOwner(WithoutTrailingSep(m_settings.BackupRoot()), true);
 }
 
 void TForm1::InitSharedBlock(bool atStart)

@@ -281,3 +281,13 @@ TEST_F(TForm1Test, StartRemovesWhatACrashLeftAndKeepsTheListsPrivate)
     EXPECT_EQ(mode(env.Home() + "backup/files.lst"), 0600u);
     EXPECT_EQ(mode(env.Home() + "backup"), 0700u);
 }
+
+TEST_F(TForm1Test, AnOpenBackupFolderBehindTheUsersLinkIsClosedAtStart)
+{
+    const std::string store = env.Work() + "store";
+    std::filesystem::create_directory(store);
+    ::chmod(store.c_str(), 0755);
+    std::filesystem::create_symlink(store, env.Home() + "backup");
+    Create();
+    EXPECT_EQ(std::filesystem::status(store).permissions(), std::filesystem::perms::owner_all);
+}
