@@ -21,14 +21,10 @@
 
 namespace morvane {
 
-int AgentMain(int argc, char** argv)
+namespace {
+
+int RunAgent(QApplication& app)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("quennet");
-    SetLogName("quennet");
-    // Started at login the agent has no terminal: its lines must also reach a file.
-    OpenLogFile();
-    LogToolkitMessages();
     QApplication::setApplicationDisplayName("Morvane Agent");
     SetApplicationIcon();
     // Closing a box must never end the agent: only "Shut down" or a signal does.
@@ -80,6 +76,22 @@ int AgentMain(int argc, char** argv)
         Log(std::string("cannot start: ") + e.what());
         return 1;
     }
+}
+
+} // namespace
+
+int AgentMain(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("quennet");
+    SetLogName("quennet");
+    // Started at login the agent has no terminal: its lines must also reach a file.
+    OpenLogFile();
+    LogToolkitMessages();
+    LogStart();
+    const int code = RunAgent(app);
+    LogEnd(code);
+    return code;
 }
 
 } // namespace morvane

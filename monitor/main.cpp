@@ -31,18 +31,20 @@ int main(int argc, char** argv)
     // Started from the menu the monitor has no terminal: its lines must also reach a file.
     morvane::OpenLogFile();
     morvane::LogToolkitMessages();
+    morvane::LogStart();
     morvane::ComponentLibraryStartUp();
+    int code = 0;
     try {
-        int code = 0;
         {
             morvane::monitor::MonitorProgram program;
             code = program.MonitorMain();
         }
         // Every watch has ended with the program: the change reader ends too.
         morvane::ChangeNotification::StopReader();
-        return code;
     } catch (const std::exception& e) {
         morvane::Log(e.what());
-        return 1;
+        code = 1;
     }
+    morvane::LogEnd(code);
+    return code;
 }

@@ -160,6 +160,11 @@ TEST_F(Lifecycle, TerminateSignalClosesTheMonitorStopsWatchesAndExitsZero)
     ASSERT_TRUE(agent->WaitExit());
     EXPECT_FALSE(agent->Crashed());
     EXPECT_EQ(agent->ExitCode(), 0);
+    const std::string out = agent->Output();
+    const std::size_t start =
+        out.find("quennet: version " MORVANE_VERSION " starts, data folder " + env.Home());
+    EXPECT_NE(start, std::string::npos) << out;
+    EXPECT_NE(out.find("quennet: ends, exit code 0", start), std::string::npos) << out;
     // The folders stay monitored for the next start.
     EXPECT_EQ(ListValue(env, env.Work() + "w2/", "Monitored"), "1");
 }

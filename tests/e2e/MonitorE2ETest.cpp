@@ -300,6 +300,11 @@ TEST_F(MonitorAlone, WithoutAnAgentItOffersToStartIt)
     const std::string output = ReadFile(MonitorLog());
     EXPECT_EQ(monitor->exitCode(), 0);
     EXPECT_NE(output.find("BOX warning:"), std::string::npos) << output;
+    // The log shows where the run began and how it ended.
+    const std::size_t start =
+        output.find("kelvrim: version " MORVANE_VERSION " starts, data folder " + env.Home());
+    EXPECT_NE(start, std::string::npos) << output;
+    EXPECT_NE(output.find("kelvrim: ends, exit code 0", start), std::string::npos) << output;
     EXPECT_FALSE(IsAgentRunning().has_value());
     EXPECT_TRUE(AgentsOf(env).empty());
 
