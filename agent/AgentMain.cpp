@@ -24,7 +24,8 @@ namespace morvane {
 int AgentMain(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName("quennet");
+    // Panels of the D-Bus kind title the icon's item, and name it, after the application.
+    QApplication::setApplicationName("Morvane Agent");
     SetLogName("quennet");
     // Started at login the agent has no terminal: its lines must also reach a file.
     OpenLogFile();

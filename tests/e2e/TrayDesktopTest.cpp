@@ -1,8 +1,12 @@
 // The agent's icon in a real notification area: a virtual X display, a panel with a tray
 // started before the agent (as at login), then the agent, driven with the mouse.
 #include "AgentHarness.h"
+#include "common/NotificationBus.h"
 
 #include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -37,6 +41,21 @@ constexpr const char* kPanelConfig = "rounded = 0\n"
                                      "systray_background_id = 1\n"
                                      "systray_icon_size = 24\n"
                                      "systray_icon_asb = 100 0 0\n";
+
+// A panel's watcher of status notifier items: it hosts them, and keeps the one that comes.
+class ItemWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ Hosted)
+
+public:
+    bool Hosted() const { return true; }
+    QString Item;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { Item = service; }
+};
 
 struct IconWindow
 {
@@ -175,11 +194,13 @@ protected:
             15s);
     }
 
-    void StartAgent()
+    void StartAgent(const QString& bus = {})
     {
         m_agent = std::make_unique<AgentProcess>(m_envFolders);
         m_agent->SetEnv("QT_QPA_PLATFORM", "xcb");
         m_agent->SetEnv("DISPLAY", m_display.toStdString());
+        if (!bus.isEmpty())
+            m_agent->SetEnv("DBUS_SESSION_BUS_ADDRESS", bus.toStdString());
         m_agent->Start();
         ASSERT_TRUE(m_agent->WaitReady()) << m_agent->Output();
     }
@@ -297,7 +318,7 @@ TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
     // The balloon is a window of the agent's own on the screen, wider than any icon (the
     // icon's window is one too until the panel takes it in).
     static const QRegularExpression window(
-        R"(\n     0x[0-9a-f]+ "Morvane Agent": \("quennet" "quennet"\)  (\d+)x)");
+        R"(\n     0x[0-9a-f]+ "Morvane Agent": \("quennet" "Morvane Agent"\)  (\d+)x)");
     auto shown = [&] {
         auto it = window.globalMatch(Tree());
         while (it.hasNext())
@@ -331,6 +352,55 @@ TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
         << "the balloon was gone before it could be read";
 }
 
+// A panel of the D-Bus kind shows the icon's menu from the bus: the item names the agent
+// and carries the menu, and Shut down clicked there ends the agent.
+TEST_F(TrayDesktopTest, StatusNotifierPanelShowsTheMenuAndItsShutDownEndsTheAgent)
+{
+    test::NotificationBus bus(false);
+    QDBusConnection panel = QDBusConnection::connectToBus(bus.Address(), "panel");
+    ItemWatcher watcher;
+    ASSERT_TRUE(
+        panel.registerObject("/StatusNotifierWatcher", &watcher, QDBusConnection::ExportAllContents) &&
+        panel.registerService("org.kde.StatusNotifierWatcher"));
+    StartAgent(bus.Address());
+    ASSERT_TRUE(test::WaitUntil([&] { return !watcher.Item.isEmpty(); })) << m_agent->Output();
+    auto call = [&](const QString& path, const char* interface, const char* method,
+                    const QVariantList& args) {
+        QDBusMessage m = QDBusMessage::createMethodCall(watcher.Item, path, interface, method);
+        m.setArguments(args);
+        return panel.call(m).arguments();
+    };
+    auto property = [&](const char* name) {
+        const QVariantList item{"org.kde.StatusNotifierItem", name};
+        return call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get", item)[0]
+            .value<QDBusVariant>()
+            .variant();
+    };
+    EXPECT_EQ(property("Title").toString(), "Morvane Agent");
+    EXPECT_EQ(property("Id").toString(), "Morvane Agent");
+    const QString menu = property("Menu").value<QDBusObjectPath>().path();
+    const auto layout = qvariant_cast<QDBusArgument>(
+        call(menu, "com.canonical.dbusmenu", "GetLayout", {0, 1, QStringList()}).value(1));
+    int id = 0;
+    QVariantMap entry;
+    QVariantList entries;
+    layout.beginStructure();
+    layout >> id >> entry >> entries;
+    QMap<QString, int> ids;
+    for (const QVariant& child : entries) {
+        const auto item = qvariant_cast<QDBusArgument>(child);
+        item.beginStructure();
+        item >> id >> entry;
+        ids[entry.value("label").toString()] = id;
+    }
+    ASSERT_TRUE(ids.contains("Show Monitor") && ids.contains("Shut down"))
+        << ids.keys().join(',').toStdString();
+    call(menu, "com.canonical.dbusmenu", "Event",
+         {ids["Shut down"], "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    ASSERT_TRUE(m_agent->WaitExit()) << "Shut down did not end the agent";
+    EXPECT_EQ(m_agent->ExitCode(), 0);
+}
+
 // The agent started before any tray (a login where the panel comes up late): the icon
 // appears once the panel does.
 TEST_F(TrayDesktopTest, IconAppearsWhenThePanelComesAfterTheAgent)
@@ -344,3 +414,5 @@ TEST_F(TrayDesktopTest, IconAppearsWhenThePanelComesAfterTheAgent)
 }
 
 } // namespace
+
+#include "TrayDesktopTest.moc"
