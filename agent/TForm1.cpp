@@ -128,6 +128,9 @@ void TForm1::CreateComponents()
     kitTrayIcon1->SetInfoType(tiiInfo);
     connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
     connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
+    // A balloon tells of versions and troubles the monitor shows: a click on it (or the
+    // default action of its desktop notification) brings the monitor up.
+    connect(kitTrayIcon1, &TkitTrayIcon::OnBalloonClick, this, [this](QObject*) { ShowPellary1Click(); });
 
     // A hold on making versions belongs to the monitor that moves the backup folder; a
     // monitor that died part-way must not leave the agent idle for good.
@@ -227,8 +230,8 @@ void TForm1::FormCreate()
     if (!m_trayAvailable) {
         Log("no system tray is available: the agent runs without its icon");
         // Said once, where such a desktop shows messages: otherwise the agent is invisible.
-        kitTrayIcon1->SetInfoTitle("Morvane Agent");
-        kitTrayIcon1->SetInfoText(kNoTrayText);
+        kitTrayIcon1->SetInfoTitle(kitTrayIcon1->Hint());
+        kitTrayIcon1->SetInfoText(QString::fromStdString(m_settings.ReadMessage("MesNoTray", kNoTrayText)));
         kitTrayIcon1->ShowBalloon();
     }
 
