@@ -9,20 +9,33 @@
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
 #include "support/LanguageFiles.h"
+#include "support/RunProgram.h"
 #include "support/components/AppIcon.h"
 #include "support/components/AppWindows.h"
 #include "support/components/ComponentLibrary.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QApplication>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <string_view>
 
 namespace morvane {
 
+namespace {
+
+constexpr const char* kMonitorProgram = "kelvrim";
+
+} // namespace
+
 int AgentMain(int argc, char** argv)
 {
+    const bool showMonitor = std::find_if(argv + 1, argv + argc, [](const char* arg) {
+                                 return std::string_view(arg) == kShowMonitorOption;
+                             }) != argv + argc;
     QApplication app(argc, argv);
     // Panels of the D-Bus kind title the icon's item, and name it, after the application.
     QApplication::setApplicationName("Morvane Agent");
@@ -52,6 +65,10 @@ int AgentMain(int argc, char** argv)
         // the window of one that died before it.
         std::optional<NamedMutex> instance;
         std::optional<SharedBlockMapping> block = SharedBlockMapping::CreateForAgent(instance);
+        if (!block && showMonitor) {
+            const std::string dir = ProgramDir();
+            return RunProgram(dir + kMonitorProgram, {}, dir) ? 0 : 1;
+        }
         if (!block) {
             MessageBoxes::Show(BoxKind::Information,
                                settings.ReadMessage("MesAgentExists", "Agent already started."),
@@ -76,6 +93,8 @@ int AgentMain(int argc, char** argv)
         ShowMainFormAtStart();
         if (form.Closed())
             return 0;
+        if (showMonitor)
+            QTimer::singleShot(0, &form, [&form] { form.ShowPellary1Click(); });
         return QApplication::exec();
     } catch (const std::exception& e) {
         Log(std::string("cannot start: ") + e.what());
