@@ -56,6 +56,11 @@ void QtTrayShell::WatchForTray(const QDBusConnection& bus)
     auto* watcher = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &QtTrayShell::TrayChanged);
+    // The watcher may come before the panel that shows its items (the toolkit uses the
+    // D-Bus kind only once such a panel is there): the panel's arrival is a tray too.
+    QDBusConnection(bus).connect("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                 "org.kde.StatusNotifierWatcher", "StatusNotifierHostRegistered", this,
+                                 SLOT(TrayChanged()));
     // Trays of the X11 kind: the platform reports a new tray window. Its interface has no
     // public header, so the signal is looked up by name; the interface is a QObject and
     // derives from nothing else, so its address is the QObject's.
