@@ -355,6 +355,7 @@ TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
 TEST_F(TrayDesktopTest, StatusNotifierPanelShowsTheMenuAndItsShutDownEndsTheAgent)
 {
     test::NotificationBus bus(false);
+    ASSERT_TRUE(bus.Up()) << "no private bus: dbus-daemon did not start";
     QDBusConnection panel = QDBusConnection::connectToBus(bus.Address(), "panel");
     ItemWatcher watcher;
     ASSERT_TRUE(
