@@ -19,6 +19,7 @@
 #include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
 #include "support/components/AppWindows.h"
+#include "support/components/DesktopNotifications.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/QtTrayShell.h"
@@ -128,6 +129,9 @@ void TForm1::CreateComponents()
     kitTrayIcon1->SetInfoType(tiiInfo);
     connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
     connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
+    // A balloon tells of versions and troubles the monitor shows: a click on it (or the
+    // default action of its desktop notification) brings the monitor up.
+    connect(kitTrayIcon1, &TkitTrayIcon::OnBalloonClick, this, [this](QObject*) { ShowPellary1Click(); });
 
     // A hold on making versions belongs to the monitor that moves the backup folder; a
     // monitor that died part-way must not leave the agent idle for good.
@@ -227,9 +231,15 @@ void TForm1::FormCreate()
     if (!m_trayAvailable) {
         Log("no system tray is available: the agent runs without its icon");
         // Said once, where such a desktop shows messages: otherwise the agent is invisible.
-        kitTrayIcon1->SetInfoTitle("Morvane Agent");
-        kitTrayIcon1->SetInfoText(kNoTrayText);
-        kitTrayIcon1->ShowBalloon();
+        // A notification of its own, as the balloons that follow (a start's versions come
+        // at once) replace one another and would take its place before it is read.
+        auto* notice = new DesktopNotifications(QGuiApplication::applicationDisplayName(),
+                                                NotificationIconName(), QDBusConnection::sessionBus(), this);
+        connect(notice, &DesktopNotifications::Clicked, this, [this] { ShowPellary1Click(); });
+        if (notice->Available())
+            notice->Show(kitTrayIcon1->Hint(),
+                         QString::fromStdString(m_settings.ReadMessage("MesNoTray", kNoTrayText)), tiiInfo,
+                         0);
     }
 
     CheckAutoStart();
