@@ -104,6 +104,9 @@ public:
     // restarted agent has cleared it.
     void SetWindowHandle(std::uint32_t handle) { m_windowHandle = handle; }
 
+    // Closes the window as File > Exit does, once the dialogs and boxes open over it have
+    // been cancelled and their commands have returned.
+    void CloseAsExit();
     // Called when the window has closed (after the block flag was cleared).
     void SetOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
     // Replaces how files, versions and folders are opened (tests record instead).

@@ -53,11 +53,25 @@ const TMonItemRecord& TForm1::AnswerRecord() const
 
 void TForm1::CloseWhenIdle()
 {
+    // A command whose dialog was cancelled may open a box next: that one goes too.
+    RejectOpenDialogs();
     if (ModalDialogs::Depth() > 0 || QApplication::activeModalWidget()) {
         QTimer::singleShot(10, this, &TForm1::CloseWhenIdle);
         return;
     }
     close();
+}
+
+void TForm1::CloseAsExit()
+{
+    if (m_closed)
+        return;
+    // A dialog's modal loop may run below the caller: the dialog goes first and the
+    // window closes once that loop and its command have ended.
+    if (RejectOpenDialogs())
+        CloseWhenIdle();
+    else
+        close();
 }
 
 bool TForm1::HandleMessage(const Answer& answer)
@@ -123,12 +137,7 @@ bool TForm1::HandleMessage(const Answer& answer)
     }
     if (is(MsgClose)) {
         Unhook();
-        // A dialog's modal loop runs below this handler: the dialog goes first and the
-        // window closes once that loop and its command have ended.
-        if (RejectOpenDialogs())
-            CloseWhenIdle();
-        else
-            close();
+        CloseAsExit();
         return true;
     }
     if (is(MsgVersion)) {
