@@ -404,6 +404,7 @@ void TForm1::CreateMenus()
 
 void TForm1::ApplyLanguage(const std::string& languageFile)
 {
+    m_languageFile = languageFile;
     // The toolkit's own buttons and dialogs speak the language the file is named after.
     const std::string name = NamePart(languageFile);
     InstallToolkitTranslation(name.size() > 4 ? name.substr(0, name.size() - 4) : name);
@@ -598,9 +599,8 @@ bool TForm1::EnsureAgent()
 {
     const bool alive = CheckAgent();
     if (!alive)
-        MessageBoxes::Show(BoxKind::Warning,
-                           "The agent is not running, so nothing was changed. Start the agent and try again.",
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Warning, Message(MonitorText::AgentNotRunning), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
     return alive;
 }
 
@@ -609,8 +609,8 @@ void TForm1::SendFailed(bool sent)
     if (sent)
         return;
     ShowAgentState(false);
-    MessageBoxes::Show(BoxKind::Warning, "The request could not be sent to the agent. Is it still running?",
-                       BoxButtons::Ok, BoxAnswer::Ok, this);
+    MessageBoxes::Show(BoxKind::Warning, Message(MonitorText::RequestNotSent), BoxButtons::Ok, BoxAnswer::Ok,
+                       this);
 }
 
 void TForm1::ShowAgentState(bool alive)
@@ -647,6 +647,16 @@ std::string TForm1::Text(TextSlot slot) const
     if (text.empty() && kTextSlots[slot].Default)
         return kTextSlots[slot].Default;
     return text;
+}
+
+std::string TForm1::Message(MonitorText text, const std::vector<std::string>& args) const
+{
+    return MonitorMessage(m_languageFile, text, args);
+}
+
+std::string TForm1::CountOf(std::size_t count, MonitorText one, MonitorText many) const
+{
+    return CountText(m_languageFile, count, one, many);
 }
 
 QString TForm1::StatusText() const

@@ -6,6 +6,7 @@
 #include "monitor/FoldersTreeView.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorHost.h"
+#include "monitor/MonitorLanguage.h"
 #include "monitor/VersionLine.h"
 #include "monitor/VersionsListView.h"
 #include "platform/MessageWindow.h"
@@ -249,6 +250,9 @@ private:
     void ShowAgentState(bool alive);
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
+    // A text of the monitor's own boxes in the window's language.
+    std::string Message(MonitorText text, const std::vector<std::string>& args = {}) const;
+    std::string CountOf(std::size_t count, MonitorText one, MonitorText many) const;
     // A report of the agent that carries an item record, and that record as it arrived.
     struct Answer
     {
@@ -269,6 +273,8 @@ private:
     std::uint32_t m_windowHandle = 0;
     std::vector<Answer> m_pending;
     const TMonItemRecord* m_answer = nullptr;
+    // The language file the window was last localised from ("" for the built-in texts).
+    std::string m_languageFile;
     std::function<void()> m_onClosed;
     std::function<void(const OpenRequest&)> m_opener;
 

@@ -68,9 +68,8 @@ void TForm1::aAddFolderExecute()
         return;
     const std::string path = ChosenFolder(*m_folderDialog1);
     if (!FitsShortText(path)) {
-        MessageBoxes::Show(BoxKind::Error,
-                           "The path is longer than 255 bytes and cannot be monitored: " + path,
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::PathTooLong, {path}), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
         return;
     }
     if (m_items->FolderByPath(path)) {
@@ -198,9 +197,8 @@ void TForm1::aReassignFolderExecute()
         if (tooLong.empty() && !FitsShortText(newPath + NamePart(member->Path())))
             tooLong = newPath + NamePart(member->Path());
     if (!tooLong.empty()) {
-        MessageBoxes::Show(BoxKind::Error,
-                           "The path is longer than 255 bytes and cannot be monitored: " + tooLong,
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::PathTooLong, {tooLong}), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
         return;
     }
     if (newPath == folder->Path() || !EnsureAgent())
@@ -212,12 +210,10 @@ void TForm1::aReassignFolderExecute()
         const auto files = other->Files();
         for (const auto& member : files)
             versions += m_block ? CountItemVersions(m_block->Settings, member->Data()) : 0;
-        const std::string question = "The folder " + newPath + " is monitored already, with " +
-                                     std::to_string(files.size()) + (files.size() == 1 ? " file" : " files") +
-                                     " and " + std::to_string(versions) +
-                                     (versions == 1 ? " version" : " versions") +
-                                     ". Reassigning to it removes that folder, its files and their versions. "
-                                     "Reassign anyway?";
+        const std::string question =
+            Message(MonitorText::ReassignReplacesFolder,
+                    {newPath, CountOf(files.size(), MonitorText::FileCountOne, MonitorText::FileCountMany),
+                     CountOf(versions, MonitorText::VersionCountOne, MonitorText::VersionCountMany)});
         if (MessageBoxes::Show(BoxKind::Confirmation, question, BoxButtons::YesNo, BoxAnswer::No, this) !=
             BoxAnswer::Yes)
             return;
