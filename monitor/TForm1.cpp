@@ -427,6 +427,42 @@ void TForm1::ApplyLanguage(const std::string& languageFile)
     }
 }
 
+void TForm1::LanguageChanged(const std::string& languageFile)
+{
+    ApplyLanguage(languageFile);
+    // The make column's flag letters come from the captions just changed.
+    m_fileList->InitRows();
+    if (!m_block)
+        return;
+    // The agent reads the new language when it handles the REINIT that follows; no answer
+    // says when, so the block is looked at for a few seconds.
+    constexpr int kTextsWatchInterval = 50; // ms
+    constexpr int kTextsWatchTime = 5000;   // ms
+    const auto texts = [this] {
+        std::vector<std::string> all;
+        for (int slot = 0; slot < kTextSlotCount; ++slot)
+            all.push_back(m_block->Text(static_cast<TextSlot>(slot)));
+        return all;
+    };
+    m_shownTexts = texts();
+    m_textsDeadline.setRemainingTime(kTextsWatchTime);
+    if (!m_textsWatch) {
+        m_textsWatch = new QTimer(this);
+        m_textsWatch->setObjectName("TextsWatch");
+        connect(m_textsWatch, &QTimer::timeout, this, [this, texts] {
+            if (m_closed || m_textsDeadline.hasExpired())
+                m_textsWatch->stop();
+            std::vector<std::string> now = texts();
+            if (now == m_shownTexts)
+                return;
+            m_shownTexts = std::move(now);
+            m_fileList->InitRows();
+            UpdateStatusBar();
+        });
+    }
+    m_textsWatch->start(kTextsWatchInterval);
+}
+
 void TForm1::InitActiveList()
 {
     if (!m_block)

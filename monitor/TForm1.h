@@ -11,6 +11,7 @@
 #include "monitor/VersionsListView.h"
 #include "platform/MessageWindow.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QStatusBar;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -76,6 +78,9 @@ public:
 
     // Localises the window and the list columns from a language file.
     void ApplyLanguage(const std::string& languageFile);
+    // The language chosen in the options: the window switches now, and the rows and the
+    // status bar take the agent's texts as soon as it has read them (after REINIT).
+    void LanguageChanged(const std::string& languageFile);
     // Loads the agent's item list (SharedBlock.AgentDir + "mvlist.srv") and builds the
     // tree. Items the list file cannot hold are said in a warning box.
     void InitActiveList();
@@ -273,6 +278,11 @@ private:
     std::uint32_t m_windowHandle = 0;
     std::vector<Answer> m_pending;
     const TMonItemRecord* m_answer = nullptr;
+    // The agent's texts the rows were last filled with, watched for a while after the
+    // language changed; and until when.
+    std::vector<std::string> m_shownTexts;
+    QTimer* m_textsWatch = nullptr;
+    QDeadlineTimer m_textsDeadline;
     // The language file the window was last localised from ("" for the built-in texts).
     std::string m_languageFile;
     std::function<void()> m_onClosed;

@@ -51,7 +51,7 @@ void TForm1::CreateDialogs()
     m_form3 = new TForm3(m_block, m_items->Home(), this);
     m_form3->SetBackupFolderDialog([this] { BackupFolderDialog(); });
     m_form3->SetAgentLink(&m_link);
-    m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { ApplyLanguage(languageFile); });
+    m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { LanguageChanged(languageFile); });
     m_aboutBox = new TAboutBox(this);
     m_form8 = new TForm8(this);
     m_folderDialog1 = new TQdFolderDialog(this);
