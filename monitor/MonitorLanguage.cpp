@@ -27,6 +27,7 @@ const std::array<MonitorTextInfo, static_cast<std::size_t>(MonitorText::Count)> 
     {"MesAgentNotRunning",
      "The agent is not running, so nothing was changed. Start the agent and try again."},
     {"MesRequestNotSent", "The request could not be sent to the agent. Is it still running?"},
+    {"MesFolderOptionsCaption", "%1 settings"},
 }};
 
 std::string ChooseLanguage(const std::string& home)
@@ -41,17 +42,20 @@ std::string ChooseLanguage(const std::string& home)
     return "English";
 }
 
-std::string MonitorMessage(const std::string& languageFile, MonitorText text,
-                           const std::vector<std::string>& args)
+std::string MonitorTextPattern(const std::string& languageFile, MonitorText text)
 {
     const MonitorTextInfo& info = kMonitorTexts[static_cast<std::size_t>(text)];
-    std::string pattern = info.Default;
     try {
         if (!languageFile.empty())
-            pattern = ReadLanguageText(languageFile, kMonitorTextSection, info.Key, info.Default);
+            return ReadLanguageText(languageFile, kMonitorTextSection, info.Key, info.Default);
     } catch (const std::exception&) {
         // An unreadable language file leaves the English text.
     }
+    return info.Default;
+}
+
+std::string FillPlaceholders(const std::string& pattern, const std::vector<std::string>& args)
+{
     // One pass: a "%2" inside a file name put in for %1 stays as it is.
     std::string result;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -66,6 +70,12 @@ std::string MonitorMessage(const std::string& languageFile, MonitorText text,
         result += pattern[i];
     }
     return result;
+}
+
+std::string MonitorMessage(const std::string& languageFile, MonitorText text,
+                           const std::vector<std::string>& args)
+{
+    return FillPlaceholders(MonitorTextPattern(languageFile, text), args);
 }
 
 std::string CountText(const std::string& languageFile, std::size_t count, MonitorText one, MonitorText many)

@@ -32,6 +32,7 @@ enum class MonitorText
     VersionNotDeleted,
     AgentNotRunning,
     RequestNotSent,
+    FolderOptionsCaption,
     Count
 };
 
@@ -45,8 +46,12 @@ inline constexpr const char* kMonitorTextSection = "MonitorMessages";
 extern const std::array<MonitorTextInfo, static_cast<std::size_t>(MonitorText::Count)> kMonitorTexts;
 
 // The text as the language of languageFile gives it (the user's file, then the shipped
-// one, then the English default), with %1 to %9 replaced by args in order; what an
-// argument holds is never read as a placeholder. Never throws. Main thread.
+// one, then the English default), placeholders and all. Never throws. Main thread.
+std::string MonitorTextPattern(const std::string& languageFile, MonitorText text);
+// pattern with %1 to %9 replaced by args in order; what an argument holds is never read
+// as a placeholder.
+std::string FillPlaceholders(const std::string& pattern, const std::vector<std::string>& args);
+// FillPlaceholders of MonitorTextPattern.
 std::string MonitorMessage(const std::string& languageFile, MonitorText text,
                            const std::vector<std::string>& args = {});
 // "1 version" or "n versions" (files: "1 file", "n files") in that language.

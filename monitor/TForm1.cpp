@@ -411,6 +411,7 @@ void TForm1::ApplyLanguage(const std::string& languageFile)
     ApplyFormLanguage(languageFile, this);
     for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_aboutBox, m_form8})
         ApplyFormLanguage(languageFile, dialog);
+    m_form8->SetCaptionPattern(MonitorTextPattern(languageFile, MonitorText::FolderOptionsCaption));
     // The about box's version, notice and address are its own whatever the language.
     m_aboutBox->SetFixedLines();
     try {
