@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -269,13 +270,16 @@ void TForm8::SetFolderCaption(std::string folder)
     const QFontMetrics metrics(bold);
     const QScreen* screen = this->screen();
     const int widest = screen ? screen->availableGeometry().width() * 9 / 10 : 1200;
+    // The desktop's title also names the program after the caption.
+    const QString program = QGuiApplication::applicationDisplayName();
+    const QString suffix = program.isEmpty() ? QString() : QString::fromUtf8(" \u2014 ") + program;
     const int words =
-        metrics.horizontalAdvance(QString::fromStdString(FillPlaceholders(m_captionPattern, {""})));
+        metrics.horizontalAdvance(QString::fromStdString(FillPlaceholders(m_captionPattern, {""})) + suffix);
     const QString path = metrics.elidedText(QString::fromStdString(folder), Qt::ElideMiddle,
                                             std::max(widest - kFrame - words, 120));
     const QString caption = QString::fromStdString(FillPlaceholders(m_captionPattern, {path.toStdString()}));
     setWindowTitle(caption);
-    resize(std::clamp(metrics.horizontalAdvance(caption) + kFrame, kDesignedWidth,
+    resize(std::clamp(metrics.horizontalAdvance(caption + suffix) + kFrame, kDesignedWidth,
                       std::max(widest, kDesignedWidth)),
            height());
 }
