@@ -28,6 +28,19 @@ const std::array<MonitorTextInfo, static_cast<std::size_t>(MonitorText::Count)> 
      "The agent is not running, so nothing was changed. Start the agent and try again."},
     {"MesRequestNotSent", "The request could not be sent to the agent. Is it still running?"},
     {"MesFolderOptionsCaption", "%1 settings"},
+    {"MesRequestNotTaken", "The agent has not taken an earlier request, so this was not done:"},
+    {"MesTryAgain", "Try again in a moment."},
+    {"MesNothingOpens", "Nothing could open %1"},
+    {"MesNothingOpensWith", "Nothing could open %1 with %2"},
+    {"MesListEntriesSkipped", "Some entries of the item list %1 cannot be shown:"},
+    {"MesFolderListedAlready", "The folder %1 is monitored already, with these options."},
+    {"MesFolderDescriptionNotFound", "Folder description not found"},
+    {"MesFolderDefinitionNotFound", "Folder definition not found"},
+    {"MesAgentGone", "Agent not running"},
+    {"MesReportNotHandled", "A report of the agent could not be handled: %1"},
+    {"MesHelpMissing",
+     "The help pages were not found. They belong in \"%1\" or \"%2\"; installing the program again puts them "
+     "back."},
 }};
 
 std::string ChooseLanguage(const std::string& home)

@@ -33,6 +33,17 @@ enum class MonitorText
     AgentNotRunning,
     RequestNotSent,
     FolderOptionsCaption,
+    RequestNotTaken,
+    TryAgain,
+    NothingOpens,
+    NothingOpensWith,
+    ListEntriesSkipped,
+    FolderListedAlready,
+    FolderDescriptionNotFound,
+    FolderDefinitionNotFound,
+    AgentGone,
+    ReportNotHandled,
+    HelpMissing,
     Count
 };
 

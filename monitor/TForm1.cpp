@@ -78,8 +78,8 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
         if (m_closed)
             return;
         MessageBoxes::Show(BoxKind::Warning,
-                           "The agent has not taken an earlier request, so this was not done:\n" + what +
-                               "\nTry again in a moment.",
+                           Message(MonitorText::RequestNotTaken) + "\n" + what + "\n" +
+                               Message(MonitorText::TryAgain),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
     });
     CreateDialogs();
@@ -495,7 +495,7 @@ void TForm1::InitActiveList()
     RepaintViews();
     UpdateStatusBar();
     if (!skipped.empty()) {
-        std::string text = "Some entries of the item list " + m_items->ListFile() + " cannot be shown:";
+        std::string text = Message(MonitorText::ListEntriesSkipped, {m_items->ListFile()});
         for (const auto& entry : skipped)
             text += "\n" + entry;
         MessageBoxes::Show(BoxKind::Warning, text, BoxButtons::Ok, BoxAnswer::Ok, this);
@@ -652,7 +652,7 @@ void TForm1::SendFailed(bool sent)
 
 void TForm1::ShowAgentState(bool alive)
 {
-    m_agentPanel->setText(alive ? QString() : tr("Agent not running"));
+    m_agentPanel->setText(alive ? QString() : QString::fromStdString(Message(MonitorText::AgentGone)));
     m_agentPanel->setVisible(!alive);
 }
 
@@ -672,8 +672,9 @@ void TForm1::Open(const OpenRequest& request)
     // The desktop may have nothing that opens it: the user is told, not only a log line.
     if (!opened)
         MessageBoxes::Show(BoxKind::Warning,
-                           "Nothing could open " + request.Document +
-                               (request.Program.empty() ? std::string() : " with " + request.Program),
+                           request.Program.empty()
+                               ? Message(MonitorText::NothingOpens, {request.Document})
+                               : Message(MonitorText::NothingOpensWith, {request.Document, request.Program}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
 }
 

@@ -41,7 +41,8 @@ bool TForm1::AppMessage(const WindowMessage& message)
         // A report the copy cannot take (a bad path in the block) is said and dropped;
         // the handler goes on with the next one.
         qWarning("A report of the agent could not be handled: %s", e.what());
-        m_statusBar->showMessage(tr("A report of the agent could not be handled: %1").arg(e.what()), 8000);
+        m_statusBar->showMessage(QString::fromStdString(Message(MonitorText::ReportNotHandled, {e.what()})),
+                                 8000);
         return true;
     }
 }

@@ -104,8 +104,8 @@ void TForm1::aFolderPropertiesExecute()
     const std::string path = NodePath(node);
     const auto folder = m_items->FolderByPath(path);
     if (!folder) {
-        MessageBoxes::Show(BoxKind::Information, "Folder description not found", BoxButtons::Ok,
-                           BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDescriptionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     m_form8->PrepareFrom(folder->Data());
@@ -114,8 +114,8 @@ void TForm1::aFolderPropertiesExecute()
     // The agent's answers may have taken the folder away while the dialog was open.
     const int index = m_items->FindFolder(path);
     if (index < 0) {
-        MessageBoxes::Show(BoxKind::Information, "Folder description not found", BoxButtons::Ok,
-                           BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDescriptionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     TMonItemRecord record = folder->Data();
@@ -149,8 +149,7 @@ void TForm1::AddListedFolder(const std::string& path)
     const bool optionsChange = !SameFolderOptions(before, record);
     const bool start = !before.Monitored || before.MonStatus == msBroken;
     if (!optionsChange && !start) {
-        MessageBoxes::Show(BoxKind::Information,
-                           "The folder " + path + " is monitored already, with these options.",
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderListedAlready, {path}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
@@ -173,8 +172,8 @@ void TForm1::aDeleteFolderExecute()
         return;
     const auto folder = m_items->FolderByPath(NodePath(node));
     if (!folder) {
-        MessageBoxes::Show(BoxKind::Information, "Folder definition not found", BoxButtons::Ok, BoxAnswer::Ok,
-                           this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDefinitionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     if (!EnsureAgent())
