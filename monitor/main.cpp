@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 int main(int argc, char** argv)
@@ -37,6 +38,15 @@ int main(int argc, char** argv)
     try {
         {
             morvane::monitor::MonitorProgram program;
+            // A logout ends the monitor as File > Exit does: its layout is kept.
+            std::optional<morvane::TerminationSignal> termination;
+            try {
+                termination.emplace();
+                QObject::connect(&*termination, &morvane::TerminationSignal::Received, &app,
+                                 [&program](int) { program.RequestClose(); });
+            } catch (const std::exception& e) {
+                morvane::Log(std::string("a termination signal will end the monitor at once: ") + e.what());
+            }
             code = program.MonitorMain();
         }
         // Every watch has ended with the program: the change reader ends too.

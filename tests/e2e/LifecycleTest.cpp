@@ -76,7 +76,7 @@ TEST_F(Lifecycle, SecondAgentShowsTheAlreadyStartedTextAndEnds)
     second.Start();
     ASSERT_TRUE(second.WaitExit());
     EXPECT_EQ(second.ExitCode(), 0);
-    EXPECT_NE(second.Output().find("BOX information: Morvane Agent already started"), std::string::npos)
+    EXPECT_NE(second.Output().find("BOX information: Morvane Agent is already running."), std::string::npos)
         << second.Output();
     EXPECT_TRUE(agent->Running());
     MonitorClient mon;
@@ -237,7 +237,8 @@ TEST_F(Lifecycle, RunsWithoutLanguageFolder)
     StartAgent();
     MonitorClient mon;
     ASSERT_TRUE(mon.Attach());
-    EXPECT_EQ(mon.Block()->Text(TxtMesSystemFolder), "You can't monitor application directory");
+    EXPECT_EQ(mon.Block()->Text(TxtMesSystemFolder),
+              "The folders that hold Morvane's own data and versions cannot be monitored.");
     EXPECT_EQ(QString::fromStdString(mon.Block()->Settings.Language.Get()).toLower(), "english");
 }
 
