@@ -16,11 +16,13 @@
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -318,15 +320,41 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     // stored, looked up once and then kept.
     if (!found.empty())
         f.LastVersion = StampOf(found);
-    if (!f.LastVersion && IsPlainFolderName(rec.FileID.Get()) && Owner().MayHoldVersions(rec.FileID.Get())) {
-        const std::string base = ItemBackupFolder(Owner().BackupRoot(), rec.FileID.Get());
-        const std::vector<VersionEntry> versions = ListVersionFolders(base);
+    const std::string fileId = rec.FileID.Get();
+    if (!f.LastVersion && IsPlainFolderName(fileId)) {
+        // While a backup move is unfinished the item's versions may lie in both folders,
+        // the newest in either.
+        std::vector<std::string> bases;
+        if (Owner().MayHoldVersions(fileId))
+            bases.push_back(ItemBackupFolder(Owner().BackupRoot(), fileId));
+        if (const std::string moveTo = Owner().MoveTarget(); !moveTo.empty())
+            bases.push_back(ItemBackupFolder(moveTo, fileId));
+        std::vector<VersionEntry> versions;
+        std::string newestName;
         found.clear();
-        if (!versions.empty()) {
-            const VersionEntry& newest = versions.back();
-            found = base + newest.Name + kPathSep + newest.Files.front().Name;
-            f.LastVersion = StampOf(found);
+        for (const std::string& base : bases) {
+            std::vector<VersionEntry> listed = ListVersionFolders(base);
+            if (listed.empty())
+                continue;
+            const VersionEntry& newest = listed.back();
+            if (found.empty() || VersionNameLess(newestName, newest.Name)) {
+                newestName = newest.Name;
+                found = base + newest.Name + kPathSep + newest.Files.front().Name;
+            }
+            versions.insert(versions.end(), std::make_move_iterator(listed.begin()),
+                            std::make_move_iterator(listed.end()));
         }
+        // A version a stopped move copied before its source went is there twice: one version.
+        std::sort(versions.begin(), versions.end(), [](const VersionEntry& a, const VersionEntry& b) {
+            return VersionNameLess(a.Name, b.Name);
+        });
+        versions.erase(std::unique(versions.begin(), versions.end(),
+                                   [](const VersionEntry& a, const VersionEntry& b) {
+                                       return VersionNumberOf(a.Name) == VersionNumberOf(b.Name);
+                                   }),
+                       versions.end());
+        if (!found.empty())
+            f.LastVersion = StampOf(found);
         bool caughtUp = false;
         {
             std::lock_guard lock(m_mutex);
@@ -465,7 +493,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
     // While a backup move is unfinished the item's older versions may lie in the other
     // folder: a number used there is not used again here.
     int floor = now.VersionNum;
-    if (const std::string moveTo = ReadMoveTarget(Owner().SettingsFile()); !moveTo.empty())
+    if (const std::string moveTo = Owner().MoveTarget(); !moveTo.empty())
         floor = std::max(floor, HighestVersionNumber(ItemBackupFolder(moveTo, fileId)));
     int folderError = 0;
     const std::optional<VersionFolder> made = CreateNextVersionFolder(base, floor, &folderError);
