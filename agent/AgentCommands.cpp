@@ -432,6 +432,8 @@ void AgentCommands::Make()
         ReportUnreadable(*item, result.Error);
         return;
     }
+    if (result.Outcome == VersionOutcome::Changing)
+        return; // answered by the item
     item->AfterVersion(true);
 }
 

@@ -421,10 +421,14 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     VersionResult result{O::NotDue};
     for (bool first = true;; first = false) {
         VersionResult attempt{O::NotDue};
+        const bool forced = m_forceWanted.exchange(false);
         {
             BusyReset busyReset(m_busy);
-            attempt = MakeVersionOnce(m_forceWanted.exchange(false));
+            attempt = MakeVersionOnce(forced);
         }
+        // Asked for: whoever asked is answered, also when this thread took the request over.
+        if (forced && attempt.Outcome == O::Changing)
+            ReportChanging();
         if (first || attempt.Outcome == O::Made || attempt.Outcome == O::WriteFailed)
             result = attempt;
         // A request that came in during the attempt is ours only if no one else took it.
@@ -535,7 +539,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         case CopyStatus::TargetExists:
             return {O::WriteFailed, EEXIST};
         case CopyStatus::Changed:
-            return {O::NotDue}; // still being written: the next change tries again
+            return {O::Changing}; // still being written: the next change tries again
         case CopyStatus::Same:
             return {O::Unchanged};
         case CopyStatus::SourceUnreadable:
@@ -613,6 +617,31 @@ void TRKMonItem::ReportWriteFailure(int error)
     if (host) {
         host->SetBalloonTitle("No version made");
         host->SetBalloonText(NamePart(path) + ": " + reason);
+        host->ShowBalloon();
+    }
+    SharedBlock* block = Owner().Block();
+    if (block && block->MonitorRunning)
+        Owner().PostToMonitor(MsgVersion, Data(), 0);
+}
+
+void TRKMonItem::ReportChanging()
+{
+    EngineHost* host = Owner().Host();
+    if (host && !host->IsMainThread()) {
+        host->PostToMainThread([self = shared_from_this(), alive = Owner().AliveToken()] {
+            if (!alive.expired())
+                self->ReportChanging();
+        });
+        return;
+    }
+    if (Removed())
+        return;
+    const std::string path = Path();
+    Log("no version of " + path + " was made: it kept changing while it was copied");
+    if (host) {
+        host->SetBalloonTitle("No version made");
+        host->SetBalloonText(NamePart(path) +
+                             ": it kept changing while it was copied. Try again once it is saved.");
         host->ShowBalloon();
     }
     SharedBlock* block = Owner().Block();

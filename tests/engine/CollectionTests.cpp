@@ -683,6 +683,21 @@ TEST_F(MonitorTest, AReportedVersionIsSentToTheMonitorWithItsRecord)
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].Msg, kVersion);
 
+    // So does one of a file that changes during every copy (unless one got through).
+    WriteFile(path, std::string(32 << 20, 'x'));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (auto t = std::filesystem::file_time_type::clock::now(); !done; t += std::chrono::nanoseconds(1))
+            std::filesystem::last_write_time(path, t);
+    });
+    const bool made = static_cast<bool>(item->MakeVersion(true));
+    done = true;
+    writer.join();
+    if (made)
+        item->AfterVersion(true);
+    got = Drain();
+    EXPECT_TRUE(got.size() == 1 && got[0].Msg == kVersion);
+    EXPECT_TRUE(made || host.BalloonTitle() == "No version made");
 }
 
 TEST_F(MonitorTest, AReportFromAnotherThreadIsMadeOnTheMainThread)
