@@ -20,6 +20,7 @@ class QMenu;
 namespace morvane {
 
 class AgentCommands;
+class BlockFileWatch;
 class IconList;
 class ReportQueue;
 class TRKMonItems;
@@ -105,6 +106,8 @@ private:
     void TidyDataFiles();
     // Runs CheckBlockWhole whenever the block's file is cut or changed.
     void WatchBlockFile();
+    // Checks the block every few seconds, for want of a watch on its file.
+    void CheckBlockByTimer(const std::string& why);
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();
@@ -124,6 +127,7 @@ private:
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
     unsigned m_regrownSeen = 0;
+    std::unique_ptr<BlockFileWatch> m_blockWatch;
     // The thread that made the form, the one it lives on.
     const std::thread::id m_mainThread = std::this_thread::get_id();
     std::function<bool()> m_startMonitor;
