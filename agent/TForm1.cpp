@@ -185,6 +185,15 @@ private:
     std::thread m_thread;
 };
 
+void TForm1::RememberMonitor()
+{
+    const SharedBlock* block = Block();
+    if (!block || !m_window || block->AgentWnd != m_window->Handle())
+        return; // cut: what it says now is what the cut left
+    m_monitorSeenRunning = block->MonitorRunning;
+    m_monitorSeenWnd = block->MonitorWnd;
+}
+
 void TForm1::CheckBlockWhole()
 {
     if (!Block())
@@ -195,11 +204,21 @@ void TForm1::CheckBlockWhole()
     static_cast<void>(*last);
     // Another holder may have met the cut first and grown the file: the lost window tells.
     const unsigned regrown = NamedMapping::RegrownCount();
-    if (regrown == m_regrownSeen && Block()->AgentWnd == m_window->Handle())
+    if (regrown == m_regrownSeen && Block()->AgentWnd == m_window->Handle()) {
+        RememberMonitor();
         return;
+    }
     m_regrownSeen = regrown;
     Log("the shared block's file was cut short by another program: it is set up again");
     InitSharedBlock(false);
+    // The monitor wrote its window into the block once, at its start: a monitor that still
+    // receives goes on getting its reports.
+    SharedBlock& block = *Block();
+    if (!block.MonitorRunning && m_monitorSeenRunning && WindowExists(m_monitorSeenWnd)) {
+        block.MonitorWnd = m_monitorSeenWnd;
+        block.MonitorRunning = true;
+        Log("the running monitor is known again");
+    }
 }
 
 void TForm1::WatchBlockFile()
@@ -427,6 +446,7 @@ void TForm1::AppMessage(const WindowMessage& msg)
 {
     if (m_closed)
         return;
+    RememberMonitor();
     // Requests keep their order: while earlier ones wait, later ones queue behind them.
     if (!m_ready || !m_early.empty()) {
         m_early.push_back(msg);

@@ -108,6 +108,9 @@ private:
     void WatchBlockFile();
     // Checks the block every few seconds, for want of a watch on its file.
     void CheckBlockByTimer(const std::string& why);
+    // Keeps what the block says of the monitor while the block is whole, so a cut of its
+    // file does not lose the monitor.
+    void RememberMonitor();
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();
@@ -128,6 +131,8 @@ private:
     QTimer* m_holdCheck = nullptr;
     unsigned m_regrownSeen = 0;
     std::unique_ptr<BlockFileWatch> m_blockWatch;
+    bool m_monitorSeenRunning = false;
+    std::uint32_t m_monitorSeenWnd = 0;
     // The thread that made the form, the one it lives on.
     const std::thread::id m_mainThread = std::this_thread::get_id();
     std::function<bool()> m_startMonitor;
