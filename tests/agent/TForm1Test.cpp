@@ -230,6 +230,10 @@ TEST_F(TForm1Test, ABlockFileCutByAnotherProgramIsGrownBackAndSetUpAgain)
     };
     Create();
     KeepIds();
+    BecomeMonitor();
+    form->Block()->PathArg[0] = 'x'; // a request from the monitor: the agent has seen it
+    ASSERT_TRUE(PostMessage(form->Block()->AgentWnd, ids[MsgStart], 0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return form->Block()->PathArg[0] == '\0'; }));
     const std::uint64_t window = form->Block()->AgentWnd;
     const std::string file = env.Runtime() + kSharedBlockName + ".shm";
     auto fileSize = [&] {
@@ -249,6 +253,7 @@ TEST_F(TForm1Test, ABlockFileCutByAnotherProgramIsGrownBackAndSetUpAgain)
         EXPECT_TRUE(WaitUntil([&] {
             return form->Block()->AgentWnd == window && form->Block()->MessageIds[MsgClear] == ids[MsgClear];
         })) << c.name;
+        EXPECT_TRUE(form->Block()->MonitorRunning && form->Block()->MonitorWnd == monitor.Handle()) << c.name;
     }
 }
 

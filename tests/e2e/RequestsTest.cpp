@@ -291,7 +291,7 @@ TEST_F(Requests, ABlockFileCutShortNeitherEndsTheAgentNorItsService)
     ASSERT_TRUE(agent->WaitOutput("cut short")) << agent->Output();
     ASSERT_TRUE(test::WaitUntil([&] { return mon.Block()->AgentWnd != 0; }));
     EXPECT_TRUE(agent->Running());
-    mon.BecomeMonitor(true);
+    // The monitor does not register again: the agent still knows it, and echoes the ADD.
     const TMonItemRecord rec = Add(MakeFile("cut/a.txt"));
     EXPECT_EQ(ListValue(env, rec.Path.Get(), "FileID"), rec.FileID.Get());
 }
