@@ -16,6 +16,7 @@
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/TerminationSignal.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -930,8 +931,23 @@ void TRKMonItems::StopAllWatches()
     if (std::exchange(m_heldStarts, false))
         WatchThread::HoldStarts(false);
     m_presenceRetry.reset();
-    for (const auto& folder : Folders())
-        folder->EndWatch(true);
+    // Every thread is asked before any is joined: they end side by side, so the stop lasts
+    // as long as the slowest thread, not as long as all of them one after another. The
+    // termination watchdog hears all along that the main thread is not stuck.
+    const std::vector<std::shared_ptr<TRKMonFolder>> folders = Folders();
+    std::vector<std::unique_ptr<WatchThread>> ending;
+    for (const auto& folder : folders) {
+        folder->TakeWatches(ending);
+        TerminationSignal::Beat();
+    }
+    if (ending.empty())
+        return;
+    // A thread waiting for the main thread looks at its stop flag again and gives up.
+    MainThread().WakeAll();
+    for (auto& thread : ending) {
+        thread->Join();
+        TerminationSignal::Beat();
+    }
 }
 
 } // namespace morvane
