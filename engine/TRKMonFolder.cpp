@@ -220,11 +220,12 @@ void TRKMonFolder::EndWatch(bool join)
         thread->Join();
 }
 
-void TRKMonFolder::TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending)
+void TRKMonFolder::TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending, bool ask)
 {
     std::lock_guard lock(m_watchMutex);
     if (m_watch) {
-        m_watch->RequestStop();
+        if (ask)
+            m_watch->RequestStop();
         ending.push_back(std::move(m_watch));
     }
     for (auto& thread : m_retired)

@@ -75,9 +75,9 @@ private:
     // Asks the running thread to end; when join (main thread only), also joins it and
     // every thread asked earlier. Without join the thread is kept to be joined later.
     void EndWatch(bool join);
-    // Asks the running thread to end and hands it, with every thread asked earlier, to
-    // the caller, who joins them (main thread).
-    void TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending);
+    // Hands the running thread, asked to end unless ask is false (the caller asks it
+    // then), and every thread asked earlier to the caller, who joins them (main thread).
+    void TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending, bool ask = true);
     // Drops that very item from the members.
     void RemoveMember(const TRKMonItem* item);
     // Bookkeeping of a member leaving m_files (owner's lock held).
