@@ -16,6 +16,7 @@
 #include "platform/NamedMutex.h"
 #include "platform/Paths.h"
 #include "platform/RuntimeNames.h"
+#include "platform/TerminationSignal.h"
 #include "support/IconList.h"
 #include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
@@ -326,6 +327,8 @@ void TForm1::FormCreate()
             reports->Post(msg, record, wParam);
         });
     TMonDirThread::Install(*m_items);
+    // A stop that the termination watchdog must end still writes the list's last changes.
+    TerminationSignal::SetLastStep([items = m_items.get()] { items->FlushList(); });
     m_items->SetLoadWatchesDeferred(true);
     for (const std::string& skipped : m_items->LoadAll())
         Log("list entry not loaded: " + skipped);
@@ -557,8 +560,16 @@ void TForm1::ReleaseSharedBlock()
         m_reports->Clear();
     m_commands.reset();
     // Every watch thread ends before the engine, and the engine before the block it uses.
-    if (m_items)
+    // The list's pending changes are written first: a logout may not wait for the rest.
+    if (m_items) {
+        try {
+            m_items->FlushList();
+        } catch (const std::exception& e) {
+            Log(std::string("the item list was not written at the stop: ") + e.what());
+        }
         m_items->StopAllWatches();
+    }
+    TerminationSignal::SetLastStep({});
     m_items.reset();
     m_reports.reset();
     m_window.reset();

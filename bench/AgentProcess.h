@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -105,6 +106,8 @@ public:
         m_monitor->SetHandler([this](const WindowMessage& msg) {
             if (Block && msg.Msg == (*Block)->MessageIds[MsgVersion])
                 m_answered = true;
+            if (OnMessage)
+                OnMessage(msg);
         });
     }
     ~AgentRun()
@@ -160,6 +163,8 @@ public:
         }
     }
 
+    // Every message the agent posts to the stand-in monitor, after the run's own use of it.
+    std::function<void(const WindowMessage&)> OnMessage;
     QProcess Agent;
     QProcessEnvironment Env;
     Clock::time_point Started; // when the agent was started

@@ -38,6 +38,8 @@ void SetHandshake(SharedBlock* block, bool value)
     block->AddHandshake.AtomicStore(value);
 }
 
+void EndEpisodes(const std::string& folder);
+
 } // namespace
 
 TMonDirThread::TMonDirThread(TRKMonFolder& folder)
@@ -64,6 +66,8 @@ TMonDirThread::TMonDirThread(TRKMonFolder& folder)
         m_items.MainThread().Synchronize([host] { host->SetTrayImage(0); });
     }
     Start();
+    if (m_notify)
+        EndEpisodes(WatchPath);
 }
 
 TMonDirThread::~TMonDirThread()
@@ -80,7 +84,14 @@ void TMonDirThread::WakeWaits()
 void TMonDirThread::Install(TRKMonItems& items)
 {
     items.SetWatchThreadFactory([](TRKMonFolder& folder) -> std::unique_ptr<WatchThread> {
-        return std::make_unique<TMonDirThread>(folder);
+        try {
+            return std::make_unique<TMonDirThread>(folder);
+        } catch (const std::system_error& e) {
+            // The system would start no more threads: this folder is not watched, the
+            // program and every other folder go on.
+            ReportNotStarted(folder, e);
+            return nullptr;
+        }
     });
 }
 
@@ -129,19 +140,80 @@ namespace {
 
 // Folders a limit of the system kept from being watched, gathered for one box: when the
 // limit is reached at start every later folder fails too, and the user needs to hear it
-// once, not once per folder.
+// once, not once per folder. An episode lasts from the first failure until one of its
+// folders is watched again (the limit was raised and the folder started); its one box
+// names the folders gathered until the box comes, the log every one.
 struct NotWatchedFolders
 {
     std::mutex Lock;
-    std::vector<std::string> Folders; // since the last box
+    std::vector<std::string> Folders;        // for the box still to come
+    std::unordered_set<std::string> Episode; // every folder of the episode
     int Error = 0;
     bool BoxQueued = false;
+    bool BoxShown = false; // in this episode
 };
 
-NotWatchedFolders& NotWatched()
+enum class NotWatchedKind
 {
-    static NotWatchedFolders folders;
-    return folders;
+    WatchLimit,  // no inotify watch to be had
+    ThreadLimit, // no thread to be started
+};
+
+NotWatchedFolders& NotWatched(NotWatchedKind kind)
+{
+    static NotWatchedFolders folders[2];
+    return folders[kind == NotWatchedKind::WatchLimit ? 0 : 1];
+}
+
+// A folder of an episode is watched again: the episode is over.
+void EndEpisodes(const std::string& folder)
+{
+    for (const NotWatchedKind kind : {NotWatchedKind::WatchLimit, NotWatchedKind::ThreadLimit}) {
+        NotWatchedFolders& g = NotWatched(kind);
+        std::lock_guard lock(g.Lock);
+        if (g.Episode.erase(folder)) {
+            g.Episode.clear();
+            g.BoxShown = false;
+        }
+    }
+}
+
+// Gathers folder for the box of its kind and queues that box, unless one is queued or
+// was shown in this episode. text makes the box from the error and the folders.
+void QueueNotWatchedBox(TRKMonItems& items, NotWatchedKind kind, const std::string& folder, int err,
+                        std::string (*text)(int, const std::vector<std::string>&))
+{
+    EngineHost* host = items.Host();
+    if (!host)
+        return;
+    NotWatchedFolders& gathered = NotWatched(kind);
+    {
+        std::lock_guard lock(gathered.Lock);
+        gathered.Episode.insert(folder);
+        if (gathered.BoxShown)
+            return;
+        gathered.Folders.push_back(folder);
+        gathered.Error = err;
+        if (std::exchange(gathered.BoxQueued, true))
+            return;
+    }
+    // Queued, never waited for: it runs once the folders started with this one are in.
+    // Folders that fail while it is shown (the starts go on meanwhile) are in its episode.
+    host->PostToMainThread([host, kind, text, alive = items.AliveToken()] {
+        NotWatchedFolders& g = NotWatched(kind);
+        std::vector<std::string> folders;
+        int error = 0;
+        {
+            std::lock_guard lock(g.Lock);
+            folders.swap(g.Folders);
+            error = g.Error;
+            g.BoxQueued = false;
+            g.BoxShown = !folders.empty();
+        }
+        if (alive.expired() || folders.empty())
+            return;
+        host->ShowMessage(BoxKind::Warning, text(error, folders), BoxButtons::Ok);
+    });
 }
 
 // How many folders a box names; the log names every one.
@@ -193,31 +265,42 @@ std::string TMonDirThread::WatchLimitText(int err, const std::vector<std::string
 void TMonDirThread::QueueWatchLimitBox()
 {
     Log("not watched: " + m_setupError);
-    EngineHost* host = m_items.Host();
+    QueueNotWatchedBox(m_items, NotWatchedKind::WatchLimit, WatchPath, m_setupErrno, &WatchLimitText);
+}
+
+std::string TMonDirThread::ThreadLimitText(int err, const std::vector<std::string>& folders)
+{
+    std::string text = "The system starts no more threads for the agent (" +
+                       std::system_category().message(err) + "). " + std::to_string(folders.size()) +
+                       (folders.size() == 1 ? " folder is" : " folders are") +
+                       " not watched, and changes there make no versions:";
+    for (std::size_t i = 0; i < folders.size() && i < kNamedFolders; ++i)
+        text += "\n" + folders[i];
+    if (folders.size() > kNamedFolders)
+        text +=
+            "\n... and " + std::to_string(folders.size() - kNamedFolders) + " more (the log names them all)";
+    text += "\n\nThe limit on your processes and threads (ulimit -u) is probably reached. End programs you "
+            "do not need or raise the limit, then start these folders again, or restart the agent.";
+    return text;
+}
+
+void TMonDirThread::ReportNotStarted(TRKMonFolder& folder, const std::system_error& e)
+{
+    TRKMonItems& items = folder.Owner();
+    const std::string path = folder.Path();
+    Log("not watched: " + path + ": " + e.what());
+    QueueNotWatchedBox(items, NotWatchedKind::ThreadLimit, path, e.code().value(), &ThreadLimitText);
+    // A running monitor shows it stopped, after the answer of the request that started it.
+    EngineHost* host = items.Host();
     if (!host)
         return;
-    NotWatchedFolders& gathered = NotWatched();
-    {
-        std::lock_guard lock(gathered.Lock);
-        gathered.Folders.push_back(WatchPath);
-        gathered.Error = m_setupErrno;
-        if (std::exchange(gathered.BoxQueued, true))
+    host->PostToMainThread([&items, path, alive = items.AliveToken()] {
+        if (alive.expired())
             return;
-    }
-    // Queued, never waited for: it runs once the folders started with this one are in.
-    host->PostToMainThread([host, alive = m_items.AliveToken()] {
-        NotWatchedFolders& g = NotWatched();
-        std::vector<std::string> folders;
-        int err = 0;
-        {
-            std::lock_guard lock(g.Lock);
-            folders.swap(g.Folders);
-            err = g.Error;
-            g.BoxQueued = false;
-        }
-        if (alive.expired() || folders.empty())
-            return;
-        host->ShowMessage(BoxKind::Warning, WatchLimitText(err, folders), BoxButtons::Ok);
+        const std::shared_ptr<TRKMonFolder> f = items.FolderByPath(path);
+        SharedBlock* block = items.Block();
+        if (f && !f->WatchRunning() && block && block->MonitorRunning)
+            items.PostToMonitor(MsgStop, f->Data(), 0);
     });
 }
 

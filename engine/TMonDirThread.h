@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -36,7 +37,8 @@ class TRKMonItems;
 // failed wait (the folder deleted or moved away) or a failed scan is written to stderr
 // and shown in a box on the main thread. A failed scan leaves the watch running; the
 // other two end the thread, which Finished() then tells. Folders that a limit of the
-// system keeps from being watched share one box that says how to raise it.
+// system keeps from being watched (no inotify watch, no thread to start) share one box
+// that says how to raise it, once per episode: until one of them is watched again.
 class TMonDirThread : public WatchThread
 {
 public:
@@ -63,6 +65,8 @@ public:
     // The one box for the folders a limit kept from being watched: which limit, its
     // value, the folders, and how to raise it.
     static std::string WatchLimitText(int err, const std::vector<std::string>& folders);
+    // The one box for the folders whose thread the system would not start.
+    static std::string ThreadLimitText(int err, const std::vector<std::string>& folders);
 
 private:
     void Execute() override;
@@ -93,6 +97,9 @@ private:
     // others for one box (constructor); a running monitor shows it stopped (thread).
     void QueueWatchLimitBox();
     void ReportNotWatched();
+    // A folder whose thread could not start: named in the log, gathered for one box, and
+    // shown stopped in a running monitor. Main thread.
+    static void ReportNotStarted(TRKMonFolder& folder, const std::system_error& e);
     // A failed wait: this folder's watch is gone, or the change reader of the process.
     void ReportWaitFailure(int err);
     // Writes text to stderr and shows it in a box on the main thread.

@@ -3,9 +3,11 @@
 #include "engine/EngineHost.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/TRKMonItems.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <exception>
 
 namespace morvane {
 
@@ -174,7 +176,15 @@ void TRKMonFolder::StartWatch()
     UpdateData([](TMonItemRecord& r) { r.Monitored = true; });
     if (!Owner().Active() || !Owner().WatchFactory())
         return;
-    std::unique_ptr<morvane::WatchThread> thread = Owner().WatchFactory()(*this);
+    std::unique_ptr<morvane::WatchThread> thread;
+    try {
+        thread = Owner().WatchFactory()(*this);
+    } catch (const std::exception& e) {
+        // The factory tells the user of a thread it could not start; nothing else may end
+        // the program from here (a request or a batch of starts on the main thread).
+        Log("not watched: " + Path() + ": " + e.what());
+        return;
+    }
     std::lock_guard lock(m_watchMutex);
     m_watch = std::move(thread);
 }
@@ -193,21 +203,34 @@ void TRKMonFolder::DropWatch()
 void TRKMonFolder::EndWatch(bool join)
 {
     std::vector<std::unique_ptr<morvane::WatchThread>> ending;
-    {
+    if (!join) {
         std::lock_guard lock(m_watchMutex);
         if (m_watch) {
             m_watch->RequestStop();
             m_retired.push_back(std::move(m_watch));
         }
-        if (join)
-            ending.swap(m_retired);
+        return;
     }
+    TakeWatches(ending);
     if (ending.empty())
         return;
     // A thread waiting for the main thread looks at its stop flag again and gives up.
     Owner().MainThread().WakeAll();
     for (auto& thread : ending)
         thread->Join();
+}
+
+void TRKMonFolder::TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending, bool ask)
+{
+    std::lock_guard lock(m_watchMutex);
+    if (m_watch) {
+        if (ask)
+            m_watch->RequestStop();
+        ending.push_back(std::move(m_watch));
+    }
+    for (auto& thread : m_retired)
+        ending.push_back(std::move(thread));
+    m_retired.clear();
 }
 
 morvane::WatchThread* TRKMonFolder::WatchThread() const

@@ -49,8 +49,10 @@ public:
     std::vector<std::shared_ptr<TRKMonItem>> Files() const;
 
     // Starts the folder's watch thread through the collection's factory (ending an earlier
-    // one first) and sets Monitored. Without a factory only Monitored is set. Main thread
-    // (or a scan's thread for a folder it has just made).
+    // one first) and sets Monitored. Without a factory only Monitored is set. A thread
+    // that cannot be started leaves the folder without a watch (the factory tells the
+    // user); it never throws. Main thread (or a scan's thread for a folder it has just
+    // made).
     void StartWatch();
     // Asks the watch thread to end, joins it (main thread) and clears Monitored; MonStatus
     // is left as it is. Called on another thread it only asks, and the join happens at
@@ -73,6 +75,9 @@ private:
     // Asks the running thread to end; when join (main thread only), also joins it and
     // every thread asked earlier. Without join the thread is kept to be joined later.
     void EndWatch(bool join);
+    // Hands the running thread, asked to end unless ask is false (the caller asks it
+    // then), and every thread asked earlier to the caller, who joins them (main thread).
+    void TakeWatches(std::vector<std::unique_ptr<morvane::WatchThread>>& ending, bool ask = true);
     // Drops that very item from the members.
     void RemoveMember(const TRKMonItem* item);
     // Bookkeeping of a member leaving m_files (owner's lock held).

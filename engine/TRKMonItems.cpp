@@ -16,13 +16,17 @@
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
 #include "platform/Paths.h"
+#include "platform/TerminationSignal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -935,14 +939,61 @@ std::vector<std::shared_ptr<TRKMonFolder>> TRKMonItems::LoadedWatchesLeft() cons
     return left;
 }
 
+namespace {
+
+// Waking a thread costs the waker a system call and an interrupt of another core (dear in
+// a virtual machine): thousands of threads are woken by a few helpers side by side.
+void RequestStops(const std::vector<std::unique_ptr<WatchThread>>& threads)
+{
+    constexpr std::size_t kPerHelper = 1000;
+    constexpr std::size_t kMaxHelpers = 3;
+    constexpr std::size_t kStep = 64;
+    std::atomic<std::size_t> next{0};
+    // The main thread beats as it goes: it is not stuck.
+    const auto ask = [&threads, &next](bool beat) {
+        for (std::size_t i; (i = next.fetch_add(kStep)) < threads.size();) {
+            for (std::size_t j = i; j < std::min(i + kStep, threads.size()); ++j)
+                threads[j]->RequestStop();
+            if (beat)
+                TerminationSignal::Beat();
+        }
+    };
+    std::vector<std::thread> helpers;
+    try {
+        while (helpers.size() < std::min(kMaxHelpers, threads.size() / kPerHelper))
+            helpers.emplace_back(ask, false);
+    } catch (const std::system_error&) {
+        // No thread to spare: fewer hands do it.
+    }
+    ask(true);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+} // namespace
+
 void TRKMonItems::StopAllWatches()
 {
     m_loadedWatches.clear();
     if (std::exchange(m_heldStarts, false))
         WatchThread::HoldStarts(false);
     m_presenceRetry.reset();
-    for (const auto& folder : Folders())
-        folder->EndWatch(true);
+    // Every thread is asked before any is joined: they end side by side, so the stop lasts
+    // as long as the slowest thread, not as long as all of them one after another. The
+    // termination watchdog hears all along that the main thread is not stuck.
+    const std::vector<std::shared_ptr<TRKMonFolder>> folders = Folders();
+    std::vector<std::unique_ptr<WatchThread>> ending;
+    for (const auto& folder : folders)
+        folder->TakeWatches(ending, false);
+    if (ending.empty())
+        return;
+    RequestStops(ending);
+    // A thread waiting for the main thread looks at its stop flag again and gives up.
+    MainThread().WakeAll();
+    for (auto& thread : ending) {
+        thread->Join();
+        TerminationSignal::Beat();
+    }
 }
 
 } // namespace morvane

@@ -45,7 +45,8 @@ public:
     // Asks the thread to end and wakes it wherever it waits: the base's sleep, a wait on
     // the main thread, and what WakeWaits wakes. Any thread; returns at once.
     virtual void RequestStop();
-    // Waits until the thread has ended. Main thread; never from the thread itself.
+    // Waits until the thread has ended, beating the termination watchdog's heartbeat
+    // while it waits. Main thread; never from the thread itself.
     virtual void Join();
     // True once the thread body has returned (by itself or on request). Any thread.
     bool Finished() const { return m_finished.load(); }
@@ -91,6 +92,9 @@ public:
     // start, a batch at a time. The release comes when the hold ends, or when the last
     // thread started meanwhile rests. Main thread.
     static void HoldStarts(bool hold);
+    // Makes every thread start fail with err, as the system's would at its limit on
+    // processes; 0 ends that (tests). Any thread.
+    static void FailStartsForTest(int err);
 
 protected:
     MainThreadCalls& Calls() const { return m_calls; }
@@ -112,7 +116,9 @@ private:
     std::atomic<bool> m_finished{false};
     std::mutex m_sleepMutex;
     std::condition_variable m_sleepCv;
-    // The thread, made with a stack of its own size; joinable until joined or detached.
+    // The thread, made on a stack of the process's pool (given back once it is joined);
+    // joinable until joined or detached.
+    void* m_stack = nullptr;
     pthread_t m_thread{};
     bool m_joinable = false;
 };

@@ -1,10 +1,14 @@
 #include "platform/TerminationSignal.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <poll.h>
+#include <sys/time.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -48,9 +52,76 @@ void MakePipe(int& readFd, int& writeFd)
     writeFd = fds[1];
 }
 
-// Sleeps until a signal arrives, then gives the program's own road kGracePeriod before
-// ending the process. Told to stop with no signal come, it closes both read ends and
-// returns; a signal that came first wins, as the program is then on its way out.
+// Counted by Beat; read by the watchdog. Lock-free, so a signal handler may beat too.
+std::atomic<unsigned long> g_beats{0};
+static_assert(std::atomic<unsigned long>::is_always_lock_free);
+
+// The exit code of a process the watchdog ends; read by the last step's alarm handler.
+volatile std::sig_atomic_t g_exitCode = 128 + SIGTERM;
+
+struct LastStep
+{
+    std::mutex Lock; // held while the step runs or is replaced
+    std::function<void()> Step;
+};
+
+// Never destroyed: the watchdog may still run it while the process's statics go away.
+LastStep& TheLastStep()
+{
+    static LastStep* step = new LastStep;
+    return *step;
+}
+
+void WriteLine(const char* line, std::size_t size)
+{
+    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, line, size);
+}
+
+extern "C" void OnLastStepTimeout(int)
+{
+    static const char kLine[] = "the pending writes did not end in time either: the program ends now\n";
+    WriteLine(kLine, sizeof kLine - 1);
+    _exit(g_exitCode);
+}
+
+// Runs the last step, then ends the process. The step may block on a lock the stuck
+// thread holds: an alarm, which needs no lock, ends the process when it takes too long.
+[[noreturn]] void EndNow(int signalNumber)
+{
+    static const char kLine[] =
+        "the program did not end in time after a termination signal: it ends now, after its pending writes\n";
+    WriteLine(kLine, sizeof kLine - 1);
+    g_exitCode = 128 + signalNumber;
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnLastStepTimeout;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, nullptr);
+    itimerval timer{};
+    const auto limit =
+        std::chrono::duration_cast<std::chrono::microseconds>(TerminationSignal::kLastStepLimit);
+    timer.it_value.tv_sec = static_cast<time_t>(limit.count() / 1000000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(limit.count() % 1000000);
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    {
+        LastStep& last = TheLastStep();
+        std::lock_guard lock(last.Lock);
+        if (last.Step) {
+            try {
+                last.Step();
+            } catch (...) {
+                // the process ends all the same
+            }
+        }
+    }
+    _exit(128 + signalNumber);
+}
+
+// Sleeps until a signal arrives, then watches the main thread's heartbeat: the process
+// ends when none came for kStallLimit, or when the stop lasts kLongestStop. Told to stop
+// with no signal come, it closes both read ends and returns; a signal that came first
+// wins, as the program is then on its way out.
 void Watch(int watchFd, int stopFd)
 {
     pollfd fds[2] = {{watchFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -68,12 +139,22 @@ void Watch(int watchFd, int stopFd)
     }
     unsigned char signalNumber = SIGTERM;
     [[maybe_unused]] const ssize_t got = read(watchFd, &signalNumber, 1);
-    std::this_thread::sleep_for(TerminationSignal::kGracePeriod);
-    // Still here: the main thread is stuck or the exit hangs. No lock and no allocation
-    // from here on, as the stuck thread may hold one.
-    static const char kLine[] = "the program did not end in time after a termination signal: it ends now\n";
-    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kLine, sizeof kLine - 1);
-    _exit(128 + signalNumber);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point signalled = Clock::now();
+    unsigned long beats = g_beats.load();
+    Clock::time_point lastBeat = signalled;
+    for (;;) {
+        std::this_thread::sleep_for(TerminationSignal::kBeatInterval);
+        const Clock::time_point now = Clock::now();
+        if (const unsigned long b = g_beats.load(); b != beats) {
+            beats = b;
+            lastBeat = now;
+        }
+        if (now - lastBeat >= TerminationSignal::kStallLimit ||
+            now - signalled >= TerminationSignal::kLongestStop)
+            break;
+    }
+    EndNow(signalNumber);
 }
 
 } // namespace
@@ -128,6 +209,7 @@ void TerminationSignal::Release()
         sigaction(sig, &action, nullptr);
     g_writeFd = -1;
     g_watchFd = -1;
+    m_beat.reset();
     m_notifier.reset();
     CloseFd(m_readFd);
     CloseFd(m_writeFd);
@@ -141,8 +223,31 @@ void TerminationSignal::Release()
     CloseFd(m_stopWriteFd);
 }
 
+void TerminationSignal::Beat() noexcept
+{
+    g_beats.fetch_add(1, std::memory_order_relaxed);
+}
+
+void TerminationSignal::SetLastStep(std::function<void()> step)
+{
+    LastStep& last = TheLastStep();
+    {
+        std::lock_guard lock(last.Lock);
+        last.Step.swap(step);
+    }
+    // The old step (and what it holds) goes outside the lock.
+}
+
 void TerminationSignal::Drain()
 {
+    // From the first signal on, the main loop shows the watchdog that it turns.
+    if (!m_beat) {
+        m_beat = std::make_unique<QTimer>();
+        m_beat->setInterval(kBeatInterval);
+        connect(m_beat.get(), &QTimer::timeout, this, [] { Beat(); });
+        m_beat->start();
+    }
+    Beat();
     unsigned char bytes[64];
     for (;;) {
         const ssize_t n = read(m_readFd, bytes, sizeof bytes);

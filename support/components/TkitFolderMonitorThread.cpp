@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace morvane {
 
@@ -94,10 +95,18 @@ bool TkitFolderMonitorThread::Publish(ChangeNotification* watch)
     return true;
 }
 
+bool TkitFolderMonitorThread::Watching() const
+{
+    std::lock_guard guard(FolderMonitorLock());
+    return m_watch != nullptr;
+}
+
 void TkitFolderMonitorThread::Execute()
 {
     std::optional<ChangeNotification> watch;
     bool needWatch = true;
+    // A change seen, to be reported once the new watch is in place.
+    bool reportDue = false;
     while (!Terminated()) {
         if (needWatch) {
             std::string folder;
@@ -117,13 +126,15 @@ void TkitFolderMonitorThread::Execute()
                 std::optional<ChangeNotification> fresh(ChangeNotification::ForTree(folder, subTree, filter));
                 if (watch &&
                     watch->Wait(std::chrono::milliseconds(0)) == ChangeNotification::WaitResult::Changed)
-                    m_reporter.Report();
+                    reportDue = true;
                 watch = std::move(fresh);
                 SetError({});
             } catch (const std::system_error& e) {
                 watch.reset();
                 SetError(e.what());
             }
+            if (std::exchange(reportDue, false) && !Terminated())
+                m_reporter.Report();
             if (!Publish(watch ? &*watch : nullptr)) {
                 needWatch = true;
                 continue;
@@ -143,12 +154,13 @@ void TkitFolderMonitorThread::Execute()
             while (result == ChangeNotification::WaitResult::Changed &&
                    std::chrono::steady_clock::now() < deadline)
                 result = watch->Wait(kSettle);
-            if (!Terminated())
-                m_reporter.Report();
             std::lock_guard guard(FolderMonitorLock());
             // New subfolders need watches of their own; a stop request needs a new watch.
             needWatch = m_watchSubTree || m_restart || result == ChangeNotification::WaitResult::Stopped ||
                         result == ChangeNotification::WaitResult::Failed;
+            // With a new watch to make, the report waits for it: what the handler does
+            // next in a new subfolder is then seen.
+            reportDue = true;
             break;
         }
         case ChangeNotification::WaitResult::Stopped: {
@@ -164,6 +176,8 @@ void TkitFolderMonitorThread::Execute()
         case ChangeNotification::WaitResult::Timeout:
             break;
         }
+        if (!needWatch && std::exchange(reportDue, false) && !Terminated())
+            m_reporter.Report();
     }
     Publish(nullptr);
 }

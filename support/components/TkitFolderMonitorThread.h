@@ -35,6 +35,9 @@ public:
     void Terminate() override;
 
     std::string Folder() const;
+    // True while the worker's watch for the current parameters is set up: a change made
+    // from then on is reported. Any thread.
+    bool Watching() const;
     // Empty while the folder is watched.
     std::string LastError() const;
 

@@ -606,15 +606,31 @@ TEST_F(WatchThreadTest, AChangeRescansOnlyTheNamesReported)
 
 namespace {
 
-// Every new watch fails with err while it lives, as the kernel's would at its limit.
-struct WatchesFail
+// A limit of the system that keeps folders unwatched: every new watch, or every thread
+// start, fails with Err while it is on.
+struct LimitCase
 {
-    explicit WatchesFail(int err) { ChangeNotification::FailWatchesForTest(err); }
-    ~WatchesFail() { ChangeNotification::FailWatchesForTest(0); }
+    const char* Name;
+    void (*Fail)(int err); // 0 ends the failures
+    int Err;
+    std::vector<const char*> Said; // in the box
 };
 
-TEST_F(WatchThreadTest, AReachedWatchLimitIsOneBoxAndItsFoldersShowStopped)
+void PrintTo(const LimitCase& c, std::ostream* os)
 {
+    *os << c.Name;
+}
+
+class WatchLimitTest : public WatchThreadTest, public ::testing::WithParamInterface<LimitCase>
+{
+};
+
+// One box an episode, also for folders that fail while it is up (the starts go on
+// meanwhile); every folder shows stopped in the monitor; once one of them is watched
+// again, a later failure is a new episode. The agent goes on whatever fails.
+TEST_P(WatchLimitTest, IsOneBoxAnEpisodeAndItsFoldersShowStopped)
+{
+    const LimitCase& c = GetParam();
     std::vector<std::uint32_t> stops;
     MessageWindow monitor;
     monitor.SetHandler([&](const WindowMessage& m) {
@@ -624,13 +640,13 @@ TEST_F(WatchThreadTest, AReachedWatchLimitIsOneBoxAndItsFoldersShowStopped)
     block.MonitorWnd = monitor.Handle();
     block.MonitorRunning = true;
 
-    constexpr int kFolders = 12;
     std::vector<std::string> paths;
     std::vector<std::shared_ptr<TRKMonFolder>> folders;
-    {
-        WatchesFail limit(ENOSPC);
-        for (int i = 0; i < kFolders; ++i) {
-            paths.push_back(env.Work() + "f" + std::to_string(i) + "/");
+    auto failing = [&](int count) {
+        c.Fail(c.Err);
+        const auto first = static_cast<std::ptrdiff_t>(folders.size());
+        for (int i = 0; i < count; ++i) {
+            paths.push_back(env.Work() + "f" + std::to_string(paths.size()) + "/");
             fs::create_directories(paths.back());
             TMonItemRecord r = EmptyItemRecord();
             r.Path.Set(paths.back());
@@ -641,19 +657,24 @@ TEST_F(WatchThreadTest, AReachedWatchLimitIsOneBoxAndItsFoldersShowStopped)
             ASSERT_NE(folders.back(), nullptr);
         }
         ASSERT_TRUE(WaitUntil([&] {
-            return std::none_of(folders.begin(), folders.end(),
+            return std::none_of(folders.begin() + first, folders.end(),
                                 [](const auto& f) { return f->WatchRunning(); }) &&
-                   static_cast<int>(stops.size()) >= kFolders;
+                   stops.size() >= paths.size();
         }));
-    }
-    RunQueuedCalls();
+        c.Fail(0);
+        RunQueuedCalls();
+    };
+    failing(12);
     const auto boxes = host.BoxTexts();
     ASSERT_EQ(boxes.size(), 1u) << "once, not once per folder";
-    for (const char* said : {"fs.inotify.max_user_watches", "sudo sysctl", "/etc/sysctl.d/", "12 folders"})
+    for (const char* said : c.Said)
         EXPECT_NE(boxes[0].find(said), std::string::npos) << said << " in " << boxes[0];
+    EXPECT_NE(boxes[0].find("12 folders"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find(paths[0]), std::string::npos) << boxes[0];
-    EXPECT_EQ(static_cast<int>(stops.size()), kFolders) << "every folder shows stopped in the monitor";
+    EXPECT_EQ(stops.size(), paths.size()) << "every folder shows stopped in the monitor";
     EXPECT_TRUE(folders[0]->Monitored()) << "kept monitored, so a start after the limit is raised watches it";
+    failing(3);
+    EXPECT_EQ(host.BoxTexts().size(), 1u) << "the same episode";
 
     // Starting it again once the limit allows it watches the folder.
     const int mark = host.IdleCount();
@@ -661,7 +682,19 @@ TEST_F(WatchThreadTest, AReachedWatchLimitIsOneBoxAndItsFoldersShowStopped)
     ASSERT_TRUE(ScanDoneAfter(mark + 1)) << "shown idle at its start and after its first scan";
     EXPECT_TRUE(folders[0]->WatchRunning());
     EXPECT_EQ(host.BoxTexts().size(), 1u);
+    failing(1);
+    EXPECT_EQ(host.BoxTexts().size(), 2u) << "a new episode";
+    folders.back()->StartWatch(); // ends it, for the tests after this one
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, WatchLimitTest,
+    ::testing::Values(LimitCase{"Watches",
+                                &ChangeNotification::FailWatchesForTest,
+                                ENOSPC,
+                                {"fs.inotify.max_user_watches", "sudo sysctl", "/etc/sysctl.d/"}},
+                      LimitCase{"Threads", &WatchThread::FailStartsForTest, EAGAIN, {"ulimit -u"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // The box names the limit that was reached and at most a screenful of folders.
 TEST(WatchLimitTextTest, NamesTheLimitAndTheFolders)

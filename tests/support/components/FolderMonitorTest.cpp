@@ -25,10 +25,10 @@ protected:
         m_monitor.SetWatchSubTree(subTree);
         m_monitor.SetOnChange([this] { ++m_reports; });
         m_monitor.SetActive(true);
-        // The worker sets its watch up before it is asked anything.
-        ASSERT_TRUE(
-            test::WaitUntil([&] { return m_monitor.Thread() && m_monitor.Thread()->Finished() == false; }));
-        Pump(milliseconds(50));
+        // The worker sets its watch up on its own thread, after SetActive has returned.
+        ASSERT_TRUE(test::WaitUntil([&] {
+            return m_monitor.Thread() && (m_monitor.Thread()->Watching() || !m_monitor.LastError().empty());
+        }));
     }
 
     test::TestEnv m_env;
