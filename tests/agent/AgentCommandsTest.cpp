@@ -10,17 +10,26 @@ using AgentCommandsTest = EngineFixture;
 
 TEST_F(AgentCommandsTest, AFailedRequestIsToldOncePerCause)
 {
-    AgentCommands commands({block.get(), items.get(), &host, nullptr, {}, {}, {}, {}});
+    AgentCommands commands({block.get(),
+                            items.get(),
+                            &host,
+                            nullptr,
+                            [&] { return env.Home(); },
+                            [&] { return BackupRoot(); },
+                            {},
+                            {}});
     AddFile(Work("d/a"));
-    std::string cause;
-    items->SetWatchThreadFactory(
-        [&](TRKMonFolder&) -> std::unique_ptr<WatchThread> { throw std::runtime_error(cause); });
+    // A watch that fails for a reason of no known kind fails the request that starts it.
+    items->SetWatchThreadFactory([](TRKMonFolder&) -> std::unique_ptr<WatchThread> { throw 0; });
+    block->MessageIds[MsgAdd] = 0xC101;
     block->MessageIds[MsgStart] = 0xC102;
-    for (const auto& [said, told] : {std::pair{"one", 1}, {"one", 1}, {"two", 2}, {"one", 3}}) {
-        cause = said;
+    // START, START again, then ADD of a folder fails, then START once more.
+    for (const auto& [msg, told] : {std::pair{0xC102u, 1}, {0xC102u, 1}, {0xC101u, 2}, {0xC102u, 3}}) {
         std::snprintf(block->PathArg, sizeof block->PathArg, "%s", Work("d/").c_str());
-        commands.AppMessage(WindowMessage{0xC102, 0, 0});
-        EXPECT_EQ(host.CountOf("ShowBalloon"), told) << said;
+        block->ItemRecord = EmptyItemRecord();
+        block->ItemRecord.Path.Set(Work("e/"));
+        commands.AppMessage(WindowMessage{msg, 0, 0});
+        EXPECT_EQ(host.CountOf("ShowBalloon"), told) << msg;
     }
 }
 
