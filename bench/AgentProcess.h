@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -103,8 +104,14 @@ public:
         // Made once the runtime folder is this process's: its socket goes there.
         m_monitor.emplace();
         m_monitor->SetHandler([this](const WindowMessage& msg) {
-            if (Block && msg.Msg == (*Block)->MessageIds[MsgVersion])
+            if (!Block)
+                return;
+            if (msg.Msg == (*Block)->MessageIds[MsgVersion])
                 m_answered = true;
+            if (OnMessage)
+                OnMessage(msg);
+            // Taken, as a monitor takes a report's record: the agent's next report may go.
+            (*Block)->AddHandshake.AtomicStore(false);
         });
     }
     ~AgentRun()
@@ -162,6 +169,9 @@ public:
 
     QProcess Agent;
     QProcessEnvironment Env;
+    // Sees every message the agent sends to this process's window, on the main thread,
+    // while the block's record is the one the message carries.
+    std::function<void(const WindowMessage&)> OnMessage;
     Clock::time_point Started; // when the agent was started
     std::optional<SharedBlockMapping> Block;
 
