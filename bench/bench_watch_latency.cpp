@@ -11,8 +11,9 @@
 //   (b) what the backup layout asks of a version: its version folder (and the item's
 //       folder at its first) made, the copy created under a temporary name, written,
 //       fsync'd, renamed into place and its folder fsync'd.
-// Each round is one save for each of the three, in an order that alternates, after a
-// rest. Aim: at most 1.3 times (b); the ratio to (a) is printed beside it.
+// Each round is one save for each of the three, in an order that alternates; before each
+// the disk settles (a flush and a rest, untimed), and the agent's side ends once the agent
+// has written its list. Aim: at most 1.3 times (b); the ratio to (a) is printed beside it.
 //   bench_watch_latency [FILES [SAVES]] (SAVES rounds, 20 by default, five at least)
 #include "AgentProcess.h"
 #include "BenchRounds.h"
@@ -61,6 +62,25 @@ void Rest(std::chrono::milliseconds d)
     QEventLoop loop;
     QTimer::singleShot(d, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// Before every timed save the disk settles: what the side before left to write back (the
+// agent's list, a reference's copies) is flushed, untimed, so no side pays for another's.
+void Settle(const fs::path& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+    Rest(kRest);
+}
+
+// The identity of a file, to tell when it was replaced.
+ino_t InodeOf(const std::string& path)
+{
+    struct stat st = {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
 // Runs the event loop until pred holds or timeout passes, sleeping in it: a polling loop
@@ -141,9 +161,9 @@ public:
     {
         const std::string name = "file-" + std::to_string(index) + ".txt";
         const std::string staged = (m_dir / "reference-staged.txt").string();
-        Rest(kRest);
-        Drain();
         Stage(staged, m_folder + name, 1000 + 2 * s + static_cast<int>(kind));
+        Settle(m_dir);
+        Drain();
         const auto t0 = Clock::now();
         fs::rename(staged, m_folder + name);
         if (!WaitForEvent() || !Store(kind, s, index, name))
@@ -266,8 +286,10 @@ std::optional<Figures> Run(const std::string& program, int count, int rounds)
     const std::string staged = (run.Root() / "staged.txt").string();
     auto agentSave = [&](int s, int index) -> bool {
         const std::string path = folder + "file-" + std::to_string(index) + ".txt";
-        Rest(kRest);
+        const std::string list = run.Home() + kListFileName;
+        const ino_t listBefore = InodeOf(list);
         Stage(staged, path, s);
+        Settle(run.Root());
         expected = path;
         reported.reset();
         const auto t0 = Clock::now();
@@ -276,9 +298,9 @@ std::optional<Figures> Run(const std::string& program, int count, int rounds)
             return false;
         figures.Agent.push_back(Ms(*reported - t0));
         expected.clear();
-        // A trailing event of the save and the list's write are the agent's, not the
-        // next side's.
-        Rest(std::chrono::milliseconds(50));
+        // The list the agent writes after the version is its own work, not the next
+        // side's: that side starts once it is written.
+        Wait([&] { return InodeOf(list) != listBefore; }, std::chrono::seconds(5));
         return true;
     };
     auto referenceSave = [&](Kind kind, int s, int index) -> bool {
