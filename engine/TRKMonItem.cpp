@@ -23,6 +23,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -43,6 +44,22 @@ constexpr auto kRetryWait = std::chrono::milliseconds(100);
 constexpr std::size_t kGroupFiles = 128;
 constexpr std::int64_t kGroupBytes = 64 << 20;
 constexpr auto kGroupTime = std::chrono::milliseconds(250);
+
+// Copies staged by every thread of the process. Each holds two descriptors until its
+// group is done; all of them together take at most a quarter of the process's limit, so
+// several folders taking in files at once never run out of descriptors.
+std::atomic<std::size_t> g_stagedCopies{0};
+
+std::size_t StagedCopiesAllowed()
+{
+    static const std::size_t allowed = [] {
+        rlimit limit = {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return kGroupFiles;
+        return std::max<std::size_t>(4, static_cast<std::size_t>(limit.rlim_cur) / 8);
+    }();
+    return allowed;
+}
 
 // Resets the busy flag on every way out of MakeVersion, exceptions included.
 class BusyReset
@@ -489,6 +506,7 @@ void TRKMonItem::MakeVersions(const std::vector<std::shared_ptr<TRKMonItem>>& it
         }
         std::vector<Attempt> finished;
         finished.swap(group);
+        g_stagedCopies -= staged;
         staged = 0;
         bytes = 0;
         for (Attempt& a : finished) {
@@ -537,7 +555,8 @@ void TRKMonItem::MakeVersions(const std::vector<std::shared_ptr<TRKMonItem>>& it
             if (staged++ == 0)
                 firstStaged = std::chrono::steady_clock::now();
             bytes += a.Staged->Bytes;
-            if (staged >= kGroupFiles || bytes >= kGroupBytes ||
+            const std::size_t everyThread = ++g_stagedCopies;
+            if (staged >= kGroupFiles || bytes >= kGroupBytes || everyThread >= StagedCopiesAllowed() ||
                 std::chrono::steady_clock::now() - firstStaged >= kGroupTime)
                 finishGroup();
         }
