@@ -94,7 +94,7 @@ private:
     void QueueVersion(std::shared_ptr<TRKMonItem> item, bool isNew);
     void VersionQueued();
 
-    // Steps run on the main thread, waiting for them unless a stop is requested.
+    // Steps run on the main thread, queued there in their order and not waited for.
     void ShowBusyIcon();
     void ShowIdleIcon();
     void NotifyVersion();
