@@ -104,10 +104,14 @@ public:
         // Made once the runtime folder is this process's: its socket goes there.
         m_monitor.emplace();
         m_monitor->SetHandler([this](const WindowMessage& msg) {
-            if (Block && msg.Msg == (*Block)->MessageIds[MsgVersion])
+            if (!Block)
+                return;
+            if (msg.Msg == (*Block)->MessageIds[MsgVersion])
                 m_answered = true;
             if (OnMessage)
                 OnMessage(msg);
+            // Taken, as a monitor takes a report's record: the agent's next report may go.
+            (*Block)->AddHandshake.AtomicStore(false);
         });
     }
     ~AgentRun()
@@ -163,10 +167,11 @@ public:
         }
     }
 
-    // Every message the agent posts to the stand-in monitor, after the run's own use of it.
-    std::function<void(const WindowMessage&)> OnMessage;
     QProcess Agent;
     QProcessEnvironment Env;
+    // Sees every message the agent sends to this process's window, on the main thread,
+    // while the block's record is the one the message carries.
+    std::function<void(const WindowMessage&)> OnMessage;
     Clock::time_point Started; // when the agent was started
     std::optional<SharedBlockMapping> Block;
 

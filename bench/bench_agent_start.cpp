@@ -3,12 +3,14 @@
 // version) and prints how long it takes until the agent answers its first request, and
 // its resident memory then. Then starts the real monitor (offscreen) against that agent and
 // prints its resident memory once it has loaded the list and gone idle. The same figures
-// for a list of one item are printed beside them, and the start at full size against
-// reading the same list and looking at each file once (aim: at most 3 times that), both
-// the medians of five rounds.
+// for a list of one item are printed beside them. The reference of the full start is what
+// no start can do without: the start of one item plus reading the same list and looking at
+// each file once (aim: at most 3 times that). Medians of five rounds (MORVANE_BENCH_ROUNDS),
+// in which the one-item and the full start take turns.
 //
 // Usage: bench_agent_start [items] [path of quennet] (kelvrim is taken from its folder)
 #include "AgentProcess.h"
+#include "BenchRounds.h"
 #include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
 #include "platform/IniFile.h"
@@ -36,11 +38,9 @@ namespace {
 
 struct Figures
 {
-    double AnswerSeconds = -1;
     long RssKb = -1;
     double MonitorSeconds = -1;
     long MonitorRssKb = -1;
-    double ReferenceSeconds = -1;
 };
 
 // Starts the monitor against the running agent of block and measures it once it has used
@@ -128,12 +128,6 @@ std::string MakeHome(const fs::path& root, int count)
     return first;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // What any start must do: read the list's records and look at each file once. The
 // median of three rounds, from a cold parse cache.
 double ReferenceSeconds(const std::string& home, int count)
@@ -162,32 +156,62 @@ double ReferenceSeconds(const std::string& home, int count)
     return Median(rounds);
 }
 
-// Rounds of an agent's start and the reference, one after the other, each on a home of
-// its own: the medians are printed, so one start slowed by the machine does not decide
-// the ratio. The monitor is measured in the first round.
-Figures Run(const std::string& program, const std::string& monitorProgram, int count, int rounds)
+// One start of the agent on a home of its own with count items; the monitor is measured
+// too when figures is given.
+double StartOnce(const std::string& program, const std::string& monitorProgram, int count, Figures* figures,
+                 double* reference)
 {
-    Figures figures;
-    std::vector<double> answers, references;
-    for (int round = 0; round < rounds; ++round) {
-        AgentRun run;
-        const std::string first = MakeHome(run.Root(), count);
-        const double answer = run.StartAndAsk(program, first, Clock::now() + std::chrono::minutes(5));
-        if (answer < 0)
-            return figures;
-        answers.push_back(answer);
-        if (run.Block && round == 0) {
-            figures.RssKb = ResidentKb(run.Agent.processId());
-            (*run.Block)->MonitorRunning = false;
-            if (!monitorProgram.empty())
-                MeasureMonitor(monitorProgram, run.Env, *run.Block, figures);
-        }
-        run.Stop();
-        references.push_back(ReferenceSeconds(run.Home(), count));
+    AgentRun run;
+    const std::string first = MakeHome(run.Root(), count);
+    const double answer = run.StartAndAsk(program, first, Clock::now() + std::chrono::minutes(5));
+    if (answer >= 0 && run.Block && figures) {
+        figures->RssKb = ResidentKb(run.Agent.processId());
+        (*run.Block)->MonitorRunning = false;
+        if (!monitorProgram.empty())
+            MeasureMonitor(monitorProgram, run.Env, *run.Block, *figures);
     }
-    figures.AnswerSeconds = Median(answers);
-    figures.ReferenceSeconds = Median(references);
-    return figures;
+    run.Stop();
+    if (reference)
+        *reference = ReferenceSeconds(run.Home(), count);
+    return answer;
+}
+
+struct Series
+{
+    Figures One, Full;
+    std::vector<double> OneStarts, FullStarts, References;
+};
+
+// Rounds of a one-item start, a full start and the reference, in an order that alternates,
+// each on a home of its own: the medians are printed, so one start slowed by the machine
+// does not decide the ratio. The monitor is measured in the first round.
+bool Run(const std::string& program, const std::string& monitorProgram, int count, int rounds, Series& series)
+{
+    for (int round = 0; round < rounds; ++round) {
+        double one = -1, full = -1, reference = -1;
+        auto runOne = [&] {
+            one = StartOnce(program, monitorProgram, 1, round == 0 ? &series.One : nullptr, nullptr);
+        };
+        auto runFull = [&] {
+            full = StartOnce(program, monitorProgram, count, round == 0 ? &series.Full : nullptr, &reference);
+        };
+        if (round % 2 == 0) {
+            runOne();
+            runFull();
+        } else {
+            runFull();
+            runOne();
+        }
+        if (one < 0 || full < 0)
+            return false;
+        series.OneStarts.push_back(one);
+        series.FullStarts.push_back(full);
+        series.References.push_back(reference);
+        std::printf("  round %d: 1 item %.3f s, %d items %.3f s, reference %.3f s\n", round + 1, one, count,
+                    full, reference);
+        std::fflush(stdout);
+    }
+    return true;
 }
 
 } // namespace
@@ -207,21 +231,32 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no monitor program at %s: the monitor is not measured\n", monitor.c_str());
         monitor.clear();
     }
-    const Figures one = Run(program, monitor, 1, 1);
-    const Figures full = Run(program, monitor, count, 5);
-    std::printf("agent start, 1 item:     first answer after %.3f s, VmRSS %ld kB\n", one.AnswerSeconds,
-                one.RssKb);
-    std::printf("agent start, %d items: first answer after %.3f s (median of 5), VmRSS %ld kB\n", count,
-                full.AnswerSeconds, full.RssKb);
-    std::printf("reference, %d items (reading the list + one stat per file, median of 5): %.3f s; ratio %.1f "
-                "(aim <= 3)\n",
-                count, full.ReferenceSeconds,
-                full.ReferenceSeconds > 0 ? full.AnswerSeconds / full.ReferenceSeconds : 0.0);
-    if (!monitor.empty()) {
-        std::printf("monitor start, 1 item:     idle after %.3f s, VmRSS %ld kB\n", one.MonitorSeconds,
-                    one.MonitorRssKb);
-        std::printf("monitor start, %d items: idle after %.3f s, VmRSS %ld kB\n", count, full.MonitorSeconds,
-                    full.MonitorRssKb);
+    const int rounds = Rounds();
+    PrintLoad("before");
+    Series series;
+    const bool ok = Run(program, monitor, count, rounds, series);
+    PrintLoad("after");
+    if (!ok) {
+        std::fprintf(stderr, "an agent did not answer\n");
+        return 1;
     }
-    return full.AnswerSeconds < 0 ? 1 : 0;
+    const double one = Median(series.OneStarts), full = Median(series.FullStarts),
+                 reference = Median(series.References);
+    std::printf("agent start, 1 item:     first answer after %.3f s (median of %d), VmRSS %ld kB\n", one,
+                rounds, series.One.RssKb);
+    std::printf("agent start, %d items: first answer after %.3f s (median of %d), VmRSS %ld kB\n", count,
+                full, rounds, series.Full.RssKb);
+    std::printf("reading the list + one stat per file, %d items (median of %d): %.3f s\n", count, rounds,
+                reference);
+    std::printf(
+        "ratio: %d-item start / (1-item start + reading the list + one stat per file) = %.3f / %.3f = %.2f "
+        "(aim <= 3)\n",
+        count, full, one + reference, Ratio(full, one + reference));
+    if (!monitor.empty()) {
+        std::printf("monitor start, 1 item:     idle after %.3f s, VmRSS %ld kB\n", series.One.MonitorSeconds,
+                    series.One.MonitorRssKb);
+        std::printf("monitor start, %d items: idle after %.3f s, VmRSS %ld kB\n", count,
+                    series.Full.MonitorSeconds, series.Full.MonitorRssKb);
+    }
+    return 0;
 }

@@ -1,15 +1,18 @@
 // Versions a large file (default 256 MB) through the engine and, in the same run, makes
 // the same durable copy with `cp` followed by `sync` of the copy (which flushes that file
-// to disk), five rounds each, and prints the medians and their ratio. The version with
-// the content comparison on is timed too (aim: within 1.05 times a plain version): on a
-// file whose first byte changed (the comparison stops there), on one whose last byte
-// changed (the whole file and its last version are read before the version is made) and
-// on an equal file (no version). The equal file is also timed against `cmp -s` of the
-// file and its last version, in alternating order within each round (aim: within 1.2
-// times cmp). Whether the file system shared the blocks (a reflink) is read from the free
-// space at the first version, before any pruning.
+// to disk), and prints the medians and their ratio. The version with the content
+// comparison on is timed too (aim: within 1.05 times a plain version): on a file whose
+// first byte changed (the comparison stops there), on one whose last byte changed (the
+// whole file and its last version are read before the version is made) and on an equal
+// file (no version). The equal file is also timed against `cmp -s` of the file and its
+// last version (aim: within 1.2 times cmp). The disk settles before every step, and the
+// steps run forward in one round and backward in the next (six rounds, or
+// MORVANE_BENCH_ROUNDS), so no step is charged with the write-back of the one before.
+// Whether the file system shared the blocks (a reflink) is read from the free space at
+// the first version, before any pruning.
 //   bench_version_copy [FOLDER [MEGABYTES]]
 #include "BenchHost.h"
+#include "BenchRounds.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 
@@ -17,20 +20,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 using namespace morvane;
 using namespace morvane::bench;
 namespace fs = std::filesystem;
 
 namespace {
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double TimeShell(const std::string& command)
 {
@@ -128,43 +127,93 @@ int main(int argc, char** argv)
     const auto freeAfter = QStorageInfo(QString::fromStdString(dir.string())).bytesFree();
     const bool reflink = (freeBefore - freeAfter) < static_cast<qint64>(bytes / 10);
 
-    std::vector<double> cpMs, cpSyncMs, versionMs, firstMs2, lastMs, equalMs, cmpMs;
-    for (int round = 1; round <= 5; ++round) {
+    // Every step leaves dirty pages and a journal to write back; a step timed right after
+    // another would pay for them. So the disk settles before each step (the file system
+    // flushed, then a rest), and the order of the steps alternates from round to round, so
+    // that whatever is left falls on each step alike.
+    auto settle = [&] {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::syncfs(fd);
+            ::close(fd);
+        }
+        QThread::msleep(200);
+    };
+    enum Step
+    {
+        Cp,
+        CpSync,
+        Plain,
+        First,
+        Last,
+        Equal,
+        Cmp,
+        kSteps
+    };
+    std::vector<double> times[kSteps];
+    auto run = [&](Step step) {
         fs::remove(copy);
-        cpMs.push_back(TimeShell("cp " + Quote(source) + " " + Quote(copy)));
-        fs::remove(copy);
-        cpSyncMs.push_back(TimeShell("cp " + Quote(source) + " " + Quote(copy) + " && sync " + Quote(copy)));
-        fs::remove(copy);
-
-        save(-1);
-        versionMs.push_back(version(false, VersionOutcome::Made));
-        save(1);
-        firstMs2.push_back(version(true, VersionOutcome::Made));
-        save(-1);
-        lastMs.push_back(version(true, VersionOutcome::Made));
-        save(0);
-        const std::string cmp = "cmp -s " + Quote(source) + " " + Quote(item->LastVersionPath());
-        if (round % 2 == 1)
-            cmpMs.push_back(TimeShell(cmp));
-        equalMs.push_back(version(true, VersionOutcome::Unchanged));
-        if (round % 2 == 0)
-            cmpMs.push_back(TimeShell(cmp));
+        // Each save is followed at once by its version: between steps the file always
+        // holds the bytes of its last version.
+        if (step == Plain || step == Last)
+            save(-1);
+        else if (step == First)
+            save(1);
+        else if (step == Equal)
+            save(0);
+        settle();
+        double ms = 0;
+        switch (step) {
+        case Cp:
+            ms = TimeShell("cp " + Quote(source) + " " + Quote(copy));
+            break;
+        case CpSync:
+            ms = TimeShell("cp " + Quote(source) + " " + Quote(copy) + " && sync " + Quote(copy));
+            break;
+        case Plain:
+            ms = version(false, VersionOutcome::Made);
+            break;
+        case First:
+        case Last:
+            ms = version(true, VersionOutcome::Made);
+            break;
+        case Equal:
+            ms = version(true, VersionOutcome::Unchanged);
+            break;
+        case Cmp:
+            ms = TimeShell("cmp -s " + Quote(source) + " " + Quote(item->LastVersionPath()));
+            break;
+        default:
+            break;
+        }
+        times[step].push_back(ms);
+    };
+    const int rounds = Rounds(6);
+    PrintLoad("before");
+    for (int round = 0; round < rounds; ++round) {
+        for (int i = 0; i < kSteps; ++i)
+            run(static_cast<Step>(round % 2 == 0 ? i : kSteps - 1 - i));
+        std::printf(
+            "  round %d (%s): cp %.0f, cp + sync %.0f, version %.0f, first %.0f, last %.0f, equal %.0f, "
+            "cmp %.0f ms\n",
+            round + 1, round % 2 == 0 ? "forward" : "reversed", times[Cp].back(), times[CpSync].back(),
+            times[Plain].back(), times[First].back(), times[Last].back(), times[Equal].back(),
+            times[Cmp].back());
+        std::fflush(stdout);
     }
+    PrintLoad("after");
+    fs::remove(copy);
     items.FlushList();
-    if (std::getenv("BENCH_SAMPLES")) {
-        for (int i = 0; i < 5; ++i)
-            std::printf("round %d: version %.0f, first %.0f, last %.0f, equal %.0f, cmp %.0f ms\n", i + 1,
-                        versionMs[i], firstMs2[i], lastMs[i], equalMs[i], cmpMs[i]);
-    }
 
-    const double cp = Median(cpMs), cpSync = Median(cpSyncMs), plain = Median(versionMs),
-                 first = Median(firstMs2), last = Median(lastMs), equal = Median(equalMs),
-                 cmp = Median(cmpMs);
+    const double cp = Median(times[Cp]), cpSync = Median(times[CpSync]), plain = Median(times[Plain]),
+                 first = Median(times[First]), last = Median(times[Last]), equal = Median(times[Equal]),
+                 cmp = Median(times[Cmp]);
     auto rate = [&](double ms) {
         return bytes / 1048576.0 / (ms / 1000);
     };
-    std::printf("version copy: %.0f MB file on %s, medians of 5 rounds\n", bytes / 1048576.0,
-                QStorageInfo(QString::fromStdString(dir.string())).fileSystemType().toStdString().c_str());
+    std::printf("version copy: %.0f MB file on %s, medians of %d rounds\n", bytes / 1048576.0,
+                QStorageInfo(QString::fromStdString(dir.string())).fileSystemType().toStdString().c_str(),
+                rounds);
     std::printf("  adding the item (list, folder item):       %8.1f ms\n", firstMs);
     std::printf("  cp + sync of the copy (reference):         %8.1f ms  %6.0f MB/s\n", cpSync, rate(cpSync));
     std::printf("  engine version:                            %8.1f ms  %6.0f MB/s\n", plain, rate(plain));

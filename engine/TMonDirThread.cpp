@@ -26,6 +26,9 @@ namespace morvane {
 
 namespace {
 
+// How many files of a scan are offered to MakeVersion together at most.
+constexpr std::size_t kQueuedFiles = 256;
+
 // The block lives in memory another process writes (the monitor clears the handshake),
 // so every read must really load it.
 bool HandshakePending(SharedBlock* block)
@@ -387,6 +390,13 @@ void TMonDirThread::ScanFolder(const std::vector<std::string>* names)
         // watch: the next change scans again.
         Report("Scanning folder " + WatchPath + " failed: " + e.what());
     }
+    // The files it had queued are still offered, so the new ones among them are taken.
+    try {
+        if (!m_queued.empty())
+            VersionQueued();
+    } catch (const std::exception& e) {
+        Report("Scanning folder " + WatchPath + " failed: " + e.what());
+    }
     CurrentItem.reset();
     // Main-thread calls run in order: once this one has run, so have the reports the scan
     // queued, and the list is written once with all of them.
@@ -431,7 +441,7 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
             // A stop is honoured between files: every version is whole or absent, so a
             // scan cut short loses nothing.
             if (StopRequested())
-                return;
+                break;
             // Only regular files: a FIFO, socket or device is never opened; subfolders
             // are not watched.
             if (!entry.IsRegular || (entry.IsHidden && !hidden) || !MatchesMask(entry.Name, mask))
@@ -442,16 +452,17 @@ void TMonDirThread::ScanWithMasks(const std::string& folderPath, bool hidden, bo
                 item = it->second;
             else
                 item = m_items.FileByPath(path); // not a member (yet): ask the collection
+            bool made = false;
             if (!item) {
-                item = AddNewFile(path);
+                item = AddNewFile(path, made);
                 if (!item)
                     continue;
                 known.emplace(path, item);
             }
-            CurrentItem = std::move(item);
-            VersionCurrentItem();
+            QueueVersion(std::move(item), made);
         }
     }
+    VersionQueued();
 }
 
 void TMonDirThread::ScanMembers(const std::vector<std::string>* names)
@@ -462,7 +473,7 @@ void TMonDirThread::ScanMembers(const std::vector<std::string>* names)
     // Members as they are at the start; one removed meanwhile is still held here.
     for (const std::shared_ptr<TRKMonItem>& member : Folder.Files()) {
         if (StopRequested())
-            return;
+            break;
         if (names && !reported.count(NamePart(member->Path())))
             continue;
         // Missing at start and still looked for: its verdict comes from that search.
@@ -470,13 +481,14 @@ void TMonDirThread::ScanMembers(const std::vector<std::string>* names)
             continue;
         if (!member->CheckExists(true))
             continue;
-        CurrentItem = member;
-        VersionCurrentItem();
+        QueueVersion(member, false);
     }
+    VersionQueued();
 }
 
-std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
+std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path, bool& made)
 {
+    made = false;
     if (!FitsShortText(path)) {
         Refuse(path, "The path is longer than 255 bytes: " + path);
         return nullptr;
@@ -487,8 +499,8 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
     record.IsFolder = false;
     record.MonStatus = msActive;
     std::shared_ptr<TRKMonItem> item;
-    bool made = false;
     try {
+        // Its first version is left to this scan, which makes it with the others'.
         item = m_items.Add(record, "", TRKMonItems::AddedBy::Scan, &made);
     } catch (const std::invalid_argument& e) {
         Refuse(path, e.what());
@@ -506,9 +518,18 @@ std::shared_ptr<TRKMonItem> TMonDirThread::AddNewFile(const std::string& path)
         r.Monitored = true;
         r.MonStatus = msActive;
     });
+    return item;
+}
+
+bool TMonDirThread::TakeNewFile(const std::shared_ptr<TRKMonItem>& item)
+{
+    if (item->MonStatus() == msBroken) {
+        m_items.RemoveFileItem(item);
+        return false;
+    }
     item->Save();
     AnnounceNewFile(item);
-    return item;
+    return true;
 }
 
 void TMonDirThread::AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item)
@@ -531,15 +552,35 @@ void TMonDirThread::AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item)
     }
 }
 
-void TMonDirThread::VersionCurrentItem()
+void TMonDirThread::QueueVersion(std::shared_ptr<TRKMonItem> item, bool isNew)
 {
-    if (!CurrentItem || !CurrentItem->Monitored())
+    if (!isNew && !item->Monitored())
         return;
-    const VersionResult result = CurrentItem->MakeVersion(false);
-    if (result)
-        NotifyVersion();
-    else if (result.Outcome == VersionOutcome::WriteFailed)
-        CurrentItem->ReportWriteFailure(result.Error); // told once per item and cause
+    if (isNew)
+        m_queuedNew.insert(item.get());
+    m_queued.push_back(std::move(item));
+    // A burst is taken in parts, so its first versions are made while the rest is listed.
+    if (m_queued.size() >= kQueuedFiles)
+        VersionQueued();
+}
+
+void TMonDirThread::VersionQueued()
+{
+    std::vector<std::shared_ptr<TRKMonItem>> queued;
+    queued.swap(m_queued);
+    std::unordered_set<const TRKMonItem*> fresh;
+    fresh.swap(m_queuedNew);
+    TRKMonItem::MakeVersions(queued,
+                             [&](const std::shared_ptr<TRKMonItem>& item, const VersionResult& result) {
+                                 if (fresh.erase(item.get()) && !TakeNewFile(item))
+                                     return;
+                                 if (result) {
+                                     CurrentItem = item;
+                                     NotifyVersion();
+                                 } else if (result.Outcome == VersionOutcome::WriteFailed) {
+                                     item->ReportWriteFailure(result.Error); // told once per item and cause
+                                 }
+                             });
 }
 
 // The icon is posted, not waited for: a scan starts at once after a save, and the calls
@@ -558,10 +599,10 @@ void TMonDirThread::ShowIdleIcon()
 
 void TMonDirThread::NotifyVersion()
 {
-    // The item, not this thread, goes to the main thread: it stays valid there even
-    // when the thread has ended by the time the call runs.
-    std::shared_ptr<TRKMonItem> item = CurrentItem;
-    m_items.MainThread().Synchronize([item] { item->AfterVersion(false); }, StopFlag());
+    // Queued, not waited for: a burst's versions are reported while the next are made,
+    // and the scan's end waits for them all before the list is written. The item holds
+    // itself there, so it stays valid when this thread has ended by then.
+    CurrentItem->AfterVersion(false);
 }
 
 void TMonDirThread::Refuse(const std::string& path, const std::string& why)

@@ -13,6 +13,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace morvane {
@@ -81,15 +82,23 @@ private:
                        const std::string& templates, const std::vector<std::string>* names);
     void ScanMembers(const std::vector<std::string>* names);
     // Takes a new file as a monitored item; nullptr when it is gone again or refused.
-    std::shared_ptr<TRKMonItem> AddNewFile(const std::string& path);
+    // made tells whether this scan listed it: it is saved and announced once its first
+    // version is decided (TakeNewFile).
+    std::shared_ptr<TRKMonItem> AddNewFile(const std::string& path, bool& made);
+    // A new item whose first attempt is over: saved and announced, or, when its file was
+    // gone again by then, out of the list and never announced (false).
+    bool TakeNewFile(const std::shared_ptr<TRKMonItem>& item);
     void AnnounceNewFile(const std::shared_ptr<TRKMonItem>& item);
     // A file of the folder that cannot be an item: said on stderr and in a balloon, once
     // per path.
     void Refuse(const std::string& path, const std::string& why);
-    // Offers CurrentItem to MakeVersion and reports a version made.
-    void VersionCurrentItem();
+    // Files of a scan wait here to be offered to MakeVersion together, so that they share
+    // their flushes; a version made is reported at once. A new item is taken (TakeNewFile)
+    // once its attempt is over.
+    void QueueVersion(std::shared_ptr<TRKMonItem> item, bool isNew);
+    void VersionQueued();
 
-    // Steps run on the main thread, waiting for them unless a stop is requested.
+    // Steps run on the main thread, queued there in their order and not waited for.
     void ShowBusyIcon();
     void ShowIdleIcon();
     void NotifyVersion();
@@ -117,6 +126,9 @@ private:
     int m_setupErrno = 0;
     // Paths already reported as refused, so a scan after every change does not repeat it.
     std::set<std::string> m_refused;
+    // The files queued for versions, and which of them this scan listed.
+    std::vector<std::shared_ptr<TRKMonItem>> m_queued;
+    std::unordered_set<const TRKMonItem*> m_queuedNew;
 };
 
 } // namespace morvane

@@ -116,7 +116,7 @@ void TRKMonFolder::RefreshMemberPaths()
     m_memberPathsGeneration = now;
 }
 
-bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item)
+bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item, bool version)
 {
     if (FolderPart(item->Path()) != Path())
         return false;
@@ -139,7 +139,7 @@ bool TRKMonFolder::AddFile(const std::shared_ptr<TRKMonItem>& item)
         }
         item->m_tracked = true;
     }
-    if (Owner().Active() && Monitored()) {
+    if (version && Owner().Active() && Monitored()) {
         const VersionResult result = item->MakeVersion(false);
         if (result)
             item->AfterVersion(false);

@@ -39,8 +39,8 @@ public:
     // Takes a file item of this folder as a member: false when its folder part is not
     // this folder's path, true when it is (or already was) a member. When the engine is
     // active and the folder monitored, a first version of the new member is made and
-    // reported. Any thread.
-    bool AddFile(const std::shared_ptr<TRKMonItem>& item);
+    // reported, unless the caller makes it (version false). Any thread.
+    bool AddFile(const std::shared_ptr<TRKMonItem>& item, bool version = true);
 
     // Number of members, the member at index (nullptr out of range), and a copy of the
     // member list. Any thread.

@@ -21,11 +21,14 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iterator>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace morvane {
@@ -38,6 +41,27 @@ constexpr int kReadAttempts = 50;
 constexpr int kCopiesPerCall = 3;
 constexpr int kChangedCalls = 2;
 constexpr auto kRetryWait = std::chrono::milliseconds(100);
+// Versions made together share their flushes. A group stays small, so the first versions
+// of a burst are not held back by the last, and so are the files it holds open.
+constexpr std::size_t kGroupFiles = 128;
+constexpr std::int64_t kGroupBytes = 64 << 20;
+constexpr auto kGroupTime = std::chrono::milliseconds(250);
+
+// Copies staged by every thread of the process. Each holds two descriptors until its
+// group is done; all of them together take at most a quarter of the process's limit, so
+// several folders taking in files at once never run out of descriptors.
+std::atomic<std::size_t> g_stagedCopies{0};
+
+std::size_t StagedCopiesAllowed()
+{
+    static const std::size_t allowed = [] {
+        rlimit limit = {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return kGroupFiles;
+        return std::max<std::size_t>(4, static_cast<std::size_t>(limit.rlim_cur) / 8);
+    }();
+    return allowed;
+}
 
 // Resets the busy flag on every way out of MakeVersion, exceptions included.
 class BusyReset
@@ -437,7 +461,145 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     }
 }
 
-VersionResult TRKMonItem::MakeVersionOnce(bool force)
+void TRKMonItem::MakeVersions(const std::vector<std::shared_ptr<TRKMonItem>>& items, const VersionDone& done)
+{
+    using O = VersionOutcome;
+    struct Attempt
+    {
+        std::shared_ptr<TRKMonItem> Item;
+        VersionResult Result{O::NotDue};
+        std::unique_ptr<StagedVersion> Staged; // while its version waits for the group's flush
+        bool Held = false;                     // this call holds the item's busy flag
+    };
+    std::vector<Attempt> group;
+    std::size_t staged = 0;
+    std::int64_t bytes = 0;
+    auto firstStaged = std::chrono::steady_clock::now();
+
+    // The group's copies are made durable before any gets its name, and the names before
+    // any version is recorded; a copy that cannot be made durable is no version.
+    auto finishGroup = [&] {
+        std::vector<Attempt*> waiting;
+        for (Attempt& a : group) {
+            if (a.Staged)
+                waiting.push_back(&a);
+        }
+        // A copy given up on goes with its folder, named or not.
+        auto fail = [](Attempt& a, int err, bool named) {
+            a.Staged->File.Discard();
+            std::error_code ec;
+            if (named)
+                std::filesystem::remove(a.Staged->Target, ec);
+            std::filesystem::remove(a.Staged->Folder.Path, ec); // only when empty
+            a.Result = {O::WriteFailed, err};
+            a.Staged.reset();
+        };
+        if (waiting.size() == 1) {
+            Attempt& a = *waiting.front();
+            if (const int err = a.Item->NameVersion(*a.Staged, true)) {
+                a.Result = {O::WriteFailed, err};
+                a.Staged.reset();
+            }
+        } else if (!waiting.empty()) {
+            FileSystemFlush systems;
+            int err = 0;
+            for (Attempt* a : waiting)
+                err = err ? err : systems.Add(a->Staged->File.Fd());
+            if (err || systems.Flush() != 0) {
+                // One by one then, and only the copies that made it are named.
+                for (Attempt* a : waiting) {
+                    if (::fsync(a->Staged->File.Fd()) != 0)
+                        fail(*a, errno, false);
+                }
+            }
+            for (Attempt* a : waiting) {
+                if (!a->Staged)
+                    continue;
+                if (const int named = a->Item->NameVersion(*a->Staged, false)) {
+                    a->Result = {O::WriteFailed, named};
+                    a->Staged.reset();
+                }
+            }
+            if (err || systems.Flush() != 0) {
+                for (Attempt* a : waiting) {
+                    if (!a->Staged)
+                        continue;
+                    const OwnedFd folder(
+                        ::open(a->Staged->Folder.Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                    if (!folder.Valid() || ::fsync(folder.Get()) != 0)
+                        fail(*a, errno, true);
+                }
+            }
+        }
+        for (Attempt* a : waiting) {
+            if (a->Staged)
+                a->Result = a->Item->RecordVersion(*a->Staged);
+            a->Staged.reset();
+        }
+        std::vector<Attempt> finished;
+        finished.swap(group);
+        g_stagedCopies -= staged;
+        staged = 0;
+        bytes = 0;
+        for (Attempt& a : finished) {
+            if (a.Held)
+                a.Item->m_busy.store(false);
+        }
+        for (Attempt& a : finished) {
+            // A forced version asked for meanwhile is made now, as MakeVersion makes it.
+            if (std::exchange(a.Held, false) && a.Item->m_forceWanted.load()) {
+                const VersionResult again = a.Item->MakeVersion(false);
+                if (again || again.Outcome == O::WriteFailed || a.Result.Outcome != O::Made)
+                    a.Result = again;
+            }
+            done(a.Item, a.Result);
+        }
+    };
+
+    try {
+        for (const std::shared_ptr<TRKMonItem>& item : items) {
+            group.emplace_back().Item = item;
+            // A stop is honoured between files; what is staged is still finished.
+            if (MainThreadCalls::StopRequested() || item->IsFolder())
+                continue;
+            // A question may keep this attempt waiting on the user: the versions staged
+            // before it are not.
+            if (staged > 0 && item->Data().MonModeConfirmation) {
+                group.pop_back();
+                finishGroup();
+                group.emplace_back().Item = item;
+            }
+            Attempt& a = group.back();
+            if (item->m_busy.exchange(true))
+                continue;
+            a.Held = true;
+            a.Staged = std::make_unique<StagedVersion>();
+            try {
+                a.Result = item->MakeVersionOnce(item->m_forceWanted.exchange(false), a.Staged.get());
+            } catch (...) {
+                a.Staged.reset();
+                throw;
+            }
+            if (!a.Result) {
+                a.Staged.reset();
+                continue;
+            }
+            if (staged++ == 0)
+                firstStaged = std::chrono::steady_clock::now();
+            bytes += a.Staged->Bytes;
+            const std::size_t everyThread = ++g_stagedCopies;
+            if (staged >= kGroupFiles || bytes >= kGroupBytes || everyThread >= StagedCopiesAllowed() ||
+                std::chrono::steady_clock::now() - firstStaged >= kGroupTime)
+                finishGroup();
+        }
+    } catch (...) {
+        finishGroup();
+        throw;
+    }
+    finishGroup();
+}
+
+VersionResult TRKMonItem::MakeVersionOnce(bool force, StagedVersion* staged)
 {
     using O = VersionOutcome;
     if (Removed())
@@ -475,11 +637,11 @@ VersionResult TRKMonItem::MakeVersionOnce(bool force)
     // A last version that has gone (or cannot be read) counts as different.
     const bool compare = decision.Compare || decision.CompareSize;
     return CopyVersion(rec, facts.FileDate, compare ? facts.LastVersionPath : std::string(),
-                       decision.CompareSize);
+                       decision.CompareSize, staged);
 }
 
 VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const std::string& compareWith,
-                                      bool sizeOnly)
+                                      bool sizeOnly, StagedVersion* staged)
 {
     using O = VersionOutcome;
     const std::string path = rec.Path.Get();
@@ -510,8 +672,13 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         return {O::WriteFailed, folderError};
     }
 
-    const std::string target =
-        made->Path + kPathSep + VersionFileName(NamePart(path), rec.NameMode, nameCount, d);
+    StagedVersion local;
+    StagedVersion& stage = staged ? *staged : local;
+    stage.Rec = rec;
+    stage.Base = base;
+    stage.Folder = *made;
+    stage.Target = made->Path + kPathSep + VersionFileName(NamePart(path), rec.NameMode, nameCount, d);
+    stage.NameCount = nameCount;
     CopyResult result;
     result.Status = CopyStatus::SourceUnreadable;
     int changedCopies = 0;
@@ -522,7 +689,8 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         options.SizeOnly = sizeOnly;
         options.Mode = kVersionFileMode;
         options.Staging = AtomicFile::Staging::Unnamed;
-        result = CopyFileSafely(path, target, options);
+        options.Uncommitted = &stage.File;
+        result = CopyFileSafely(path, stage.Target, options);
         if (result.Status == CopyStatus::Changed && ++changedCopies >= kChangedCalls)
             break;
         if (result.Status != CopyStatus::SourceUnreadable && result.Status != CopyStatus::Changed)
@@ -531,6 +699,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
             break;
     }
     if (result.Status != CopyStatus::Ok) {
+        stage.File.Discard();
         std::error_code ec;
         std::filesystem::remove(made->Path, ec); // only when empty: never a version
         switch (result.Status) {
@@ -551,21 +720,44 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
             return {O::SourceGone, result.Error ? result.Error : ENOENT};
         }
     }
+    stage.ModTimeNs = result.ModTimeNs;
+    stage.Bytes = result.Size;
+    if (staged)
+        return {O::Made};
+    if (const int err = NameVersion(stage, true))
+        return {O::WriteFailed, err};
+    return RecordVersion(stage);
+}
 
-    const double versionDate = FileDateOfNs(result.ModTimeNs);
+int TRKMonItem::NameVersion(StagedVersion& staged, bool flush)
+{
+    const int err =
+        staged.File.Commit(AtomicFile::Placement::NoReplace, kVersionFileMode,
+                           flush ? AtomicFile::Durability::AtCommit : AtomicFile::Durability::Deferred);
+    if (err != 0) {
+        std::error_code ec;
+        std::filesystem::remove(staged.Folder.Path, ec); // only when empty: never a version
+    }
+    return err;
+}
+
+VersionResult TRKMonItem::RecordVersion(const StagedVersion& staged)
+{
+    using O = VersionOutcome;
+    const double versionDate = FileDateOfNs(staged.ModTimeNs);
     if (Removed()) {
         // Removed while it was copied: its history is gone, so is this version.
         std::error_code ec;
-        std::filesystem::remove(target, ec);
-        std::filesystem::remove(made->Path, ec);
+        std::filesystem::remove(staged.Target, ec);
+        std::filesystem::remove(staged.Folder.Path, ec);
         return {O::NotDue};
     }
     {
         std::lock_guard lock(m_mutex);
         TMonItemRecord r = m_data;
-        r.LastVersionPath.Set(target);
-        r.VersionNum = std::max(r.VersionNum, made->Number);
-        r.NameModeNumberCount = nameCount;
+        r.LastVersionPath.Set(staged.Target);
+        r.VersionNum = std::max(r.VersionNum, staged.Folder.Number);
+        r.NameModeNumberCount = staged.NameCount;
         m_madeDate = versionDate;
         m_declined.reset();
         m_foundVersion.clear();
@@ -580,11 +772,12 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
 
     // The copy is over, so what else lies in the item's folder under a temporary name is
     // the leftover of an interrupted one.
-    const std::string keep = VersionFolderName(made->Number);
+    const TMonItemRecord& rec = staged.Rec;
+    const std::string keep = VersionFolderName(staged.Folder.Number);
     if (rec.DelMode == dmInterval)
         PruneVersions(Now() - (rec.DelModeInterval - kZeroDuration), keep, true);
-    else if (rec.DelMode == dmNumber && made->Stored > std::max(rec.DelModeNumber, 1))
-        ApplyPrunePlan(PlanKeepLast(base, std::max(rec.DelModeNumber, 1), keep, true));
+    else if (rec.DelMode == dmNumber && staged.Folder.Stored > std::max(rec.DelModeNumber, 1))
+        ApplyPrunePlan(PlanKeepLast(staged.Base, std::max(rec.DelModeNumber, 1), keep, true));
     // (No more folders than are kept: none is a version too many, and the leftovers of
     // a killed copy, each in a folder of its own, wait for the next pruning or start.)
     return {O::Made};

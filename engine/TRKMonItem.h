@@ -4,6 +4,7 @@
 #include "engine/PackedItemRecord.h"
 #include "engine/VersionDecision.h"
 #include "engine/VersionStore.h"
+#include "platform/AtomicFile.h"
 
 #include <atomic>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace morvane {
 
@@ -100,6 +102,17 @@ public:
     // copied (a balloon and a log line) and answers a running monitor with VERSION. Runs on
     // the main thread; called elsewhere it is queued there and returns at once.
     void ReportChanging();
+
+    // MakeVersion(false) of each item in turn, with the flushes shared: a group of copies
+    // is written, made durable with one flush of their file system, named, and named
+    // durably with a second one, where one version alone takes two flushes of its own. A
+    // version is recorded only once it is on disk, and a crash leaves none half written.
+    // A group is kept small (in files, bytes and time), so the first versions are not held
+    // back by the last; a group of one is made as MakeVersion makes it. done is called for
+    // every item, in order, with how its attempt ended, once that is final. Any thread.
+    // Throws IniWriteError as MakeVersion does, after the versions made so far are done.
+    using VersionDone = std::function<void(const std::shared_ptr<TRKMonItem>&, const VersionResult&)>;
+    static void MakeVersions(const std::vector<std::shared_ptr<TRKMonItem>>& items, const VersionDone& done);
 
     // Tells the user, once per cause until a version is made again, that a version could
     // not be written (a balloon and a log line), and shows the item as broken in the
@@ -198,13 +211,32 @@ private:
     // before its last versions were. True when the record changed. m_mutex held.
     bool CatchUpLocked(const std::vector<VersionEntry>& versions, const std::string& newestName,
                        double newestDate);
-    // One attempt of MakeVersion, run while this thread holds the busy flag.
-    VersionResult MakeVersionOnce(bool force);
-    // The copy step of MakeVersion, from the new version folder on: copies the file and
-    // prunes. With compareWith, a copy that matches that file byte for byte is thrown
-    // away with its folder (Unchanged).
+    // A version copied into its new folder, not yet named.
+    struct StagedVersion
+    {
+        TMonItemRecord Rec; // as the attempt read it
+        std::string Base;   // the item's backup folder
+        VersionFolder Folder;
+        std::string Target;
+        int NameCount = 0;
+        std::int64_t ModTimeNs = 0;
+        std::int64_t Bytes = 0;
+        AtomicFile File; // the bytes, neither flushed nor named
+    };
+    // One attempt of MakeVersion, run while this thread holds the busy flag. With staged,
+    // a version due is only copied there (Made then means staged).
+    VersionResult MakeVersionOnce(bool force, StagedVersion* staged = nullptr);
+    // The copy step of MakeVersion, from the new version folder on: copies the file, names
+    // it and prunes. With compareWith, a copy that matches that file byte for byte is
+    // thrown away with its folder (Unchanged). With staged, it stops before the naming.
     VersionResult CopyVersion(const TMonItemRecord& rec, double fileDate, const std::string& compareWith,
-                              bool sizeOnly);
+                              bool sizeOnly, StagedVersion* staged = nullptr);
+    // Names a staged copy, flushing it and its folder unless the caller flushed the copy
+    // and will flush the name. 0 or the errno; on failure the copy and its folder are gone.
+    int NameVersion(StagedVersion& staged, bool flush);
+    // Records a named version as the item's newest and prunes (Made), or takes it back
+    // when the item was removed meanwhile.
+    VersionResult RecordVersion(const StagedVersion& staged);
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 

@@ -319,9 +319,11 @@ std::shared_ptr<TRKMonItem> TRKMonItems::Add(const TMonItemRecord& record, const
         }
         if (made)
             *made = true;
-        // Only the folder item of the file's own folder takes it.
+        // Only the folder item of the file's own folder takes it; a scan makes the first
+        // versions of the files it adds itself, together.
         const std::string folderPath = FolderPart(path);
-        if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(folderPath); folder && folder->AddFile(item))
+        if (std::shared_ptr<TRKMonFolder> folder = FolderByPath(folderPath);
+            folder && folder->AddFile(item, by != AddedBy::Scan))
             return item;
         MakeParentFolder(folderPath, item);
         return item;

@@ -111,8 +111,8 @@ public:
     // name, becomes a new file item's FileID. Any thread; a folder made here starts its
     // watch when the engine is active. Throws std::invalid_argument for a path that is
     // empty, not absolute, longer than 255 bytes or the defaults section's name;
-    // IniWriteError when saving fails. A file item a scan adds (by Scan) is announced by
-    // that scan; made, when given, tells whether this call listed the item.
+    // IniWriteError when saving fails. A file item a scan adds (by Scan) is versioned and
+    // announced by that scan; made, when given, tells whether this call listed the item.
     enum class AddedBy
     {
         Request,

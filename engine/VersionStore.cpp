@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace morvane {
 
@@ -192,6 +195,32 @@ std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, in
             return fail(errno);
     }
     return fail(EEXIST);
+}
+
+int FileSystemFlush::Add(int fd)
+{
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    for (const auto& system : m_systems) {
+        if (system.first == st.st_dev)
+            return 0;
+    }
+    OwnedFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy.Valid())
+        return errno;
+    m_systems.emplace_back(st.st_dev, std::move(copy));
+    return 0;
+}
+
+int FileSystemFlush::Flush() const
+{
+    int failed = 0;
+    for (const auto& system : m_systems) {
+        if (::syncfs(system.second.Get()) != 0 && failed == 0)
+            failed = errno;
+    }
+    return failed;
 }
 
 std::string VersionFileName(const std::string& fileName, TNameMode mode, int count, double date)

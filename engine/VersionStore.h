@@ -2,10 +2,12 @@
 
 #include "engine/MonItemRecord.h"
 #include "platform/DirListing.h"
+#include "platform/OwnedFd.h"
 
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace morvane {
@@ -61,6 +63,22 @@ struct VersionFolder
 // the numbers are used up.
 std::optional<VersionFolder> CreateNextVersionFolder(const std::string& base, int versionNum,
                                                      int* error = nullptr);
+
+// Flushes of whole file systems, for writes that many files share: a descriptor of each
+// file system that Add was given a file of is kept, so Flush works on after those files
+// are closed. One thread at a time.
+class FileSystemFlush
+{
+public:
+    // Notes the file system of the open file fd; 0 or the errno.
+    int Add(int fd);
+    // Makes every write to those file systems so far durable (syncfs of each); 0 or the
+    // errno of the first that failed.
+    int Flush() const;
+
+private:
+    std::vector<std::pair<dev_t, OwnedFd>> m_systems;
+};
 
 // The name of a version file: the file's own name (nmOriginal); base + "(yy-mm-dd)" or
 // "(yy-mm-dd hh-mm-ss)" + extension (nmDateTime, the time left out at midnight); base +

@@ -288,7 +288,8 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
             if (!same && ::lseek(in.Get(), 0, SEEK_SET) != 0)
                 return {CopyStatus::SourceUnreadable, errno, 0};
         }
-        AtomicFile temp;
+        AtomicFile local;
+        AtomicFile& temp = options.Uncommitted ? *options.Uncommitted : local;
         std::int64_t copied = 0;
         if (!same) {
             if (const int err = temp.Begin(target, options.Staging))
@@ -327,6 +328,13 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         const mode_t mode = options.Mode      ? options.Mode
                             : options.Replace ? ModeForReplacing(target, ownMode)
                                               : ownMode;
+        if (options.Uncommitted) {
+            struct stat staged = {};
+            if (::fstat(temp.Fd(), &staged) != 0)
+                return {CopyStatus::WriteFailed, errno, 0};
+            return {CopyStatus::Ok, 0, copied,
+                    static_cast<std::int64_t>(staged.st_mtim.tv_sec) * 1000000000 + staged.st_mtim.tv_nsec};
+        }
         const int err = temp.Commit(
             options.Replace ? AtomicFile::Placement::Replace : AtomicFile::Placement::NoReplace, mode);
         if (err == EEXIST && !options.Replace)

@@ -70,6 +70,10 @@ struct CopyOptions
     // Where the bytes wait until the copy is whole: an unnamed file leaves nothing behind
     // after a crash and costs no folder of its own.
     AtomicFile::Staging Staging = AtomicFile::Staging::Folder;
+    // When set, the copy is left in this file, whole but neither flushed nor named, and
+    // Ok means just that: the caller commits it (with Mode), so that many copies can be
+    // made durable with one flush. On any other result the caller discards it.
+    AtomicFile* Uncommitted = nullptr;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 

@@ -245,6 +245,14 @@ IniDocument IniDocument::Parse(std::string_view text)
 {
     IniDocument doc;
     doc.m_text.reserve(text.size());
+    // A list holds thousands of sections: the room for them, and their index, is made
+    // once rather than grown step by step (a header with blanks before it is not
+    // counted, and only costs a step of growth).
+    std::size_t headers = !text.empty() && text.front() == '[' ? 1 : 0;
+    for (std::size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2))
+        ++headers;
+    doc.m_sections.reserve(headers);
+    doc.m_index.assign(TableSize(2 * (headers + 1)), kFree);
     // Every record repeats the same key names: each is stored once.
     std::unordered_map<std::string_view, Span> keys;
     std::ptrdiff_t current = -1;

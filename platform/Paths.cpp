@@ -187,10 +187,22 @@ std::string RuntimeDir()
         return resolved;
     }
     dir = WithTrailingSep(dir);
+    // Every post and every lock asks for the folder: once it is made and checked, a call
+    // only looks that it is still a private folder of ours (one lstat), and makes it
+    // again when not.
+    static std::mutex mutex;
+    static std::string resolved;
+    {
+        std::lock_guard lock(mutex);
+        if (resolved == dir && RuntimeFolderProblem(dir, false).Error == 0)
+            return dir;
+    }
     MakeFolders(dir, 0700);
     // A folder named by the user is used or refused, never replaced.
     if (const FolderProblem problem = RuntimeFolderProblem(dir, true); problem.Error != 0)
         ThrowSystemError(problem.Error, "runtime folder " + dir + " " + problem.Text);
+    std::lock_guard lock(mutex);
+    resolved = dir;
     return dir;
 }
 

@@ -386,6 +386,35 @@ TEST_F(MakeVersionTest, AVersionThatCannotBeMadeIsNeitherReportedNorRecorded)
     EXPECT_FALSE(item->Busy());
 }
 
+TEST_F(MakeVersionTest, VersionsMadeTogetherAreEachWholeAndToldInOrderWhateverBecomesOfTheOthers)
+{
+    auto other = AddFile(Work("docs/other.txt"));
+    auto gone = AddFile(Work("docs/gone.txt"));
+    auto blocked = AddFile(Work("docs/blocked.txt"));
+    WriteFile(other->Path(), "two");
+    WriteFile(blocked->Path(), "three");
+    std::string blockedFolder = ItemFolder(*blocked);
+    blockedFolder.pop_back();
+    WriteFile(blockedFolder, "in the way");
+    using O = VersionOutcome;
+    std::vector<std::pair<std::shared_ptr<TRKMonItem>, O>> told;
+    TRKMonItem::MakeVersions({item, gone, blocked, other, item},
+                             [&](const auto& i, const VersionResult& r) { told.emplace_back(i, r.Outcome); });
+    const decltype(told) expected{{item, O::Made},
+                                  {gone, O::SourceGone},
+                                  {blocked, O::WriteFailed},
+                                  {other, O::Made},
+                                  {item, O::NotDue}};
+    EXPECT_EQ(told, expected);
+    EXPECT_EQ(ReadFile(item->LastVersionPath()), "one");
+    EXPECT_EQ(ReadFile(other->LastVersionPath()), "two");
+    EXPECT_EQ(std::filesystem::status(other->LastVersionPath()).permissions(),
+              std::filesystem::perms::owner_read);
+    EXPECT_EQ(other->Data().VersionNum, 1);
+    EXPECT_EQ(blocked->Data().VersionNum, 0);
+    EXPECT_FALSE(item->Busy() || other->Busy() || blocked->Busy());
+}
+
 TEST_F(MakeVersionTest, AMissingFileMakesNoVersionAndLeavesTheStatus)
 {
     std::filesystem::remove(file);

@@ -574,6 +574,7 @@ TEST_F(WatchThreadTest, AScanOfManyNewFilesWritesTheListOnce)
         const std::string path = folder + "f" + std::to_string(i) + ".txt";
         EXPECT_EQ(list.ReadInteger(path, "VersionNum", 0), 1) << path;
         EXPECT_NE(list.ReadString(path, "LastTime", ""), "") << path << ": its version is recorded";
+        EXPECT_EQ(test::ReadFile(items->FileByPath(path)->LastVersionPath()), "text " + std::to_string(i));
     }
 }
 

@@ -133,6 +133,17 @@ TEST_F(Folders, RuntimeFolderIsMadePrivate)
     EnvOverride runtime("MORVANE_RUNTIME_DIR", loose.c_str());
     EXPECT_EQ(RuntimeDir(), loose + "/");
     EXPECT_EQ(Mode(loose), 0700u);
+    // Once resolved, the folder is still looked at: opened again, removed or replaced by
+    // a link, it is closed, made anew or refused.
+    chmod(loose.c_str(), 0755);
+    EXPECT_EQ(RuntimeDir(), loose + "/");
+    EXPECT_EQ(Mode(loose), 0700u);
+    fs::remove(loose);
+    EXPECT_EQ(RuntimeDir(), loose + "/");
+    EXPECT_TRUE(fs::is_directory(loose));
+    fs::remove(loose);
+    fs::create_directory_symlink(m_env.Work() + "a", loose);
+    EXPECT_THROW(RuntimeDir(), std::system_error);
 }
 
 TEST_F(Folders, RuntimeFolderOfAnotherUserIsRefused)
