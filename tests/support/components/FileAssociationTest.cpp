@@ -147,7 +147,7 @@ TEST_P(BadExtensionTest, IsRefusedAndTouchesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadExtensionTest,
-                         ::testing::Values("", ".", "/", "a/b", ".keep/..", "../keep"));
+                         ::testing::Values("", ".", "/", "a/b", ".keep/..", "../keep"), test::ValueRowName());
 
 struct IconRow
 {
@@ -173,7 +173,8 @@ TEST_P(IconValueTest, SplitsTheFileFromItsIndex)
 INSTANTIATE_TEST_SUITE_P(Table, IconValueTest,
                          ::testing::Values(IconRow{"file,3", "file", 3}, IconRow{"file,abc", "file,abc", 0},
                                            IconRow{"a,1,2", "a", 1}, IconRow{"plain", "plain", 0},
-                                           IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}));
+                                           IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.stored); });
 
 } // namespace
 
