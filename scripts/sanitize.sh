@@ -14,7 +14,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TESTS=ON -DMO
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined"
 cmake --build "$build" -j"${MORVANE_JOBS:-$(nproc)}"
 # A report ends the process with an error, also in the programs the tests start.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1}"
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=0:detect_stack_use_after_return=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 run=()
 if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null; then
