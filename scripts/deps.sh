@@ -10,10 +10,10 @@ pkgs=(build-essential cmake qt6-base-dev qt6-multimedia-dev qt6-qpa-plugins qt6-
 if [ "${1:-run}" = test ]; then
     # openbox, tint2, xdotool, x11-utils and imagemagick: a real tray on a virtual display
     # for the tray test and the screenshots; dbus: a private bus with a notification
-    # service; desktop-file-utils, appstream, dpkg-dev and file: the checks of the install
-    # and the package.
+    # service; desktop-file-utils, appstream, dpkg-dev, file and lintian: the checks of the
+    # install and the package.
     pkgs+=(libgtest-dev libgmock-dev googletest xvfb xauth openbox tint2 xdotool x11-utils imagemagick
-           dbus desktop-file-utils appstream dpkg-dev file)
+           dbus desktop-file-utils appstream dpkg-dev file lintian)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

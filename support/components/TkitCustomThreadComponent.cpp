@@ -173,7 +173,14 @@ void TkitCustomThreadComponent::HandleException(const std::exception_ptr& error)
 
 bool TkitCustomThreadComponent::Synchronize(const std::function<void()>& method)
 {
-    return m_thread->Synchronize(method);
+    // A worker waits through its own object: the one that stopping it cancels. Through a
+    // worker that replaced it, the wait would outlive the cancel and block the join.
+    return CallingWorker().Synchronize(method);
+}
+
+KitThread& TkitCustomThreadComponent::CallingWorker() const
+{
+    return t_worker ? *t_worker : *m_thread;
 }
 
 void TkitCustomThreadComponent::SynchronizeCall(const std::function<void(int)>& method, int argument)
@@ -187,8 +194,7 @@ bool TkitCustomThreadComponent::RunPendingCall(const std::function<void()>& call
     if (!m_callPending.compare_exchange_strong(expected, true))
         return false; // one report at a time; a second one is dropped
     try {
-        KitThread* worker = t_worker ? t_worker : m_thread.get();
-        const bool ran = worker->Synchronize(call);
+        const bool ran = CallingWorker().Synchronize(call);
         m_callPending.store(false);
         return ran;
     } catch (...) {

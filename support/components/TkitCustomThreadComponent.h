@@ -89,6 +89,8 @@ protected:
 
 private:
     bool RunPendingCall(const std::function<void()>& call);
+    // The worker whose OnExecute is running on this thread, else the current one.
+    KitThread& CallingWorker() const;
     void Retire(std::unique_ptr<TkitEventThread> old);
     // Frees the retired workers that have ended.
     void FreeRetired();

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -81,6 +82,30 @@ bool SaveText(const QString& path, const QString& text)
 }
 
 constexpr const char* kDefaultsSection = "[Default Applications]";
+constexpr const char* kOwnTypePrefix = "application/x-morvane-";
+
+// The type the desktop already gives files with this extension, other than one this
+// component made; empty when there is none.
+QString KnownMimeType(const std::string& extension)
+{
+    const QMimeDatabase db;
+    for (const QMimeType& type : db.mimeTypesForFileName("file" + QString::fromStdString(extension)))
+        if (!type.name().startsWith(kOwnTypePrefix))
+            return type.name();
+    return {};
+}
+
+// The types an entry written earlier opens, from its MimeType line.
+QStringList EntryMimeTypes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n'))
+        if (line.startsWith("MimeType="))
+            return line.mid(9).split(';', Qt::SkipEmptyParts);
+    return {};
+}
 
 // The entries of a list value ("a.desktop;b.desktop;"), without empty ones.
 QStringList ListEntries(const QString& value)
@@ -193,7 +218,8 @@ bool TkitFileAssociation::TypeKeyUsable() const
 
 std::string TkitFileAssociation::MimeTypeName() const
 {
-    return "application/x-morvane-" + DesktopName(m_extDescription);
+    const QString known = KnownMimeType(m_extension);
+    return known.isEmpty() ? kOwnTypePrefix + DesktopName(m_extDescription) : known.toStdString();
 }
 
 bool TkitFileAssociation::ReadAssociation()
@@ -297,14 +323,26 @@ bool TkitFileAssociation::WriteDesktopFiles()
     const QString data = QString::fromStdString(DataHome());
     const QString name = QString::fromStdString("morvane-" + DesktopName(m_extDescription));
     const QString mime = QString::fromStdString(MimeTypeName());
-    const QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
-                        "  <mime-type type=\"" +
-                        mime + "\">\n    <comment>" + XmlText(m_fileDescription) + "</comment>\n" +
-                        "    <glob pattern=\"*" + XmlText(m_extension) +
-                        "\"/>\n  </mime-type>\n</mime-info>\n";
-    bool ok = SaveText(data + "mime/packages/" + name + ".xml", xml);
+    const QString xmlPath = data + "mime/packages/" + name + ".xml";
     const QString entryPath = data + "applications/" + name + ".desktop";
+    bool ok = true;
+    if (mime.startsWith(kOwnTypePrefix)) {
+        const QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
+                            "  <mime-type type=\"" +
+                            mime + "\">\n    <comment>" + XmlText(m_fileDescription) + "</comment>\n" +
+                            "    <glob pattern=\"*" + XmlText(m_extension) +
+                            "\"/>\n  </mime-type>\n</mime-info>\n";
+        ok = SaveText(xmlPath, xml);
+    } else if (QFile::exists(xmlPath)) {
+        // The desktop knows the extension by now: a glob of our own would only compete
+        // with its type, and files would go on opening as that type.
+        ok = QFile::remove(xmlPath);
+    }
+    // An entry written for another type gives up being that type's default.
+    for (const QString& old : EntryMimeTypes(entryPath))
+        if (old != mime)
+            ok = SetDefaultProgram(old, name + ".desktop", false) && ok;
     QString exec = QString::fromStdString(m_commands[Open]);
     if (exec.isEmpty()) {
         QFile::remove(entryPath);
@@ -322,7 +360,8 @@ bool TkitFileAssociation::WriteDesktopFiles()
     if (!m_iconFile.empty())
         entry += "Icon=" + QString::fromStdString(m_iconFile) + "\n";
     ok = SaveText(entryPath, entry) && ok;
-    // The desktop opens files of the type with it from now on.
+    // The desktop opens files of the type with it from now on; the program that did
+    // before stays listed after it, and is the default again once the entry goes.
     return SetDefaultProgram(mime, name + ".desktop", true) && ok;
 }
 
@@ -330,9 +369,14 @@ void TkitFileAssociation::RemoveDesktopFiles()
 {
     const QString data = QString::fromStdString(DataHome());
     const QString name = QString::fromStdString("morvane-" + DesktopName(m_extDescription));
+    const QString entryPath = data + "applications/" + name + ".desktop";
+    QStringList types = EntryMimeTypes(entryPath);
+    types << QString::fromStdString(MimeTypeName());
     QFile::remove(data + "mime/packages/" + name + ".xml");
-    QFile::remove(data + "applications/" + name + ".desktop");
-    SetDefaultProgram(QString::fromStdString(MimeTypeName()), name + ".desktop", false);
+    QFile::remove(entryPath);
+    types.removeDuplicates();
+    for (const QString& type : types)
+        SetDefaultProgram(type, name + ".desktop", false);
 }
 
 bool TkitFileAssociation::DeleteAssociation()

@@ -13,10 +13,12 @@ namespace morvane {
 // registry store: the extension's key names a file type, whose key holds its description,
 // its default icon and five verbs ("open", "opennew", "edit", "print", "printto"), each
 // with a display name and a command line. Writing also registers the type with the
-// desktop: a MIME type for the extension under $XDG_DATA_HOME/mime/packages/ and, when it
-// has an open command, a hidden desktop entry under $XDG_DATA_HOME/applications/ that
-// opens it, made the type's default program in $XDG_CONFIG_HOME/mimeapps.list. Deleting
-// takes the entry out of that list again (a default the user chose since stays).
+// desktop: an extension the desktop already knows keeps its MIME type (.txt stays
+// text/plain), any other gets one of its own under $XDG_DATA_HOME/mime/packages/; when
+// there is an open command, a hidden desktop entry under $XDG_DATA_HOME/applications/
+// opens it and is made that type's default program in $XDG_CONFIG_HOME/mimeapps.list,
+// ahead of the one before. Deleting takes the entry out of that list again, so the old
+// default is back (a default the user chose since stays).
 //
 // Setters only store: nothing is written or deleted until WriteAssociation,
 // DeleteAssociation or UpdateAssociation is called. An extension that is empty, "." alone,
@@ -80,7 +82,8 @@ public:
     // application caches are rebuilt when their tools are installed. Tests replace it.
     static void SetShellNotifier(std::function<void()> notifier);
 
-    // The MIME type the extension is registered as on the desktop.
+    // The MIME type files with the extension have on the desktop: the one it already
+    // knows, else the component's own.
     std::string MimeTypeName() const;
 
 private:

@@ -1,5 +1,7 @@
 #include "agent/OpenCommand.h"
 
+#include "common/RowNames.h"
+
 #include <gtest/gtest.h>
 
 using namespace morvane;
@@ -44,4 +46,5 @@ INSTANTIATE_TEST_SUITE_P(
         // character.
         OpenCase{"/data/plain.txt", "/data/plain.txt", {}, "/data/"},
         // Blanks alone before the quote are no program.
-        OpenCase{"   \"/data/a.txt\"", "\"/data/a.txt\"", {}, "/data/"}, OpenCase{"", "", {}, ""}));
+        OpenCase{"   \"/data/a.txt\"", "\"/data/a.txt\"", {}, "/data/"}, OpenCase{"", "", {}, ""}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Text); });

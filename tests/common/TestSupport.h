@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RowNames.h"
+
 #include <QString>
 #include <chrono>
 #include <functional>

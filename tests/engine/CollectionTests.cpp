@@ -417,7 +417,8 @@ TEST_P(StoredFileIdTest, AListWithAnUnusableFileIdMakesRemovalDeleteNothingOutsi
     for (const auto& b : bait)
         EXPECT_EQ(ReadFile(b), "mine") << b;
 }
-INSTANTIATE_TEST_SUITE_P(Ids, StoredFileIdTest, ::testing::Values("", "..", "a/b", "../backup", "."));
+INSTANTIATE_TEST_SUITE_P(Ids, StoredFileIdTest, ::testing::Values("", "..", "a/b", "../backup", "."),
+                         test::ValueRowName());
 
 TEST_F(CollectionTest, RemovingAFolderRemovesItsMembersTheirVersionsSectionsAndKeys)
 {

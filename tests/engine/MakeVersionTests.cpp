@@ -111,7 +111,8 @@ TEST_P(IntervalModeTest, AVersionNeedsTheWholeIntervalSinceTheLastReport)
 }
 INSTANTIATE_TEST_SUITE_P(Boundary, IntervalModeTest,
                          ::testing::Values(IntervalCase{119, false}, IntervalCase{120, true},
-                                           IntervalCase{121, true}));
+                                           IntervalCase{121, true}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.Minutes); });
 
 TEST_F(MakeVersionTest, IntervalModeIsSkippedByAForcedVersion)
 {
@@ -333,7 +334,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, NamingTest,
                                            NameCase{"report.doc", nmDateTime, 14,
                                                     "report(26-12-08 14-05-09).doc"},
                                            NameCase{"report.doc", nmOriginal, 14, "report.doc"},
-                                           NameCase{"a.tar.gz", nmVersionNumber, 14, "a.tar(v 1).gz"}));
+                                           NameCase{"a.tar.gz", nmVersionNumber, 14, "a.tar(v 1).gz"}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.Expected); });
 
 TEST_F(MakeVersionTest, AForcedVersionOfAnUnchangedFileWritesNothingAndSaysItExists)
 {

@@ -1,5 +1,7 @@
 #include "engine/PackedItemRecord.h"
 
+#include "common/RowNames.h"
+
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -111,7 +113,7 @@ TEST_P(PackedItemRecordTest, UpdatesReadBackToTheByte)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, PackedItemRecordTest, ::testing::Values(0, 1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Records, PackedItemRecordTest, ::testing::Values(0, 1, 2, 3), test::ValueRowName());
 
 } // namespace
 } // namespace morvane

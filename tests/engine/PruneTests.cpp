@@ -147,7 +147,8 @@ TEST_P(UnsafeFileIdTest, AFileIdThatIsNoPlainFolderNameDeletesNothing)
     for (const auto& path : bait)
         EXPECT_EQ(ReadFile(path), "mine") << path;
 }
-INSTANTIATE_TEST_SUITE_P(Ids, UnsafeFileIdTest, ::testing::Values("", "..", ".", "a/b", "../backup"));
+INSTANTIATE_TEST_SUITE_P(Ids, UnsafeFileIdTest, ::testing::Values("", "..", ".", "a/b", "../backup"),
+                         test::ValueRowName());
 
 } // namespace
 } // namespace morvane::test

@@ -1,3 +1,4 @@
+#include "common/RowNames.h"
 #include "engine/Useful.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,8 @@ INSTANTIATE_TEST_SUITE_P(Masks, SplitTextToListTest,
                          ::testing::Values(SplitCase{"*.txt;*.doc;", {"*.txt", "*.doc"}},
                                            SplitCase{"*.txt;*.doc", {"*.txt"}},
                                            SplitCase{"a;;b;", {"a", "b"}}, SplitCase{"", {}},
-                                           SplitCase{";;;", {}}, SplitCase{"no delimiter", {}}));
+                                           SplitCase{";;;", {}}, SplitCase{"no delimiter", {}}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.Text); });
 
 TEST(VersionString, PartsChooseWhatIsJoined)
 {

@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FileNameCase{"report.doc", nmVersionNumber, 7, 1, 0, 0, "report(v 7).doc"},
                       FileNameCase{"Makefile", nmVersionNumber, 1, 1, 0, 0, "(v 1)Makefile"},
                       FileNameCase{".bashrc", nmVersionNumber, 2, 1, 0, 0, "(v 2).bashrc"},
-                      FileNameCase{"x.y", static_cast<TNameMode>(9), 2, 1, 0, 0, "x.y"}));
+                      FileNameCase{"x.y", static_cast<TNameMode>(9), 2, 1, 0, 0, "x.y"}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Expected); });
 
 } // namespace
 } // namespace morvane::test

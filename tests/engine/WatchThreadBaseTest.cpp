@@ -104,7 +104,8 @@ TEST_P(WatchThreadBase, EndsAndIsJoinedWithoutTheMainThreadRunningItsQueue)
 
 INSTANTIATE_TEST_SUITE_P(Bodies, WatchThreadBase,
                          ::testing::Values(Body::Throws, Body::SleepsAnHour, Body::WaitsOnTheMain,
-                                           Body::OwnWait));
+                                           Body::OwnWait),
+                         test::RowNames({"Throws", "SleepsAnHour", "WaitsOnTheMain", "OwnWait"}));
 
 // A thread that, once let go, either rests (and sleeps until stopped) or ends at once.
 class StartingThread : public WatchThread

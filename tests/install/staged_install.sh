@@ -34,7 +34,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 [ -f "$root/share/metainfo/org.morvane.Morvane.metainfo.xml" ] || fail "no metainfo"
 for program in quennet kelvrim; do
-    [ -f "$root/share/man/man1/$program.1" ] || fail "no manual page for $program"
+    [ -f "$root/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
     # Answered before any display is needed.
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/bin/$program" --version | grep -q "^$program (Morvane) " ||
         fail "$program --version"

@@ -146,7 +146,10 @@ TEST_P(FolderCommandsCancel, CancelSendsNothing)
 
 INSTANTIATE_TEST_SUITE_P(Commands, FolderCommandsCancel,
                          ::testing::Values(CancelCase{"aAddFolder", false}, CancelCase{"aAddFolder", true},
-                                           CancelCase{"aReassignFolder", false}));
+                                           CancelCase{"aReassignFolder", false}),
+                         [](const auto& i) {
+                             return test::RowName(i.index, i.param.Name, i.param.FolderChosen);
+                         });
 
 TEST_F(FolderCommandsTest, PropertiesSendTheOptionsAndAStopOfTheFolder)
 {
@@ -238,7 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
                       LanguageCase{"[Form8]\nButton4.Caption=Gut\n[Form2]\nSaveButton.Caption=Sichern\n"
                                    "[AboutBox]\nVersionLabel.Caption=Fassung\n",
                                    "Gut", "Sichern"},
-                      LanguageCase{"garbage without sections\n[Form8\n", "OK", "Save options"}));
+                      LanguageCase{"garbage without sections\n[Form8\n", "OK", "Save options"}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Form8Ok, i.param.Form2Save); });
 
 TEST_F(FolderCommandsTest, DeleteAsksTheAgentAndTheNodeGoesWithItsAnswer)
 {

@@ -146,7 +146,8 @@ TEST_P(TForm3Saves, WritesTheSevenKeysAndPostsReinit)
 
 INSTANTIATE_TEST_SUITE_P(Languages, TForm3Saves,
                          ::testing::Values(SaveCase{"English", true}, // "ENGLISH" in the block differs
-                                           SaveCase{"Deutsch", true}, SaveCase{"", true}));
+                                           SaveCase{"Deutsch", true}, SaveCase{"", true}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.Language); });
 
 TEST_F(TForm3Test, SameLanguageSavesWithoutRelocalising)
 {

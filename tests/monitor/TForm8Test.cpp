@@ -3,6 +3,7 @@
 #include "monitor/TForm8.h"
 
 #include "DialogInput.h"
+#include "common/RowNames.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
@@ -99,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(Matrix, TForm8Enabling,
                                            EnableCase{true, "rWholeFolder", false, true, true},
                                            EnableCase{true, "rTemplates", true, true, true},
                                            EnableCase{false, "rTemplates", false, false, false},
-                                           EnableCase{false, "rWholeFolder", false, false, false}));
+                                           EnableCase{false, "rWholeFolder", false, false, false}),
+                         [](const auto& i) {
+                             return test::RowName(i.index, i.param.Mode, i.param.Monitored);
+                         });
 
 TEST_F(TForm8Test, CheckingMonitoredAgainRestoresTheFilterModesEnabling)
 {
@@ -169,7 +173,10 @@ INSTANTIATE_TEST_SUITE_P(Records, TForm8Stored,
                                            StoredCase{"", true, false, 0, "rWholeFolder", 0, "0"},
                                            // A wait no field can hold (a corrupt list) shows the default.
                                            StoredCase{"", true, false, 5000, "rWholeFolder", 0, "3"},
-                                           StoredCase{"", true, false, -1, "rWholeFolder", 0, "3"}));
+                                           StoredCase{"", true, false, -1, "rWholeFolder", 0, "3"}),
+                         [](const auto& i) {
+                             return test::RowName(i.index, i.param.CheckedRadio, i.param.Templates);
+                         });
 
 TEST_F(TForm8Test, WaitFieldTakesThreeDigitsAndNeverEmpties)
 {
@@ -210,7 +217,8 @@ TEST_P(TForm8Masks, MasksThatCannotBeStoredWholeAreRefusedWithAMessage)
 INSTANTIATE_TEST_SUITE_P(Masks, TForm8Masks,
                          ::testing::Values(MaskCase{"report*.odt", true}, MaskCase{"", false},
                                            MaskCase{"a;b", false}, MaskCase{QString(248, 'x'), true},
-                                           MaskCase{QString(249, 'x'), false}));
+                                           MaskCase{QString(249, 'x'), false}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.Mask); });
 
 TEST_F(TForm8Test, AnEditedMaskHoldingTheSeparatorKeepsTheDialogOpen)
 {

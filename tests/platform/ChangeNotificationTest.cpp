@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
                       [](const std::string& d) { test::WriteFile(d + "a.txt", "changed"); },
                       [](const std::string& d) { std::rename((d + "a.txt").c_str(), (d + "c").c_str()); },
                       [](const std::string& d) { ::chmod((d + "a.txt").c_str(), 0600); },
-                      [](const std::string& d) { ::unlink((d + "b.txt").c_str()); }));
+                      [](const std::string& d) { ::unlink((d + "b.txt").c_str()); }),
+    test::RowNames({"Created", "Modified", "Renamed", "ModeChanged", "Deleted"}));
 
 TEST_F(ChangeNotificationTest, OwnReadsDoNotWake)
 {

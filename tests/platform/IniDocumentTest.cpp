@@ -1,5 +1,7 @@
 #include "platform/IniDocument.h"
 
+#include "common/RowNames.h"
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -50,7 +52,7 @@ TEST_P(IniDocumentKeys, FirstLineWinsThroughAdditionsAndDeletions)
     EXPECT_EQ(out.substr(out.size() - 10), "; comment\n") << "new keys go ahead of trailing comments";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, IniDocumentKeys, ::testing::Values(3, 40, 300));
+INSTANTIATE_TEST_SUITE_P(Sizes, IniDocumentKeys, ::testing::Values(3, 40, 300), test::ValueRowName());
 
 TEST(IniDocumentTest, ManyRewritesKeepEveryValueAndTheTextSmall)
 {

@@ -44,7 +44,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PathParts,
                          ::testing::Values(PathCase{"", "", "", ""}, PathCase{"a.txt", "a.txt/", "", "a.txt"},
                                            PathCase{"/home/u/a.txt", "/home/u/a.txt/", "/home/u/", "a.txt"},
                                            PathCase{"/home/u/", "/home/u/", "/home/u/", ""},
-                                           PathCase{"/", "/", "/", ""}));
+                                           PathCase{"/", "/", "/", ""}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.path); });
 
 TEST(PathTrim, WithoutTrailingSepKeepsTheRoot)
 {

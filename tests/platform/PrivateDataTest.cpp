@@ -74,7 +74,8 @@ TEST_P(PrivateUnderUmask, FoldersListsAndVersionsAreTheOwnersAlone)
     EXPECT_EQ(Mode(version) & 0600, 0600u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Masks, PrivateUnderUmask, ::testing::Values(mode_t(0), mode_t(022), mode_t(0277)));
+INSTANTIATE_TEST_SUITE_P(Masks, PrivateUnderUmask, ::testing::Values(mode_t(0), mode_t(022), mode_t(0277)),
+                         test::RowNames({"Umask000", "Umask022", "Umask277"}));
 
 TEST(PrivateHome, AnOpenHomeFromAnEarlierRunIsClosed)
 {
@@ -103,7 +104,8 @@ TEST_P(RuntimeLink, ASymbolicLinkIsRefusedWhoeverOwnsIt)
     qputenv("MORVANE_RUNTIME_DIR", old);
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, RuntimeLink, ::testing::Values(true, false));
+INSTANTIATE_TEST_SUITE_P(Targets, RuntimeLink, ::testing::Values(true, false),
+                         test::RowNames({"ToAPrivateFolder", "ToNothing"}));
 
 struct LeftoverCase
 {

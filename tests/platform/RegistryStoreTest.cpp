@@ -57,7 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CaseRow{"Software/Morvane", "Mode", "/software//MORVANE/", "MODE", true},
                       CaseRow{"Software/Morvane", "", "software/morvane", "", true},
                       CaseRow{"Software/Morvane", "Mode", "Software/Morvan", "Mode", false},
-                      CaseRow{"Software/Morvane", "Mode", "Software/Morvane/Sub", "Mode", false}));
+                      CaseRow{"Software/Morvane", "Mode", "Software/Morvane/Sub", "Mode", false}),
+    [](const auto& i) { return test::RowName(i.index, i.param.readKey, i.param.readName); });
 
 // Value names and texts that the INI file could misread if stored as they stand.
 struct ValueRow
@@ -88,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Table, StoreValueTest,
                          ::testing::Values(ValueRow{"", "the default value"}, ValueRow{"@", "at sign"},
                                            ValueRow{"a=b", "x=y"}, ValueRow{" padded ", "  lead and trail  "},
                                            ValueRow{"%41", "100%"}, ValueRow{"[section]", "\"quoted\""},
-                                           ValueRow{";comment", ""},
-                                           ValueRow{"caf\xc3\xa9", "\xe2\x82\xac"}));
+                                           ValueRow{";comment", ""}, ValueRow{"caf\xc3\xa9", "\xe2\x82\xac"}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.name, i.param.text); });
 
 TEST_F(RegistryStoreTest, MissingValuesAndKeysReadAsNothing)
 {
@@ -146,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Table, StoreDeleteTest,
                          ::testing::Values(DeleteRow{"A/B", {"a", "a/bc", "ab", "x"}},
                                            DeleteRow{"a", {"ab", "x"}},
                                            DeleteRow{"a/b/c/d", {"a", "a/b", "a/b/c", "a/bc", "ab", "x"}},
-                                           DeleteRow{"missing", {"a", "a/b", "a/b/c", "a/bc", "ab", "x"}}));
+                                           DeleteRow{"missing", {"a", "a/b", "a/b/c", "a/bc", "ab", "x"}}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.deleted); });
 
 TEST_F(RegistryStoreTest, SubKeysAreListedOnceInTheirFirstSpelling)
 {
@@ -198,7 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NoticeRow{"watched", true, kRegNotifyChangeLastSet, "watched/sub", true},
                       NoticeRow{"watched", false, kRegNotifyChangeName, "watched/new", true},
                       NoticeRow{"watched/sub", false, kRegNotifyChangeName, "watched/sub", false},
-                      NoticeRow{"watched", true, kRegNotifyChangeLastSet, "other", false}));
+                      NoticeRow{"watched", true, kRegNotifyChangeLastSet, "other", false}),
+    [](const auto& i) { return test::RowName(i.index, i.param.watched, i.param.changedKey); });
 
 TEST_F(RegistryStoreTest, AStopEndsAWaitAtOnce)
 {

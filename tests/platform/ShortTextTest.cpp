@@ -1,5 +1,7 @@
 #include "platform/ShortText.h"
 
+#include "common/RowNames.h"
+
 #include <cstring>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -48,7 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Utf8Cut,
                                            CutCase{std::string(252, 'a') + kFour, 252},
                                            CutCase{std::string(251, 'a') + kFour + "b", 255},
                                            // Not UTF-8 at all: cut where it stands.
-                                           CutCase{std::string(300, '\x80'), 255}));
+                                           CutCase{std::string(300, '\x80'), 255}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.expectedLen); });
 
 TEST(ShortTextStore, UnusedBytesAreZeroed)
 {

@@ -45,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                       EncodeCase{"/x/\xC3\xA4.txt", "/x/%C3%A4.txt"},
                       // A line break in a name would otherwise end the info file's line.
                       EncodeCase{"/x/two\nlines=[a]", "/x/two%0Alines%3D%5Ba%5D"},
-                      EncodeCase{"/x/#?&+;'\"", "/x/%23%3F%26%2B%3B%27%22"}));
+                      EncodeCase{"/x/#?&+;'\"", "/x/%23%3F%26%2B%3B%27%22"}),
+    [](const auto& i) { return test::RowName(i.index, i.param.path); });
 
 TEST(TrashPathText, BrokenEscapesAreRefused)
 {

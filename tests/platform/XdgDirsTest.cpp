@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         BaseCase{"system config only relative", "XDG_CONFIG_DIRS", "rel", SystemConfigDir, "/etc/xdg/"},
         BaseCase{"machine autostart", "XDG_CONFIG_DIRS", "", SystemAutostartDir, "/etc/xdg/autostart/"},
         BaseCase{"system data first existing", "XDG_DATA_DIRS", "{W}none:rel:{W}d1", SystemDataDir, "{W}d1/"},
-        BaseCase{"system data none existing", "XDG_DATA_DIRS", "{W}x:{W}y", SystemDataDir, "{W}y/"}));
+        BaseCase{"system data none existing", "XDG_DATA_DIRS", "{W}x:{W}y", SystemDataDir, "{W}y/"}),
+    [](const auto& i) { return test::RowName(i.index, i.param.label); });
 
 TEST(UserHome, ARelativeOrMissingHomeFallsBackToTheAccount)
 {

@@ -76,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PathRow{"/tmp/$HOME/prog", "\"/tmp/\\\\$HOME/prog\""},
                       PathRow{"/tmp/back\\slash/prog", "\"/tmp/back\\\\\\\\slash/prog\""},
                       PathRow{"/tmp/it's `x`/prog", "\"/tmp/it's \\\\`x\\\\`/prog\""},
-                      PathRow{"/tmp/tab\there/prog", "\"/tmp/tab\\there/prog\""}));
+                      PathRow{"/tmp/tab\there/prog", "\"/tmp/tab\\there/prog\""}),
+    [](const auto& i) { return test::RowName(i.index, i.param.path); });
 
 TEST(ExecLine, FieldCodesAndOpenQuotes)
 {
@@ -111,7 +112,9 @@ TEST_P(AutoExecKindTest, KindsTheDesktopLacksAreRefusedAndWriteNothing)
 INSTANTIATE_TEST_SUITE_P(Table, AutoExecKindTest,
                          ::testing::Values(KindRow{aekUserRun, true}, KindRow{aekMachineRun, true},
                                            KindRow{aekUserRunOnce, false}, KindRow{aekMachineRunOnce, false},
-                                           KindRow{aekServiceRun, false}, KindRow{aekServiceRunOnce, false}));
+                                           KindRow{aekServiceRun, false}, KindRow{aekServiceRunOnce, false}),
+                         test::RowNames({"UserRun", "MachineRun", "UserRunOnce", "MachineRunOnce",
+                                         "ServiceRun", "ServiceRunOnce"}));
 
 TEST_F(AutoExecTest, UnregisterTellsAMissingFolderFromAMissingEntry)
 {

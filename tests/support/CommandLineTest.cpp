@@ -1,5 +1,7 @@
 #include "support/CommandLine.h"
 
+#include "common/RowNames.h"
+
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <ostream>
@@ -54,6 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgsCase{{"/home/u/a file.txt", "-h"}, true, "Usage: quennet [--help] [--version]\n"},
                       // The toolkit's own options and the program's arguments are not ours.
                       ArgsCase{{"-platform", "offscreen"}, false, ""}, ArgsCase{{}, false, ""},
-                      ArgsCase{{"--", "--help"}, false, ""}, ArgsCase{{"--helpful"}, false, ""}));
+                      ArgsCase{{"--", "--help"}, false, ""}, ArgsCase{{"--helpful"}, false, ""}),
+    [](const auto& i) { return test::RowName(i.index, i.param.args); });
 
 } // namespace

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ReplaceAllTest,
                          ::testing::Values(ReplaceCase{"aa", "a", "aa", "aaaa"},
                                            ReplaceCase{"aaa", "a", "", ""},
                                            ReplaceCase{"abc", "", "q", "abc"},
-                                           ReplaceCase{"a////b", "//", "/", "a//b"}));
+                                           ReplaceCase{"a////b", "//", "/", "a//b"}),
+                         test::ValueRowName());
 
 TEST(TextRoutines, SplitToLinesAppendsAtSeparatorsAndLineBreaks)
 {
@@ -69,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ComposeDestNameTest,
                                            ComposeCase{"/s/a.txt", "b.md", "/s/b.md"},
                                            ComposeCase{"/s/a.txt", "/t/c.*", "/t/c.txt"},
                                            // A leading point starts a name, not an extension.
-                                           ComposeCase{"/s/a.txt", "/t/.hidden", "/t/.hidden.txt"}));
+                                           ComposeCase{"/s/a.txt", "/t/.hidden", "/t/.hidden.txt"}),
+                         test::ValueRowName());
 
 TEST(PathRoutines, PartsAndAbsolutePaths)
 {

@@ -131,6 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "[Form1]\nOther.Caption=Show Monitor\n"},
         CopyCase{"same key in another section", "[Form2]\nShutdown1.Caption=Shut down\n",
                  "[Form2]\nShutdown1.Caption=Shut down\n"},
-        CopyCase{"empty file", "", ""}));
+        CopyCase{"empty file", "", ""}),
+    [](const auto& i) { return test::RowName(i.index, i.param.name); });
 
 } // namespace

@@ -147,7 +147,7 @@ TEST_P(BadExtensionTest, IsRefusedAndTouchesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadExtensionTest,
-                         ::testing::Values("", ".", "/", "a/b", ".keep/..", "../keep"));
+                         ::testing::Values("", ".", "/", "a/b", ".keep/..", "../keep"), test::ValueRowName());
 
 struct IconRow
 {
@@ -173,7 +173,8 @@ TEST_P(IconValueTest, SplitsTheFileFromItsIndex)
 INSTANTIATE_TEST_SUITE_P(Table, IconValueTest,
                          ::testing::Values(IconRow{"file,3", "file", 3}, IconRow{"file,abc", "file,abc", 0},
                                            IconRow{"a,1,2", "a", 1}, IconRow{"plain", "plain", 0},
-                                           IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}));
+                                           IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}),
+                         [](const auto& i) { return test::RowName(i.index, i.param.stored); });
 
 } // namespace
 
@@ -187,6 +188,7 @@ struct DefaultsCase
     std::string Before; // mimeapps.list before ("-": no file)
     bool Delete;        // write, then delete
     std::string After;
+    const char* Extension = "mvx";
 };
 
 class DefaultProgramTest : public FileAssociationTest, public ::testing::WithParamInterface<DefaultsCase>
@@ -203,9 +205,11 @@ TEST_P(DefaultProgramTest, KeepsTheListTidy)
     if (c.Before != "-")
         test::WriteFile(list, c.Before);
     TkitFileAssociation assoc;
-    assoc.SetExtension("mvx");
+    assoc.SetExtension(c.Extension);
     assoc.SetCommand(TkitFileAssociation::Open, "/opt/m/kelvrim %1");
     ASSERT_TRUE(assoc.WriteAssociation());
+    // An extension the desktop knows keeps its type: no glob of ours competes with it.
+    EXPECT_FALSE(fs::exists(data + "mime/packages/morvane-txtfile.xml"));
     if (c.Delete) {
         // The user may have picked another program meanwhile: that choice is written here.
         std::string now = test::ReadFile(list);
@@ -239,7 +243,11 @@ INSTANTIATE_TEST_SUITE_P(
         DefaultsCase{"DeleteLeavesTheOtherProgram", "[Default Applications]\n" + kType + "=other.desktop;\n",
                      true, "[Default Applications]\n" + kType + "=other.desktop;\n"},
         DefaultsCase{"DeleteKeepsTheUsersChoice", "#theirs-first\n[Default Applications]\n", true,
-                     "#theirs-first\n[Default Applications]\n" + kType + "=other.desktop;\n"}),
+                     "#theirs-first\n[Default Applications]\n" + kType + "=other.desktop;\n"},
+        DefaultsCase{"KnownTypeOpensWithUs", "[Default Applications]\ntext/plain=b.desktop;\n", false,
+                     "[Default Applications]\ntext/plain=morvane-txtfile.desktop;b.desktop;\n", "txt"},
+        DefaultsCase{"KnownTypeGetsItsDefaultBack", "[Default Applications]\ntext/plain=b.desktop;\n", true,
+                     "[Default Applications]\ntext/plain=b.desktop;\n", "txt"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace

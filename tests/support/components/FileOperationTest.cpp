@@ -121,7 +121,8 @@ TEST_P(MoveRoadTest, MovesFoldersWithBytesAndDates)
         fs::remove_all(target);
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, MoveRoadTest, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Roads, MoveRoadTest, ::testing::Values(0, 1, 2),
+                         test::RowNames({"Rename", "CopyThenDelete", "OtherFileSystem"}));
 
 TEST_F(FileOperationTest, EmptyListSucceedsWithoutWork)
 {

@@ -1,3 +1,4 @@
+#include "common/RowNames.h"
 #include "support/components/LoginManagerBackend.h"
 #include "support/components/TkitShutdown.h"
 
@@ -94,7 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadRow{aatPowerOff, false, false, ShutdownOutcome::Accepted, true},
                       RoadRow{aatLogOff, true, false, ShutdownOutcome::Accepted, true},
                       RoadRow{aatSuspend, false, false, ShutdownOutcome::Denied, false},
-                      RoadRow{aatHibernate, false, false, ShutdownOutcome::NoLoginManager, false}));
+                      RoadRow{aatHibernate, false, false, ShutdownOutcome::NoLoginManager, false}),
+    [](const auto& i) { return test::RowName(i.index, i.param.action, i.param.force, i.param.veto); });
 
 TEST(Shutdown, AFailingHandlerIsNoConsent)
 {

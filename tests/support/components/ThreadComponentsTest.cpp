@@ -240,6 +240,31 @@ TEST_F(ThreadComponentTest, RestartNeverWaitsForAWorkerThatDoesNotEnd)
     }
     EXPECT_EQ(reports.load(), 0);
     EXPECT_TRUE(MessageBoxes::TakeShownTexts().empty());
+
+    // The retired and the fresh worker both wait for a main thread that never answers:
+    // destroying the component cancels both waits and joins both workers.
+    std::atomic<int> entered{0}, waiting{0}, unanswered{0};
+    std::promise<void> restarted;
+    const std::shared_future<void> afterRestart = restarted.get_future().share();
+    {
+        TkitThreadComponent component;
+        component.SetOnExecute([&](QObject*) {
+            if (++entered == 1)
+                afterRestart.wait_for(std::chrono::seconds(60));
+            ++waiting;
+            if (!component.Synchronize([] {}))
+                ++unanswered;
+        });
+        component.SetSuspended(false);
+        ASSERT_TRUE(test::WaitUntil([&] { return entered == 1; }));
+        component.Restart();
+        restarted.set_value();
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (waiting < 2 && Clock::now() < deadline)
+            std::this_thread::yield();
+        QThread::msleep(30); // into their waits; the main thread does not answer
+    }
+    EXPECT_EQ(unanswered.load(), 2);
 }
 
 struct ExceptionCase

@@ -42,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PickCase{TQdFolderDialog::DefaultNewFolderCaptions(), "041D", "New folder"},
                       PickCase{TQdFolderDialog::DefaultLabelCaptions(), "0c07", "Ausgewählter Ordner:"},
                       PickCase{TQdFolderDialog::DefaultLabelCaptions(), "0415", "Bieżący folder"},
-                      PickCase{{"0407=Ordner", "040C=Dossier"}, "0409", "Ordner"}, PickCase{{}, "0409", ""}));
+                      PickCase{{"0407=Ordner", "040C=Dossier"}, "0409", "Ordner"}, PickCase{{}, "0409", ""}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Key, i.param.Expected); });
 
 TEST(QdFolderDialogLists, DefaultListsHaveTheSameTwentyNineKeys)
 {
@@ -90,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ShortenCase{"/äääääääääääääääääääääääääääääääääääääääääääääääääääääää", 50,
                                   "/äääääääääääääääääääääääääääääääääääääääääääääääää"},
                       ShortenCase{"/home/user/éééééééééééééééééééééééééééééééééééééééé", 30,
-                                  "/.../éééééééééééééééééééééé..."}));
+                                  "/.../éééééééééééééééééééééé..."}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Max); });
 
 class QdFolderDialogTest : public ::testing::Test
 {
@@ -141,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NewFolderCase{"a/b", true, false}, NewFolderCase{"/c", true, false, "c"},
                       NewFolderCase{"a//b/", true, false, "a/b"}, NewFolderCase{"a/../b", false, true},
                       NewFolderCase{"/", false, true}, NewFolderCase{".", false, true},
-                      NewFolderCase{"..", false, true}, NewFolderCase{"../x", false, true}));
+                      NewFolderCase{"..", false, true}, NewFolderCase{"../x", false, true}),
+    [](const auto& i) { return test::RowName(i.index, i.param.Name); });
 
 TEST_F(QdFolderDialogTest, TheMonitorsSettingsShowNoNewFolderButton)
 {
