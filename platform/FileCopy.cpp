@@ -282,7 +282,8 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
             if (!same && ::lseek(in.Get(), 0, SEEK_SET) != 0)
                 return {CopyStatus::SourceUnreadable, errno, 0};
         }
-        AtomicFile temp;
+        AtomicFile own;
+        AtomicFile& temp = options.Uncommitted ? *options.Uncommitted : own;
         std::int64_t copied = 0;
         if (!same) {
             if (const int err = temp.Begin(target, options.Staging))
@@ -315,6 +316,9 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         if (same || (!options.CompareWith.empty() &&
                      CopyMatches(temp, copied, options.CompareWith, options.SizeOnly, differedAt)))
             return {CopyStatus::Same, 0, 0};
+        if (options.Uncommitted)
+            return {CopyStatus::Ok, 0, copied,
+                    static_cast<std::int64_t>(before.st_mtim.tv_sec) * 1000000000 + before.st_mtim.tv_nsec};
         // A version is the owner's alone, whoever may read the source where it lies; a
         // copy that replaces an older one keeps that one's mode.
         const mode_t ownMode = (before.st_mode & S_IRWXU) | S_IRUSR | S_IWUSR;

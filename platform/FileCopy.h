@@ -69,6 +69,9 @@ struct CopyOptions
     // Where the bytes wait until the copy is whole: an unnamed file leaves nothing behind
     // after a crash and costs no folder of its own.
     AtomicFile::Staging Staging = AtomicFile::Staging::Folder;
+    // When set, a copy that is Ok stays in this file, whole and steady but not named: the
+    // caller commits it (to make many copies durable at once before they get their names).
+    AtomicFile* Uncommitted = nullptr;
 };
 CopyResult CopyFileSafely(const std::string& source, const std::string& target, const CopyOptions& options);
 
