@@ -248,7 +248,9 @@ void TForm1::CreateWidgets()
     m_statusPanel->setObjectName("StatusPanel0");
     MarkRunTimeText(m_statusPanel);
     m_statusPanel->setMinimumWidth(50);
-    m_statusBar->addPermanentWidget(m_statusPanel, 1);
+    // A normal widget, which a message covers while it shows: a permanent one that takes
+    // the whole bar would leave no room for any message.
+    m_statusBar->addWidget(m_statusPanel, 1);
     m_agentPanel = new QLabel(m_statusBar);
     m_agentPanel->setObjectName("AgentStatePanel");
     MarkRunTimeText(m_agentPanel);
