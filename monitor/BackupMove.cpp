@@ -554,6 +554,18 @@ public:
         if (m_dialog)
             m_dialog->setValue(std::clamp(value, 0, kProgressSteps - 1));
     }
+    // What the move waits for before its work begins (the window shows after its delay,
+    // as events are handled meanwhile).
+    void Wait(const std::string& label)
+    {
+        if (!m_control.Silent && !m_dialog)
+            m_dialog.reset(
+                TkitFileOperation::MakeProgressDialog(QString::fromStdString(label), m_control.Parent));
+        if (m_dialog) {
+            m_dialog->setLabelText(QString::fromStdString(label));
+            m_dialog->setValue(0);
+        }
+    }
 
 private:
     BackupMoveControl& m_control;
@@ -620,6 +632,10 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     }
 
     control.Reset();
+    // The agent ends its watches first, and a box it shows holds its answer back: the user
+    // sees what the move waits for.
+    ProgressWindow progress(control);
+    progress.Wait(MoveText(lang, "MesMoveWaitAgent", "Waiting for the agent to stop making versions..."));
     if (plan.Hold && !plan.Hold()) {
         if (plan.Release)
             plan.Release();
@@ -669,7 +685,6 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     Mover forward(control, copy, dest, true);
     std::atomic<std::int64_t> total{0};
     TreeResult stop;
-    ProgressWindow progress(control);
     progress.Run(MoveText(lang, "MesMoveProgress", "Moving versions..."), forward.BytesDone, total, 0,
                  kFinishFrom, true, [&] {
                      std::int64_t bytes = 0;

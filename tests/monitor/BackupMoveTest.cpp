@@ -270,10 +270,12 @@ protected:
     }
 
 public:
+    // A file's copy with its date; for a folder that exists, only the date.
     static void CopyWithDate(const std::string& from, const std::string& to)
     {
         fs::create_directories(fs::path(to).parent_path());
-        fs::copy_file(from, to);
+        if (!fs::is_directory(to))
+            fs::copy_file(from, to);
         struct stat st = {};
         ::stat(from.c_str(), &st);
         const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
@@ -340,8 +342,12 @@ INSTANTIATE_TEST_SUITE_P(
                                }},
                       LeftCase{"ACopyWhoseSourceFolderWasEmptiedButNotRemoved",
                                [](BackupMoveTest& t) {
+                                   // The copy and its folder's date were in place before the
+                                   // source went.
                                    StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/001/a.txt",
                                                                 t.newRoot + "2401012/001/a.txt");
+                                   StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/001",
+                                                                t.newRoot + "2401012/001");
                                    fs::remove(t.oldRoot + "2401012/001/a.txt");
                                }},
                       LeftCase{"AnItemMovedWholeAndAVersionMadeSince",
