@@ -96,7 +96,12 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     UpdateActions();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // Hidden while the item list still exists: hiding lays the views out again, and their
+    // rows ask the list for their colours, which would otherwise be gone by then.
+    hide();
+}
 
 QAction* TForm1::Action(const char* name) const
 {

@@ -269,8 +269,13 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
         } else {
             StartMove(to);
             ASSERT_TRUE(WaitMoverSays("MOVING")) << m_log;
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
+            // Until a restart has found a move unfinished, the kill waits for the move to be
+            // recorded (a slow build records it only after the random delay).
+            if (stop == Stop::KillMonitor && noticed == 0)
+                test::WaitUntil([&] { return !Setting(kMoveToKey).empty(); }, 10s);
+            else
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
             if (stop == Stop::KillMonitor) {
                 ::kill(static_cast<pid_t>(m_mover->processId()), SIGKILL);
                 m_mover->waitForFinished();
