@@ -87,9 +87,12 @@ bool AgentCommands::AppMessage(const WindowMessage& msg)
 void AgentCommands::ReportFailure(int index, const std::string& what)
 {
     Log(std::string(kMessageNames[index]) + " failed: " + what);
-    // Once: a client that repeats a failing request must not bury the user in balloons.
-    if (std::exchange(m_failureTold, true))
+    // Once per cause: a client that repeats a failing request must not bury the user in
+    // balloons, but a failure of another kind is news.
+    std::string told = std::string(kMessageNames[index]) + '\n' + what;
+    if (told == m_failureTold)
         return;
+    m_failureTold = std::move(told);
     m_ctx.Host->SetBalloonTitle("A request failed");
     m_ctx.Host->SetBalloonText(what);
     m_ctx.Host->ShowBalloon();
@@ -429,6 +432,8 @@ void AgentCommands::Make()
         ReportUnreadable(*item, result.Error);
         return;
     }
+    if (result.Outcome == VersionOutcome::Changing)
+        return; // answered by the item
     item->AfterVersion(true);
 }
 

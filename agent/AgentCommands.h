@@ -57,7 +57,8 @@ public:
 
 private:
     void Hold();
-    // Logs a request that failed; the first failure is also shown to the user.
+    // Logs a request that failed; a failure is also shown to the user unless the one
+    // shown last had the same request and cause.
     void ReportFailure(int index, const std::string& what);
     void Dispatch(int index, std::uint32_t wParam);
     void AddSingle();
@@ -97,7 +98,7 @@ private:
     // A bulk add without its list is answered with a box once; after that only logged,
     // so a client that keeps sending it cannot bury the user in boxes.
     bool m_bulkFailureShown = false;
-    bool m_failureTold = false;
+    std::string m_failureTold; // request and cause of the failure shown last
 };
 
 } // namespace morvane

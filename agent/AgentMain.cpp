@@ -9,26 +9,68 @@
 #include "platform/Paths.h"
 #include "platform/TerminationSignal.h"
 #include "support/LanguageFiles.h"
+#include "support/RunProgram.h"
 #include "support/components/AppIcon.h"
 #include "support/components/AppWindows.h"
 #include "support/components/ComponentLibrary.h"
 #include "support/components/MessageBoxes.h"
 
 #include <QApplication>
+#include <QByteArray>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <optional>
+#include <string_view>
 
 namespace morvane {
 
-int AgentMain(int argc, char** argv)
+namespace {
+
+constexpr const char* kMonitorProgram = "kelvrim";
+
+// The desktop's launch context of the menu entry: its startup notification (X11) and
+// its activation token (Wayland). The toolkit takes them from the environment for the
+// agent's own first window (the autostart question); the monitor's window, which the
+// entry is for, gets them too, so that the launch feedback ends there and the window may
+// come to the front.
+class LaunchContext
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("quennet");
-    SetLogName("quennet");
-    // Started at login the agent has no terminal: its lines must also reach a file.
-    OpenLogFile();
-    LogToolkitMessages();
+public:
+    // Before the application object, which takes the context away.
+    LaunchContext()
+    {
+        for (std::size_t i = 0; i < std::size(kNames); ++i)
+            m_values[i] = qgetenv(kNames[i]);
+    }
+
+    // Runs start with the context in the environment, which a program started inherits;
+    // the context is spent then.
+    template <class Start>
+    auto HandTo(Start start)
+    {
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            if (!m_values[i].isEmpty())
+                qputenv(kNames[i], m_values[i]);
+        }
+        const auto result = start();
+        for (std::size_t i = 0; i < std::size(kNames); ++i) {
+            qunsetenv(kNames[i]);
+            m_values[i].clear();
+        }
+        return result;
+    }
+
+private:
+    static constexpr const char* kNames[] = {"DESKTOP_STARTUP_ID", "XDG_ACTIVATION_TOKEN"};
+    QByteArray m_values[std::size(kNames)];
+};
+
+int RunAgent(QApplication& app, std::optional<LaunchContext>& launch)
+{
+    const bool showMonitor = launch.has_value();
     QApplication::setApplicationDisplayName("Morvane Agent");
     SetApplicationIcon();
     // Closing a box must never end the agent: only "Shut down" or a signal does.
@@ -51,6 +93,10 @@ int AgentMain(int argc, char** argv)
         // the window of one that died before it.
         std::optional<NamedMutex> instance;
         std::optional<SharedBlockMapping> block = SharedBlockMapping::CreateForAgent(instance);
+        if (!block && showMonitor) {
+            const std::string dir = ProgramDir();
+            return launch->HandTo([&] { return RunProgram(dir + kMonitorProgram, {}, dir); }) ? 0 : 1;
+        }
         if (!block) {
             MessageBoxes::Show(BoxKind::Information,
                                settings.ReadMessage("MesAgentExists", "Agent already started."),
@@ -75,11 +121,41 @@ int AgentMain(int argc, char** argv)
         ShowMainFormAtStart();
         if (form.Closed())
             return 0;
+        if (showMonitor)
+            QTimer::singleShot(0, &form, [&form, &launch] {
+                launch->HandTo([&form] {
+                    form.ShowPellary1Click();
+                    return true;
+                });
+            });
         return QApplication::exec();
     } catch (const std::exception& e) {
         Log(std::string("cannot start: ") + e.what());
         return 1;
     }
+}
+
+} // namespace
+
+int AgentMain(int argc, char** argv)
+{
+    const bool showMonitor = std::find_if(argv + 1, argv + argc, [](const char* arg) {
+                                 return std::string_view(arg) == kShowMonitorOption;
+                             }) != argv + argc;
+    std::optional<LaunchContext> launch;
+    if (showMonitor)
+        launch.emplace();
+    QApplication app(argc, argv);
+    // Panels of the D-Bus kind title the icon's item, and name it, after the application.
+    QApplication::setApplicationName("Morvane Agent");
+    SetLogName("quennet");
+    // Started at login the agent has no terminal: its lines must also reach a file.
+    OpenLogFile();
+    LogToolkitMessages();
+    LogStart();
+    const int code = RunAgent(app, launch);
+    LogEnd(code);
+    return code;
 }
 
 } // namespace morvane

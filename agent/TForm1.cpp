@@ -6,6 +6,7 @@
 #include "engine/ItemRecordIO.h"
 #include "engine/TMonDirThread.h"
 #include "engine/TRKMonItems.h"
+#include "platform/ChangeNotification.h"
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
@@ -19,6 +20,7 @@
 #include "support/LanguageFiles.h"
 #include "support/TkitTrayIcon.h"
 #include "support/components/AppWindows.h"
+#include "support/components/DesktopNotifications.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/QtTrayShell.h"
@@ -31,15 +33,14 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 namespace morvane {
 
@@ -128,6 +129,9 @@ void TForm1::CreateComponents()
     kitTrayIcon1->SetInfoType(tiiInfo);
     connect(kitTrayIcon1, &TkitTrayIcon::OnClick, this, [this](QObject*) { ShowPellary1Click(); });
     connect(kitTrayIcon1, &TkitTrayIcon::OnDblClick, this, [this](QObject*) { kitTrayIcon1DblClick(); });
+    // A balloon tells of versions and troubles the monitor shows: a click on it (or the
+    // default action of its desktop notification) brings the monitor up.
+    connect(kitTrayIcon1, &TkitTrayIcon::OnBalloonClick, this, [this](QObject*) { ShowPellary1Click(); });
 
     // A hold on making versions belongs to the monitor that moves the backup folder; a
     // monitor that died part-way must not leave the agent idle for good.
@@ -143,6 +147,57 @@ void TForm1::CreateComponents()
     });
 }
 
+// Wakes the main thread whenever the shared block's file is cut or its attributes change,
+// from a thread that waits on the runtime folder's change notification.
+class BlockFileWatch
+{
+public:
+    BlockFileWatch(const std::string& file, std::function<void()> changed, std::function<void()> lost)
+        : m_name(NamePart(file)),
+          m_notify(std::vector<std::string>{FolderPart(file)},
+                   ChangeNotification::kSizeChange | ChangeNotification::kAttributeChange)
+    {
+        m_thread = std::thread([this, changed = std::move(changed), lost = std::move(lost)] {
+            for (;;) {
+                const ChangeNotification::WaitResult result = m_notify.Wait();
+                if (result == ChangeNotification::WaitResult::Stopped)
+                    return;
+                if (result == ChangeNotification::WaitResult::Failed) {
+                    lost();
+                    return;
+                }
+                // The folder also holds the message sockets and the atoms: only the block's
+                // own file counts.
+                const ChangeNotification::Changes changes = m_notify.TakeChanges();
+                if (changes.All ||
+                    std::find(changes.Names.begin(), changes.Names.end(), m_name) != changes.Names.end())
+                    changed();
+            }
+        });
+    }
+    ~BlockFileWatch()
+    {
+        m_notify.RequestStop();
+        m_thread.join();
+    }
+    BlockFileWatch(const BlockFileWatch&) = delete;
+    BlockFileWatch& operator=(const BlockFileWatch&) = delete;
+
+private:
+    const std::string m_name;
+    ChangeNotification m_notify;
+    std::thread m_thread;
+};
+
+void TForm1::RememberMonitor()
+{
+    const SharedBlock* block = Block();
+    if (!block || !m_window || block->AgentWnd != m_window->Handle())
+        return; // cut: what it says now is what the cut left
+    m_monitorSeenRunning = block->MonitorRunning;
+    m_monitorSeenWnd = block->MonitorWnd;
+}
+
 void TForm1::CheckBlockWhole()
 {
     if (!Block())
@@ -153,11 +208,21 @@ void TForm1::CheckBlockWhole()
     static_cast<void>(*last);
     // Another holder may have met the cut first and grown the file: the lost window tells.
     const unsigned regrown = NamedMapping::RegrownCount();
-    if (regrown == m_regrownSeen && Block()->AgentWnd == m_window->Handle())
+    if (regrown == m_regrownSeen && Block()->AgentWnd == m_window->Handle()) {
+        RememberMonitor();
         return;
+    }
     m_regrownSeen = regrown;
     Log("the shared block's file was cut short by another program: it is set up again");
     InitSharedBlock(false);
+    // The monitor wrote its window into the block once, at its start: a monitor that still
+    // receives goes on getting its reports.
+    SharedBlock& block = *Block();
+    if (!block.MonitorRunning && m_monitorSeenRunning && WindowExists(m_monitorSeenWnd)) {
+        block.MonitorWnd = m_monitorSeenWnd;
+        block.MonitorRunning = true;
+        Log("the running monitor is known again");
+    }
 }
 
 void TForm1::WatchBlockFile()
@@ -165,26 +230,40 @@ void TForm1::WatchBlockFile()
     // The kernel says when the block's file is cut or changed, so nothing wakes the agent
     // while all is quiet. The block's own writes go through the mapping and say nothing.
     const std::string path = RuntimeObjectPath(kSharedBlockName, ".shm");
-    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd >= 0 && ::inotify_add_watch(fd, path.c_str(), IN_MODIFY | IN_ATTRIB) >= 0) {
-        auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        notifier->setObjectName("BlockCheck");
-        connect(notifier, &QObject::destroyed, [fd] { ::close(fd); });
-        connect(notifier, &QSocketNotifier::activated, this, [this, fd] {
-            alignas(inotify_event) char events[4096];
-            while (::read(fd, events, sizeof events) > 0) {
-            }
-            CheckBlockWhole();
-        });
-        return;
+    try {
+        auto pending = std::make_shared<std::atomic<bool>>(false);
+        m_blockWatch = std::make_unique<BlockFileWatch>(
+            path,
+            [this, pending] {
+                // One check answers any number of changes that came before it ran.
+                if (!pending->exchange(true)) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, pending] {
+                            pending->store(false);
+                            CheckBlockWhole();
+                        },
+                        Qt::QueuedConnection);
+                }
+            },
+            [this] {
+                const int err = errno;
+                QMetaObject::invokeMethod(
+                    this, [this, err] { CheckBlockByTimer(std::strerror(err)); }, Qt::QueuedConnection);
+            });
+    } catch (const std::exception& e) {
+        // Without a watch (no inotify instance left for this user) it is looked at every few
+        // seconds instead.
+        CheckBlockByTimer(e.what());
     }
-    const int err = errno;
-    if (fd >= 0)
-        ::close(fd);
-    // Without a watch (no inotify instance left for this user) it is looked at every few
-    // seconds instead.
-    Log("the shared block's file cannot be watched (" + std::string(std::strerror(err)) +
-        "): it is checked every " + std::to_string(kHoldCheckInterval / 1000) + " s");
+}
+
+void TForm1::CheckBlockByTimer(const std::string& why)
+{
+    if (m_closed || findChild<QTimer*>("BlockCheck", Qt::FindDirectChildrenOnly))
+        return;
+    Log("the shared block's file cannot be watched (" + why + "): it is checked every " +
+        std::to_string(kHoldCheckInterval / 1000) + " s");
     auto* blockCheck = new QTimer(this);
     blockCheck->setObjectName("BlockCheck");
     connect(blockCheck, &QTimer::timeout, this, [this] { CheckBlockWhole(); });
@@ -227,9 +306,15 @@ void TForm1::FormCreate()
     if (!m_trayAvailable) {
         Log("no system tray is available: the agent runs without its icon");
         // Said once, where such a desktop shows messages: otherwise the agent is invisible.
-        kitTrayIcon1->SetInfoTitle("Morvane Agent");
-        kitTrayIcon1->SetInfoText(kNoTrayText);
-        kitTrayIcon1->ShowBalloon();
+        // A notification of its own, as the balloons that follow (a start's versions come
+        // at once) replace one another and would take its place before it is read.
+        auto* notice = new DesktopNotifications(QGuiApplication::applicationDisplayName(),
+                                                NotificationIconName(), QDBusConnection::sessionBus(), this);
+        connect(notice, &DesktopNotifications::Clicked, this, [this] { ShowPellary1Click(); });
+        if (notice->Available())
+            notice->Show(kitTrayIcon1->Hint(),
+                         QString::fromStdString(m_settings.ReadMessage("MesNoTray", kNoTrayText)), tiiInfo,
+                         0);
     }
 
     CheckAutoStart();
@@ -300,11 +385,12 @@ void TForm1::TidyDataFiles()
         // The lists name every monitored file: only their owner may read them, also when
         // an earlier run made them readable to others.
         if (FileExists(list))
-            RestrictToOwner(list);
+            RestrictToOwner(list, true);
     }
-    // The backup root of an earlier run may have been made open to others.
+    // The backup root of an earlier run may have been made open to others, also the
+    // folder that the user's link in its place leads to.
     if (m_settings.BackupRoot() == m_home + kDefaultBackupDir)
-        RestrictToOwner(WithoutTrailingSep(m_settings.BackupRoot()));
+        RestrictToOwner(WithoutTrailingSep(m_settings.BackupRoot()), true);
 }
 
 void TForm1::InitSharedBlock(bool atStart)
@@ -371,6 +457,7 @@ void TForm1::AppMessage(const WindowMessage& msg)
 {
     if (m_closed)
         return;
+    RememberMonitor();
     // Requests keep their order: while earlier ones wait, later ones queue behind them.
     if (!m_ready || !m_early.empty()) {
         m_early.push_back(msg);

@@ -20,6 +20,7 @@ class QMenu;
 namespace morvane {
 
 class AgentCommands;
+class BlockFileWatch;
 class IconList;
 class ReportQueue;
 class TRKMonItems;
@@ -105,6 +106,11 @@ private:
     void TidyDataFiles();
     // Runs CheckBlockWhole whenever the block's file is cut or changed.
     void WatchBlockFile();
+    // Checks the block every few seconds, for want of a watch on its file.
+    void CheckBlockByTimer(const std::string& why);
+    // Keeps what the block says of the monitor while the block is whole, so a cut of its
+    // file does not lose the monitor.
+    void RememberMonitor();
     // Work on the main thread that must finish before the form may close.
     void EnterWork() { ++m_workDepth; }
     void LeaveWork();
@@ -124,6 +130,9 @@ private:
     bool m_trayAvailable = false;
     QTimer* m_holdCheck = nullptr;
     unsigned m_regrownSeen = 0;
+    std::unique_ptr<BlockFileWatch> m_blockWatch;
+    bool m_monitorSeenRunning = false;
+    std::uint32_t m_monitorSeenWnd = 0;
     // The thread that made the form, the one it lives on.
     const std::thread::id m_mainThread = std::this_thread::get_id();
     std::function<bool()> m_startMonitor;

@@ -1,7 +1,10 @@
 # Run by the install step: fills in the menu entry from the desktop-entry template for
 # the prefix actually installed to (also with --prefix and DESTDIR), so Exec names the
-# installed monitor. Given: MORVANE_TEMPLATE, MORVANE_BINDIR, MORVANE_APPS_DIR, MORVANE_APP_ID.
-set(program "${CMAKE_INSTALL_PREFIX}/${MORVANE_BINDIR}/kelvrim")
+# installed agent. Given: MORVANE_TEMPLATE, MORVANE_BINDIR, MORVANE_APPS_DIR, MORVANE_APP_ID.
+# The agent is what the entry starts: it opens the monitor once it runs, so the entry
+# reaches the monitor's window also while no agent runs yet (the monitor alone would only
+# offer to start the agent and end).
+set(program "${CMAKE_INSTALL_PREFIX}/${MORVANE_BINDIR}/quennet")
 cmake_path(NORMAL_PATH program)
 set(NAME "Morvane")
 set(GENERIC_NAME "File Versions")
@@ -15,7 +18,7 @@ foreach(special "\\" "\"" "`" "$")
     string(REPLACE "${special}" "\\${special}" arg "${arg}")
 endforeach()
 string(REPLACE "%" "%%" arg "${arg}")
-string(REPLACE "\\" "\\\\" EXEC "\"${arg}\"")
+string(REPLACE "\\" "\\\\" EXEC "\"${arg}\" --show-monitor")
 set(EXTRA "Categories=Utility;Archiving;Qt;\nKeywords=version;backup;history;restore;\nStartupNotify=true\nStartupWMClass=kelvrim")
 set(entry "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${MORVANE_APPS_DIR}/${MORVANE_APP_ID}.desktop")
 message(STATUS "Installing: ${entry}")

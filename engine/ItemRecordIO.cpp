@@ -313,7 +313,13 @@ void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& ba
         record.FileID.Set(NewFileId(backupRoot, list.Path()));
         record.IsSaved = false;
         record.VersionNum = 0;
-    } else if (!UsableFileId(fileId)) {
+        return;
+    }
+    // A section with a FileID of its own holds the item's own record, whether or not its
+    // IsSaved line made it to the file: taken for new, it would stay off and make no
+    // version while the list still shows it monitored.
+    record.IsSaved = true;
+    if (!UsableFileId(fileId)) {
         // A FileID that is not a plain folder name would send versions, and deletions,
         // outside the item's backup folder: give the item a folder of its own instead.
         Log("item " + realPath + " has an unusable FileID \"" + fileId + "\"; a new one is used");
@@ -339,6 +345,7 @@ bool ReadListedItemRecord(TMonItemRecord& record, IniFile& list)
     ReadRecordKeys(record, list, realPath);
     record.Path.Set(realPath);
     record.FileID.Set(fileId);
+    record.IsSaved = true; // as ReadItemRecord has it
     return true;
 }
 

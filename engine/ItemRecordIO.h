@@ -19,7 +19,8 @@ inline constexpr const char* kDefaultBackupDir = "backup/";
 
 // Fills record from the section named by record.Path (the caller has set Path, and
 // IsFolder as the default of key IsFolder). A section without FileID reads every other
-// key from "_Default settings" and gets a fresh FileID, IsSaved false and VersionNum 0.
+// key from "_Default settings" and gets a fresh FileID, IsSaved false and VersionNum 0;
+// a section with a FileID is the item's own record, IsSaved true, with or without the key.
 // A missing file or section reads as defaults; values that do not parse take defaults.
 // backupRoot is where NewFileId looks for existing item folders.
 void ReadItemRecord(TMonItemRecord& record, IniFile& list, const std::string& backupRoot);

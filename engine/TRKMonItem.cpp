@@ -16,11 +16,13 @@
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -318,15 +320,41 @@ VersionFacts TRKMonItem::GatherFacts(const TMonItemRecord& rec, bool force)
     // stored, looked up once and then kept.
     if (!found.empty())
         f.LastVersion = StampOf(found);
-    if (!f.LastVersion && IsPlainFolderName(rec.FileID.Get()) && Owner().MayHoldVersions(rec.FileID.Get())) {
-        const std::string base = ItemBackupFolder(Owner().BackupRoot(), rec.FileID.Get());
-        const std::vector<VersionEntry> versions = ListVersionFolders(base);
+    const std::string fileId = rec.FileID.Get();
+    if (!f.LastVersion && IsPlainFolderName(fileId)) {
+        // While a backup move is unfinished the item's versions may lie in both folders,
+        // the newest in either.
+        std::vector<std::string> bases;
+        if (Owner().MayHoldVersions(fileId))
+            bases.push_back(ItemBackupFolder(Owner().BackupRoot(), fileId));
+        if (const std::string moveTo = Owner().MoveTarget(); !moveTo.empty())
+            bases.push_back(ItemBackupFolder(moveTo, fileId));
+        std::vector<VersionEntry> versions;
+        std::string newestName;
         found.clear();
-        if (!versions.empty()) {
-            const VersionEntry& newest = versions.back();
-            found = base + newest.Name + kPathSep + newest.Files.front().Name;
-            f.LastVersion = StampOf(found);
+        for (const std::string& base : bases) {
+            std::vector<VersionEntry> listed = ListVersionFolders(base);
+            if (listed.empty())
+                continue;
+            const VersionEntry& newest = listed.back();
+            if (found.empty() || VersionNameLess(newestName, newest.Name)) {
+                newestName = newest.Name;
+                found = base + newest.Name + kPathSep + newest.Files.front().Name;
+            }
+            versions.insert(versions.end(), std::make_move_iterator(listed.begin()),
+                            std::make_move_iterator(listed.end()));
         }
+        // A version a stopped move copied before its source went is there twice: one version.
+        std::sort(versions.begin(), versions.end(), [](const VersionEntry& a, const VersionEntry& b) {
+            return VersionNameLess(a.Name, b.Name);
+        });
+        versions.erase(std::unique(versions.begin(), versions.end(),
+                                   [](const VersionEntry& a, const VersionEntry& b) {
+                                       return VersionNumberOf(a.Name) == VersionNumberOf(b.Name);
+                                   }),
+                       versions.end());
+        if (!found.empty())
+            f.LastVersion = StampOf(found);
         bool caughtUp = false;
         {
             std::lock_guard lock(m_mutex);
@@ -393,10 +421,14 @@ VersionResult TRKMonItem::MakeVersion(bool force)
     VersionResult result{O::NotDue};
     for (bool first = true;; first = false) {
         VersionResult attempt{O::NotDue};
+        const bool forced = m_forceWanted.exchange(false);
         {
             BusyReset busyReset(m_busy);
-            attempt = MakeVersionOnce(m_forceWanted.exchange(false));
+            attempt = MakeVersionOnce(forced);
         }
+        // Asked for: whoever asked is answered, also when this thread took the request over.
+        if (forced && attempt.Outcome == O::Changing)
+            ReportChanging();
         if (first || attempt.Outcome == O::Made || attempt.Outcome == O::WriteFailed)
             result = attempt;
         // A request that came in during the attempt is ours only if no one else took it.
@@ -465,7 +497,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
     // While a backup move is unfinished the item's older versions may lie in the other
     // folder: a number used there is not used again here.
     int floor = now.VersionNum;
-    if (const std::string moveTo = ReadMoveTarget(Owner().SettingsFile()); !moveTo.empty())
+    if (const std::string moveTo = Owner().MoveTarget(); !moveTo.empty())
         floor = std::max(floor, HighestVersionNumber(ItemBackupFolder(moveTo, fileId)));
     int folderError = 0;
     const std::optional<VersionFolder> made = CreateNextVersionFolder(base, floor, &folderError);
@@ -507,7 +539,7 @@ VersionResult TRKMonItem::CopyVersion(const TMonItemRecord& rec, double d, const
         case CopyStatus::TargetExists:
             return {O::WriteFailed, EEXIST};
         case CopyStatus::Changed:
-            return {O::NotDue}; // still being written: the next change tries again
+            return {O::Changing}; // still being written: the next change tries again
         case CopyStatus::Same:
             return {O::Unchanged};
         case CopyStatus::SourceUnreadable:
@@ -585,6 +617,31 @@ void TRKMonItem::ReportWriteFailure(int error)
     if (host) {
         host->SetBalloonTitle("No version made");
         host->SetBalloonText(NamePart(path) + ": " + reason);
+        host->ShowBalloon();
+    }
+    SharedBlock* block = Owner().Block();
+    if (block && block->MonitorRunning)
+        Owner().PostToMonitor(MsgVersion, Data(), 0);
+}
+
+void TRKMonItem::ReportChanging()
+{
+    EngineHost* host = Owner().Host();
+    if (host && !host->IsMainThread()) {
+        host->PostToMainThread([self = shared_from_this(), alive = Owner().AliveToken()] {
+            if (!alive.expired())
+                self->ReportChanging();
+        });
+        return;
+    }
+    if (Removed())
+        return;
+    const std::string path = Path();
+    Log("no version of " + path + " was made: it kept changing while it was copied");
+    if (host) {
+        host->SetBalloonTitle("No version made");
+        host->SetBalloonText(NamePart(path) +
+                             ": it kept changing while it was copied. Try again once it is saved.");
         host->ShowBalloon();
     }
     SharedBlock* block = Owner().Block();

@@ -92,8 +92,14 @@ public:
     // thread ends when the thread's stop flag is set: Unanswered). A file that cannot be
     // read after about five seconds marks the item broken (in memory). A failed attempt
     // uses up no version number. Any thread. Throws IniWriteError when the mode counter
-    // cannot be saved.
+    // cannot be saved. A forced attempt (also one taken over from a caller turned away
+    // while it ran) that found the file changing during every copy is answered with
+    // ReportChanging.
     VersionResult MakeVersion(bool force);
+    // Tells the user that no version was made as the file kept changing while it was
+    // copied (a balloon and a log line) and answers a running monitor with VERSION. Runs on
+    // the main thread; called elsewhere it is queued there and returns at once.
+    void ReportChanging();
 
     // Tells the user, once per cause until a version is made again, that a version could
     // not be written (a balloon and a log line), and shows the item as broken in the

@@ -184,6 +184,14 @@ std::string TRKMonItems::BackupRoot() const
     return ReadBackupRoot(SettingsFile(), m_home);
 }
 
+std::string TRKMonItems::MoveTarget() const
+{
+    if (m_readerThread.load() == std::this_thread::get_id())
+        return m_loadMoveTo;
+    const std::string moveTo = ReadMoveTarget(SettingsFile());
+    return moveTo == BackupRoot() ? std::string() : moveTo;
+}
+
 IniFile* TRKMonItems::LoadReader() const
 {
     return m_readerThread.load() == std::this_thread::get_id() ? m_loadReader : nullptr;
@@ -655,6 +663,9 @@ std::vector<std::string> TRKMonItems::LoadAll()
     // now, say, were not).
     const std::shared_ptr<const void> listState = reader.FileState();
     m_loadRoot = BackupRoot();
+    m_loadMoveTo = ReadMoveTarget(SettingsFile());
+    if (m_loadMoveTo == m_loadRoot)
+        m_loadMoveTo.clear();
     m_loadReader = &reader;
     ++m_loads;
     m_readerThread.store(std::this_thread::get_id());

@@ -70,6 +70,9 @@ public:
     // The backup root as the settings file names it now (ends with "/"); on the thread
     // running LoadAll, as it named it when the load began. Any thread.
     std::string BackupRoot() const;
+    // The folder an unfinished backup move goes to (ends with "/"), "" while none is
+    // unfinished or it is the backup root itself; read like BackupRoot. Any thread.
+    std::string MoveTarget() const;
     // The list as LoadAll reads it, on the thread running LoadAll; nullptr elsewhere.
     IniFile* LoadReader() const;
     // Which load of the list runs on this thread (each LoadAll has its own number); 0 on
@@ -295,6 +298,7 @@ private:
     const std::optional<FileStamp>* m_look = nullptr;
     const PackedItemRecord* m_readAhead = nullptr;
     std::string m_loadRoot;
+    std::string m_loadMoveTo;
     // Folders whose watch starts when LoadAll has made every item (loading thread only).
     std::vector<std::weak_ptr<TRKMonFolder>> m_watchesAfterLoad;
     bool m_deferLoadWatches = false;

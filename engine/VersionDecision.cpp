@@ -34,6 +34,8 @@ const char* OutcomeName(VersionOutcome outcome)
         return "unanswered";
     case VersionOutcome::SourceGone:
         return "source gone";
+    case VersionOutcome::Changing:
+        return "changing";
     case VersionOutcome::WriteFailed:
         return "write failed";
     }

@@ -18,6 +18,7 @@ enum class VersionOutcome
     Declined,   // the user answered No to the confirmation question
     Unanswered, // nobody answered the question (the watch is ending): asked again next time
     SourceGone, // the file is missing or could not be read
+    Changing,   // the file changed during every copy: nothing stored, the next change tries again
     WriteFailed // the version could not be stored (disk full, name too long, no folder ...)
 };
 

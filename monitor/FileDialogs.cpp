@@ -27,7 +27,7 @@ bool Unattended()
 
 } // namespace
 
-std::optional<std::string> FileDialogs::OpenFile(QWidget* parent)
+std::optional<std::string> FileDialogs::OpenFile(QWidget* parent, const QString& title)
 {
     if (!Answers().empty()) {
         auto answer = Answers().front();
@@ -42,7 +42,7 @@ std::optional<std::string> FileDialogs::OpenFile(QWidget* parent)
     // then the folder last used.
     static QString lastFolder;
     const QString file =
-        QFileDialog::getOpenFileName(parent, QString(), lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
+        QFileDialog::getOpenFileName(parent, title, lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
     if (file.isEmpty())
         return std::nullopt;
     lastFolder = QFileInfo(file).absolutePath();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <optional>
 #include <string>
 
@@ -14,8 +15,9 @@ namespace morvane::monitor {
 class FileDialogs
 {
 public:
-    // The chosen file's full path, or nothing when cancelled.
-    static std::optional<std::string> OpenFile(QWidget* parent);
+    // The chosen file's full path, or nothing when cancelled. title names what the file is
+    // chosen for (empty: the toolkit's own).
+    static std::optional<std::string> OpenFile(QWidget* parent, const QString& title = QString());
 
     // Test hook: the next OpenFile answers this (nothing = cancelled).
     static void PushAnswer(std::optional<std::string> answer);

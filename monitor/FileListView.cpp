@@ -131,6 +131,13 @@ std::optional<QColor> FileListView::RowColour(int row, bool folderStopped) const
     return colour;
 }
 
+void FileListView::InitRows()
+{
+    for (int row = 0; row < RowCount(); ++row)
+        if (const int index = ItemIndexOfRow(row); index >= 0)
+            InitRow(m_items.GetFile(index), row);
+}
+
 void FileListView::InitRow(const std::shared_ptr<TRKMonItem>& item, int row)
 {
     if (!item)

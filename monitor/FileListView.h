@@ -39,6 +39,8 @@ public:
     void ShowRow(const std::shared_ptr<TRKMonItem>& item, int row);
     // The columns that follow the item's record; row -1: the row that shows it.
     void InitRow(const std::shared_ptr<TRKMonItem>& item, int row = -1);
+    // InitRow for every row (after the texts changed language).
+    void InitRows();
     // The text colour of a row: red for a broken file, grey in a stopped folder.
     std::optional<QColor> RowColour(int row, bool folderStopped) const;
 

@@ -130,10 +130,19 @@ int ListView::UserSizedColumns() const
 
 void ListView::RestoreColumnWidth(int column, int width)
 {
-    // A width the program fitted stays the program's to fit: kept as the user's, a
-    // column fitted to an empty list would stay too narrow for the names to come.
-    if (column >= 0 && column < 31 && (m_restoreUserSized & (1 << column)))
+    if (column < 0 || column >= 31 || width <= 0)
+        return;
+    if (m_restoreUserSized & (1 << column)) {
         SetUserColumnWidth(column, width);
+        return;
+    }
+    // A width the program fitted stays the program's to fit: kept as the user's, a
+    // column fitted to an empty list would stay too narrow for the names to come. It is
+    // shown until rows come, so a list that opens empty saves the layout it was given.
+    if (column >= m_fittedWidths.size())
+        m_fittedWidths.resize(column + 1);
+    m_fittedWidths[column] = width;
+    ScheduleFit();
 }
 
 void ListView::ScheduleFit()
@@ -151,14 +160,26 @@ void ListView::FitColumns()
     m_fitting = true;
     const int last = LastShownColumn();
     QHeaderView* header = m_report->header();
+    // Without rows there is nothing to fit: a column keeps the width its last rows (or
+    // the layout file) gave it, and fits its caption only when it never had one.
+    const bool empty = RowCount() == 0;
     for (int i = 0; i < m_model->columnCount(); ++i) {
         if (m_report->isColumnHidden(i) || i == last)
             continue;
         const int user = UserColumnWidth(i);
+        const int fitted = i < m_fittedWidths.size() ? m_fittedWidths[i] : 0;
         if (user > 0)
             header->resizeSection(i, user);
+        else if (empty && fitted > 0)
+            header->resizeSection(i, fitted);
         else
             m_report->resizeColumnToContents(i);
+        // What the rows needed, before a narrow window makes the first column give way.
+        if (!empty && user == 0) {
+            if (i >= m_fittedWidths.size())
+                m_fittedWidths.resize(i + 1);
+            m_fittedWidths[i] = header->sectionSize(i);
+        }
     }
     // A long name must not push the other columns out of sight: a first column that fits
     // its content gives way, down to its designed width, and its texts are cut in the

@@ -26,8 +26,8 @@ class ListView : public QStackedWidget
     Q_PROPERTY(bool Checkboxes READ Checkboxes WRITE SetCheckboxes)
     // The widths the columns show (0 for a hidden one), properties so that the layout
     // file keeps them from run to run, and which of them the user sized (bit c for column
-    // c), read first: a width set this way is kept as the user's only for those, the
-    // others go on fitting their content.
+    // c), read first: a width set this way is kept as the user's only for those; the
+    // others show it until rows come, then go on fitting their content.
     Q_PROPERTY(int UserSizedColumns READ UserSizedColumns WRITE SetUserSizedColumns)
     Q_PROPERTY(int ColumnWidth0 READ ColumnWidth0 WRITE SetColumnWidth0)
     Q_PROPERTY(int ColumnWidth1 READ ColumnWidth1 WRITE SetColumnWidth1)
@@ -149,6 +149,8 @@ private:
     bool m_settingCheck = false;
     QList<Column> m_columns;
     QList<int> m_userWidths;
+    // The width each column last fitted its rows to (or the layout file gave it).
+    QList<int> m_fittedWidths;
     int m_restoreUserSized = 0;
     bool m_fitting = false;
     bool m_fitPending = false;

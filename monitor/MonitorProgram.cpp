@@ -139,7 +139,7 @@ bool MonitorProgram::Start()
         return false;
     }
     QGuiApplication::setApplicationDisplayName("Morvane Monitor");
-    if (!StartupCheck())
+    if (!StartupCheck() || m_closeRequested)
         return false;
 
     auto splash = std::make_unique<TForm4>();
@@ -161,6 +161,11 @@ bool MonitorProgram::Start()
     splash.reset();
     QCoreApplication::processEvents();
     (*m_block)->MonitorWnd = m_window->Handle();
+    m_started = true;
+    if (m_closeRequested) {
+        m_form->close();
+        return false;
+    }
     m_form->show();
     OfferToFinishMove();
     return true;
@@ -182,6 +187,23 @@ void MonitorProgram::OfferToFinishMove()
     if (MessageBoxes::Show(BoxKind::Confirmation, text, BoxButtons::YesNo, BoxAnswer::Yes, m_form.get()) ==
         BoxAnswer::Yes)
         m_form->BackupFolderDialog();
+}
+
+void MonitorProgram::RequestClose()
+{
+    if (m_started) {
+        m_form->CloseAsExit();
+        return;
+    }
+    // Still starting: a box it shows (no agent, a list it cannot read) is cancelled, and
+    // the start ends at its next step.
+    m_closeRequested = true;
+    for (int guard = 0; guard < 16; ++guard) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            break;
+        dialog->reject();
+    }
 }
 
 void MonitorProgram::FormClose()

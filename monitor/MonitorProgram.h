@@ -38,6 +38,10 @@ public:
     // Start, then the message loop until the window closes. The exit code.
     int MonitorMain();
 
+    // A termination signal: the program ends as File > Exit ends it (layout written, the
+    // block told, exit code 0), also when it comes while the program is still starting.
+    void RequestClose();
+
     TForm1* Form() const { return m_form.get(); }
     // Called by Start once the list is loaded and before the reports that came meanwhile
     // are handled (tests hold the start there).
@@ -66,6 +70,8 @@ private:
     std::string AgentNotFoundText() const;
 
     bool m_quitOnClose = false;
+    bool m_started = false;
+    bool m_closeRequested = false;
     std::function<void()> m_onListLoaded;
     std::string m_home;
     std::string m_languageFile;

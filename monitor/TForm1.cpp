@@ -78,8 +78,8 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
         if (m_closed)
             return;
         MessageBoxes::Show(BoxKind::Warning,
-                           "The agent has not taken an earlier request, so this was not done:\n" + what +
-                               "\nTry again in a moment.",
+                           Message(MonitorText::RequestNotTaken) + "\n" + what + "\n" +
+                               Message(MonitorText::TryAgain),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
     });
     CreateDialogs();
@@ -411,12 +411,14 @@ void TForm1::CreateMenus()
 
 void TForm1::ApplyLanguage(const std::string& languageFile)
 {
+    m_languageFile = languageFile;
     // The toolkit's own buttons and dialogs speak the language the file is named after.
     const std::string name = NamePart(languageFile);
     InstallToolkitTranslation(name.size() > 4 ? name.substr(0, name.size() - 4) : name);
     ApplyFormLanguage(languageFile, this);
     for (QObject* dialog : std::initializer_list<QObject*>{m_form2, m_form3, m_aboutBox, m_form8})
         ApplyFormLanguage(languageFile, dialog);
+    m_form8->SetCaptionPattern(MonitorTextPattern(languageFile, MonitorText::FolderOptionsCaption));
     // The about box's version, notice and address are its own whatever the language.
     m_aboutBox->SetFixedLines();
     try {
@@ -431,6 +433,42 @@ void TForm1::ApplyLanguage(const std::string& languageFile)
     } catch (const std::exception& e) {
         qWarning("Cannot read the column captions from %s: %s", languageFile.c_str(), e.what());
     }
+}
+
+void TForm1::LanguageChanged(const std::string& languageFile)
+{
+    ApplyLanguage(languageFile);
+    // The make column's flag letters come from the captions just changed.
+    m_fileList->InitRows();
+    if (!m_block)
+        return;
+    // The agent reads the new language when it handles the REINIT that follows; no answer
+    // says when, so the block is looked at for a few seconds.
+    constexpr int kTextsWatchInterval = 50; // ms
+    constexpr int kTextsWatchTime = 5000;   // ms
+    const auto texts = [this] {
+        std::vector<std::string> all;
+        for (int slot = 0; slot < kTextSlotCount; ++slot)
+            all.push_back(m_block->Text(static_cast<TextSlot>(slot)));
+        return all;
+    };
+    m_shownTexts = texts();
+    m_textsDeadline.setRemainingTime(kTextsWatchTime);
+    if (!m_textsWatch) {
+        m_textsWatch = new QTimer(this);
+        m_textsWatch->setObjectName("TextsWatch");
+        connect(m_textsWatch, &QTimer::timeout, this, [this, texts] {
+            if (m_closed || m_textsDeadline.hasExpired())
+                m_textsWatch->stop();
+            std::vector<std::string> now = texts();
+            if (now == m_shownTexts)
+                return;
+            m_shownTexts = std::move(now);
+            m_fileList->InitRows();
+            UpdateStatusBar();
+        });
+    }
+    m_textsWatch->start(kTextsWatchInterval);
 }
 
 void TForm1::InitActiveList()
@@ -464,7 +502,7 @@ void TForm1::InitActiveList()
     RepaintViews();
     UpdateStatusBar();
     if (!skipped.empty()) {
-        std::string text = "Some entries of the item list " + m_items->ListFile() + " cannot be shown:";
+        std::string text = Message(MonitorText::ListEntriesSkipped, {m_items->ListFile()});
         for (const auto& entry : skipped)
             text += "\n" + entry;
         MessageBoxes::Show(BoxKind::Warning, text, BoxButtons::Ok, BoxAnswer::Ok, this);
@@ -605,9 +643,8 @@ bool TForm1::EnsureAgent()
 {
     const bool alive = CheckAgent();
     if (!alive)
-        MessageBoxes::Show(BoxKind::Warning,
-                           "The agent is not running, so nothing was changed. Start the agent and try again.",
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Warning, Message(MonitorText::AgentNotRunning), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
     return alive;
 }
 
@@ -616,13 +653,13 @@ void TForm1::SendFailed(bool sent)
     if (sent)
         return;
     ShowAgentState(false);
-    MessageBoxes::Show(BoxKind::Warning, "The request could not be sent to the agent. Is it still running?",
-                       BoxButtons::Ok, BoxAnswer::Ok, this);
+    MessageBoxes::Show(BoxKind::Warning, Message(MonitorText::RequestNotSent), BoxButtons::Ok, BoxAnswer::Ok,
+                       this);
 }
 
 void TForm1::ShowAgentState(bool alive)
 {
-    m_agentPanel->setText(alive ? QString() : tr("Agent not running"));
+    m_agentPanel->setText(alive ? QString() : QString::fromStdString(Message(MonitorText::AgentGone)));
     m_agentPanel->setVisible(!alive);
 }
 
@@ -642,8 +679,9 @@ void TForm1::Open(const OpenRequest& request)
     // The desktop may have nothing that opens it: the user is told, not only a log line.
     if (!opened)
         MessageBoxes::Show(BoxKind::Warning,
-                           "Nothing could open " + request.Document +
-                               (request.Program.empty() ? std::string() : " with " + request.Program),
+                           request.Program.empty()
+                               ? Message(MonitorText::NothingOpens, {request.Document})
+                               : Message(MonitorText::NothingOpensWith, {request.Document, request.Program}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
 }
 
@@ -654,6 +692,16 @@ std::string TForm1::Text(TextSlot slot) const
     if (text.empty() && kTextSlots[slot].Default)
         return kTextSlots[slot].Default;
     return text;
+}
+
+std::string TForm1::Message(MonitorText text, const std::vector<std::string>& args) const
+{
+    return MonitorMessage(m_languageFile, text, args);
+}
+
+std::string TForm1::CountOf(std::size_t count, MonitorText one, MonitorText many) const
+{
+    return CountText(m_languageFile, count, one, many);
 }
 
 QString TForm1::StatusText() const

@@ -6,10 +6,12 @@
 #include "monitor/FoldersTreeView.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorHost.h"
+#include "monitor/MonitorLanguage.h"
 #include "monitor/VersionLine.h"
 #include "monitor/VersionsListView.h"
 #include "platform/MessageWindow.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <functional>
 #include <memory>
@@ -22,6 +24,7 @@ class QLabel;
 class QMenu;
 class QSplitter;
 class QStatusBar;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -75,6 +78,9 @@ public:
 
     // Localises the window and the list columns from a language file.
     void ApplyLanguage(const std::string& languageFile);
+    // The language chosen in the options: the window switches now, and the rows and the
+    // status bar take the agent's texts as soon as it has read them (after REINIT).
+    void LanguageChanged(const std::string& languageFile);
     // Loads the agent's item list (SharedBlock.AgentDir + "mvlist.srv") and builds the
     // tree. Items the list file cannot hold are said in a warning box.
     void InitActiveList();
@@ -104,6 +110,9 @@ public:
     // restarted agent has cleared it.
     void SetWindowHandle(std::uint32_t handle) { m_windowHandle = handle; }
 
+    // Closes the window as File > Exit does, once the dialogs and boxes open over it have
+    // been cancelled and their commands have returned.
+    void CloseAsExit();
     // Called when the window has closed (after the block flag was cleared).
     void SetOnClosed(std::function<void()> onClosed) { m_onClosed = std::move(onClosed); }
     // Replaces how files, versions and folders are opened (tests record instead).
@@ -246,6 +255,9 @@ private:
     void ShowAgentState(bool alive);
     void Open(const OpenRequest& request);
     std::string Text(TextSlot slot) const;
+    // A text of the monitor's own boxes in the window's language.
+    std::string Message(MonitorText text, const std::vector<std::string>& args = {}) const;
+    std::string CountOf(std::size_t count, MonitorText one, MonitorText many) const;
     // A report of the agent that carries an item record, and that record as it arrived.
     struct Answer
     {
@@ -266,6 +278,13 @@ private:
     std::uint32_t m_windowHandle = 0;
     std::vector<Answer> m_pending;
     const TMonItemRecord* m_answer = nullptr;
+    // The agent's texts the rows were last filled with, watched for a while after the
+    // language changed; and until when.
+    std::vector<std::string> m_shownTexts;
+    QTimer* m_textsWatch = nullptr;
+    QDeadlineTimer m_textsDeadline;
+    // The language file the window was last localised from ("" for the built-in texts).
+    std::string m_languageFile;
     std::function<void()> m_onClosed;
     std::function<void(const OpenRequest&)> m_opener;
 

@@ -41,7 +41,8 @@ bool TForm1::AppMessage(const WindowMessage& message)
         // A report the copy cannot take (a bad path in the block) is said and dropped;
         // the handler goes on with the next one.
         qWarning("A report of the agent could not be handled: %s", e.what());
-        m_statusBar->showMessage(tr("A report of the agent could not be handled: %1").arg(e.what()), 8000);
+        m_statusBar->showMessage(QString::fromStdString(Message(MonitorText::ReportNotHandled, {e.what()})),
+                                 8000);
         return true;
     }
 }
@@ -53,11 +54,25 @@ const TMonItemRecord& TForm1::AnswerRecord() const
 
 void TForm1::CloseWhenIdle()
 {
+    // A command whose dialog was cancelled may open a box next: that one goes too.
+    RejectOpenDialogs();
     if (ModalDialogs::Depth() > 0 || QApplication::activeModalWidget()) {
         QTimer::singleShot(10, this, &TForm1::CloseWhenIdle);
         return;
     }
     close();
+}
+
+void TForm1::CloseAsExit()
+{
+    if (m_closed)
+        return;
+    // A dialog's modal loop may run below the caller: the dialog goes first and the
+    // window closes once that loop and its command have ended.
+    if (RejectOpenDialogs())
+        CloseWhenIdle();
+    else
+        close();
 }
 
 bool TForm1::HandleMessage(const Answer& answer)
@@ -123,12 +138,7 @@ bool TForm1::HandleMessage(const Answer& answer)
     }
     if (is(MsgClose)) {
         Unhook();
-        // A dialog's modal loop runs below this handler: the dialog goes first and the
-        // window closes once that loop and its command have ended.
-        if (RejectOpenDialogs())
-            CloseWhenIdle();
-        else
-            close();
+        CloseAsExit();
         return true;
     }
     if (is(MsgVersion)) {

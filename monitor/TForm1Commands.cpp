@@ -10,19 +10,20 @@
 #include "support/PellaryDefs.h"
 #include "support/components/MessageBoxes.h"
 
+#include <QAction>
 #include <QTreeWidget>
+#include <optional>
 
 namespace morvane::monitor {
 
 void TForm1::AddButtonClick()
 {
-    const auto file = FileDialogs::OpenFile(this);
+    const auto file = FileDialogs::OpenFile(this, Action("aAdd")->statusTip());
     if (!file)
         return;
     if (!FitsShortText(*file)) {
-        MessageBoxes::Show(BoxKind::Error,
-                           "The path is longer than 255 bytes and cannot be monitored: " + *file,
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::PathTooLong, {*file}), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
         return;
     }
     if (!EnsureAgent())
@@ -99,19 +100,21 @@ void TForm1::Maptoanother1Click()
     const int index = SelectedItemIndex();
     if (index < 0)
         return;
-    const auto file = FileDialogs::OpenFile(this);
+    const std::string current = m_items->GetFile(index)->Path();
+    const auto file = FileDialogs::OpenFile(this, Action("aReassing")->text().remove('&') + ": " +
+                                                      QString::fromStdString(NamePart(current)));
     if (!file || !EnsureAgent())
         return;
     TMonItemRecord record = m_items->GetFile(index)->Data();
-    std::string problem;
+    std::optional<MonitorText> problem;
     if (file->empty() || file->front() != kPathSep || file->back() == kPathSep)
-        problem = "not the absolute path of a file";
+        problem = MonitorText::ReassignNotAbsolute;
     else if (!FitsShortText(*file))
-        problem = "the path is longer than 255 bytes";
+        problem = MonitorText::ReassignTooLong;
     else if (file->find_first_of("\r\n") != std::string::npos)
-        problem = "the item list cannot hold a line break in a name";
-    if (!problem.empty()) {
-        MessageBoxes::Show(BoxKind::Error, "The file cannot be reassigned: " + problem + ": " + *file,
+        problem = MonitorText::ReassignLineBreak;
+    if (problem) {
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::ReassignRefused, {Message(*problem), *file}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
@@ -119,9 +122,8 @@ void TForm1::Maptoanother1Click()
     if (const auto other = m_items->FileByPath(*file); other && other->FileID() != record.FileID.Get()) {
         const std::size_t versions = m_block ? CountItemVersions(m_block->Settings, other->Data()) : 0;
         const std::string question =
-            "The file " + *file + " is monitored already, with " + std::to_string(versions) +
-            (versions == 1 ? " version" : " versions") +
-            ". Reassigning to it removes that item and its versions. Reassign anyway?";
+            Message(MonitorText::ReassignReplacesFile,
+                    {*file, CountOf(versions, MonitorText::VersionCountOne, MonitorText::VersionCountMany)});
         if (MessageBoxes::Show(BoxKind::Confirmation, question, BoxButtons::YesNo, BoxAnswer::No, this) !=
             BoxAnswer::Yes)
             return;

@@ -51,7 +51,7 @@ void TForm1::CreateDialogs()
     m_form3 = new TForm3(m_block, m_items->Home(), this);
     m_form3->SetBackupFolderDialog([this] { BackupFolderDialog(); });
     m_form3->SetAgentLink(&m_link);
-    m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { ApplyLanguage(languageFile); });
+    m_form3->SetOnLanguageChanged([this](const std::string& languageFile) { LanguageChanged(languageFile); });
     m_aboutBox = new TAboutBox(this);
     m_form8 = new TForm8(this);
     m_folderDialog1 = new TQdFolderDialog(this);
@@ -68,9 +68,8 @@ void TForm1::aAddFolderExecute()
         return;
     const std::string path = ChosenFolder(*m_folderDialog1);
     if (!FitsShortText(path)) {
-        MessageBoxes::Show(BoxKind::Error,
-                           "The path is longer than 255 bytes and cannot be monitored: " + path,
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::PathTooLong, {path}), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
         return;
     }
     if (m_items->FolderByPath(path)) {
@@ -105,8 +104,8 @@ void TForm1::aFolderPropertiesExecute()
     const std::string path = NodePath(node);
     const auto folder = m_items->FolderByPath(path);
     if (!folder) {
-        MessageBoxes::Show(BoxKind::Information, "Folder description not found", BoxButtons::Ok,
-                           BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDescriptionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     m_form8->PrepareFrom(folder->Data());
@@ -115,8 +114,8 @@ void TForm1::aFolderPropertiesExecute()
     // The agent's answers may have taken the folder away while the dialog was open.
     const int index = m_items->FindFolder(path);
     if (index < 0) {
-        MessageBoxes::Show(BoxKind::Information, "Folder description not found", BoxButtons::Ok,
-                           BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDescriptionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     TMonItemRecord record = folder->Data();
@@ -150,8 +149,7 @@ void TForm1::AddListedFolder(const std::string& path)
     const bool optionsChange = !SameFolderOptions(before, record);
     const bool start = !before.Monitored || before.MonStatus == msBroken;
     if (!optionsChange && !start) {
-        MessageBoxes::Show(BoxKind::Information,
-                           "The folder " + path + " is monitored already, with these options.",
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderListedAlready, {path}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
@@ -174,8 +172,8 @@ void TForm1::aDeleteFolderExecute()
         return;
     const auto folder = m_items->FolderByPath(NodePath(node));
     if (!folder) {
-        MessageBoxes::Show(BoxKind::Information, "Folder definition not found", BoxButtons::Ok, BoxAnswer::Ok,
-                           this);
+        MessageBoxes::Show(BoxKind::Information, Message(MonitorText::FolderDefinitionNotFound),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     if (!EnsureAgent())
@@ -198,9 +196,8 @@ void TForm1::aReassignFolderExecute()
         if (tooLong.empty() && !FitsShortText(newPath + NamePart(member->Path())))
             tooLong = newPath + NamePart(member->Path());
     if (!tooLong.empty()) {
-        MessageBoxes::Show(BoxKind::Error,
-                           "The path is longer than 255 bytes and cannot be monitored: " + tooLong,
-                           BoxButtons::Ok, BoxAnswer::Ok, this);
+        MessageBoxes::Show(BoxKind::Error, Message(MonitorText::PathTooLong, {tooLong}), BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
         return;
     }
     if (newPath == folder->Path() || !EnsureAgent())
@@ -212,12 +209,10 @@ void TForm1::aReassignFolderExecute()
         const auto files = other->Files();
         for (const auto& member : files)
             versions += m_block ? CountItemVersions(m_block->Settings, member->Data()) : 0;
-        const std::string question = "The folder " + newPath + " is monitored already, with " +
-                                     std::to_string(files.size()) + (files.size() == 1 ? " file" : " files") +
-                                     " and " + std::to_string(versions) +
-                                     (versions == 1 ? " version" : " versions") +
-                                     ". Reassigning to it removes that folder, its files and their versions. "
-                                     "Reassign anyway?";
+        const std::string question =
+            Message(MonitorText::ReassignReplacesFolder,
+                    {newPath, CountOf(files.size(), MonitorText::FileCountOne, MonitorText::FileCountMany),
+                     CountOf(versions, MonitorText::VersionCountOne, MonitorText::VersionCountMany)});
         if (MessageBoxes::Show(BoxKind::Confirmation, question, BoxButtons::YesNo, BoxAnswer::No, this) !=
             BoxAnswer::Yes)
             return;

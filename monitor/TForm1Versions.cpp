@@ -74,15 +74,14 @@ void TForm1::DeleteVersionClick()
         // The desktop trash keeps a deleted version within reach; where there is none,
         // the version goes only when the user says so.
         bool gone = MoveToTrash(parsed->Path);
-        if (!gone && MessageBoxes::Show(BoxKind::Confirmation,
-                                        "The version cannot be moved to the trash. Delete it for good?\n" +
-                                            parsed->Path,
-                                        BoxButtons::YesNo, BoxAnswer::No, this) == BoxAnswer::Yes)
+        if (!gone &&
+            MessageBoxes::Show(BoxKind::Confirmation, Message(MonitorText::TrashFailed) + "\n" + parsed->Path,
+                               BoxButtons::YesNo, BoxAnswer::No, this) == BoxAnswer::Yes)
             gone = QFile::remove(path);
         if (gone)
             QDir().rmdir(QString::fromStdString(parsed->Folder));
         else
-            m_statusBar->showMessage(tr("The version was not deleted."), 5000);
+            m_statusBar->showMessage(QString::fromStdString(Message(MonitorText::VersionNotDeleted)), 5000);
     }
     VersionsClick();
 }

@@ -28,9 +28,7 @@ void TForm1::aPellaryHelpExecute()
     const std::string page = m_helpPage ? m_helpPage() : HelpPagePath();
     if (page.empty()) {
         MessageBoxes::Show(BoxKind::Warning,
-                           "The help pages were not found. They belong in \"" + ProgramHelpFolder() +
-                               "\" or \"" + InstalledHelpFolder() +
-                               "\"; installing the program again puts them back.",
+                           Message(MonitorText::HelpMissing, {ProgramHelpFolder(), InstalledHelpFolder()}),
                            BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }

@@ -164,8 +164,8 @@ TForm2::TForm2(TRKMonItems* items, SharedBlock* block, QWidget* parent)
 
     QWidget* runPage = MakePage("RunPage");
     m_executerWinCheck = radio(runPage, "ExecuterWinCheck", tr("Open with the desktop's default program"));
-    m_executerCustomCheck = radio(runPage, "ExecuterCustomCheck", tr("Open with custom executer"));
-    QLabel* label6 = label(runPage, "Label6", tr("Custom executer path:"));
+    m_executerCustomCheck = radio(runPage, "ExecuterCustomCheck", tr("Open with another program"));
+    QLabel* label6 = label(runPage, "Label6", tr("Program:"));
     m_executerPathEdit = new QLineEdit(runPage);
     m_executerPathEdit->setObjectName("ExecuterPathEdit");
     m_button1 = new QPushButton(tr("..."), runPage);

@@ -214,6 +214,9 @@ TForm3::~TForm3() = default;
 
 void TForm3::InitLangCombo()
 {
+    // The list is read again at every opening, so a file dropped into Langs/ is offered
+    // at once; a choice the user made and cancelled stays while its file is there.
+    const QString chosen = m_langCombo->currentIndex() >= 0 ? m_langCombo->currentText() : QString();
     m_langCombo->clear();
     // Only language files are offered: any other entry of the folder would name a
     // language without texts.
@@ -234,6 +237,10 @@ void TForm3::InitLangCombo()
     m_langCombo->addItems(names);
     m_langCombo->setCurrentIndex(-1);
     const QString current = m_block ? QString::fromStdString(m_block->Settings.Language.Get()) : QString();
+    if (const int kept = static_cast<int>(names.indexOf(chosen)); !chosen.isEmpty() && kept >= 0) {
+        m_langCombo->setCurrentIndex(kept);
+        return;
+    }
     for (int i = 0; i < names.size(); ++i)
         if (names[i].compare(current, Qt::CaseInsensitive) == 0)
             m_langCombo->setCurrentIndex(i);
@@ -272,6 +279,8 @@ void TForm3::setVisible(bool visible)
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    if (m_block)
+        InitLangCombo();
     InitDateCombo();
     m_moveNotice->hide();
     ShowUnfinishedMove();

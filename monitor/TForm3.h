@@ -35,7 +35,8 @@ public:
     TForm3(SharedBlock* block, std::string home, QWidget* parent = nullptr);
     ~TForm3() override;
 
-    // Fills the language list from home + "Langs/" and selects the block's language.
+    // Fills the language list from home + "Langs/" and the shipped files, and selects the
+    // language chosen before (while it is listed) or else the block's. Run at every show.
     void InitLangCombo();
     // Loads the controls from the block.
     void InitDateCombo();

@@ -2,6 +2,7 @@
 
 #include "engine/Useful.h"
 #include "monitor/DigitEdit.h"
+#include "monitor/MonitorLanguage.h"
 #include "monitor/ShellIcons.h"
 #include "platform/ShortText.h"
 #include "support/components/FormOptions.h"
@@ -9,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,14 +18,17 @@
 #include <QMimeDatabase>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace morvane::monitor {
 
 namespace {
 constexpr int kDefaultWait = 3;
-}
+constexpr int kDesignedWidth = 420;
+} // namespace
 
 TForm8::TForm8(QWidget* parent) : QDialog(parent)
 {
@@ -120,7 +125,7 @@ TForm8::TForm8(QWidget* parent) : QDialog(parent)
     buttons->addWidget(m_button4);
     buttons->addWidget(m_button5);
     layout->addLayout(buttons);
-    resize(420, 460);
+    resize(kDesignedWidth, 460);
 
     connect(m_button4, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_button5, &QPushButton::clicked, this, &QDialog::reject);
@@ -249,10 +254,34 @@ void TForm8::PrepareNew(const std::string& folder)
     m_lvTemplates->clear();
     m_eNewTemplate->clear();
     m_eWait->setText(QString::number(kDefaultWait));
-    std::string caption = folder;
-    if (caption.empty() || caption.back() != '/')
-        caption += '/';
-    setWindowTitle(QString::fromStdString(caption + " settings"));
+    SetFolderCaption(folder);
+}
+
+void TForm8::SetFolderCaption(std::string folder)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    // The window system cuts a caption wider than its window: the dialog widens for its
+    // caption, up to most of the screen, and a folder too long even for that loses its
+    // middle, never its own name or the words around it.
+    constexpr int kFrame = 140; // the title bar's icon, buttons and margins
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const QScreen* screen = this->screen();
+    const int widest = screen ? screen->availableGeometry().width() * 9 / 10 : 1200;
+    // The desktop's title also names the program after the caption.
+    const QString program = QGuiApplication::applicationDisplayName();
+    const QString suffix = program.isEmpty() ? QString() : QString::fromUtf8(" \u2014 ") + program;
+    const int words =
+        metrics.horizontalAdvance(QString::fromStdString(FillPlaceholders(m_captionPattern, {""})) + suffix);
+    const QString path = metrics.elidedText(QString::fromStdString(folder), Qt::ElideMiddle,
+                                            std::max(widest - kFrame - words, 120));
+    const QString caption = QString::fromStdString(FillPlaceholders(m_captionPattern, {path.toStdString()}));
+    setWindowTitle(caption);
+    resize(std::clamp(metrics.horizontalAdvance(caption + suffix) + kFrame, kDesignedWidth,
+                      std::max(widest, kDesignedWidth)),
+           height());
 }
 
 void TForm8::PrepareFrom(const TMonItemRecord& record)
@@ -273,7 +302,7 @@ void TForm8::PrepareFrom(const TMonItemRecord& record)
     for (const std::string& mask : masks)
         AddTemplateRow(QString::fromStdString(mask));
     m_eNewTemplate->clear();
-    setWindowTitle(QString::fromStdString(record.Path.Get() + " settings"));
+    SetFolderCaption(record.Path.Get());
 }
 
 void TForm8::PrepareMonitored()

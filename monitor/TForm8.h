@@ -38,6 +38,8 @@ public:
     void PrepareFrom(const TMonItemRecord& record);
     // Monitored checked and not to be changed (a folder being added), after PrepareFrom.
     void PrepareMonitored();
+    // The caption around the folder's path, "%1" standing for it (in the window's language).
+    void SetCaptionPattern(const std::string& pattern) { m_captionPattern = pattern; }
 
     // Writes the filter mode, attributes, wait and masks into record (Monitored is the
     // caller's). False, with error said, when the masks cannot be stored whole.
@@ -64,8 +66,10 @@ protected:
 
 private:
     void AddTemplateRow(const QString& mask);
+    void SetFolderCaption(std::string folder);
     void lvTemplatesEdited(QTreeWidgetItem* item);
 
+    std::string m_captionPattern = "%1 settings";
     QCheckBox* m_cbMonitored;
     QGroupBox* m_groupBox1;
     QRadioButton* m_rWholeFolder;

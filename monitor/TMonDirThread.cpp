@@ -5,6 +5,7 @@
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
+#include "engine/VersionStore.h"
 #include "platform/ChangeNotification.h"
 #include "platform/FileCopy.h"
 #include "platform/Log.h"
@@ -80,6 +81,8 @@ std::optional<double> TMonDirThread::SaveCopy()
     // and a copy of the same second made before is replaced whole.
     CopyOptions options;
     options.Replace = true;
+    // Read-only like every version: opening a copy never changes it.
+    options.Mode = kVersionFileMode;
     const CopyResult copy = CopyFileSafely(m_path, copyFolder + NamePart(m_path), options);
     switch (copy.Status) {
     case CopyStatus::Ok:

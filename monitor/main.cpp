@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 
 int main(int argc, char** argv)
@@ -31,18 +32,29 @@ int main(int argc, char** argv)
     // Started from the menu the monitor has no terminal: its lines must also reach a file.
     morvane::OpenLogFile();
     morvane::LogToolkitMessages();
+    morvane::LogStart();
     morvane::ComponentLibraryStartUp();
+    int code = 0;
     try {
-        int code = 0;
         {
             morvane::monitor::MonitorProgram program;
+            // A logout ends the monitor as File > Exit does: its layout is kept.
+            std::optional<morvane::TerminationSignal> termination;
+            try {
+                termination.emplace();
+                QObject::connect(&*termination, &morvane::TerminationSignal::Received, &app,
+                                 [&program](int) { program.RequestClose(); });
+            } catch (const std::exception& e) {
+                morvane::Log(std::string("a termination signal will end the monitor at once: ") + e.what());
+            }
             code = program.MonitorMain();
         }
         // Every watch has ended with the program: the change reader ends too.
         morvane::ChangeNotification::StopReader();
-        return code;
     } catch (const std::exception& e) {
         morvane::Log(e.what());
-        return 1;
+        code = 1;
     }
+    morvane::LogEnd(code);
+    return code;
 }

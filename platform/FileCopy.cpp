@@ -1,6 +1,7 @@
 #include "platform/FileCopy.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/DirListing.h"
 #include "platform/OwnedFd.h"
 
 #include <algorithm>
@@ -183,10 +184,13 @@ std::string FolderOf(const std::string& path)
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+// A regular file, reached through allowed links only, and the very one looked at.
 OwnedFd OpenSource(const std::string& path)
 {
-    // O_NONBLOCK: a FIFO that slipped past the type check must not hang the open.
-    return OwnedFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    OwnedFd fd;
+    struct stat st = {};
+    OpenRegularFile(path, fd, st);
+    return fd;
 }
 
 // The reference of a comparison, when it is a regular file of size bytes: a file of
@@ -197,9 +201,8 @@ OwnedFd OpenReference(const std::string& path, off_t size)
         return {};
     OwnedFd fd = OpenSource(path);
     struct stat st = {};
-    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size)
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || st.st_size != size)
         return {};
-    ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
@@ -244,26 +247,29 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
     if (name.empty())
         return {CopyStatus::WriteFailed, EISDIR, 0};
     for (int attempt = 1;; ++attempt) {
+        // The type is decided before anything is opened for reading (opening a device may
+        // have side effects), and what is read is the file looked at.
         struct stat before = {};
-        // Decide on the type before opening: opening a device may have side effects.
-        if (::stat(source.c_str(), &before) != 0)
-            return {errno == ENOENT || errno == ENOTDIR ? CopyStatus::SourceMissing
-                                                        : CopyStatus::SourceUnreadable,
-                    errno, 0};
-        if (!S_ISREG(before.st_mode))
+        OwnedFd in;
+        switch (const int err = OpenRegularFile(source, in, before)) {
+        case 0:
+            break;
+        case EAGAIN: // swapped while it was opened: look again
+            if (attempt >= options.MaxAttempts)
+                return {CopyStatus::Changed, 0, 0};
+            continue;
+        case EINVAL:
+        case ELOOP: // not a regular file, or behind another user's link
             return {CopyStatus::NotRegular, 0, 0};
+        case ENOENT:
+        case ENOTDIR:
+            return {CopyStatus::SourceMissing, err, 0};
+        default:
+            return {CopyStatus::SourceUnreadable, err, 0};
+        }
         struct stat probe = {};
         if (!options.Replace && ::lstat(target.c_str(), &probe) == 0)
             return {CopyStatus::TargetExists, 0, 0};
-
-        OwnedFd in = OpenSource(source);
-        if (!in.Valid())
-            return {errno == ENOENT ? CopyStatus::SourceMissing : CopyStatus::SourceUnreadable, errno, 0};
-        if (::fstat(in.Get(), &before) != 0)
-            return {CopyStatus::SourceUnreadable, errno, 0};
-        if (!S_ISREG(before.st_mode))
-            return {CopyStatus::NotRegular, 0, 0};
-        ::fcntl(in.Get(), F_SETFL, ::fcntl(in.Get(), F_GETFL) & ~O_NONBLOCK);
         const OwnedFd reference = OpenReference(options.CompareWith, before.st_size);
 
         // The comparison comes first and writes nothing; only a file that differs is
@@ -302,7 +308,7 @@ CopyResult CopyFileSafely(const std::string& source, const std::string& target, 
         // A writer that was busy during the copy (or the comparison) shows in the size, the
         // date, or (after a save by rename) in the name now leading to another file.
         struct stat after = {}, now = {};
-        const bool steady = ::fstat(in.Get(), &after) == 0 && ::stat(source.c_str(), &now) == 0 &&
+        const bool steady = ::fstat(in.Get(), &after) == 0 && StatFollowingOwnLinks(source, now) == 0 &&
                             after.st_size == before.st_size && SameTime(after.st_mtim, before.st_mtim) &&
                             now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
                             (same || copied == before.st_size);
@@ -380,10 +386,14 @@ bool MakePrivateDir(const std::string& path)
     return true;
 }
 
-bool RestrictToOwner(const std::string& path)
+bool RestrictToOwner(const std::string& path, bool followOwnLink)
 {
     struct stat st = {};
-    if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || st.st_uid != ::geteuid())
+    if (::lstat(path.c_str(), &st) != 0)
+        return false;
+    if (S_ISLNK(st.st_mode) && (!followOwnLink || StatFollowingOwnLinks(path, st) != 0))
+        return false;
+    if (st.st_uid != ::geteuid())
         return false;
     if ((st.st_mode & 077) == 0)
         return true;

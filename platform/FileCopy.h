@@ -15,7 +15,8 @@ enum class CopyStatus
     Ok,
     SourceMissing,    // the source does not exist (any more)
     SourceUnreadable, // it exists but cannot be opened or read
-    NotRegular,       // a folder, FIFO, socket or device: never opened for reading
+    NotRegular,       // a folder, FIFO, socket or device, or behind another user's link:
+                      // never opened for reading
     TargetExists,     // something already has the target's name; it is left alone
     WriteFailed,      // the copy could not be written (disk full, folder missing ...)
     Changed,          // the source kept changing during every attempt
@@ -87,8 +88,9 @@ bool MakeDirs(const std::string& path);       // true when the folder exists aft
 // mode 0700 exactly, whatever the umask; folders that exist are left as they are.
 bool MakePrivateDirs(const std::string& path); // true when the folder exists afterwards
 bool MakePrivateDir(const std::string& path);  // true when it was made (EEXIST when it was there)
-// Takes group's and others' rights from a file or folder of the current user (a symbolic
-// link is left alone); true when it is private afterwards.
-bool RestrictToOwner(const std::string& path);
+// Takes group's and others' rights from a file or folder of the current user; a symbolic
+// link is left alone, or with followOwnLink what it leads to when the link may be followed
+// (DirListing.h). True when it is private afterwards.
+bool RestrictToOwner(const std::string& path, bool followOwnLink = false);
 
 } // namespace morvane

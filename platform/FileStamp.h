@@ -16,8 +16,8 @@ struct FileStamp
     bool operator==(const FileStamp&) const = default;
 };
 
-// The stamp of a regular file (symbolic links followed); nothing when it is missing or is
-// not a regular file. Any thread.
+// The stamp of a regular file (links followed as StatFollowingOwnLinks allows); nothing
+// when it is missing, not a regular file or behind a refused link. Any thread.
 std::optional<FileStamp> StampOf(const std::string& path);
 
 } // namespace morvane

@@ -57,6 +57,27 @@ void RotateIfFull(LogState& s)
         s.File = std::move(fresh);
 }
 
+// Control characters of a text from outside (a file name, a message) shown as \xNN, so
+// that no name can split its line or pose as a line of its own; everything else, UTF-8
+// included, stays as it is.
+std::string Escaped(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) {
+            out += c;
+            continue;
+        }
+        static constexpr char kHex[] = "0123456789abcdef";
+        out += "\\x";
+        out += kHex[u >> 4];
+        out += kHex[u & 0xF];
+    }
+    return out;
+}
+
 std::string FileLine(const std::string& name, const std::string& text)
 {
     const std::time_t now = std::time(nullptr);
@@ -76,8 +97,9 @@ void SetLogName(const std::string& name)
     s.Name = name;
 }
 
-void Log(const std::string& text)
+void Log(const std::string& raw)
 {
+    const std::string text = Escaped(raw);
     LogState& s = State();
     std::lock_guard lock(s.Mutex);
     if (s.File.Valid()) {
@@ -150,6 +172,22 @@ void CloseLogFile()
     std::lock_guard lock(s.Mutex);
     s.File = OwnedFd();
     s.FilePath.clear();
+}
+
+void LogStart()
+{
+    std::string home;
+    try {
+        home = HomeDir();
+    } catch (const std::exception& e) {
+        home = std::string("none (") + e.what() + ")";
+    }
+    Log("version " MORVANE_VERSION " starts, data folder " + home);
+}
+
+void LogEnd(int exitCode)
+{
+    Log("ends, exit code " + std::to_string(exitCode));
 }
 
 void LogToolkitMessages()

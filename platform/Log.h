@@ -8,7 +8,7 @@ namespace morvane {
 
 // The one log of a program: each line goes to stderr as "<program>: <text>". The program
 // sets its name once at start; until then lines carry "morvane". Any thread; a line is
-// written whole.
+// written whole, and is one line: control characters in text are written as \xNN.
 void SetLogName(const std::string& name);
 void Log(const std::string& text);
 
@@ -34,6 +34,11 @@ std::string DefaultLogFilePath();
 bool OpenLogFile(const std::string& path = {}, std::size_t limit = kLogFileLimit);
 // Stops writing to the file.
 void CloseLogFile();
+
+// A program's first and last lines: its version and data folder, then how it ended, so
+// that the file shows where each run begins and ends. Main thread, after the name is set.
+void LogStart();
+void LogEnd(int exitCode);
 
 // Sends the toolkit's own warnings through this log too, so the file holds them. Main
 // thread, once, after the name is set.

@@ -1,10 +1,12 @@
 #include "platform/MessageWindow.h"
 
+#include "platform/Log.h"
 #include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 
 #include <QMetaObject>
 #include <QtGlobal>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -171,19 +173,71 @@ namespace {
 // Pause of the reader after a failure, before it reads again.
 constexpr auto kReaderRetry = std::chrono::milliseconds(200);
 
+// Malformed datagrams are counted, not told one by one: anyone may send them, and a
+// flood of lines would bury the log. The first after a quiet spell is told at once, the
+// rest in one line at most this often, and what is left when the window goes.
+constexpr auto kMalformedLineEvery = std::chrono::seconds(10);
+
+class MalformedCount
+{
+public:
+    void Add(ssize_t size)
+    {
+        m_smallest = m_count == 0 ? size : std::min(m_smallest, size);
+        m_largest = m_count == 0 ? size : std::max(m_largest, size);
+        ++m_count;
+    }
+    // How long poll may wait before a line is due: -1 for as long as it takes.
+    int WaitMs() const
+    {
+        if (m_count == 0)
+            return -1;
+        const auto left = m_lastLine + kMalformedLineEvery - std::chrono::steady_clock::now();
+        return static_cast<int>(
+            std::max<long long>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    }
+    void TellWhenDue(const std::string& path)
+    {
+        if (m_count != 0 && WaitMs() == 0)
+            Tell(path);
+    }
+    void Tell(const std::string& path)
+    {
+        if (m_count == 0)
+            return;
+        const std::string sizes = m_smallest == m_largest ? std::to_string(m_smallest) + " bytes"
+                                                          : std::to_string(m_smallest) + " to " +
+                                                                std::to_string(m_largest) + " bytes";
+        Log("message socket " + path + ": ignored " + std::to_string(m_count) + " malformed message" +
+            (m_count == 1 ? "" : "s") + " (" + sizes + ", a message has " + std::to_string(kWireSize) + ")");
+        m_count = 0;
+        m_lastLine = std::chrono::steady_clock::now();
+    }
+
+private:
+    std::size_t m_count = 0;
+    ssize_t m_smallest = 0;
+    ssize_t m_largest = 0;
+    std::chrono::steady_clock::time_point m_lastLine{};
+};
+
 // Drains the socket into the queue until woken through wakeFd; true then. Throws what a
 // step of it throws.
 bool ReadUntilWoken(const std::shared_ptr<MessageWindowQueue>& queue, int socketFd, int wakeFd,
-                    const std::string& path)
+                    const std::string& path, MalformedCount& malformed)
 {
     pollfd fds[2] = {{socketFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     std::vector<WindowMessage> batch;
     for (;;) {
-        if (::poll(fds, 2, -1) < 0) {
+        const int ready = ::poll(fds, 2, malformed.WaitMs());
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             ThrowSystemError(errno, "waiting for messages failed");
         }
+        malformed.TellWhenDue(path);
+        if (ready == 0)
+            continue;
         if (fds[1].revents)
             return true;
         batch.clear();
@@ -198,11 +252,12 @@ bool ReadUntilWoken(const std::shared_ptr<MessageWindowQueue>& queue, int socket
                 break;
             }
             if (static_cast<std::size_t>(n) != kWireSize) {
-                qWarning("Message socket %s: ignored a malformed message of %zd bytes", path.c_str(), n);
+                malformed.Add(n);
                 continue;
             }
             batch.push_back({GetLe32(buf), GetLe32(buf + 4), GetLe32(buf + 8)});
         }
+        malformed.TellWhenDue(path);
         if (batch.empty())
             continue;
         bool wasEmpty = false;
@@ -229,10 +284,13 @@ bool ReadUntilWoken(const std::shared_ptr<MessageWindowQueue>& queue, int socket
 // every later request unanswered, with nothing to show why.
 void ReadMessages(std::shared_ptr<MessageWindowQueue> queue, int socketFd, int wakeFd, std::string path)
 {
+    MalformedCount malformed;
     for (;;) {
         try {
-            if (ReadUntilWoken(queue, socketFd, wakeFd, path))
+            if (ReadUntilWoken(queue, socketFd, wakeFd, path, malformed)) {
+                malformed.Tell(path);
                 return;
+            }
         } catch (const std::exception& e) {
             MessageWindowQueue::Tell(queue, "message socket " + path + ": " + e.what() + "; reading goes on",
                                      true);

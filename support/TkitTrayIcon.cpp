@@ -104,6 +104,14 @@ void TkitTrayIcon::SetIconID(int value)
         ShowIcon();
 }
 
+void TkitTrayIcon::SetPopupMenu(QObject* value)
+{
+    if (value == m_popupMenu)
+        return;
+    m_popupMenu = value;
+    m_shell->SetIconMenu(value);
+}
+
 void TkitTrayIcon::SetVisible(bool value)
 {
     if (value == m_visible)

@@ -80,9 +80,10 @@ public:
     bool MinimizeOnStart() const { return m_minimizeOnStart; }
     void SetMinimizeOnStart(bool value) { m_minimizeOnStart = value; }
 
-    // A QMenu (any QObject the shell can pop up); cleared when it is destroyed.
+    // A QMenu (any QObject the shell can pop up); cleared when it is destroyed. The shell
+    // also hands it to the desktop, where the desktop shows an icon's menu itself.
     QObject* PopupMenu() const { return m_popupMenu; }
-    void SetPopupMenu(QObject* value) { m_popupMenu = value; }
+    void SetPopupMenu(QObject* value);
     bool PopupByLeft() const { return m_popupByLeft; }
     void SetPopupByLeft(bool value) { m_popupByLeft = value; }
 

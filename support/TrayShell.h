@@ -91,6 +91,9 @@ public:
     virtual bool ClickDefaultItem(QObject* menu) = 0;
     // Pops the menu up at pos and returns when it has closed.
     virtual void PopupMenu(QObject* menu, const QPoint& pos) = 0;
+    // The icon's menu, for desktops that show it themselves (a panel of the D-Bus kind
+    // reads it over the bus); nullptr takes it back.
+    virtual void SetIconMenu(QObject*) {}
 
     // The component's owner: only a window (a widget) counts as a windowed control.
     virtual bool IsWindowedControl(QObject* owner) = 0;

@@ -1,9 +1,14 @@
 #include "DesktopNotifications.h"
 
+#include "platform/Paths.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
 #include <QVariantMap>
 
 namespace morvane {
@@ -17,6 +22,18 @@ constexpr const char* kInterface = "org.freedesktop.Notifications";
 constexpr uint kClosedExpired = 1;
 
 } // namespace
+
+QString NotificationIconName()
+{
+    const QString name = QStringLiteral(MORVANE_APP_ID);
+    const QString icon = "icons/hicolor/256x256/apps/" + name + ".png";
+    if (!QStandardPaths::locate(QStandardPaths::GenericDataLocation, icon).isEmpty())
+        return name;
+    // The share folder's neighbour: <prefix>/share/icons in an install, <build>/icons in
+    // a build tree.
+    const QFileInfo own(QString::fromStdString(ShareDir()) + "../" + icon);
+    return own.exists() ? QUrl::fromLocalFile(own.canonicalFilePath()).toString() : name;
+}
 
 DesktopNotifications::DesktopNotifications(QString appName, QString iconName, QDBusConnection bus,
                                            QObject* parent)

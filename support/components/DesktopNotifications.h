@@ -47,4 +47,10 @@ private:
     uint m_lastId = 0;
 };
 
+// What a notification names as its icon: the system's icon by its theme name when the
+// desktop's icon folders hold it (a system install), else as the address of the copy
+// beside the running program (a build tree, or a prefix the desktop does not search).
+// Any thread.
+QString NotificationIconName();
+
 } // namespace morvane

@@ -37,7 +37,7 @@ QSystemTrayIcon::MessageIcon MessageIconFor(TkitTrayIconInfoType type)
 } // namespace
 
 QtTrayShell::QtTrayShell(QDBusConnection bus)
-    : m_notifications(QGuiApplication::applicationDisplayName(), QStringLiteral(MORVANE_APP_ID), bus)
+    : m_notifications(QGuiApplication::applicationDisplayName(), NotificationIconName(), bus)
 {
     connect(&m_notifications, &DesktopNotifications::Expired, this,
             [this] { Notify(TrayNotification::BalloonTimeout); });
@@ -56,6 +56,11 @@ void QtTrayShell::WatchForTray(const QDBusConnection& bus)
     auto* watcher = new QDBusServiceWatcher("org.kde.StatusNotifierWatcher", bus,
                                             QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &QtTrayShell::TrayChanged);
+    // The watcher may come before the panel that shows its items (the toolkit uses the
+    // D-Bus kind only once such a panel is there): the panel's arrival is a tray too.
+    QDBusConnection(bus).connect("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                 "org.kde.StatusNotifierWatcher", "StatusNotifierHostRegistered", this,
+                                 SLOT(TrayChanged()));
     // Trays of the X11 kind: the platform reports a new tray window. Its interface has no
     // public header, so the signal is looked up by name; the interface is a QObject and
     // derives from nothing else, so its address is the QObject's.
@@ -81,6 +86,7 @@ void QtTrayShell::TrayChanged()
 void QtTrayShell::MakeTray()
 {
     m_tray = std::make_unique<QSystemTrayIcon>();
+    m_tray->setContextMenu(m_menu);
     // The desktop reports whole clicks; each becomes the button's down and up.
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -93,8 +99,10 @@ void QtTrayShell::MakeTray()
                     Notify(TrayNotification::LeftButtonDoubleClick);
                     break;
                 case QSystemTrayIcon::Context:
+                    m_desktopShowsMenu = m_menu != nullptr;
                     Notify(TrayNotification::RightButtonDown);
                     Notify(TrayNotification::RightButtonUp);
+                    m_desktopShowsMenu = false;
                     break;
                 case QSystemTrayIcon::MiddleClick:
                     Notify(TrayNotification::MiddleButtonDown);
@@ -220,8 +228,16 @@ bool QtTrayShell::ClickDefaultItem(QObject* menu)
 void QtTrayShell::PopupMenu(QObject* menu, const QPoint& pos)
 {
     QPointer<QMenu> m = qobject_cast<QMenu*>(menu);
-    if (m)
+    // The tray opened its context menu on this click already; a second one would stack.
+    if (m && !(m_desktopShowsMenu && m == m_menu))
         m->exec(pos);
+}
+
+void QtTrayShell::SetIconMenu(QObject* menu)
+{
+    m_menu = qobject_cast<QMenu*>(menu);
+    if (m_tray)
+        m_tray->setContextMenu(m_menu);
 }
 
 bool QtTrayShell::IsWindowedControl(QObject* owner)

@@ -4,9 +4,11 @@
 #include "support/components/DesktopNotifications.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
+class QMenu;
 class QSystemTrayIcon;
 
 namespace morvane {
@@ -21,7 +23,9 @@ namespace morvane {
 // when it has one (else nowhere); the rest still works. A balloon whose time is 0 or less
 // takes the desktop's own time: the notification service's, else kOwnBalloonTime. When a notification area
 // starts later, or restarts (the desktop's panel was restarted), the shell reports TaskbarCreated so that the
-// component adds its icon again. Main thread.
+// component adds its icon again. The icon's menu is the tray's context menu: a tray of the
+// D-Bus kind shows it from the bus, one of the X11 kind pops it up on the right button,
+// and PopupMenu leaves such a click to them. Main thread.
 class QtTrayShell : public QObject, public TrayShell
 {
     Q_OBJECT
@@ -46,6 +50,7 @@ public:
     bool MenuAutoPopup(QObject* menu) override;
     bool ClickDefaultItem(QObject* menu) override;
     void PopupMenu(QObject* menu, const QPoint& pos) override;
+    void SetIconMenu(QObject* menu) override;
     bool IsWindowedControl(QObject* owner) override;
     bool IsVisible(QObject* owner) override;
     void MakeVisible(QObject* owner) override;
@@ -71,6 +76,9 @@ private:
     void Apply(const TrayIconData& data);
 
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    QPointer<QMenu> m_menu;
+    // While the desktop's own right click is reported: the desktop shows m_menu itself.
+    bool m_desktopShowsMenu = false;
     std::function<void(TrayNotification)> m_sink;
     std::function<void()> m_onMinimized;
     DesktopNotifications m_notifications;

@@ -230,6 +230,10 @@ TEST_F(TForm1Test, ABlockFileCutByAnotherProgramIsGrownBackAndSetUpAgain)
     };
     Create();
     KeepIds();
+    BecomeMonitor();
+    form->Block()->PathArg[0] = 'x'; // a request from the monitor: the agent has seen it
+    ASSERT_TRUE(PostMessage(form->Block()->AgentWnd, ids[MsgStart], 0, 0));
+    ASSERT_TRUE(WaitUntil([&] { return form->Block()->PathArg[0] == '\0'; }));
     const std::uint64_t window = form->Block()->AgentWnd;
     const std::string file = env.Runtime() + kSharedBlockName + ".shm";
     auto fileSize = [&] {
@@ -249,6 +253,7 @@ TEST_F(TForm1Test, ABlockFileCutByAnotherProgramIsGrownBackAndSetUpAgain)
         EXPECT_TRUE(WaitUntil([&] {
             return form->Block()->AgentWnd == window && form->Block()->MessageIds[MsgClear] == ids[MsgClear];
         })) << c.name;
+        EXPECT_TRUE(form->Block()->MonitorRunning && form->Block()->MonitorWnd == monitor.Handle()) << c.name;
     }
 }
 
@@ -280,4 +285,14 @@ TEST_F(TForm1Test, StartRemovesWhatACrashLeftAndKeepsTheListsPrivate)
     EXPECT_EQ(mode(env.Home() + "mvlist.srv"), 0600u);
     EXPECT_EQ(mode(env.Home() + "backup/files.lst"), 0600u);
     EXPECT_EQ(mode(env.Home() + "backup"), 0700u);
+}
+
+TEST_F(TForm1Test, AnOpenBackupFolderBehindTheUsersLinkIsClosedAtStart)
+{
+    const std::string store = env.Work() + "store";
+    std::filesystem::create_directory(store);
+    ::chmod(store.c_str(), 0755);
+    std::filesystem::create_symlink(store, env.Home() + "backup");
+    Create();
+    EXPECT_EQ(std::filesystem::status(store).permissions(), std::filesystem::perms::owner_all);
 }

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryFile>
 
 namespace morvane::test {
 
@@ -16,7 +17,15 @@ class NotificationBus
 public:
     explicit NotificationBus(bool withService = true)
     {
-        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        // No service folders: a notification daemon installed here never starts on this bus.
+        if (!m_config.open() ||
+            m_config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><policy "
+                           "context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow "
+                           "eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>") < 0 ||
+            !m_config.flush())
+            return;
+        m_daemon.start("dbus-daemon", {"--config-file=" + m_config.fileName(), "--nofork", "--nopidfile",
+                                       "--print-address=1"});
         if (!m_daemon.waitForStarted(5000) || !WaitUntil([this] { return m_daemon.canReadLine(); }))
             return;
         m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
@@ -67,8 +76,15 @@ public:
         m_server.write(QStringLiteral("CLOSE %1 %2\n").arg(id).arg(reason).toUtf8());
         m_server.waitForBytesWritten(1000);
     }
+    // The user activates notification id (its default action).
+    void Invoke(uint id)
+    {
+        m_server.write(QStringLiteral("INVOKE %1 default\n").arg(id).toUtf8());
+        m_server.waitForBytesWritten(1000);
+    }
 
 private:
+    QTemporaryFile m_config;
     QProcess m_daemon;
     QProcess m_server;
     QString m_address;

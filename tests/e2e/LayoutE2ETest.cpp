@@ -94,6 +94,7 @@ TEST_F(LayoutE2E, TheLayoutComesBackAsLeftOverThreeRestarts)
     };
     StartAgent();
     QPoint lastPlace(-1, -1);
+    std::string firstVerWidths;
     for (std::size_t i = 0; i < std::size(runs); ++i) {
         SCOPED_TRACE("run " + std::to_string(i + 1));
         const MonitorRun& run = runs[i];
@@ -103,6 +104,11 @@ TEST_F(LayoutE2E, TheLayoutComesBackAsLeftOverThreeRestarts)
         if (i == 0) {
             Form().resize(900, 640);
             Form().FileList()->SetUserColumnWidth(1, 95);
+            // Closed with a file's versions on show; the next runs open with none.
+            test::WriteFile(env.Work() + "a.txt", "1");
+            ASSERT_GE(AddFile(env.Work() + "a.txt"), 0);
+            Select(env.Work() + "a.txt");
+            ASSERT_TRUE(WaitVersionRows(1));
             QCoreApplication::processEvents();
         }
         if (run.FileListHeight > 0) {
@@ -137,9 +143,16 @@ TEST_F(LayoutE2E, TheLayoutComesBackAsLeftOverThreeRestarts)
             EXPECT_GT(std::atoi(Layout("FileList", key).c_str()), 0) << key;
         for (const char* key : {"VerList.ColumnWidth1", "VerList.ColumnWidth2", "VerList.ColumnWidth3"})
             EXPECT_GT(std::atoi(Layout("VerList", key).c_str()), 0) << key;
+        // The versions list, empty in these runs, keeps the widths its rows had.
+        std::string verWidths;
+        for (const char* key : {"VerList.ColumnWidth0", "VerList.ColumnWidth1", "VerList.ColumnWidth2"})
+            verWidths += Layout("VerList", key) + " ";
+        if (i == 0)
+            firstVerWidths = verWidths;
+        EXPECT_EQ(verWidths, firstVerWidths);
     }
 
-    // Only the column the user sized keeps its width; the others, fitted to an empty list
+    // Only the column the user sized keeps its width; the others, fitted to a short name
     // so far, widen for the names that come.
     StartMonitor();
     EXPECT_EQ(Form().FileList()->UserColumnWidth(1), 95);

@@ -76,7 +76,7 @@ TEST_F(Lifecycle, SecondAgentShowsTheAlreadyStartedTextAndEnds)
     second.Start();
     ASSERT_TRUE(second.WaitExit());
     EXPECT_EQ(second.ExitCode(), 0);
-    EXPECT_NE(second.Output().find("BOX information: Morvane Agent already started"), std::string::npos)
+    EXPECT_NE(second.Output().find("BOX information: Morvane Agent is already running."), std::string::npos)
         << second.Output();
     EXPECT_TRUE(agent->Running());
     MonitorClient mon;
@@ -160,6 +160,11 @@ TEST_F(Lifecycle, TerminateSignalClosesTheMonitorStopsWatchesAndExitsZero)
     ASSERT_TRUE(agent->WaitExit());
     EXPECT_FALSE(agent->Crashed());
     EXPECT_EQ(agent->ExitCode(), 0);
+    const std::string out = agent->Output();
+    const std::size_t start =
+        out.find("quennet: version " MORVANE_VERSION " starts, data folder " + env.Home());
+    EXPECT_NE(start, std::string::npos) << out;
+    EXPECT_NE(out.find("quennet: ends, exit code 0", start), std::string::npos) << out;
     // The folders stay monitored for the next start.
     EXPECT_EQ(ListValue(env, env.Work() + "w2/", "Monitored"), "1");
 }
@@ -232,7 +237,8 @@ TEST_F(Lifecycle, RunsWithoutLanguageFolder)
     StartAgent();
     MonitorClient mon;
     ASSERT_TRUE(mon.Attach());
-    EXPECT_EQ(mon.Block()->Text(TxtMesSystemFolder), "You can't monitor application directory");
+    EXPECT_EQ(mon.Block()->Text(TxtMesSystemFolder),
+              "The folders that hold Morvane's own data and versions cannot be monitored.");
     EXPECT_EQ(QString::fromStdString(mon.Block()->Settings.Language.Get()).toLower(), "english");
 }
 

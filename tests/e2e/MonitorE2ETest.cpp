@@ -7,6 +7,7 @@
 #include "monitor/ListView.h"
 #include "monitor/MonitorProgram.h"
 #include "platform/DirListing.h"
+#include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "support/PellaryDefs.h"
 #include "support/components/MessageBoxes.h"
@@ -300,6 +301,11 @@ TEST_F(MonitorAlone, WithoutAnAgentItOffersToStartIt)
     const std::string output = ReadFile(MonitorLog());
     EXPECT_EQ(monitor->exitCode(), 0);
     EXPECT_NE(output.find("BOX warning:"), std::string::npos) << output;
+    // The log shows where the run began and how it ended.
+    const std::size_t start =
+        output.find("kelvrim: version " MORVANE_VERSION " starts, data folder " + env.Home());
+    EXPECT_NE(start, std::string::npos) << output;
+    EXPECT_NE(output.find("kelvrim: ends, exit code 0", start), std::string::npos) << output;
     EXPECT_FALSE(IsAgentRunning().has_value());
     EXPECT_TRUE(AgentsOf(env).empty());
 
@@ -311,6 +317,31 @@ TEST_F(MonitorAlone, WithoutAnAgentItOffersToStartIt)
     for (pid_t pid : started)
         ::kill(pid, SIGTERM);
     EXPECT_TRUE(WaitUntil([&] { return AgentsOf(env).empty(); }, 20s));
+}
+
+TEST_F(MonitorAlone, ALogoutsSignalEndsItAsExitDoes)
+{
+    StartAgent();
+    auto block = IsAgentRunning();
+    ASSERT_TRUE(block);
+    const std::string layout = env.Home() + "mvparam.ini";
+    // While it starts, and once its loop runs (it registers again when the flag is gone).
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "starting");
+        std::filesystem::remove(layout);
+        auto monitor = StartMonitorProcess("no");
+        ASSERT_TRUE(WaitUntil([&] { return (*block)->MonitorRunning != 0; }, 20s)) << ReadFile(MonitorLog());
+        if (running) {
+            (*block)->MonitorRunning = 0;
+            ASSERT_TRUE(WaitUntil([&] { return (*block)->MonitorRunning != 0; }, 20s));
+        }
+        ::kill(static_cast<pid_t>(monitor->processId()), SIGTERM);
+        ASSERT_TRUE(monitor->waitForFinished(20000));
+        EXPECT_EQ(monitor->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(monitor->exitCode(), 0) << ReadFile(MonitorLog());
+        EXPECT_EQ((*block)->MonitorRunning, 0);
+        EXPECT_NE(IniFile(layout).ReadString("FileList", "FileList.ViewStyle", ""), "");
+    }
 }
 
 TEST_F(MonitorAlone, ACorruptListStillShowsTheGoodItems)

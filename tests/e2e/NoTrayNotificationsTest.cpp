@@ -4,6 +4,9 @@
 #include "common/NotificationBus.h"
 #include "common/TestSupport.h"
 
+#include <QFile>
+#include <QStandardPaths>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace morvane;
@@ -47,7 +50,10 @@ TEST_F(NoTrayNotifications, AgentSaysOnceWhyItHasNoIconAndVersionsReachTheDeskto
     const QStringList first = Bus.Received()[0].split('|');
     ASSERT_EQ(first.size(), 7);
     EXPECT_EQ(first[0], "Morvane Agent");
-    EXPECT_EQ(first[2], MORVANE_APP_ID);
+    // A name the desktop's icon folders hold, or (from the build tree) the icon's file.
+    const QString themed = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
+                                                  "icons/hicolor/256x256/apps/" + first[2] + ".png");
+    EXPECT_TRUE(!themed.isEmpty() || QFile::exists(QUrl(first[2]).toLocalFile())) << first[2].toStdString();
     EXPECT_TRUE(first[4].contains("no system tray")) << first[4].toStdString();
     EXPECT_TRUE(first[4].contains("applications menu"));
 
@@ -65,4 +71,9 @@ TEST_F(NoTrayNotifications, AgentSaysOnceWhyItHasNoIconAndVersionsReachTheDeskto
     for (const QString& line : Bus.Received())
         told += line.contains("no system tray") ? 1 : 0;
     EXPECT_EQ(told, 1);
+
+    EXPECT_NE(balloon[1], "1") << "a balloon took the place of the notice";
+    // Its default action, as a click on the balloon: the monitor comes up.
+    Bus.Invoke(balloon[1].toUInt());
+    EXPECT_TRUE(mon.WaitReports(MsgActivate, 1)) << agent->Output();
 }

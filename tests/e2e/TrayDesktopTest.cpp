@@ -1,8 +1,10 @@
 // The agent's icon in a real notification area: a virtual X display, a panel with a tray
 // started before the agent (as at login), then the agent, driven with the mouse.
 #include "AgentHarness.h"
+#include "common/NotificationBus.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -37,6 +39,21 @@ constexpr const char* kPanelConfig = "rounded = 0\n"
                                      "systray_background_id = 1\n"
                                      "systray_icon_size = 24\n"
                                      "systray_icon_asb = 100 0 0\n";
+
+// A panel's watcher of status notifier items: it hosts them, and keeps the one that comes.
+class ItemWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ Hosted)
+
+public:
+    bool Hosted() const { return true; }
+    QString Item;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { Item = service; }
+};
 
 struct IconWindow
 {
@@ -175,11 +192,13 @@ protected:
             15s);
     }
 
-    void StartAgent()
+    void StartAgent(const QString& bus = {})
     {
         m_agent = std::make_unique<AgentProcess>(m_envFolders);
         m_agent->SetEnv("QT_QPA_PLATFORM", "xcb");
         m_agent->SetEnv("DISPLAY", m_display.toStdString());
+        if (!bus.isEmpty())
+            m_agent->SetEnv("DBUS_SESSION_BUS_ADDRESS", bus.toStdString());
         m_agent->Start();
         ASSERT_TRUE(m_agent->WaitReady()) << m_agent->Output();
     }
@@ -297,7 +316,7 @@ TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
     // The balloon is a window of the agent's own on the screen, wider than any icon (the
     // icon's window is one too until the panel takes it in).
     static const QRegularExpression window(
-        R"(\n     0x[0-9a-f]+ "Morvane Agent": \("quennet" "quennet"\)  (\d+)x)");
+        R"(\n     0x[0-9a-f]+ "Morvane Agent": \("quennet" "Morvane Agent"\)  (\d+)x)");
     auto shown = [&] {
         auto it = window.globalMatch(Tree());
         while (it.hasNext())
@@ -331,6 +350,43 @@ TEST_F(TrayDesktopTest, BalloonStaysLongEnoughToRead)
         << "the balloon was gone before it could be read";
 }
 
+// A panel of the D-Bus kind shows the icon's menu from the bus: the item names the agent
+// and carries the menu, and Shut down clicked there ends the agent.
+TEST_F(TrayDesktopTest, StatusNotifierPanelShowsTheMenuAndItsShutDownEndsTheAgent)
+{
+    test::NotificationBus bus(false);
+    ASSERT_TRUE(bus.Up()) << "no private bus: dbus-daemon did not start";
+    QDBusConnection panel = QDBusConnection::connectToBus(bus.Address(), "panel");
+    ItemWatcher watcher;
+    ASSERT_TRUE(
+        panel.registerObject("/StatusNotifierWatcher", &watcher, QDBusConnection::ExportAllContents) &&
+        panel.registerService("org.kde.StatusNotifierWatcher"));
+    StartAgent(bus.Address());
+    ASSERT_TRUE(test::WaitUntil([&] { return !watcher.Item.isEmpty(); })) << m_agent->Output();
+    auto send = [&](const QString& path, const QString& method, const QStringList& args) {
+        const QStringList call{"--bus=" + bus.Address(), "--print-reply", "--dest=" + watcher.Item, path,
+                               method};
+        return RunTool("dbus-send", call + args, m_env);
+    };
+    auto property = [&](const QString& name) {
+        return send("/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
+                    {"string:org.kde.StatusNotifierItem", "string:" + name});
+    };
+    EXPECT_TRUE(property("Title").contains("string \"Morvane Agent\"")) << property("Title").toStdString();
+    EXPECT_TRUE(property("Id").contains("string \"Morvane Agent\"")) << property("Id").toStdString();
+    const QString menu =
+        QRegularExpression(R"re(object path "([^"]+)")re").match(property("Menu")).captured(1);
+    const QString layout =
+        send(menu, "com.canonical.dbusmenu.GetLayout", {"int32:0", "int32:1", "array:string:"});
+    const QString shutDown =
+        QRegularExpression(R"(int32 (\d+)\s+array \[[^\]]*"Shut down")").match(layout).captured(1);
+    ASSERT_TRUE(layout.contains("\"Show Monitor\"") && !shutDown.isEmpty()) << layout.toStdString();
+    send(menu, "com.canonical.dbusmenu.Event",
+         {"int32:" + shutDown, "string:clicked", "variant:int32:0", "uint32:0"});
+    ASSERT_TRUE(m_agent->WaitExit()) << "Shut down did not end the agent";
+    EXPECT_EQ(m_agent->ExitCode(), 0);
+}
+
 // The agent started before any tray (a login where the panel comes up late): the icon
 // appears once the panel does.
 TEST_F(TrayDesktopTest, IconAppearsWhenThePanelComesAfterTheAgent)
@@ -344,3 +400,5 @@ TEST_F(TrayDesktopTest, IconAppearsWhenThePanelComesAfterTheAgent)
 }
 
 } // namespace
+
+#include "TrayDesktopTest.moc"

@@ -178,18 +178,22 @@ TEST_F(CollectionTest, ANewFolderKeepsTheCallersOptionsAStoredOneItsOwn)
 TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
 {
     const std::string path = Work("a.txt");
+    const std::string unsaved = Work("b.txt"); // a section written without IsSaved
     WriteFile(path, "a");
+    WriteFile(unsaved, "b");
     {
         IniFile list(items->ListFile());
         list.WriteInteger("_Default settings", "MonModeNumber", 5);
         list.WriteString(path, "FileID", "261208001");
         list.WriteBool(path, "IsSaved", true);
         list.WriteString("relative/name", "FileID", "261208002");
+        list.WriteString(unsaved, "FileID", "261208003");
+        list.WriteBool(unsaved, "Monitored", true);
         list.Flush();
     }
     IniFile::ClearCache();
     const std::vector<std::string> refused = items->LoadAll();
-    EXPECT_EQ(items->FileCount(), 1);
+    EXPECT_EQ(items->FileCount(), 2);
     EXPECT_EQ(items->FindByPath("_Default settings"), -1);
     EXPECT_EQ(items->FindFolder("_Default settings"), -1);
     ASSERT_EQ(refused.size(), 1u);
@@ -198,6 +202,9 @@ TEST_F(CollectionTest, LoadAllMakesItemsOfSectionsButNeverOfTheDefaults)
     ASSERT_EQ(items->FolderCount(), 1);
     EXPECT_TRUE(items->GetFolder(0)->Monitored());
     EXPECT_EQ(items->GetFile(0)->FileID(), "261208001");
+    // The section is the item's own: it is monitored, and versioned, as it says.
+    const auto b = items->FileByPath(unsaved);
+    EXPECT_TRUE(b->Monitored() && b->MonStatus() == msActive && Versions(*b).size() == 1);
 }
 
 // A long list is read ahead on several threads: every item still gets its own section's
@@ -675,6 +682,22 @@ TEST_F(MonitorTest, AReportedVersionIsSentToTheMonitorWithItsRecord)
     got = Drain();
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].Msg, kVersion);
+
+    // So does one of a file that changes during every copy (unless one got through).
+    WriteFile(path, std::string(32 << 20, 'x'));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (auto t = std::filesystem::file_time_type::clock::now(); !done; t += std::chrono::nanoseconds(1))
+            std::filesystem::last_write_time(path, t);
+    });
+    const bool made = static_cast<bool>(item->MakeVersion(true));
+    done = true;
+    writer.join();
+    if (made)
+        item->AfterVersion(true);
+    got = Drain();
+    EXPECT_TRUE(got.size() == 1 && got[0].Msg == kVersion);
+    EXPECT_TRUE(made || host.BalloonTitle() == "No version made");
 }
 
 TEST_F(MonitorTest, AReportFromAnotherThreadIsMadeOnTheMainThread)

@@ -4,6 +4,8 @@
 #include "EngineFixture.h"
 #include "platform/IniFile.h"
 
+#include <filesystem>
+
 namespace morvane::test {
 namespace {
 
@@ -49,6 +51,13 @@ TEST_P(MoveNumberingTest, NextVersionPassesBothFolders)
         EXPECT_EQ(
             ReadFile(ItemBackupFolder(other, item->FileID()) + VersionFolderName(c.NewestThere) + "/a.txt"),
             "moved");
+    }
+    // The newest version gone ahead to the move's folder still stands for the file.
+    if (moveTo == other) {
+        std::filesystem::create_directories(ItemBackupFolder(other, item->FileID()));
+        std::filesystem::rename(ItemFolder(*item) + c.ExpectedFolder,
+                                ItemBackupFolder(other, item->FileID()) + c.ExpectedFolder);
+        EXPECT_EQ(item->MakeVersion(false).Outcome, VersionOutcome::Unchanged);
     }
 }
 

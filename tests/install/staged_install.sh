@@ -26,7 +26,7 @@ english="$root/share/morvane/Langs/English.ini"
 # in every size, the metainfo and the manual pages.
 entry="$root/share/applications/org.morvane.Morvane.desktop"
 [ -f "$entry" ] || fail "no menu entry"
-grep -qx 'Exec="/opt/morvane-test/bin/kelvrim"' "$entry" || { cat "$entry"; fail "the menu entry does not start this monitor"; }
+grep -qx 'Exec="/opt/morvane-test/bin/quennet" --show-monitor' "$entry" || { cat "$entry"; fail "the menu entry does not open this install's monitor"; }
 grep -qx 'Icon=org.morvane.Morvane' "$entry" || fail "the menu entry names no icon"
 [ -f "$root/share/icons/hicolor/scalable/apps/org.morvane.Morvane.svg" ] || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
@@ -69,4 +69,23 @@ grep -q "Staged agent is already running" "$work/second.out" || { cat "$work/sec
 
 [ ! -e "$MORVANE_HOME/Langs/English.ini" ] || fail "the old copy of the shipped texts stays in the data folder"
 ls -A "$MORVANE_HOME/Langs" | grep -q . && fail "the data folder holds shipped language files"
-echo "staged install finds its texts and help"
+# The menu entry's command with no agent running and every box answered Yes, from here and
+# from the build tree: the monitor's window comes up (the block says a monitor runs), and
+# goes with the agent.
+monitor_is() {
+    for _ in $(seq 200); do
+        [ "$(od -An -tu1 -j1 -N1 "$1/MVMem.shm" 2>/dev/null | tr -d ' ')" = "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+for program in "$root/bin/quennet" "$build/bin/quennet"; do
+    run=$(mktemp -d "$work/run.XXXXXX")
+    MORVANE_HOME="$run/home" MORVANE_RUNTIME_DIR="$run/r" MORVANE_AUTO_ANSWER=yes "$program" \
+        $(sed -n 's/^Exec="[^"]*"//p' "$entry") >"$run/out" 2>&1 &
+    pids+=($!)
+    monitor_is "$run/r" 1 || { cat "$run/out"; fail "the menu entry's command brought up no monitor: $program"; }
+    kill $! && wait $! || true
+    monitor_is "$run/r" 0 || fail "the monitor stayed after its agent ended"
+done
+echo "staged install finds its texts and help, and its menu entry opens the monitor"

@@ -4,11 +4,15 @@
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "monitor/CaptionToolBar.h"
+#include "support/components/ModalDialogs.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QTreeView>
 #include <fstream>
 
@@ -380,6 +384,29 @@ TEST_F(FileListTest, ALanguageFileRenamesCommandsAndColumns)
     EXPECT_EQ(form->FileList()->ColumnCaption(1).toStdString(), "Zustand");
     EXPECT_EQ(form->FileList()->ColumnCaption(0).toStdString(), "File");
     EXPECT_EQ(form->VerList()->ColumnCaption(2).toStdString(), "Zeit");
+}
+
+TEST_F(FileListTest, ALanguageChosenInTheOptionsReachesTheRowsAtOnce)
+{
+    TMonItemRecord file = StoreFile("a.txt", "240103011");
+    file.MonModeSize = true;
+    StoreItem(file);
+    OpenForm();
+    WriteFile(env.Home() + "Langs/German.ini", "[Form2]\nMakeSizeCheck.Caption=Dateigröße (G)\n");
+    ModalDialogs::PushHandler([](QDialog& dialog) {
+        auto* combo = dialog.findChild<QComboBox*>("LangCombo");
+        combo->setCurrentIndex(combo->findText("German"));
+        dialog.findChild<QPushButton*>("Button1")->click();
+    });
+    form->OptionsClick();
+    const int row = form->RowOfPath(file.Path.Get());
+    EXPECT_EQ(Column(row, 2), "Always, G");
+    // The agent puts the language's texts into the block when it handles the REINIT.
+    ASSERT_TRUE(agent.WaitFor(MsgReinit));
+    agent.Block()->Texts[TxtItemStatusActive].Set("Aktiv");
+    agent.Block()->Texts[TxtStatusBarFiles].Set("Dateien:");
+    EXPECT_TRUE(WaitUntil([&] { return Column(row, 0) == "Aktiv"; }));
+    EXPECT_EQ(form->StatusText().toStdString(), "Dateien: 1");
 }
 
 TEST_F(FileListTest, ACorruptListShowsWhatItCanAndSaysWhatItCannot)

@@ -2,6 +2,7 @@
 // shipped file reaches every caption and hint of every window, and what the windows
 // show while they run never becomes part of a language.
 #include "MonitorFixture.h"
+#include "monitor/MonitorLanguage.h"
 #include "monitor/TForm2.h"
 #include "monitor/TForm3.h"
 #include "monitor/TForm8.h"
@@ -63,6 +64,11 @@ TEST_F(LanguageFileTest, TheShippedEnglishFileHoldsEveryCaptionAndHintAsBuilt)
     for (const char* dialog : {"Form2", "Form3", "Form5", "Form8", "AboutBox"})
         for (const std::string& key : saved.ReadKeys(dialog))
             EXPECT_EQ(saved.ReadString("Form1", key, "\x01"), "\x01") << dialog << " " << key;
+    // And the texts of the window's own boxes.
+    for (const monitor::MonitorTextInfo& info : monitor::kMonitorTexts)
+        if (shipped.ReadString(monitor::kMonitorTextSection, info.Key, "") != info.Default)
+            missing.push_back(std::string("[") + monitor::kMonitorTextSection + "] " + info.Key + "=" +
+                              info.Default);
     std::string list;
     for (const std::string& line : missing)
         list += line + "\n";

@@ -276,6 +276,20 @@ TEST_F(RequestTest, ReassignPostsUpdateWithTheWholeRecord)
     EXPECT_NE(form->FindNode(env.Work() + "sub/"), nullptr);
 }
 
+TEST_F(RequestTest, AReassignThatIsRefusedSaysSoInTheWindowsLanguage)
+{
+    const std::string language = env.Home() + "Testish.ini";
+    WriteFile(language,
+              "[MonitorMessages]\nMesReassignRefused=Nein: %1: %2\nMesReassignNotAbsolute=relativ\n");
+    form->ApplyLanguage(language);
+    // A name holding a placeholder stays as it is.
+    monitor::FileDialogs::PushAnswer("rel%2.txt");
+    MessageBoxes::PushAnswer(BoxAnswer::Ok);
+    form->Action("aReassing")->trigger();
+    EXPECT_EQ(MessageBoxes::TakeShownTexts(), std::vector<std::string>{"Nein: relativ: rel%2.txt"});
+    EXPECT_TRUE(agent.NothingArrives());
+}
+
 TEST_F(RequestTest, OpenHandsTheFileToTheDesktop)
 {
     form->Action("aFileOpen")->trigger();

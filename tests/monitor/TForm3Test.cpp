@@ -64,6 +64,14 @@ TEST_F(TForm3Test, ListsTheLanguageFilesAndSelectsTheAgentsLanguage)
         names << combo->itemText(i);
     EXPECT_EQ(names, QStringList({"Deutsch", "English"}));
     EXPECT_EQ(combo->currentText().toStdString(), "English");
+
+    // A file dropped in later is offered at the next opening; the user's choice stays.
+    combo->setCurrentIndex(0);
+    WriteFile(env.Home() + "Langs/Suomi.ini", "");
+    dialog->show();
+    ASSERT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->itemText(2).toStdString(), "Suomi");
+    EXPECT_EQ(combo->currentText().toStdString(), "Deutsch");
 }
 
 TEST_F(TForm3Test, ShowsTheBlocksSettingsWithALiveSample)

@@ -41,6 +41,20 @@ protected:
     TForm8 form;
 };
 
+TEST_F(TForm8Test, TheCaptionFitsWithTheFoldersNameAndItsWords)
+{
+    TMonItemRecord record = EmptyItemRecord();
+    QFont bold = form.font();
+    bold.setBold(true);
+    for (const std::string& path : {std::string("/data/docs/"), "/" + std::string(230, 'x') + "/docs/"}) {
+        record.Path.Set(path);
+        form.PrepareFrom(record);
+        const QString caption = form.windowTitle();
+        EXPECT_TRUE(caption.endsWith("/docs/ settings")) << caption.toStdString();
+        EXPECT_GE(form.width(), QFontMetrics(bold).horizontalAdvance(caption)) << caption.toStdString();
+    }
+}
+
 struct EnableCase
 {
     bool Monitored;

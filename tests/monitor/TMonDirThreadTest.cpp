@@ -105,17 +105,17 @@ TEST_F(TMonDirThreadTest, CopiesArePrivateWhateverTheUmaskAndReplaceAnOlderCopyW
     }
     ::umask(old);
     const std::string copy = CopyFolder("2024-03-05 9-07-02") + "watched.txt";
-    EXPECT_EQ(mode(copy), 0600u);
+    EXPECT_EQ(mode(copy), 0400u);
 
-    // A copy of that second from an earlier run (LastTime not saved): replaced, its mode kept.
-    WriteFile(copy, "an older state");
+    // A copy of that second from an earlier run (LastTime not saved): replaced, read-only.
     ::chmod(copy.c_str(), 0640);
+    WriteFile(copy, "an older state");
     item->UpdateData([](TMonItemRecord& r) { r.LastTime = 0; });
     {
         monitor::TMonDirThread thread(*item);
     }
     EXPECT_EQ(ReadFile(copy), "one");
-    EXPECT_EQ(mode(copy), 0640u);
+    EXPECT_EQ(mode(copy), 0400u);
     EXPECT_EQ(ListDir(CopyFolder("2024-03-05 9-07-02")).size(), 1u);
 }
 

@@ -1,6 +1,9 @@
 #include "platform/DirListing.h"
 
 #include "common/TestSupport.h"
+#include "platform/FileCopy.h"
+#include "platform/FileStamp.h"
+#include "platform/Log.h"
 #include "platform/OleDate.h"
 
 #include <ctime>
@@ -72,5 +75,43 @@ TEST(ListDir, EveryEntryWithItsKindAndLocalDate)
     EXPECT_TRUE(DirectoryExists(dir + "linkdir"));
     EXPECT_TRUE(ListDir(dir + "missing/").empty());
 }
+
+// The links the test makes are its user's: the rule is told another user is the one
+// trusted, so they stand for links of another user, with their real owner looked at.
+class LinkOwners : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(LinkOwners, ALinkIsFollowedOnlyWhenItIsTheUsersAndEachRefusalIsLoggedOnce)
+{
+    const bool ours = GetParam();
+    test::TestEnv env;
+    const std::string dir = env.Work();
+    test::WriteFile(dir + "private.txt", "not for others");
+    test::WriteFile(dir + "sub/in.txt", "x");
+    std::filesystem::create_symlink(dir + "private.txt", dir + "link");
+    std::filesystem::create_symlink("link", dir + "chain");
+    std::filesystem::create_symlink("sub", dir + "linkdir");
+    std::vector<std::string> lines;
+    SetLogSink([&](const std::string& line) { lines.push_back(line); });
+    const uid_t before = FollowLinksOf(ours ? ::geteuid() : ::geteuid() + 1);
+    for (int look = 0; look < 2; ++look) {
+        for (const DirEntry& e : ListDir(dir))
+            EXPECT_EQ(e.IsRegular || e.IsDir, ours || e.Name == "private.txt" || e.Name == "sub") << e.Name;
+    }
+    EXPECT_EQ(FileExists(dir + "chain"), ours);
+    EXPECT_EQ(StampOf(dir + "link").has_value(), ours);
+    EXPECT_EQ(DirectoryExists(dir + "linkdir/"), ours);
+    EXPECT_EQ(ListDir(dir + "linkdir/").size(), ours ? 1u : 0u);
+    EXPECT_EQ(CopyFileSafely(dir + "link", dir + "sub/copy").Status,
+              ours ? CopyStatus::Ok : CopyStatus::NotRegular);
+    EXPECT_EQ(std::filesystem::exists(dir + "sub/copy"), ours);
+    EXPECT_EQ(FilesEqual(dir + "link", dir + "private.txt").has_value(), ours);
+    FollowLinksOf(before);
+    SetLogSink({});
+    EXPECT_EQ(lines.size(), ours ? 0u : 3u) << "one line each for link, chain and linkdir";
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, LinkOwners, ::testing::Bool());
 
 } // namespace

@@ -42,10 +42,16 @@ TEST_F(LogFile, LinesGoToTheStateFolderAndStderrAlike)
     ASSERT_EQ(DefaultLogFilePath(), m_env.LogFolder() + "logtest.log");
     ASSERT_TRUE(OpenLogFile());
     Log("cannot create the backup folder /x");
+    // A name cannot split its line or pose as a line of its own; UTF-8 stays readable.
+    Log("no version of /x/été\nlogtest: forged\t\r\x7f");
     const std::string text = test::ReadFile(m_env.LogFolder() + "logtest.log");
     EXPECT_NE(text.find(" logtest["), std::string::npos) << text;
     EXPECT_NE(text.find("]: cannot create the backup folder /x\n"), std::string::npos) << text;
-    EXPECT_EQ(m_stderr, std::vector<std::string>{"logtest: cannot create the backup folder /x"});
+    EXPECT_NE(text.find("]: no version of /x/été\\x0alogtest: forged\\x09\\x0d\\x7f\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(m_stderr,
+              (std::vector<std::string>{"logtest: cannot create the backup folder /x",
+                                        "logtest: no version of /x/été\\x0alogtest: forged\\x09\\x0d\\x7f"}));
     // Lines name the user's files: nobody else may read them.
     EXPECT_EQ(Mode(m_env.LogFolder()), 0700u);
     EXPECT_EQ(Mode(m_env.LogFolder() + "logtest.log"), 0600u);

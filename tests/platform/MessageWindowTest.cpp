@@ -1,6 +1,8 @@
 #include "platform/MessageWindow.h"
 
 #include "ChildProcess.h"
+#include "platform/Log.h"
+#include "platform/OwnedFd.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -8,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <system_error>
 #include <vector>
 
@@ -159,6 +163,36 @@ TEST_F(MessageWindows, AHandlerThatThrowsIsToldOnceAndTheNextMessagesAreStillHan
     EXPECT_EQ(handled, (std::vector<std::uint32_t>{1, 2, 3, 4}));
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("bad request one"), std::string::npos) << told[0];
+}
+
+// Anyone may send anything: malformed datagrams are counted into a line now and then,
+// never one line each, and none goes untold.
+TEST_F(MessageWindows, MalformedMessagesAreCountedNotLoggedOneByOne)
+{
+    constexpr int kMalformed = 3000;
+    std::vector<std::string> lines;
+    SetLogSink([&](const std::string& line) { lines.push_back(line); });
+    Recorder recorder;
+    {
+        MessageWindow window;
+        window.SetHandler([&](const WindowMessage& m) { recorder.Enter(m), recorder.Leave(); });
+        const OwnedFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_un addr = {AF_UNIX, {}};
+        (m_env.Runtime() + "wnd-" + HandleText(window.Handle()))
+            .copy(addr.sun_path, sizeof addr.sun_path - 1);
+        ASSERT_EQ(::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+        for (int i = 0; i < kMalformed; ++i)
+            ASSERT_EQ(::send(fd.Get(), "bad", 1 + i % 3, 0), 1 + i % 3); // waits for room: none is lost
+        ASSERT_TRUE(PostMessage(window.Handle(), kMsg, 0, 0));
+        ASSERT_TRUE(WaitUntil([&] { return !recorder.received.empty(); }));
+    }
+    SetLogSink({});
+    int told = 0;
+    for (const std::string& line : lines)
+        told += std::stoi(line.substr(line.find("ignored ") + 8));
+    EXPECT_EQ(told, kMalformed);
+    EXPECT_LE(lines.size(), 3u);
+    EXPECT_NE(lines.back().find("(1 to 3 bytes, a message has 12)"), std::string::npos) << lines.back();
 }
 
 TEST_F(MessageWindows, PostsToNoWindowOrADeadOneFail)

@@ -1,7 +1,8 @@
 // A notification service for tests: serves org.freedesktop.Notifications on the bus at
 // argv[1] and writes one line per notification to stdout:
 //   NOTIFY <app>|<replaces id>|<icon>|<summary>|<body>|<expire timeout>|<desktop-entry hint>
-// After "READY" it takes commands on stdin: "CLOSE <id> <reason>" sends NotificationClosed.
+// After "READY" it takes commands on stdin: "CLOSE <id> <reason>" sends NotificationClosed,
+// "INVOKE <id> <action>" ActionInvoked.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -59,11 +60,18 @@ int main(int argc, char** argv)
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
             unsigned id = 0;
             unsigned reason = 0;
-            if (std::sscanf(pending.substr(0, end).c_str(), "CLOSE %u %u", &id, &reason) != 2)
+            char action[64] = {};
+            const std::string line = pending.substr(0, end);
+            const bool closed = std::sscanf(line.c_str(), "CLOSE %u %u", &id, &reason) == 2;
+            if (!closed && std::sscanf(line.c_str(), "INVOKE %u %63s", &id, action) != 2)
                 continue;
-            QDBusMessage m = QDBusMessage::createSignal(
-                "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "NotificationClosed");
-            m << id << reason;
+            QDBusMessage m =
+                QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications",
+                                           closed ? "NotificationClosed" : "ActionInvoked");
+            if (closed)
+                m << id << reason;
+            else
+                m << id << QString(action);
             bus.send(m);
         }
     });
