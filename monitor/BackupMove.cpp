@@ -10,6 +10,7 @@
 #include "platform/OwnedFd.h"
 #include "platform/Paths.h"
 #include "support/KitSysUtils.h"
+#include "support/LanguageFiles.h"
 #include "support/components/TkitFileOperation.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace morvane::monitor {
@@ -36,9 +38,8 @@ constexpr std::int64_t kSpareBytes = 1024 * 1024;
 // A batch of copies is made durable at once: few flushes, and few open files meanwhile.
 constexpr std::size_t kBatchFiles = 128;
 constexpr std::int64_t kBatchBytes = 256 * 1024 * 1024;
-// Bytes copied between two looks at the cancel and two progress steps, inside big files.
-constexpr std::size_t kCopyStep = 8 * 1024 * 1024;
 constexpr int kProgressSteps = 1000;
+constexpr int kFinishFrom = 900;      // where the last phase starts on the bar
 constexpr int kProgressRefresh = 100; // ms
 
 std::string Megabytes(std::int64_t bytes)
@@ -49,6 +50,12 @@ std::string Megabytes(std::int64_t bytes)
 std::string ErrorText(int err)
 {
     return std::system_category().message(err);
+}
+
+// Quoted, as every path of a move's text is.
+std::string Quoted(const std::string& path)
+{
+    return "\"" + path + "\"";
 }
 
 // Calls the plan's Release once, however Run ends after the hold.
@@ -81,15 +88,19 @@ std::string KeepAsideName(const std::string& path)
 // else what went wrong (the versions have all moved by then).
 std::string MoveIndex(const BackupMovePlan& plan, const std::string& dest, IniFile& note)
 {
+    const std::string& lang = plan.LanguageFile;
     const std::string oldIndex = plan.OldRoot + kBackupIndexName;
     const std::string newIndex = dest + kBackupIndexName;
     if (FileExists(newIndex) || DirectoryExists(newIndex)) {
         // Only our own copy from an interrupted run may give way, and only to the index the
         // agent kept using meanwhile.
         if (!note.ReadBool(kNoteMove, "Index", false))
-            return "\"" + newIndex + "\" exists already and was not made by this move; it was left alone.";
+            return MoveText(lang, "MesMoveIndexForeign",
+                            "%1 exists already and was not made by this move; it was left alone.",
+                            {Quoted(newIndex)});
         if (FileExists(oldIndex) && !RemoveFile(newIndex))
-            return "\"" + newIndex + "\" cannot be replaced: " + ErrorText(errno);
+            return MoveText(lang, "MesMoveCannotReplace", "%1 cannot be replaced: %2",
+                            {Quoted(newIndex), ErrorText(errno)});
     }
     if (FileExists(oldIndex)) {
         note.WriteBool(kNoteMove, "Index", true);
@@ -99,7 +110,8 @@ std::string MoveIndex(const BackupMovePlan& plan, const std::string& dest, IniFi
         if (moved.Status == TreeStatus::Failed && moved.Error == EXDEV)
             moved = CopyTree(oldIndex, newIndex, true, nullptr, {});
         if (moved.Status != TreeStatus::Ok)
-            return "The backup index \"" + oldIndex + "\" could not be moved: " + ErrorText(moved.Error);
+            return MoveText(lang, "MesMoveIndexNotMoved", "The backup index %1 could not be moved: %2",
+                            {Quoted(oldIndex), ErrorText(moved.Error)});
     }
 
     std::string said;
@@ -110,10 +122,13 @@ std::string MoveIndex(const BackupMovePlan& plan, const std::string& dest, IniFi
             const std::string aside = KeepAsideName(newIndex);
             const TreeResult r = RenameNoReplace(newIndex, aside);
             if (r.Status != TreeStatus::Ok)
-                return "The backup index \"" + newIndex +
-                       "\" cannot be read and cannot be set aside: " + ErrorText(r.Error);
-            said = "The backup index could not be read; it was kept as \"" + aside +
-                   "\" and a new one was written.";
+                return MoveText(lang, "MesMoveIndexUnreadable",
+                                "The backup index %1 cannot be read and cannot be set aside: %2",
+                                {Quoted(newIndex), ErrorText(r.Error)});
+            said =
+                MoveText(lang, "MesMoveIndexKeptAside",
+                         "The backup index could not be read; it was kept as %1 and a new one was written.",
+                         {Quoted(aside)});
         }
     }
     IniFile::ClearCache();
@@ -142,40 +157,79 @@ bool CanWriteIn(const std::string& folder)
 
 std::string Trailer(const BackupMovePlan& plan, const std::string& dest, int moved, int remaining)
 {
-    return "\n\n" + std::to_string(moved) + " item(s) were moved to \"" + dest + "\"; " +
-           std::to_string(remaining) + " are still in \"" + plan.OldRoot +
-           "\", which stays the backup folder in use. No version was lost. Move to the same folder "
-           "again to finish.";
+    return "\n\n" +
+           MoveText(plan.LanguageFile, "MesMovePartly",
+                    "%1 item(s) were moved to %2; %3 are still in %4, which stays the backup folder in "
+                    "use. No version was lost. Move to the same folder again to finish.",
+                    {std::to_string(moved), Quoted(dest), std::to_string(remaining), Quoted(plan.OldRoot)});
 }
 
 } // namespace
 
+std::string MoveText(const std::string& languageFile, const char* key, const char* english,
+                     std::initializer_list<std::string> args)
+{
+    const std::string pattern = languageFile.empty()
+                                    ? std::string(english)
+                                    : ReadLanguageText(languageFile, kMoveTextSection, key, english);
+    // One pass, so a path holding "%2" stays as it is.
+    std::string text;
+    for (std::size_t at = 0; at < pattern.size(); ++at) {
+        const char next = at + 1 < pattern.size() ? pattern[at + 1] : '\0';
+        const std::size_t n = next >= '1' && next <= '9' ? static_cast<std::size_t>(next - '1') : args.size();
+        if (pattern[at] == '%' && n < args.size()) {
+            text += *(args.begin() + n);
+            ++at;
+        } else {
+            text += pattern[at];
+        }
+    }
+    return text;
+}
+
+std::string BackupMove::UnfinishedText(const std::string& languageFile, const std::string& target,
+                                       const std::string& oldRoot)
+{
+    return MoveText(
+        languageFile, "MesMoveUnfinished",
+        "A move of the versions to %1 is unfinished: some of them are there, the others still in %2, "
+        "which stays the backup folder in use, and the lists show only the versions kept there.",
+        {Quoted(WithTrailingSep(target)), Quoted(oldRoot)});
+}
+
 std::string BackupMove::CheckDestination(const BackupMovePlan& plan)
 {
+    const std::string& lang = plan.LanguageFile;
     if (plan.NewRoot.empty())
-        return "No folder was chosen.";
+        return MoveText(lang, "MesMoveNoFolder", "No folder was chosen.");
     if (plan.OldRoot.empty() || plan.OldRoot.front() != kPathSep)
-        return "The backup folder in use is not known (is the agent running?).";
+        return MoveText(lang, "MesMoveRootUnknown",
+                        "The backup folder in use is not known (is the agent running?).");
     const std::string dest = WithTrailingSep(plan.NewRoot);
     if (dest.front() != kPathSep)
-        return "\"" + dest + "\" is not a full path.";
+        return MoveText(lang, "MesMoveNotFullPath", "%1 is not a full path.", {Quoted(dest)});
     if (FileExists(WithoutTrailingSep(dest)))
-        return "\"" + WithoutTrailingSep(dest) + "\" is a file, not a folder.";
+        return MoveText(lang, "MesMoveIsFile", "%1 is a file, not a folder.",
+                        {Quoted(WithoutTrailingSep(dest))});
     if (IsInsideFolder(dest, plan.OldRoot) && IsInsideFolder(plan.OldRoot, dest))
-        return "\"" + dest + "\" is the backup folder in use already.";
+        return MoveText(lang, "MesMoveSameFolder", "%1 is the backup folder in use already.", {Quoted(dest)});
     if (IsInsideFolder(dest, plan.OldRoot))
-        return "\"" + dest + "\" lies inside the backup folder in use (\"" + plan.OldRoot + "\").";
+        return MoveText(lang, "MesMoveInsideRoot", "%1 lies inside the backup folder in use (%2).",
+                        {Quoted(dest), Quoted(plan.OldRoot)});
     for (const std::string& folder : plan.WatchedFolders) {
         if (IsInsideFolder(dest, folder))
-            return "\"" + dest + "\" lies inside the watched folder \"" + folder +
-                   "\": the versions kept there would be taken as changes of it.";
+            return MoveText(lang, "MesMoveInsideWatched",
+                            "%1 lies inside the watched folder %2: the versions kept there would be taken as "
+                            "changes of it.",
+                            {Quoted(dest), Quoted(folder)});
     }
     const bool made = !DirectoryExists(dest);
     if (made && !MakeDirs(WithoutTrailingSep(dest)))
-        return "\"" + dest + "\" cannot be created: " + ErrorText(errno);
+        return MoveText(lang, "MesMoveCannotCreate", "%1 cannot be created: %2",
+                        {Quoted(dest), ErrorText(errno)});
     std::string refusal;
     if (!CanWriteIn(dest)) {
-        refusal = "\"" + dest + "\" cannot be written to.";
+        refusal = MoveText(lang, "MesMoveNotWritable", "%1 cannot be written to.", {Quoted(dest)});
     } else if (!SameFileSystem(plan.OldRoot, dest)) {
         std::int64_t needed = TreeBytes(plan.OldRoot + kBackupIndexName);
         for (const BackupItem& item : plan.Items) {
@@ -184,8 +238,8 @@ std::string BackupMove::CheckDestination(const BackupMovePlan& plan)
         }
         const auto free = FreeBytes(dest);
         if (free && *free < needed + kSpareBytes)
-            refusal = "\"" + dest + "\" has " + Megabytes(*free) + " free, but the versions need " +
-                      Megabytes(needed) + ".";
+            refusal = MoveText(lang, "MesMoveNoRoom", "%1 has %2 free, but the versions need %3.",
+                               {Quoted(dest), Megabytes(*free), Megabytes(needed)});
     }
     if (!refusal.empty() && made)
         RemoveEmptyDir(WithoutTrailingSep(dest));
@@ -214,10 +268,10 @@ bool SameContents(const std::string& a, const std::string& b, const struct stat&
 
 // Moves the contents of item folders into item folders that may exist already, file by
 // file, never replacing anything. On one file system a folder whose target does not exist
-// moves with one rename. Between file systems every file is copied through a staging
-// folder without a flush of its own; a batch is made durable with two flushes of the whole
-// target file system (before the copies get their names, and after), and only then do
-// their sources go. So a name in the target always holds whole bytes, and a source is
+// moves with one rename. Between file systems every file is copied into a file without a
+// name (the platform's copy), without a flush of its own; a batch is made durable with two
+// flushes of the whole target file system (before the copies get their names, and after),
+// and only then do their sources go. So a name in the target always holds whole bytes, and a source is
 // gone only when its copy is safe. Worker thread; progress counters are atomic.
 class Mover
 {
@@ -320,10 +374,17 @@ private:
                 return renamed;
         }
         // Filled part by part: an earlier run's part, or versions made since, are merged.
+        timespec time = st.st_mtim;
         if (::mkdir(target.c_str(), (st.st_mode & 07777) | S_IRWXU) != 0) {
             struct stat existing = {};
             if (errno != EEXIST || ::lstat(target.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode))
                 return {errno == EEXIST ? TreeStatus::TargetExists : TreeStatus::Failed, errno, target};
+            // A stopped run changed the times of both halves: the source's by the files that
+            // left it, the target's by the copies it made there. Each only ever became later,
+            // so the earlier one is the folder's own.
+            if (std::tie(existing.st_mtim.tv_sec, existing.st_mtim.tv_nsec) <
+                std::tie(time.tv_sec, time.tv_nsec))
+                time = existing.st_mtim;
         }
         std::vector<std::string> names;
         if (!ReadNames(source, names))
@@ -355,11 +416,11 @@ private:
         // The date of a version folder tells its age; set once its files have their names.
         ::chmod(target.c_str(), st.st_mode & 07777);
         if (m_copy) {
-            m_folderTimes.push_back({target, st.st_mtim});
+            m_folderTimes.push_back({target, time});
             m_folders.push_back(source);
             return {};
         }
-        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        const timespec times[2] = {{0, UTIME_OMIT}, time};
         ::utimensat(AT_FDCWD, target.c_str(), times, 0);
         if (::rmdir(source.c_str()) != 0)
             return {TreeStatus::Failed, errno, source};
@@ -399,56 +460,32 @@ private:
         return {};
     }
 
-    // The bytes and date of source in a staged file of target's name, not yet durable.
+    // The bytes and date of source in a file without a name yet, not yet durable: a kill
+    // leaves nothing of it behind.
     TreeResult Copy(const std::string& source, const std::string& target, const struct stat& st)
     {
-        const OwnedFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-        if (!in.Valid())
-            return {errno == ENOENT ? TreeStatus::SourceMissing : TreeStatus::Failed, errno, source};
         auto out = std::make_unique<AtomicFile>();
-        if (const int err = out->Begin(target))
-            return {TreeStatus::Failed, err, target};
-        ::posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        std::int64_t copied = 0;
-        bool kernel = true;
-        std::vector<char> buffer;
-        for (;;) {
-            if (Cancelled())
-                return {TreeStatus::Cancelled, ECANCELED, source};
-            ssize_t n = -1;
-            if (kernel) {
-                n = ::copy_file_range(in.Get(), nullptr, out->Fd(), nullptr, kCopyStep, 0);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && copied == 0 && errno != EIO && errno != ENOSPC && errno != EDQUOT) {
-                    kernel = false; // not offered between these file systems: plain reads
-                    continue;
-                }
-                if (n < 0)
-                    return {TreeStatus::Failed, errno, target};
-            } else {
-                buffer.resize(1024 * 1024);
-                n = ::read(in.Get(), buffer.data(), buffer.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0)
-                    return {TreeStatus::Failed, errno, source};
-                if (n > 0) {
-                    if (const int err = out->Write({buffer.data(), static_cast<std::size_t>(n)}))
-                        return {TreeStatus::Failed, err, target};
-                }
-            }
-            if (n == 0)
-                break;
-            copied += n;
-            BytesDone.fetch_add(n);
+        CopyOptions options;
+        options.MaxAttempts = 1; // a version never changes: one that does is no version to trust
+        options.Staging = AtomicFile::Staging::Unnamed;
+        options.Uncommitted = out.get();
+        const CopyResult r = CopyFileSafely(source, target, options);
+        switch (r.Status) {
+        case CopyStatus::Ok:
+            break;
+        case CopyStatus::SourceMissing:
+            return {TreeStatus::SourceMissing, r.Error, source};
+        case CopyStatus::TargetExists:
+            return {TreeStatus::TargetExists, EEXIST, target};
+        case CopyStatus::SourceUnreadable:
+        case CopyStatus::NotRegular:
+        case CopyStatus::Changed:
+            return {TreeStatus::Failed, r.Error ? r.Error : EIO, source};
+        default:
+            return {TreeStatus::Failed, r.Error ? r.Error : EIO, target};
         }
-        if (copied != st.st_size)
-            return {TreeStatus::Failed, EIO, source}; // a version never changes
-        const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-        if (::futimens(out->Fd(), times) != 0)
-            return {TreeStatus::Failed, errno, target};
-        m_stagedBytes += copied;
+        BytesDone.fetch_add(r.Size);
+        m_stagedBytes += r.Size;
         m_staged.push_back({std::move(out), source, static_cast<mode_t>(st.st_mode & 07777)});
         return {};
     }
@@ -465,48 +502,83 @@ private:
     std::vector<FolderTime> m_folderTimes;
 };
 
-// Runs work on a worker thread while the main thread shows the progress of done against
-// total (and takes the window's cancel) until it ends.
-void RunWithProgress(BackupMoveControl& control, const QString& label, const std::atomic<std::int64_t>& done,
-                     const std::atomic<std::int64_t>& total, bool cancellable,
-                     const std::function<void()>& work)
+// The progress window of one move, kept over all its phases so the bar never starts
+// again: the files take the bar up to kFinishFrom, the last phase (flushes, the index,
+// leftovers) the rest. Main thread; the work of each phase runs on a worker.
+class ProgressWindow
 {
-    std::atomic<bool> finished{false};
-    QEventLoop loop;
-    std::thread worker([&] {
-        work();
-        finished.store(true);
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    std::unique_ptr<QProgressDialog> dialog;
-    if (!control.Silent) {
-        dialog.reset(TkitFileOperation::MakeProgressDialog(label, control.Parent));
-        dialog->setLabelText(label);
-        if (!cancellable)
-            dialog->setCancelButton(nullptr);
-    }
-    QTimer refresh;
-    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
-        if (!dialog)
-            return;
-        if (cancellable && dialog->wasCanceled())
-            control.Cancel();
-        const std::int64_t all = total.load();
-        const int value = all > 0 ? static_cast<int>(done.load() * kProgressSteps / all) : 0;
-        dialog->setValue(std::clamp(value, 0, kProgressSteps - 1));
-    });
-    refresh.start(kProgressRefresh);
-    if (!finished.load())
-        loop.exec();
-    worker.join();
-}
+public:
+    explicit ProgressWindow(BackupMoveControl& control) : m_control(control) {}
 
-std::string Describe(const TreeResult& r)
+    // Runs work on a worker while the bar shows done against total between from and to
+    // (of kProgressSteps), and the window's cancel is taken when cancellable.
+    void Run(const std::string& label, const std::atomic<std::int64_t>& done,
+             const std::atomic<std::int64_t>& total, int from, int to, bool cancellable,
+             const std::function<void()>& work)
+    {
+        std::atomic<bool> finished{false};
+        QEventLoop loop;
+        std::thread worker([&] {
+            work();
+            finished.store(true);
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        if (!m_control.Silent && !m_dialog)
+            m_dialog.reset(
+                TkitFileOperation::MakeProgressDialog(QString::fromStdString(label), m_control.Parent));
+        if (m_dialog) {
+            m_dialog->setLabelText(QString::fromStdString(label));
+            if (!cancellable)
+                m_dialog->setCancelButton(nullptr);
+        }
+        QTimer refresh;
+        QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+            if (!m_dialog)
+                return;
+            if (cancellable && m_dialog->wasCanceled())
+                m_control.Cancel();
+            const std::int64_t all = total.load();
+            const std::int64_t part =
+                all > 0 ? std::clamp<std::int64_t>(done.load(), 0, all) * (to - from) / all : 0;
+            m_dialog->setValue(std::clamp(from + static_cast<int>(part), 0, kProgressSteps - 1));
+        });
+        refresh.start(kProgressRefresh);
+        if (!finished.load())
+            loop.exec();
+        worker.join();
+    }
+    // Work on the main thread meanwhile: the bar stands at value.
+    void Show(int value)
+    {
+        if (m_dialog)
+            m_dialog->setValue(std::clamp(value, 0, kProgressSteps - 1));
+    }
+    // What the move waits for before its work begins (the window shows after its delay,
+    // as events are handled meanwhile).
+    void Wait(const std::string& label)
+    {
+        if (!m_control.Silent && !m_dialog)
+            m_dialog.reset(
+                TkitFileOperation::MakeProgressDialog(QString::fromStdString(label), m_control.Parent));
+        if (m_dialog) {
+            m_dialog->setLabelText(QString::fromStdString(label));
+            m_dialog->setValue(0);
+        }
+    }
+
+private:
+    BackupMoveControl& m_control;
+    std::unique_ptr<QProgressDialog> m_dialog;
+};
+
+std::string Describe(const BackupMovePlan& plan, const TreeResult& r)
 {
     if (r.Status == TreeStatus::TargetExists)
-        return "\"" + r.Path + "\" exists already with other contents; it was left alone.";
-    return "Moving the versions stopped at \"" + r.Path + "\": " + ErrorText(r.Error);
+        return MoveText(plan.LanguageFile, "MesMoveTargetDiffers",
+                        "%1 exists already with other contents; it was left alone.", {Quoted(r.Path)});
+    return MoveText(plan.LanguageFile, "MesMoveStoppedAt", "Moving the versions stopped at %1: %2",
+                    {Quoted(r.Path), ErrorText(r.Error)});
 }
 
 void WriteSettings(const std::string& file, const std::string& backupPath, const std::string& moveTo)
@@ -526,6 +598,7 @@ void WriteSettings(const std::string& file, const std::string& backupPath, const
 BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& control)
 {
     BackupMoveResult result;
+    const std::string& lang = plan.LanguageFile;
     result.Text = CheckDestination(plan);
     if (!result.Text.empty())
         return result;
@@ -536,8 +609,9 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     // Versions left in the folder of another unfinished move would be lost from sight.
     const std::string pending = ReadMoveTarget(plan.SettingsFile);
     if (!pending.empty() && !(IsInsideFolder(pending, dest) && IsInsideFolder(dest, pending))) {
-        result.Text =
-            "A move to \"" + pending + "\" is unfinished; move to that folder again to finish it first.";
+        result.Text = MoveText(lang, "MesMoveOtherUnfinished",
+                               "A move to %1 is unfinished; move to that folder again to finish it first.",
+                               {Quoted(pending)});
         return result;
     }
     // With no move unfinished, a note here is one a run stopped before it moved anything,
@@ -551,16 +625,23 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     IniFile note(dest + kNoteName);
     const std::string from = note.ReadString(kNoteMove, "From", "");
     if (!from.empty() && from != plan.OldRoot) {
-        result.Text =
-            "\"" + dest + "\" holds an unfinished move from \"" + from + "\"; finish that one first.";
+        result.Text = MoveText(lang, "MesMoveForeignNote",
+                               "%1 holds an unfinished move from %2; finish that one first.",
+                               {Quoted(dest), Quoted(from)});
         return result;
     }
 
     control.Reset();
+    // The agent ends its watches first, and a box it shows holds its answer back: the user
+    // sees what the move waits for.
+    ProgressWindow progress(control);
+    progress.Wait(MoveText(lang, "MesMoveWaitAgent", "Waiting for the agent to stop making versions..."));
     if (plan.Hold && !plan.Hold()) {
         if (plan.Release)
             plan.Release();
-        result.Text = "The agent did not confirm that it stopped making versions, so nothing was moved.";
+        result.Text =
+            MoveText(lang, "MesMoveNoHold",
+                     "The agent did not confirm that it stopped making versions, so nothing was moved.");
         return result;
     }
     HoldScope hold(plan.Release);
@@ -596,7 +677,7 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
         // From here on the agent numbers versions past both folders, whatever happens.
         WriteSettings(plan.SettingsFile, "", dest);
     } catch (const std::exception& e) {
-        result.Text = std::string("Nothing was moved: ") + e.what();
+        result.Text = MoveText(lang, "MesMoveNothingMoved", "Nothing was moved: %1", {e.what()});
         return result;
     }
 
@@ -604,20 +685,30 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     Mover forward(control, copy, dest, true);
     std::atomic<std::int64_t> total{0};
     TreeResult stop;
-    std::size_t movedCount = 0;
-    RunWithProgress(control, "Moving versions...", forward.BytesDone, total, true, [&] {
-        std::int64_t bytes = 0;
-        for (const std::string& id : ids)
-            bytes += TreeBytes(plan.OldRoot + id);
-        total.store(bytes);
-        for (const std::string& id : ids) {
-            stop = forward.MoveItem(plan.OldRoot + id, dest + id);
-            if (stop.Status == TreeStatus::SourceMissing && stop.Path == plan.OldRoot + id)
-                stop = {};
-            if (stop.Status != TreeStatus::Ok)
-                break;
-            ++movedCount;
-        }
+    progress.Run(MoveText(lang, "MesMoveProgress", "Moving versions..."), forward.BytesDone, total, 0,
+                 kFinishFrom, true, [&] {
+                     std::int64_t bytes = 0;
+                     for (const std::string& id : ids)
+                         bytes += TreeBytes(plan.OldRoot + id);
+                     total.store(bytes);
+                     for (const std::string& id : ids) {
+                         stop = forward.MoveItem(plan.OldRoot + id, dest + id);
+                         if (stop.Status == TreeStatus::SourceMissing && stop.Path == plan.OldRoot + id)
+                             stop = {};
+                         if (stop.Status != TreeStatus::Ok)
+                             break;
+                     }
+                 });
+    // The last phase: the last copies made durable, their sources gone, the index moved,
+    // leftovers removed, the whole destination flushed. Three steps on the bar.
+    const std::string finishing = MoveText(lang, "MesMoveFinishing", "Finishing the move...");
+    constexpr int kFinishSteps = 3;
+    const std::atomic<std::int64_t> steps{kFinishSteps};
+    std::atomic<std::int64_t> step{0};
+    const auto stepValue = [](int n) {
+        return kFinishFrom + n * (kProgressSteps - kFinishFrom) / kFinishSteps;
+    };
+    progress.Run(finishing, step, steps, kFinishFrom, stepValue(1), false, [&] {
         const TreeResult flushed = forward.Flush();
         if (stop.Status == TreeStatus::Ok)
             stop = flushed;
@@ -633,32 +724,33 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
         Mover back(control, copy, plan.OldRoot, false);
         std::atomic<std::int64_t> backTotal{0};
         TreeResult backStop;
-        RunWithProgress(control, "Moving the versions back...", back.BytesDone, backTotal, false, [&] {
-            std::int64_t bytes = 0;
-            for (const std::string& id : backIds)
-                bytes += TreeBytes(dest + id);
-            backTotal.store(bytes);
-            for (const std::string& id : backIds) {
-                if (!DirectoryExists(dest + id))
-                    continue;
-                backStop = back.MoveItem(dest + id, plan.OldRoot + id);
-                if (backStop.Status != TreeStatus::Ok)
-                    break;
-                ++result.BroughtBack;
-            }
-            const TreeResult flushed = back.Flush();
-            if (backStop.Status == TreeStatus::Ok)
-                backStop = flushed;
-            // An index a stopped run had moved goes back too.
-            const std::string oldIndex = plan.OldRoot + kBackupIndexName;
-            const std::string newIndex = dest + kBackupIndexName;
-            if (backStop.Status == TreeStatus::Ok && note.ReadBool(kNoteMove, "Index", false) &&
-                !FileExists(oldIndex) && FileExists(newIndex)) {
-                backStop = RenameNoReplace(newIndex, oldIndex);
-                if (backStop.Status == TreeStatus::Failed && backStop.Error == EXDEV)
-                    backStop = CopyTree(newIndex, oldIndex, true, nullptr, {});
-            }
-        });
+        progress.Run(MoveText(lang, "MesMoveBackProgress", "Moving the versions back..."), back.BytesDone,
+                     backTotal, 0, kProgressSteps, false, [&] {
+                         std::int64_t bytes = 0;
+                         for (const std::string& id : backIds)
+                             bytes += TreeBytes(dest + id);
+                         backTotal.store(bytes);
+                         for (const std::string& id : backIds) {
+                             if (!DirectoryExists(dest + id))
+                                 continue;
+                             backStop = back.MoveItem(dest + id, plan.OldRoot + id);
+                             if (backStop.Status != TreeStatus::Ok)
+                                 break;
+                             ++result.BroughtBack;
+                         }
+                         const TreeResult flushed = back.Flush();
+                         if (backStop.Status == TreeStatus::Ok)
+                             backStop = flushed;
+                         // An index a stopped run had moved goes back too.
+                         const std::string oldIndex = plan.OldRoot + kBackupIndexName;
+                         const std::string newIndex = dest + kBackupIndexName;
+                         if (backStop.Status == TreeStatus::Ok && note.ReadBool(kNoteMove, "Index", false) &&
+                             !FileExists(oldIndex) && FileExists(newIndex)) {
+                             backStop = RenameNoReplace(newIndex, oldIndex);
+                             if (backStop.Status == TreeStatus::Failed && backStop.Error == EXDEV)
+                                 backStop = CopyTree(newIndex, oldIndex, true, nullptr, {});
+                         }
+                     });
         result.Outcome = BackupMoveResult::Cancelled;
         if (backStop.Status == TreeStatus::Ok) {
             try {
@@ -668,16 +760,20 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
                 // The move stays recorded as unfinished: numbering still passes both folders.
             }
             RemoveCopyLeftovers(dest);
-            result.Text = "Moving the versions was cancelled. Every version is in \"" + plan.OldRoot +
-                          "\", which stays the backup folder in use.";
+            result.Text =
+                MoveText(lang, "MesMoveCancelled",
+                         "Moving the versions was cancelled. Every version is in %1, which stays the "
+                         "backup folder in use.",
+                         {Quoted(plan.OldRoot)});
             return result;
         }
         for (const std::string& id : ids)
             result.Moved += DirectoryExists(dest + id) ? 1 : 0;
         result.Remaining = static_cast<int>(ids.size()) - result.Moved + static_cast<int>(conflicts.size());
-        result.Text =
-            "Moving the versions was cancelled, but moving them back stopped: " + Describe(backStop) +
-            Trailer(plan, dest, result.Moved, result.Remaining);
+        result.Text = MoveText(lang, "MesMoveBackStopped",
+                               "Moving the versions was cancelled, but moving them back stopped: %1",
+                               {Describe(plan, backStop)}) +
+                      Trailer(plan, dest, result.Moved, result.Remaining);
         return result;
     }
 
@@ -687,13 +783,15 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     result.Remaining += static_cast<int>(conflicts.size());
     if (stop.Status != TreeStatus::Ok) {
         result.Outcome = BackupMoveResult::Failed;
-        result.Text = Describe(stop) + Trailer(plan, dest, result.Moved, result.Remaining);
+        result.Text = Describe(plan, stop) + Trailer(plan, dest, result.Moved, result.Remaining);
         return result;
     }
     if (!conflicts.empty()) {
         result.Outcome = BackupMoveResult::Failed;
-        result.Text = "These folders exist in the destination already and were not made by this move, so "
-                      "nothing was written over them:";
+        result.Text =
+            MoveText(lang, "MesMoveConflicts",
+                     "These folders exist in the destination already and were not made by this move, "
+                     "so nothing was written over them:");
         for (const std::string& conflict : conflicts)
             result.Text += "\n" + conflict;
         result.Text += Trailer(plan, dest, result.Moved, result.Remaining);
@@ -701,6 +799,7 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
     }
 
     std::string indexNote;
+    progress.Show(stepValue(1));
     try {
         indexNote = MoveIndex(plan, dest, note);
     } catch (const std::exception& e) {
@@ -711,12 +810,20 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
         result.Text = indexNote + Trailer(plan, dest, result.Moved, 0);
         return result;
     }
-    // Copies that a killed run left half-made are no versions and do not stay.
-    RemoveCopyLeftovers(dest);
-    // Everything moved is on the disk before the setting sends anyone there.
-    if (const int err = FlushFileSystem(dest)) {
+    // Copies that a killed run left half-made are no versions and do not stay; everything
+    // moved is on the disk before the setting sends anyone there.
+    int flushError = 0;
+    step.store(0);
+    progress.Run(finishing, step, steps, stepValue(2), kProgressSteps, false, [&] {
+        RemoveCopyLeftovers(dest);
+        step.store(1);
+        flushError = FlushFileSystem(dest);
+        step.store(kFinishSteps);
+    });
+    if (const int err = flushError) {
         result.Outcome = BackupMoveResult::Failed;
-        result.Text = "The moved versions could not be flushed to the disk: " + ErrorText(err) +
+        result.Text = MoveText(lang, "MesMoveNotFlushed",
+                               "The moved versions could not be flushed to the disk: %1", {ErrorText(err)}) +
                       Trailer(plan, dest, result.Moved, 0);
         return result;
     }
@@ -725,14 +832,17 @@ BackupMoveResult BackupMove::Run(const BackupMovePlan& plan, BackupMoveControl& 
         WriteSettings(plan.SettingsFile, dest, "");
     } catch (const std::exception& e) {
         result.Outcome = BackupMoveResult::Failed;
-        result.Text = std::string(e.what()) + "\nEvery version is in \"" + dest + "\", but \"" +
-                      plan.OldRoot +
-                      "\" stays the backup folder in use. Move to the same folder again to finish.";
+        result.Text =
+            std::string(e.what()) + "\n" +
+            MoveText(lang, "MesMoveSettingNotWritten",
+                     "Every version is in %1, but %2 stays the backup folder in use. Move to the same "
+                     "folder again to finish.",
+                     {Quoted(dest), Quoted(plan.OldRoot)});
         return result;
     }
     RemoveFile(dest + kNoteName);
     result.Outcome = BackupMoveResult::Done;
-    result.Text = "Every version was moved to \"" + dest + "\"." + indexNote;
+    result.Text = MoveText(lang, "MesMoveDone", "Every version was moved to %1.", {Quoted(dest)}) + indexNote;
     return result;
 }
 

@@ -4,12 +4,21 @@
 
 #include <atomic>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 class QWidget;
 
 namespace morvane::monitor {
+
+// The section of a language file that holds the texts of backup moves.
+inline constexpr const char* kMoveTextSection = "MoveMessages";
+
+// A text of the move in the chosen language: key of kMoveTextSection in languageFile (or in
+// the shipped file of its language), else english; "%1" to "%9" take args in order.
+std::string MoveText(const std::string& languageFile, const char* key, const char* english,
+                     std::initializer_list<std::string> args = {});
 
 // One file item whose stored versions move: its backup folder name and its path (for the
 // backup index).
@@ -26,6 +35,7 @@ struct BackupMovePlan
     std::vector<BackupItem> Items;
     std::vector<std::string> WatchedFolders; // folder items' paths: no backup may lie there
     std::string SettingsFile;                // where BackupPath is written at the end
+    std::string LanguageFile;                // the user's file of the chosen language ("": English)
     // Asks the agent to make no version until Release; false when it did not confirm.
     std::function<bool()> Hold;
     // Lets the agent go on (it reloads its settings, so takes up a new BackupPath).
@@ -92,6 +102,11 @@ public:
     // watched folder, with room for what has to be copied. A folder made here is removed
     // again when the check refuses.
     static std::string CheckDestination(const BackupMovePlan& plan);
+
+    // What the monitor says of a move to target that was left unfinished (at its start and
+    // in its dialogs); oldRoot is the backup folder in use.
+    static std::string UnfinishedText(const std::string& languageFile, const std::string& target,
+                                      const std::string& oldRoot);
 
     // Checks, holds the agent, moves, writes the setting, releases the agent.
     static BackupMoveResult Run(const BackupMovePlan& plan, BackupMoveControl& control);

@@ -1,5 +1,6 @@
 #include "monitor/MonitorProgram.h"
 
+#include "engine/ItemRecordIO.h"
 #include "engine/TRKMonFolder.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
@@ -166,7 +167,26 @@ bool MonitorProgram::Start()
         return false;
     }
     m_form->show();
+    OfferToFinishMove();
     return true;
+}
+
+void MonitorProgram::OfferToFinishMove()
+{
+    // A backup move stopped part-way leaves versions in two folders: said at once, with
+    // the move dialog at its folder for a yes.
+    const std::string agentDir = Block()->AgentDir.Get();
+    const std::string pending =
+        ReadMoveTarget(WithTrailingSep(agentDir.empty() ? m_home : agentDir) + kSettingsFileName);
+    if (pending.empty())
+        return;
+    const std::string language = LanguageFilePath(Block()->Settings.Language.Get());
+    const std::string text =
+        BackupMove::UnfinishedText(language, pending, Block()->Settings.BackupPath.Get()) + "\n\n" +
+        MoveText(language, "MesMoveFinishNow", "Finish the move now?");
+    if (MessageBoxes::Show(BoxKind::Confirmation, text, BoxButtons::YesNo, BoxAnswer::Yes, m_form.get()) ==
+        BoxAnswer::Yes)
+        m_form->BackupFolderDialog();
 }
 
 void MonitorProgram::RequestClose()

@@ -62,6 +62,8 @@ private:
     void HandOver();
     void OfferAgentStart();
     void FormClose();
+    // A backup move left unfinished: the user is told and may finish it at once.
+    void OfferToFinishMove();
     // Grabs the window's views into PNG files in folder, then closes the window.
     void SaveScreenshots(const std::string& folder);
     void SaveDialogScreenshots(const std::function<void(QWidget*, const char*)>& save);

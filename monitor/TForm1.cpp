@@ -96,7 +96,12 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
     UpdateActions();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // Hidden while the item list still exists: hiding lays the views out again, and their
+    // rows ask the list for their colours, which would otherwise be gone by then.
+    hide();
+}
 
 QAction* TForm1::Action(const char* name) const
 {
@@ -248,7 +253,9 @@ void TForm1::CreateWidgets()
     m_statusPanel->setObjectName("StatusPanel0");
     MarkRunTimeText(m_statusPanel);
     m_statusPanel->setMinimumWidth(50);
-    m_statusBar->addPermanentWidget(m_statusPanel, 1);
+    // A normal widget, which a message covers while it shows: a permanent one that takes
+    // the whole bar would leave no room for any message.
+    m_statusBar->addWidget(m_statusPanel, 1);
     m_agentPanel = new QLabel(m_statusBar);
     m_agentPanel->setObjectName("AgentStatePanel");
     MarkRunTimeText(m_agentPanel);

@@ -97,7 +97,9 @@ void TForm1::BackupFolderDialog()
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (m_block->Settings.BackupPath.Get() != form->BackupPath())
             m_block->Settings.BackupPath.Set(form->BackupPath());
+        // Said where the user looks: the options dialog when the move came from it.
         m_statusBar->showMessage(QString::fromStdString(form->LastResult().Text), 10000);
+        m_form3->ShowMoveOutcome(form->LastResult().Text);
     }
     // Whatever the move did, the lists show every version where it is now.
     const int row = m_fileList->Selected();

@@ -2,11 +2,13 @@
 
 #include "engine/ItemRecordIO.h"
 #include "monitor/AgentLink.h"
+#include "monitor/BackupMove.h"
 #include "monitor/DigitEdit.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 #include "platform/OleDate.h"
+#include "platform/Paths.h"
 #include "support/LanguageFiles.h"
 #include "support/components/FormOptions.h"
 #include "support/components/MessageBoxes.h"
@@ -65,9 +67,21 @@ TForm3::TForm3(SharedBlock* block, std::string home, QWidget* parent)
     m_button3->setObjectName("Button3");
     m_button3->setAutoDefault(false);
     m_button3->setEnabled(false);
-    auto* backupLayout = new QHBoxLayout(m_backupBox);
-    backupLayout->addWidget(m_backuppathLabel, 1);
-    backupLayout->addWidget(m_button3);
+    // A move left unfinished, or the outcome of the last one.
+    m_moveNotice = label(m_backupBox, "MoveNoticeLabel", QString());
+    MarkRunTimeText(m_moveNotice);
+    m_moveNotice->setWordWrap(true);
+    m_moveNotice->hide();
+    m_finishMove = new QPushButton(tr("Finish the move"), m_backupBox);
+    m_finishMove->setObjectName("FinishMoveButton");
+    m_finishMove->setAutoDefault(false);
+    m_finishMove->hide();
+    auto* backupLayout = new QGridLayout(m_backupBox);
+    backupLayout->addWidget(m_backuppathLabel, 0, 0);
+    backupLayout->addWidget(m_button3, 0, 1);
+    backupLayout->addWidget(m_moveNotice, 1, 0);
+    backupLayout->addWidget(m_finishMove, 1, 1, Qt::AlignTop);
+    backupLayout->setColumnStretch(0, 1);
     m_showBaloon = check(tabSheet1, "ShowBaloon", tr("Show icon info while making new version"));
     auto* basicLayout = new QGridLayout(tabSheet1);
     basicLayout->addWidget(label3, 0, 0);
@@ -129,10 +143,13 @@ TForm3::TForm3(SharedBlock* block, std::string home, QWidget* parent)
 
     connect(m_button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(m_button2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_button3, &QPushButton::clicked, this, [this] {
+    const auto openBackupFolder = [this] {
         if (m_openBackupFolder)
             m_openBackupFolder();
-    });
+        ShowUnfinishedMove();
+    };
+    connect(m_button3, &QPushButton::clicked, this, openBackupFolder);
+    connect(m_finishMove, &QPushButton::clicked, this, openBackupFolder);
     connect(m_dateFormatEdit, &QLineEdit::textChanged, this, &TForm3::DateFormatEditChange);
     connect(m_showDateCheck, &QCheckBox::toggled, this, &TForm3::ShowDateCheckClick);
     connect(m_limitShowCheck, &QCheckBox::toggled, this, &TForm3::LimitShowCheckClick);
@@ -147,6 +164,50 @@ void TForm3::SetBackupFolderDialog(std::function<void()> open)
 {
     m_openBackupFolder = std::move(open);
     m_button3->setEnabled(static_cast<bool>(m_openBackupFolder));
+    m_finishMove->setEnabled(static_cast<bool>(m_openBackupFolder));
+}
+
+void TForm3::ShowUnfinishedMove()
+{
+    if (!m_block)
+        return;
+    const std::string agentDir = m_block->AgentDir.Get();
+    const std::string pending =
+        ReadMoveTarget(WithTrailingSep(agentDir.empty() ? m_home : agentDir) + kSettingsFileName);
+    m_finishMove->setVisible(!pending.empty());
+    if (pending.empty()) {
+        // The outcome of a move stays until the dialog shows again.
+        if (m_noticeUnfinished)
+            m_moveNotice->hide();
+        m_noticeUnfinished = false;
+        return;
+    }
+    m_noticeUnfinished = true;
+    const std::string path = m_backuppathLabel->text().toStdString();
+    m_moveNotice->setStyleSheet("color: #b00000;");
+    m_moveNotice->setText(QString::fromStdString(
+        BackupMove::UnfinishedText(LanguageFilePath(m_block->Settings.Language.Get()), pending, path)));
+    m_moveNotice->show();
+    FitNotice();
+}
+
+void TForm3::FitNotice()
+{
+    // The notice wraps over several lines: the dialog grows to show all of them.
+    layout()->activate();
+    const int needed =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : sizeHint().height();
+    if (needed > height())
+        resize(width(), needed);
+}
+
+void TForm3::ShowMoveOutcome(const std::string& text)
+{
+    m_noticeUnfinished = false;
+    m_moveNotice->setStyleSheet(QString());
+    m_moveNotice->setText(QString::fromStdString(text));
+    m_moveNotice->setVisible(!text.empty());
+    FitNotice();
 }
 
 TForm3::~TForm3() = default;
@@ -221,6 +282,8 @@ void TForm3::showEvent(QShowEvent* event)
     if (m_block)
         InitLangCombo();
     InitDateCombo();
+    m_moveNotice->hide();
+    ShowUnfinishedMove();
 }
 
 QString TForm3::SampleText() const

@@ -52,7 +52,12 @@ public:
         m_onLanguageChanged = std::move(onChanged);
     }
     // What the "Change" button of the backup folder opens; without it the button is off.
+    // While a move is unfinished the box says so, with a button that opens the same.
     void SetBackupFolderDialog(std::function<void()> open);
+    // Says a move left unfinished (hides the notice when there is none), from the settings.
+    void ShowUnfinishedMove();
+    // Shows how the last move ended, under the backup folder, until the next show.
+    void ShowMoveOutcome(const std::string& text);
     // Where the dialog was last closed (its frame's top-left corner), nothing while it has
     // never been shown; it opens there again when that place is on a screen.
     std::optional<QPoint> Place() const { return m_place; }
@@ -70,6 +75,7 @@ private:
     void DateFormatEditChange();
     void ShowDateCheckClick();
     void LimitShowCheckClick();
+    void FitNotice();
 
     SharedBlock* m_block;
     std::string m_home;
@@ -84,6 +90,9 @@ private:
     QGroupBox* m_backupBox;
     QLabel* m_backuppathLabel;
     QPushButton* m_button3;
+    QLabel* m_moveNotice;
+    QPushButton* m_finishMove;
+    bool m_noticeUnfinished = false; // the notice says an unfinished move, not an outcome
     QCheckBox* m_showBaloon;
     QCheckBox* m_showDateCheck;
     QLabel* m_label2;

@@ -17,11 +17,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -71,15 +76,32 @@ TForm5::TForm5(SharedBlock* block, TRKMonItems& items, QWidget* parent)
     m_list->setViewMode(QListView::ListMode);
     m_list->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // By the pixel, so a row can be kept exactly where the pointer is.
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    m_unfinished = new QLabel(this);
+    m_unfinished->setObjectName("UnfinishedMoveLabel");
+    MarkRunTimeText(m_unfinished);
+    m_unfinished->setWordWrap(true);
+    m_unfinished->setStyleSheet("color: #b00000;");
+    m_unfinished->hide();
+    auto* pathLabel = new QLabel(tr("Folder:"), this);
+    pathLabel->setObjectName("PathLabel");
+    m_pathEdit = new QLineEdit(this);
+    m_pathEdit->setObjectName("PathEdit");
+    MarkRunTimeText(m_pathEdit);
+    pathLabel->setBuddy(m_pathEdit);
 
     m_compression = new QCheckBox(tr("Set compression"), this);
     m_compression->setObjectName("SetCompressionCheck");
     m_compression->setChecked(true);
+    // Enter never starts a move: it opens a folder or goes to the typed path.
     m_change = new QPushButton(tr("Change"), this);
     m_change->setObjectName("ChangeButton");
-    m_change->setDefault(true);
+    m_change->setAutoDefault(false);
     m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName("CabcelButton");
+    m_cancel->setAutoDefault(false);
 
     m_fileOperation = new TkitFileOperation(this);
     m_fileOperation->setObjectName("FileOperation1");
@@ -92,18 +114,38 @@ TForm5::TForm5(SharedBlock* block, TRKMonItems& items, QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(m_change);
     buttons->addWidget(m_cancel);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(pathLabel);
+    pathRow->addWidget(m_pathEdit, 1);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_unfinished);
     layout->addWidget(m_combo);
     layout->addWidget(m_toolBar);
     layout->addWidget(m_list, 1);
+    layout->addLayout(pathRow);
     layout->addLayout(buttons);
 
     connect(up, &QAction::triggered, this, &TForm5::FolderUpClick);
     connect(add, &QAction::triggered, this, &TForm5::FolderNewClick);
     connect(m_combo, &QComboBox::activated, this,
             [this](int index) { SetCurrentFolder(m_combo->itemData(index).toString().toStdString()); });
-    connect(m_list, &QListView::doubleClicked, this,
-            [this](const QModelIndex& index) { SetCurrentFolder(m_model->filePath(index).toStdString()); });
+    // Enter and the double click (which the view takes only on the row of its first click).
+    connect(m_list, &QListView::activated, this, &TForm5::OpenFolder);
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+        m_pathEdit->setText(selected.isEmpty() ? QString() : m_model->filePath(selected.front()));
+    });
+    connect(m_pathEdit, &QLineEdit::returnPressed, this, &TForm5::PathEditReturn);
+    // Other programs change folders such as /tmp while the user aims at a row.
+    m_list->viewport()->setMouseTracking(true);
+    m_list->viewport()->installEventFilter(this);
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, &TForm5::HoldRowUnderPointer);
+    const auto restoreSoon = [this] {
+        QTimer::singleShot(0, this, &TForm5::RestoreRowUnderPointer);
+    };
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, restoreSoon);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, restoreSoon);
+    connect(m_model, &QAbstractItemModel::layoutChanged, this, restoreSoon);
     connect(m_change, &QPushButton::clicked, this, &TForm5::ChangeButtonClick);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -120,6 +162,69 @@ TForm5::~TForm5() = default;
 void TForm5::SetBackupPath(const std::string& path)
 {
     m_backupPath = WithTrailingSep(path);
+}
+
+std::string TForm5::LanguageFile() const
+{
+    return m_block ? LanguageFilePath(m_block->Settings.Language.Get()) : std::string();
+}
+
+std::string TForm5::SettingsFile() const
+{
+    const std::string agentDir = m_block ? m_block->AgentDir.Get() : std::string();
+    return WithTrailingSep(agentDir.empty() ? m_items.Home() : agentDir) + kSettingsFileName;
+}
+
+std::string TForm5::UnfinishedMove() const
+{
+    return ReadMoveTarget(SettingsFile());
+}
+
+void TForm5::HoldRowUnderPointer()
+{
+    // Where the row under the pointer is now; taken while the listing is as the user sees
+    // it, since the view forgets its rows as soon as a change begins.
+    if (m_restoring)
+        return;
+    const QPoint at = m_list->viewport()->mapFromGlobal(QCursor::pos());
+    const QModelIndex row = m_list->viewport()->rect().contains(at) ? m_list->indexAt(at) : QModelIndex();
+    m_anchorPath = row.isValid() ? m_model->filePath(row) : QString();
+    m_anchorTop = row.isValid() ? m_list->visualRect(row).top() : 0;
+}
+
+void TForm5::RestoreRowUnderPointer()
+{
+    if (m_reveal && m_list->currentIndex().isValid())
+        m_list->scrollTo(m_list->currentIndex());
+    const QModelIndex row = m_anchorPath.isEmpty() ? QModelIndex() : m_model->index(m_anchorPath);
+    if (!row.isValid() || row.parent() != m_list->rootIndex())
+        return;
+    m_restoring = true;
+    m_list->doItemsLayout();
+    QScrollBar* bar = m_list->verticalScrollBar();
+    bar->setValue(bar->value() + m_list->visualRect(row).top() - m_anchorTop);
+    m_restoring = false;
+}
+
+bool TForm5::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list->viewport()) {
+        switch (event->type()) {
+        case QEvent::Wheel:
+        case QEvent::MouseButtonPress:
+            m_reveal = false; // the user looks elsewhere now
+            [[fallthrough]];
+        case QEvent::MouseMove:
+        case QEvent::Enter:
+        case QEvent::Leave:
+            // After the event: a wheel scrolls first.
+            QTimer::singleShot(0, this, &TForm5::HoldRowUnderPointer);
+            break;
+        default:
+            break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 std::string TForm5::Text(TextSlot slot) const
@@ -143,6 +248,8 @@ void TForm5::SetCurrentFolder(const std::string& folder)
         path = "/";
     m_list->setRootIndex(m_model->index(Q(WithoutTrailingSep(path))));
     m_list->clearSelection();
+    m_list->setCurrentIndex(QModelIndex());
+    m_pathEdit->clear();
     FillCombo();
     ShellComboBox1Change();
 }
@@ -169,17 +276,46 @@ void TForm5::FillCombo()
 
 std::string TForm5::SelectedFolder() const
 {
-    const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
-    if (selected.isEmpty())
-        return {};
-    return m_model->filePath(selected.front()).toStdString();
+    const std::string typed = m_pathEdit->text().trimmed().toStdString();
+    return typed.size() > 1 ? WithoutTrailingSep(typed) : typed;
 }
 
 void TForm5::SelectFolder(const std::string& name)
 {
     const QModelIndex index = m_model->index(Q(CurrentFolder() + name));
-    if (index.isValid())
+    if (index.isValid()) {
         m_list->setCurrentIndex(index);
+        m_list->scrollTo(index);
+        m_reveal = true; // the folder is still being read: in view again as rows come in
+    }
+}
+
+void TForm5::PathEditReturn()
+{
+    std::string path = SelectedFolder();
+    if (path.starts_with("~/") || path == "~")
+        path = WithoutTrailingSep(HomeDir() + path.substr(std::min<std::size_t>(path.size(), 2)));
+    if (path.empty())
+        return;
+    if (path.front() != kPathSep || !DirectoryExists(path)) {
+        MessageBoxes::Show(BoxKind::Warning, Text(TxtMesFolderNotExists) + ": " + path, BoxButtons::Ok,
+                           BoxAnswer::Ok, this);
+        return;
+    }
+    if (path == "/") {
+        SetCurrentFolder(path);
+        m_pathEdit->setText(Q(path));
+        return;
+    }
+    SetCurrentFolder(FolderPart(path));
+    SelectFolder(NamePart(path));
+    m_pathEdit->setText(Q(path));
+}
+
+void TForm5::OpenFolder(const QModelIndex& index)
+{
+    if (index.isValid())
+        SetCurrentFolder(m_model->filePath(index).toStdString());
 }
 
 void TForm5::showEvent(QShowEvent* event)
@@ -190,11 +326,19 @@ void TForm5::showEvent(QShowEvent* event)
 
 void TForm5::FormShow()
 {
-    // The folder holding the backup folder, so the backup folder is among those listed.
-    const std::string backup = WithoutTrailingSep(m_backupPath);
+    // The folder holding the backup folder, so the backup folder is among those listed;
+    // while a move is unfinished, the one holding its destination, which alone is taken.
+    const std::string pending = WithoutTrailingSep(UnfinishedMove());
+    const std::string backup = pending.empty() ? WithoutTrailingSep(m_backupPath) : pending;
     SetCurrentFolder(backup.empty() ? HomeDir() : FolderPart(backup));
     if (!backup.empty())
         SelectFolder(NamePart(backup));
+    m_unfinished->setVisible(!pending.empty());
+    if (!pending.empty()) {
+        m_unfinished->setText(Q(BackupMove::UnfinishedText(LanguageFile(), pending, m_backupPath) + " " +
+                                MoveText(LanguageFile(), "MesMoveFinishWithChange", "Change finishes it.")));
+        m_pathEdit->setText(Q(pending));
+    }
     m_list->setFocus();
 }
 
@@ -215,8 +359,9 @@ void TForm5::FolderNewClick()
     const QModelIndex index = m_model->mkdir(m_list->rootIndex(), Q(name));
     if (!index.isValid()) {
         MessageBoxes::Show(BoxKind::Warning,
-                           "The folder \"" + CurrentFolder() + name + "\" cannot be created.", BoxButtons::Ok,
-                           BoxAnswer::Ok, this);
+                           MoveText(LanguageFile(), "MesMoveFolderNotMade",
+                                    "The folder \"%1\" cannot be created.", {CurrentFolder() + name}),
+                           BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }
     // Named at once: the user types over the proposed name.
@@ -236,12 +381,12 @@ BackupMovePlan TForm5::MakePlan(const std::string& destination) const
     BackupMovePlan plan;
     plan.OldRoot = m_backupPath;
     plan.NewRoot = destination;
+    plan.LanguageFile = LanguageFile();
     for (const auto& item : m_items.Files())
         plan.Items.push_back({item->FileID(), item->Path()});
     for (const auto& folder : m_items.Folders())
         plan.WatchedFolders.push_back(folder->Path());
-    const std::string agentDir = m_block ? m_block->AgentDir.Get() : std::string();
-    plan.SettingsFile = WithTrailingSep(agentDir.empty() ? m_items.Home() : agentDir) + kSettingsFileName;
+    plan.SettingsFile = SettingsFile();
     if (m_block) {
         SharedBlock* block = m_block;
         plan.Hold = [block] {
@@ -267,7 +412,9 @@ void TForm5::ChangeButtonClick()
     if (m_backupPath.empty()) {
         MessageBoxes::Show(
             BoxKind::Warning,
-            "The backup folder in use is not known (is the agent running?), so nothing was moved.",
+            MoveText(LanguageFile(), "MesMoveRootUnknownNothing",
+                     "The backup folder in use is not known (is the agent running?), so nothing "
+                     "was moved."),
             BoxButtons::Ok, BoxAnswer::Ok, this);
         return;
     }

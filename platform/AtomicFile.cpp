@@ -167,7 +167,18 @@ bool RemoveCopyLeftover(const std::string& path)
     }
     for (const std::string& name : files)
         ::unlinkat(dir.Get(), name.c_str(), 0);
-    return ::rmdir(path.c_str()) == 0;
+    // The folder it lay in keeps its time: a version folder's time tells the version's age.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    struct stat before = {};
+    const bool timed = ::stat(parent.c_str(), &before) == 0;
+    if (::rmdir(path.c_str()) != 0)
+        return false;
+    if (timed) {
+        const timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+        ::utimensat(AT_FDCWD, parent.c_str(), times, 0);
+    }
+    return true;
 }
 
 int AtomicFile::Begin(const std::string& target, Staging staging)

@@ -101,8 +101,8 @@ bool IsStagingNameFor(std::string_view entry, std::string_view name);
 bool IsCopyLeftover(const std::string& folder, const std::string& name);
 // Removes such a leftover: the files directly inside it, then the folder. A folder that
 // holds anything else (a folder, which no write of ours makes) is left as it is. True
-// when it is gone. Only for a folder no write is using (at start, or after the copies
-// into its folder ended).
+// when it is gone; the folder it lay in keeps its modification time. Only for a folder no
+// write is using (at start, or after the copies into its folder ended).
 bool RemoveCopyLeftover(const std::string& path);
 
 // The mode a replacement of path should carry: the existing file's own permission bits,

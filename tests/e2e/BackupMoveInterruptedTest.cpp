@@ -15,9 +15,12 @@
 #include "platform/FileTree.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "support/components/MessageBoxes.h"
 #include "support/components/ModalDialogs.h"
 
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
@@ -41,6 +44,7 @@ struct Stored
 {
     std::string Bytes;
     timespec Time{};
+    timespec FolderTime{}; // its version folder's: the age pruning and clearing go by
 };
 
 // Every version below root by its path relative to root ("<FileID>/<nnn>/<name>"); also
@@ -64,9 +68,10 @@ std::map<std::string, Stored> Versions(const std::string& root, std::vector<std:
             std::error_code typeError;
             const bool file = it->is_regular_file(typeError);
             if (parts == 2 && file) {
-                struct stat st = {};
-                if (::stat(it->path().c_str(), &st) == 0)
-                    found[rel] = {test::ReadFile(it->path().string()), st.st_mtim};
+                struct stat st = {}, folder = {};
+                if (::stat(it->path().c_str(), &st) == 0 &&
+                    ::stat(it->path().parent_path().c_str(), &folder) == 0)
+                    found[rel] = {test::ReadFile(it->path().string()), st.st_mtim, folder.st_mtim};
             } else if (strays && (parts > 2 || (parts == 2 && !file) ||
                                   (parts == 0 && file && rel != kBackupIndexName))) {
                 strays->push_back(rel);
@@ -238,6 +243,7 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     int stoppedPartWay = 0;
+    int noticed = 0; // moves finished through the window started after the kill
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const std::string from = Root();
@@ -263,8 +269,13 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
         } else {
             StartMove(to);
             ASSERT_TRUE(WaitMoverSays("MOVING")) << m_log;
-            std::this_thread::sleep_for(
-                std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
+            // Until a restart has found a move unfinished, the kill waits for the move to be
+            // recorded (a slow build records it only after the random delay).
+            if (stop == Stop::KillMonitor && noticed == 0)
+                test::WaitUntil([&] { return !Setting(kMoveToKey).empty(); }, 10s);
+            else
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
             if (stop == Stop::KillMonitor) {
                 ::kill(static_cast<pid_t>(m_mover->processId()), SIGKILL);
                 m_mover->waitForFinished();
@@ -279,6 +290,32 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
 
         // A save while the move is unfinished: its version is kept, under a new number.
         SaveMeanwhile(round % kFiles, round, from, to);
+        // The first times, the window started again says so, and its options and move
+        // dialogs lead to that folder, where Change finishes the move.
+        if (stop == Stop::KillMonitor && noticed < 3 && !Setting(kMoveToKey).empty()) {
+            ++noticed;
+            MessageBoxes::TakeShownTexts();
+            MessageBoxes::PushAnswer(BoxAnswer::No);
+            StartMonitor();
+            const auto shown = MessageBoxes::TakeShownTexts();
+            EXPECT_TRUE(!shown.empty() && shown.front().find(to) != std::string::npos) << m_log;
+            ModalDialogs::PushHandler([&](QDialog& options) {
+                const auto* notice = options.findChild<QLabel*>("MoveNoticeLabel");
+                EXPECT_TRUE(notice->isVisible() &&
+                            notice->text().toStdString().find(to) != std::string::npos);
+                options.findChild<QPushButton*>("FinishMoveButton")->click();
+            });
+            ModalDialogs::PushHandler([&](QDialog& dialog) {
+                auto& move = static_cast<monitor::TForm5&>(dialog);
+                EXPECT_EQ(move.CurrentFolder(), FolderPart(WithoutTrailingSep(to)));
+                EXPECT_EQ(move.SelectedFolder(), WithoutTrailingSep(to));
+                EXPECT_TRUE(move.findChild<QLabel*>("UnfinishedMoveLabel")->isVisible());
+                move.ChangeButtonClick();
+            });
+            Form().OptionsClick();
+            EXPECT_EQ(Root(), to);
+            program.reset();
+        }
         if (Root() != to) {
             ASSERT_EQ(Move(to), monitor::BackupMoveResult::Done) << m_log;
         }
@@ -295,6 +332,8 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
             EXPECT_EQ(moved->second.Bytes, version.Bytes) << rel;
             EXPECT_EQ(moved->second.Time.tv_sec, version.Time.tv_sec) << rel;
             EXPECT_EQ(moved->second.Time.tv_nsec, version.Time.tv_nsec) << rel;
+            EXPECT_EQ(moved->second.FolderTime.tv_sec, version.FolderTime.tv_sec) << rel;
+            EXPECT_EQ(moved->second.FolderTime.tv_nsec, version.FolderTime.tv_nsec) << rel;
         }
         EXPECT_EQ(Setting(kMoveToKey), "");
         EXPECT_FALSE(fs::exists(to + monitor::BackupMove::kNoteName));
@@ -303,6 +342,7 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
             return;
     }
     std::printf("%d of %d rounds were stopped part-way\n", stoppedPartWay, kRounds);
+    EXPECT_TRUE(stop != Stop::KillMonitor || noticed > 0);
 
     // The window: the move's last folder in use, every file's count and versions there.
     StartMonitor();

@@ -2,14 +2,18 @@
 
 #include "common/TestSupport.h"
 #include "engine/ItemRecordIO.h"
+#include "engine/VersionStore.h"
 #include "platform/DirListing.h"
 #include "platform/IniFile.h"
+#include "platform/OleDate.h"
 #include "support/components/MessageBoxes.h"
 #include "support/components/TkitFileOperation.h"
 
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 using namespace morvane;
@@ -266,10 +270,12 @@ protected:
     }
 
 public:
+    // A file's copy with its date; for a folder that exists, only the date.
     static void CopyWithDate(const std::string& from, const std::string& to)
     {
         fs::create_directories(fs::path(to).parent_path());
-        fs::copy_file(from, to);
+        if (!fs::is_directory(to))
+            fs::copy_file(from, to);
         struct stat st = {};
         ::stat(from.c_str(), &st);
         const timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
@@ -281,6 +287,19 @@ TEST_P(StoppedRunTest, RunAgainFinishes)
 {
     TkitFileOperation::SetForceCopy(true);
     fs::create_directories(newRoot);
+    // Each version made an hour after the one before, its file saved a second earlier.
+    std::map<std::string, std::time_t> made;
+    std::time_t when = std::time(nullptr) - 86400;
+    for (const char* id : {"2401011", "2401012", "2401013"}) {
+        for (const char* v : {"/001", "/002"}) {
+            when += 3600;
+            const timespec file[2] = {{0, UTIME_OMIT}, {when - 1, 0}},
+                           folder[2] = {{0, UTIME_OMIT}, {when, 0}};
+            ::utimensat(AT_FDCWD, (oldRoot + id + v + "/a.txt").c_str(), file, 0);
+            ::utimensat(AT_FDCWD, (oldRoot + id + v).c_str(), folder, 0);
+            made[std::string(id) + v] = when;
+        }
+    }
     GetParam().Leave(*this);
     MarkOurs({"2401011", "2401012", "2401013"}, !fs::exists(oldRoot + "files.lst"));
     const BackupMoveResult r = BackupMove::Run(plan, op);
@@ -289,6 +308,16 @@ TEST_P(StoppedRunTest, RunAgainFinishes)
         for (const char* v : {"/001/a.txt", "/002/a.txt"})
             EXPECT_EQ(test::ReadFile(newRoot + id + v), std::string(v[3] == '1' ? "v1 of " : "v2 of ") + id);
         EXPECT_FALSE(fs::exists(oldRoot + id)) << id;
+        // Every version folder keeps its age, so clearing the history keeps the newest only.
+        for (const char* v : {"/001", "/002"}) {
+            struct stat st = {};
+            ::stat((newRoot + id + v).c_str(), &st);
+            EXPECT_EQ(st.st_mtim.tv_sec, made[std::string(id) + v]) << id << v;
+        }
+        const double last = FileDate(newRoot + id + "/002/a.txt").value_or(0);
+        EXPECT_EQ(PlanPruneBefore(newRoot + id, last, last, "").Files,
+                  std::vector<std::string>{newRoot + id + "/001/a.txt"})
+            << id;
     }
     for (const auto& entry : fs::recursive_directory_iterator(newRoot))
         EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
@@ -310,6 +339,16 @@ INSTANTIATE_TEST_SUITE_P(
                                [](BackupMoveTest& t) {
                                    StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/002/a.txt",
                                                                 t.newRoot + "2401012/002/a.txt");
+                               }},
+                      LeftCase{"ACopyWhoseSourceFolderWasEmptiedButNotRemoved",
+                               [](BackupMoveTest& t) {
+                                   // The copy and its folder's date were in place before the
+                                   // source went.
+                                   StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/001/a.txt",
+                                                                t.newRoot + "2401012/001/a.txt");
+                                   StoppedRunTest::CopyWithDate(t.oldRoot + "2401012/001",
+                                                                t.newRoot + "2401012/001");
+                                   fs::remove(t.oldRoot + "2401012/001/a.txt");
                                }},
                       LeftCase{"AnItemMovedWholeAndAVersionMadeSince",
                                [](BackupMoveTest& t) {

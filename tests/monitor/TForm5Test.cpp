@@ -6,6 +6,9 @@
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -44,9 +47,32 @@ TEST_F(TForm5Test, OpensBesideTheBackupFolderAndBrowses)
     form.SetCurrentFolder("/");
     form.FolderUpClick();
     EXPECT_EQ(form.CurrentFolder(), "/");
+    // A typed path is shown selected; one that is no folder is said, and Enter never moves.
+    auto* path = form.findChild<QLineEdit*>("PathEdit");
+    path->setText(QString::fromStdString(place + "backup/"));
+    form.PathEditReturn();
+    EXPECT_EQ(form.CurrentFolder(), place);
+    EXPECT_EQ(form.SelectedFolder(), place + "backup");
+    path->setText(QString::fromStdString(place + "none"));
+    form.PathEditReturn();
+    EXPECT_EQ(MessageBoxes::TakeShownTexts().size(), 1u);
+    EXPECT_EQ(form.CurrentFolder(), place);
+    EXPECT_FALSE(form.findChild<QPushButton*>("ChangeButton")->isDefault());
+    EXPECT_FALSE(form.findChild<QPushButton*>("ChangeButton")->autoDefault());
     // Compression is offered only where the file system has it.
     EXPECT_EQ(form.findChild<QCheckBox*>("SetCompressionCheck")->isChecked(),
               form.findChild<QCheckBox*>("SetCompressionCheck")->isEnabled());
+}
+
+TEST_F(TForm5Test, AnUnfinishedMoveOpensAtItsFolderAndSaysSo)
+{
+    fs::create_directories(env.Work() + "other/target");
+    test::WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nMoveTo=" + env.Work() + "other/target/\n");
+    IniFile::ClearCache();
+    form.FormShow();
+    EXPECT_EQ(form.CurrentFolder(), env.Work() + "other/");
+    EXPECT_EQ(form.SelectedFolder(), env.Work() + "other/target");
+    EXPECT_FALSE(form.findChild<QLabel*>("UnfinishedMoveLabel")->isHidden());
 }
 
 TEST_F(TForm5Test, NewFolderNamesNeverTakeAnExistingOne)
