@@ -66,11 +66,10 @@ public:
 protected:
     explicit TRKMonFolder(TRKMonItems& owner);
     void DropWatch() override;
+    void ResumeWatch() override { StartWatch(); }
 
 private:
     friend class TRKMonItems;
-
-    friend class TRKMonItem;
 
     // Asks the running thread to end; when join (main thread only), also joins it and
     // every thread asked earlier. Without join the thread is kept to be joined later.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ItemOwner.h"
 #include "engine/MonItemRecord.h"
 #include "engine/PackedItemRecord.h"
 #include "engine/VersionDecision.h"
@@ -37,14 +38,14 @@ public:
     // Makes a file item for path and loads it from the owner's list file (Load). The
     // caller has checked the path. Any thread. Throws IniWriteError when a presence test
     // cannot save the item.
-    static std::shared_ptr<TRKMonItem> Create(const std::string& path, TRKMonItems& owner);
+    static std::shared_ptr<TRKMonItem> Create(const std::string& path, ItemOwner& owner);
 
     virtual ~TRKMonItem();
     TRKMonItem(const TRKMonItem&) = delete;
     TRKMonItem& operator=(const TRKMonItem&) = delete;
 
     // The collection that holds the item; it outlives the item's use. Any thread.
-    TRKMonItems& Owner() const { return *m_owner; }
+    TRKMonItems& Owner() const { return m_owner->Collection(); }
 
     // A copy of the whole record, taken in one step. Any thread.
     TMonItemRecord Data() const;
@@ -171,12 +172,14 @@ public:
     void Reassign(const std::string& newPath);
 
 protected:
-    explicit TRKMonItem(TRKMonItems& owner);
+    explicit TRKMonItem(ItemOwner& owner);
     // Starts from record: an item being made, in no list yet.
-    TRKMonItem(TRKMonItems& owner, const TMonItemRecord& record);
+    TRKMonItem(ItemOwner& owner, const TMonItemRecord& record);
 
     // Stop's part for a folder's watch thread.
     virtual void DropWatch() {}
+    // A folder's part of a restart after a late presence verdict: its watch starts.
+    virtual void ResumeWatch() {}
 
 private:
     friend class TRKMonItems;
@@ -202,8 +205,8 @@ private:
     // would have restarted it; one still missing is marked broken (not saved: the caller
     // saves the list once). Main thread.
     void SettlePresence(bool found);
-    void ReassignFile(const std::string& newPath);
-    void ReassignFolder(const std::string& newPath);
+    // Sleeps one retry step unless the calling thread is asked to stop; false then.
+    static bool WaitRetry();
     // The facts DecideVersion looks at, read from the record and the disk.
     VersionFacts GatherFacts(const TMonItemRecord& rec, bool force);
     // Brings the record up to the newest of the stored versions (the name and date of its
@@ -240,7 +243,7 @@ private:
     void MarkRemoved() { m_removed.store(true); }
     bool Removed() const { return m_removed.load(); }
 
-    TRKMonItems* m_owner;
+    ItemOwner* m_owner;
     // Kept by the owner under its lock: the item's position in its array (-1 when not
     // listed), the path its path index files it under, and whether any list of the owner
     // (an array or a folder's members) has held it, so a path change must be told.

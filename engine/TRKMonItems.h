@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ItemOwner.h"
 #include "engine/ListWriteBehind.h"
 #include "engine/MainThreadCalls.h"
 #include "engine/MonItemRecord.h"
@@ -43,7 +44,7 @@ class TRKMonFolder;
 // removes; threads other than the main one use the path-based lookups (FileByPath).
 // Lookups by path and by FileID take constant time: each array has a hash index by path,
 // and both one by FileID, which every addition, removal and change of an item keeps right.
-class TRKMonItems
+class TRKMonItems final : public ItemOwner
 {
 public:
     // block and host may be nullptr only where nothing needs them (a host is needed for
@@ -56,12 +57,12 @@ public:
     TRKMonItems& operator=(const TRKMonItems&) = delete;
 
     // The role; false after construction. Set once by the agent, before LoadAll.
-    bool Active() const { return m_active.load(); }
+    bool Active() const override { return m_active.load(); }
     void SetActive(bool active) { m_active.store(active); }
 
     // Full name of the item list file; the monitor points it at the agent's file before
     // LoadAll. Set on the main thread before any thread starts.
-    const std::string& ListFile() const { return m_listFile; }
+    const std::string& ListFile() const override { return m_listFile; }
     void SetListFile(std::string listFile) { m_listFile = std::move(listFile); }
 
     const std::string& Home() const { return m_home; }
@@ -69,27 +70,28 @@ public:
     std::string SettingsFile() const;
     // The backup root as the settings file names it now (ends with "/"); on the thread
     // running LoadAll, as it named it when the load began. Any thread.
-    std::string BackupRoot() const;
+    std::string BackupRoot() const override;
     // The folder an unfinished backup move goes to (ends with "/"), "" while none is
     // unfinished or it is the backup root itself; read like BackupRoot. Any thread.
-    std::string MoveTarget() const;
+    std::string MoveTarget() const override;
     // The list as LoadAll reads it, on the thread running LoadAll; nullptr elsewhere.
-    IniFile* LoadReader() const;
+    IniFile* LoadReader() const override;
     // Which load of the list runs on this thread (each LoadAll has its own number); 0 on
     // any other thread.
-    std::uint64_t LoadNumber() const;
+    std::uint64_t LoadNumber() const override;
     // False when the load running on this thread found no entry fileId in the backup
     // root: the item has no stored version to look for. True in every other case.
-    bool MayHoldVersions(const std::string& fileId) const;
+    bool MayHoldVersions(const std::string& fileId) const override;
     // What the load running on this thread found at path when it looked at every listed
     // file at once (nothing inside: no regular file); nullptr when it did not look.
-    const std::optional<FileStamp>* LookedAtLoad(const std::string& path) const;
+    const std::optional<FileStamp>* LookedAtLoad(const std::string& path) const override;
     // The record of path as the load read it ahead, while the load makes its item;
     // nullptr otherwise. Loading thread only.
-    const PackedItemRecord* ReadAtLoad(const std::string& path) const;
+    const PackedItemRecord* ReadAtLoad(const std::string& path) const override;
 
-    SharedBlock* Block() const { return m_block; }
-    EngineHost* Host() const { return m_host; }
+    SharedBlock* Block() const override { return m_block; }
+    EngineHost* Host() const override { return m_host; }
+    TRKMonItems& Collection() override { return *this; }
 
     // Installs how folder watches are started (see WatchThread.h). Main thread, before
     // LoadAll.
@@ -164,22 +166,22 @@ public:
     // dirty when the engine is active. FlushList writes what is pending now (the end of a
     // scan or a request, before the list goes to the monitor, at exit). Any thread.
     // Throws IniWriteError; the changes then stay pending.
-    void FlushList();
+    void FlushList() override;
     // Writes the list when a folder's record is pending, before a report that makes the
     // monitor read the list (ADD); a failure is logged. Any thread.
     void FlushBeforeMonitor();
     // True while a change of the list is unwritten; FolderPending: one of a folder item.
     bool ListPending() const { return m_listWriter->Pending(); }
     bool FolderListPending() const { return m_listWriter->FolderPending(); }
-    ListWriteBehind& ListWriter() { return *m_listWriter; }
+    ListWriteBehind& ListWriter() override { return *m_listWriter; }
 
     // The calls onto the host's main thread, and their stop flags. Any thread.
-    MainThreadCalls& MainThread() { return m_mainThread; }
+    MainThreadCalls& MainThread() override { return m_mainThread; }
 
     // Copies record into the block's ItemRecord and posts message msg (wParam, lParam 0)
     // to the monitor window, on the main thread (queued when called elsewhere, so block
     // writes never race). Nothing without a block. Any thread.
-    void PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam = 0);
+    void PostToMonitor(MessageIndex msg, const TMonItemRecord& record, std::uint32_t wParam = 0) override;
 
     // Where PostToMonitor hands its reports on the main thread instead of writing the
     // block itself: the agent sends them one record at a time, so that a burst of reports
@@ -200,10 +202,9 @@ public:
 
     // Expires when the collection goes away: work queued onto the main thread looks at it
     // first, so a late call never reaches a collection (or block) that is gone.
-    std::weak_ptr<void> AliveToken() const { return m_alive; }
+    std::weak_ptr<void> AliveToken() const override { return m_alive; }
 
 private:
-    friend class TRKMonItem;
     friend class TRKMonFolder;
     friend class ListWriteBehind;
 
@@ -214,7 +215,12 @@ private:
     static void CheckPath(const std::string& path);
     // While LoadAll runs on this thread, takes item (found missing) to be looked for
     // later, off the main thread, and returns true; false otherwise.
-    bool DeferPresence(TRKMonItem& item);
+    bool DeferPresence(TRKMonItem& item) override;
+    // TRKMonItem::Reassign, on the lists: checks newPath (see Reassign there), then moves
+    // the item and, for a folder, its members and its watch.
+    void ReassignItem(TRKMonItem& item, const std::string& newPath) override;
+    void ReassignFolder(TRKMonFolder& folder, const std::string& newPath);
+    void ReassignFile(TRKMonItem& item, const std::string& newPath);
     // Main thread: the verdicts on the items looked for, then one save of the list.
     void SettlePresence(const std::vector<std::weak_ptr<TRKMonItem>>& items, const std::vector<bool>& found);
     // Makes the folder item for folderPath (from the list, or new: monitored, saved when
@@ -260,7 +266,7 @@ private:
     static int SlotOf(const PathIndex& index, const std::string& path);
     // Called by an item after its Path or FileID changed: moves it in its indexes and,
     // for a new path, makes every folder check its members' paths again. Takes m_mutex.
-    void KeysChanged(TRKMonItem& item);
+    void KeysChanged(TRKMonItem& item) override;
     // Whether a listed item other than except has that FileID. Any thread.
     bool FileIdInUse(const std::string& id, const TRKMonItem* except) const;
     // Bumped (under m_mutex) whenever the Path of an item any list holds changes.
