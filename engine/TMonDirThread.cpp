@@ -222,6 +222,21 @@ void QueueNotWatchedBox(TRKMonItems& items, NotWatchedKind kind, const std::stri
 // How many folders a box names; the log names every one.
 constexpr std::size_t kNamedFolders = 10;
 
+// The body of a box for folders that are not watched: why (cause), how many, and the
+// first kNamedFolders of them.
+std::string NotWatchedText(const std::string& cause, const std::vector<std::string>& folders)
+{
+    std::string text = cause + ". " + std::to_string(folders.size()) +
+                       (folders.size() == 1 ? " folder is" : " folders are") +
+                       " not watched, and changes there make no versions:";
+    for (std::size_t i = 0; i < folders.size() && i < kNamedFolders; ++i)
+        text += "\n" + folders[i];
+    if (folders.size() > kNamedFolders)
+        text +=
+            "\n... and " + std::to_string(folders.size() - kNamedFolders) + " more (the log names them all)";
+    return text;
+}
+
 std::string ReadSetting(const std::string& path)
 {
     std::ifstream in(path);
@@ -250,15 +265,9 @@ std::string TMonDirThread::WatchLimitText(int err, const std::vector<std::string
     } catch (const std::exception&) {
         // unknown: the suggestion stays
     }
-    std::string text = "The system's limit on watched folders is reached (" + setting + " = " +
-                       (value.empty() ? std::string("?") : value) + "). " + std::to_string(folders.size()) +
-                       (folders.size() == 1 ? " folder is" : " folders are") +
-                       " not watched, and changes there make no versions:";
-    for (std::size_t i = 0; i < folders.size() && i < kNamedFolders; ++i)
-        text += "\n" + folders[i];
-    if (folders.size() > kNamedFolders)
-        text +=
-            "\n... and " + std::to_string(folders.size() - kNamedFolders) + " more (the log names them all)";
+    std::string text = NotWatchedText("The system's limit on watched folders is reached (" + setting + " = " +
+                                          (value.empty() ? std::string("?") : value) + ")",
+                                      folders);
     text += "\n\nTo raise the limit: sudo sysctl " + setting + "=" + std::to_string(raised) +
             "\nTo keep it, put the line " + setting + "=" + std::to_string(raised) +
             " in a file in /etc/sysctl.d/. Then start these folders again, or restart the agent.";
@@ -273,15 +282,9 @@ void TMonDirThread::QueueWatchLimitBox()
 
 std::string TMonDirThread::ThreadLimitText(int err, const std::vector<std::string>& folders)
 {
-    std::string text = "The system starts no more threads for the agent (" +
-                       std::system_category().message(err) + "). " + std::to_string(folders.size()) +
-                       (folders.size() == 1 ? " folder is" : " folders are") +
-                       " not watched, and changes there make no versions:";
-    for (std::size_t i = 0; i < folders.size() && i < kNamedFolders; ++i)
-        text += "\n" + folders[i];
-    if (folders.size() > kNamedFolders)
-        text +=
-            "\n... and " + std::to_string(folders.size() - kNamedFolders) + " more (the log names them all)";
+    std::string text = NotWatchedText("The system starts no more threads for the agent (" +
+                                          std::system_category().message(err) + ")",
+                                      folders);
     text += "\n\nThe limit on your processes and threads (ulimit -u) is probably reached. End programs you "
             "do not need or raise the limit, then start these folders again, or restart the agent.";
     return text;
