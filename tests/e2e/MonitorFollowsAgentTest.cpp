@@ -29,11 +29,12 @@ protected:
         StartMonitor();
     }
 
-    // A file added through the window, with its first version on disk; its FileID.
+    // A file added through the window, with its first version on disk; its FileID. It
+    // appears whole: its folder is watched whole, and an empty file seen on the way would
+    // rightly be a version of its own.
     std::string Added(const std::string& path)
     {
-        WriteFile(path, "one");
-        TouchFile(path, -90);
+        ReplaceFile(path, "one", -90);
         EXPECT_GE(AddFile(path), 0);
         Select(path);
         EXPECT_TRUE(WaitVersionRows(1)) << path;
