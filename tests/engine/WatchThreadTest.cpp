@@ -10,7 +10,6 @@
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
-#include "platform/Log.h"
 #include "platform/MessageAtoms.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
@@ -380,37 +379,6 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"PlainFolderAddsNothing", false, false, "*.txt;", false, {}}),
     [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.Name); });
 
-// The test's own links stand for another user's once another user is the one trusted
-// (their real owner is looked at): neither a new one in the folder nor one put in place of
-// a monitored file gives a version of the private file it leads to.
-TEST_F(WatchThreadTest, AnotherUsersLinkGivesNoVersionOfItsTarget)
-{
-    const std::string secret = env.Work() + "secret.txt", file = folder + "report.txt";
-    Save(secret, "private", 1'700'000'000);
-    Save(file, "mine", 1'700'000'000);
-    fs::create_symlink(secret, folder + "lure.txt");
-    std::atomic<int> seenAt{-1}, lureLines{0};
-    SetLogSink([&](const std::string& line) {
-        lureLines += line.find("lure.txt") != std::string::npos;
-        if (line.find(file) != std::string::npos && seenAt < 0)
-            seenAt = host.IdleCount();
-    });
-    const uid_t before = FollowLinksOf(::geteuid() + 1);
-    auto watched = WatchFolder(true, false, "");
-    ASSERT_TRUE(WaitUntil([&] { return host.BalloonCount() == 1 && host.IdleCount() >= 2; }));
-    fs::create_symlink(secret, folder + "report.tmp");
-    fs::rename(folder + "report.tmp", file);
-    ASSERT_TRUE(WaitUntil([&] { return seenAt >= 0 && host.IdleCount() > seenAt; }));
-    EXPECT_FALSE(items->FileByPath(folder + "lure.txt"));
-    EXPECT_EQ(VersionCount(file), 1);
-    for (const auto& e : fs::recursive_directory_iterator(items->BackupRoot()))
-        EXPECT_FALSE(e.is_regular_file() && test::ReadFile(e.path().string()) == "private") << e.path();
-    items.reset();
-    FollowLinksOf(before);
-    SetLogSink({});
-    EXPECT_EQ(lureLines, 1) << "logged once, though seen by every scan";
-}
-
 TEST_F(WatchThreadTest, PlainFolderMarksAMissingMemberBrokenAndTellsTheUser)
 {
     const std::string file = folder + "kept.txt";
@@ -617,11 +585,6 @@ struct LimitCase
     std::vector<const char*> Said; // in the box
 };
 
-void PrintTo(const LimitCase& c, std::ostream* os)
-{
-    *os << c.Name;
-}
-
 class WatchLimitTest : public WatchThreadTest, public ::testing::WithParamInterface<LimitCase>
 {
 };
@@ -641,6 +604,7 @@ TEST_P(WatchLimitTest, IsOneBoxAnEpisodeAndItsFoldersShowStopped)
     block.MonitorWnd = monitor.Handle();
     block.MonitorRunning = true;
 
+    constexpr int kFolders = 12;
     std::vector<std::string> paths;
     std::vector<std::shared_ptr<TRKMonFolder>> folders;
     auto failing = [&](int count) {
@@ -665,14 +629,14 @@ TEST_P(WatchLimitTest, IsOneBoxAnEpisodeAndItsFoldersShowStopped)
         c.Fail(0);
         RunQueuedCalls();
     };
-    failing(12);
+    failing(kFolders);
     const auto boxes = host.BoxTexts();
     ASSERT_EQ(boxes.size(), 1u) << "once, not once per folder";
     for (const char* said : c.Said)
         EXPECT_NE(boxes[0].find(said), std::string::npos) << said << " in " << boxes[0];
     EXPECT_NE(boxes[0].find("12 folders"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find(paths[0]), std::string::npos) << boxes[0];
-    EXPECT_EQ(stops.size(), paths.size()) << "every folder shows stopped in the monitor";
+    EXPECT_EQ(static_cast<int>(stops.size()), kFolders) << "every folder shows stopped in the monitor";
     EXPECT_TRUE(folders[0]->Monitored()) << "kept monitored, so a start after the limit is raised watches it";
     failing(3);
     EXPECT_EQ(host.BoxTexts().size(), 1u) << "the same episode";

@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadRow{aatLogOff, true, false, ShutdownOutcome::Accepted, true},
                       RoadRow{aatSuspend, false, false, ShutdownOutcome::Denied, false},
                       RoadRow{aatHibernate, false, false, ShutdownOutcome::NoLoginManager, false}),
-    [](const auto& i) { return test::RowName(i.index, i.param.action, i.param.force, i.param.veto); });
+    test::RowNamesBy(&RoadRow::action, &RoadRow::force, &RoadRow::veto));
 
 TEST(Shutdown, AFailingHandlerIsNoConsent)
 {
