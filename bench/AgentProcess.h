@@ -68,6 +68,27 @@ inline long long CpuTicks(qint64 pid)
     return fields[11].toLongLong() + fields[12].toLongLong();
 }
 
+// When process has used no CPU for a second before deadline: the moment its last CPU use
+// was seen; nullopt when it ended or the deadline came first.
+inline std::optional<std::chrono::steady_clock::time_point>
+WaitCpuQuiet(const QProcess& process, std::chrono::steady_clock::time_point deadline)
+{
+    using SteadyClock = std::chrono::steady_clock;
+    long long last = -1;
+    auto quietSince = SteadyClock::now();
+    while (SteadyClock::now() < deadline && process.state() != QProcess::NotRunning) {
+        QThread::msleep(100);
+        const long long ticks = CpuTicks(process.processId());
+        if (ticks != last) {
+            last = ticks;
+            quietSince = SteadyClock::now();
+        } else if (SteadyClock::now() - quietSince >= std::chrono::seconds(1)) {
+            return quietSince;
+        }
+    }
+    return std::nullopt;
+}
+
 // The first word of a system setting's file, "?" when it cannot be read.
 inline std::string SystemSetting(const char* path)
 {

@@ -60,19 +60,9 @@ void MeasureMonitor(const std::string& program, const QProcessEnvironment& env, 
         return;
     while (block->MonitorWnd == 0 && Clock::now() < deadline && monitor.state() != QProcess::NotRunning)
         QThread::msleep(10);
-    long long last = -1;
-    auto quietSince = Clock::now();
-    while (Clock::now() < deadline && monitor.state() != QProcess::NotRunning) {
-        QThread::msleep(100);
-        const long long ticks = CpuTicks(monitor.processId());
-        if (ticks != last) {
-            last = ticks;
-            quietSince = Clock::now();
-        } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
-            figures.MonitorSeconds = std::chrono::duration<double>(quietSince - start).count();
-            figures.MonitorRssKb = ResidentKb(monitor.processId());
-            break;
-        }
+    if (const auto quietSince = WaitCpuQuiet(monitor, deadline)) {
+        figures.MonitorSeconds = std::chrono::duration<double>(*quietSince - start).count();
+        figures.MonitorRssKb = ResidentKb(monitor.processId());
     }
     monitor.terminate();
     if (!monitor.waitForFinished(30000)) {

@@ -84,24 +84,6 @@ Home MakeHome(const fs::path& root, int count)
     return made;
 }
 
-// Waits until pid has used no CPU for a second.
-bool WaitAtRest(QProcess& agent, Clock::time_point deadline)
-{
-    long long last = -1;
-    auto quietSince = Clock::now();
-    while (Clock::now() < deadline && agent.state() != QProcess::NotRunning) {
-        QThread::msleep(100);
-        const long long ticks = CpuTicks(agent.processId());
-        if (ticks != last) {
-            last = ticks;
-            quietSince = Clock::now();
-        } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Figures Run(const std::string& program, int count)
 {
     Figures figures;
@@ -113,7 +95,7 @@ Figures Run(const std::string& program, int count)
     const auto deadline = Clock::now() + std::chrono::minutes(10);
     const double answered = run.StartAndAsk(program, home.Known, deadline);
     qunsetenv("MORVANE_BENCH_LOG");
-    if (answered < 0 || !WaitAtRest(run.Agent, deadline)) {
+    if (answered < 0 || !WaitCpuQuiet(run.Agent, deadline)) {
         std::fprintf(stderr, "the agent did not come to rest: %s\n", log.c_str());
         return figures;
     }

@@ -103,19 +103,8 @@ Figures Run(const std::string& program, int count, std::chrono::seconds rest)
     (*run.Block)->MonitorRunning = false;
     const qint64 pid = run.Agent.processId();
     // At rest once it has used no CPU for a second (every first scan is over).
-    long long last = -1;
-    auto quietSince = Clock::now();
-    while (Clock::now() < deadline && run.Agent.state() != QProcess::NotRunning) {
-        QThread::msleep(100);
-        const long long ticks = CpuTicks(pid);
-        if (ticks != last) {
-            last = ticks;
-            quietSince = Clock::now();
-        } else if (Clock::now() - quietSince >= std::chrono::seconds(1)) {
-            figures.RestSeconds = std::chrono::duration<double>(quietSince - run.Started).count();
-            break;
-        }
-    }
+    if (const auto quietSince = WaitCpuQuiet(run.Agent, deadline))
+        figures.RestSeconds = std::chrono::duration<double>(*quietSince - run.Started).count();
     if (figures.RestSeconds >= 0) {
         const QString status = QString("/proc/%1/status").arg(pid);
         figures.Threads = StatusField(status, "Threads:");
