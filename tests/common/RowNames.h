@@ -3,6 +3,7 @@
 // Names for the rows of parameterized suites that are the same in every build, so that
 // one row can be run alone by name (gtest's own and CTest's would show raw bytes).
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <numeric>
@@ -15,23 +16,22 @@ namespace morvane::test {
 
 // A value's text: numbers, strings of any kind, tuples and lists of them.
 template <class T>
-std::string RowText(const T& v)
+QString RowText(const T& v)
 {
     if constexpr (std::is_same_v<T, bool>)
         return v ? "Yes" : "No";
     else if constexpr (std::is_arithmetic_v<T> || std::is_enum_v<T>)
-        return std::to_string(static_cast<long long>(v));
+        return QString::number(static_cast<long long>(v));
     else if constexpr (std::is_convertible_v<const T&, QString>)
-        return QString(v).toStdString();
-    else if constexpr (std::is_convertible_v<const T&, std::string>)
         return v;
+    else if constexpr (std::is_convertible_v<const T&, std::string>)
+        return QString::fromStdString(v);
     else if constexpr (requires { std::tuple_size<T>::value; })
-        return std::apply([](const auto&... part) { return ((RowText(part) + " ") + ... + std::string()); },
-                          v);
+        return std::apply([](const auto&... part) { return QStringList{RowText(part)...}.join(' '); }, v);
     else
-        return std::accumulate(
-            v.begin(), v.end(), std::string(),
-            [](const std::string& out, const auto& item) { return out + RowText(item) + " "; });
+        return std::accumulate(v.begin(), v.end(), QString(), [](const QString& out, const auto& item) {
+            return out + RowText(item) + ' ';
+        });
 }
 
 // The letters and digits of the parts, every other run of characters as one "_", cut
@@ -39,17 +39,11 @@ std::string RowText(const T& v)
 template <class... Parts>
 std::string RowName(std::size_t index, const Parts&... parts)
 {
-    std::string name;
-    bool gap = false;
-    for (const char c : ((RowText(parts) + " ") + ... + std::string())) {
-        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (kept)
-            name += (gap && !name.empty() ? "_" : "") + std::string(1, c);
-        gap = !kept;
-        if (name.size() >= 40)
-            break;
-    }
-    return (name.empty() ? "Row" : name + "_") + std::to_string(index);
+    static const QRegularExpression gaps("[^A-Za-z0-9]+");
+    QString name = QStringList{RowText(parts)...}.join(' ').replace(gaps, " ").simplified().replace(' ', '_');
+    if (name.size() > 40) // cut after a letter or digit
+        name.truncate(name[39] == '_' ? 41 : 40);
+    return (name.isEmpty() ? "Row" : name.toStdString() + "_") + std::to_string(index);
 }
 
 // A generator that names the rows by the given fields of theirs.
