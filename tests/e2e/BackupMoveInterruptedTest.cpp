@@ -44,6 +44,7 @@ struct Stored
 {
     std::string Bytes;
     timespec Time{};
+    timespec FolderTime{}; // its version folder's: the age pruning and clearing go by
 };
 
 // Every version below root by its path relative to root ("<FileID>/<nnn>/<name>"); also
@@ -67,9 +68,10 @@ std::map<std::string, Stored> Versions(const std::string& root, std::vector<std:
             std::error_code typeError;
             const bool file = it->is_regular_file(typeError);
             if (parts == 2 && file) {
-                struct stat st = {};
-                if (::stat(it->path().c_str(), &st) == 0)
-                    found[rel] = {test::ReadFile(it->path().string()), st.st_mtim};
+                struct stat st = {}, folder = {};
+                if (::stat(it->path().c_str(), &st) == 0 &&
+                    ::stat(it->path().parent_path().c_str(), &folder) == 0)
+                    found[rel] = {test::ReadFile(it->path().string()), st.st_mtim, folder.st_mtim};
             } else if (strays && (parts > 2 || (parts == 2 && !file) ||
                                   (parts == 0 && file && rel != kBackupIndexName))) {
                 strays->push_back(rel);
@@ -330,6 +332,8 @@ TEST_P(InterruptedMove, RunAgainFinishesWithEveryVersionOnce)
             EXPECT_EQ(moved->second.Bytes, version.Bytes) << rel;
             EXPECT_EQ(moved->second.Time.tv_sec, version.Time.tv_sec) << rel;
             EXPECT_EQ(moved->second.Time.tv_nsec, version.Time.tv_nsec) << rel;
+            EXPECT_EQ(moved->second.FolderTime.tv_sec, version.FolderTime.tv_sec) << rel;
+            EXPECT_EQ(moved->second.FolderTime.tv_nsec, version.FolderTime.tv_nsec) << rel;
         }
         EXPECT_EQ(Setting(kMoveToKey), "");
         EXPECT_FALSE(fs::exists(to + monitor::BackupMove::kNoteName));

@@ -10,6 +10,7 @@
 #include "platform/DirListing.h"
 #include "platform/FileCopy.h"
 #include "platform/IniFile.h"
+#include "platform/Log.h"
 #include "platform/MessageAtoms.h"
 #include "platform/MessageWindow.h"
 #include "platform/Paths.h"
@@ -378,6 +379,37 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"LastMaskWithoutSemicolonUnused", false, true, "*.doc;*.txt", false, {"b.doc"}},
         MaskCase{"PlainFolderAddsNothing", false, false, "*.txt;", false, {}}),
     [](const ::testing::TestParamInfo<MaskCase>& info) { return std::string(info.param.Name); });
+
+// The test's own links stand for another user's once another user is the one trusted
+// (their real owner is looked at): neither a new one in the folder nor one put in place of
+// a monitored file gives a version of the private file it leads to.
+TEST_F(WatchThreadTest, AnotherUsersLinkGivesNoVersionOfItsTarget)
+{
+    const std::string secret = env.Work() + "secret.txt", file = folder + "report.txt";
+    Save(secret, "private", 1'700'000'000);
+    Save(file, "mine", 1'700'000'000);
+    fs::create_symlink(secret, folder + "lure.txt");
+    std::atomic<int> seenAt{-1}, lureLines{0};
+    SetLogSink([&](const std::string& line) {
+        lureLines += line.find("lure.txt") != std::string::npos;
+        if (line.find(file) != std::string::npos && seenAt < 0)
+            seenAt = host.IdleCount();
+    });
+    const uid_t before = FollowLinksOf(::geteuid() + 1);
+    auto watched = WatchFolder(true, false, "");
+    ASSERT_TRUE(WaitUntil([&] { return host.BalloonCount() == 1 && host.IdleCount() >= 2; }));
+    fs::create_symlink(secret, folder + "report.tmp");
+    fs::rename(folder + "report.tmp", file);
+    ASSERT_TRUE(WaitUntil([&] { return seenAt >= 0 && host.IdleCount() > seenAt; }));
+    EXPECT_FALSE(items->FileByPath(folder + "lure.txt"));
+    EXPECT_EQ(VersionCount(file), 1);
+    for (const auto& e : fs::recursive_directory_iterator(items->BackupRoot()))
+        EXPECT_FALSE(e.is_regular_file() && test::ReadFile(e.path().string()) == "private") << e.path();
+    items.reset();
+    FollowLinksOf(before);
+    SetLogSink({});
+    EXPECT_EQ(lureLines, 1) << "logged once, though seen by every scan";
+}
 
 TEST_F(WatchThreadTest, PlainFolderMarksAMissingMemberBrokenAndTellsTheUser)
 {

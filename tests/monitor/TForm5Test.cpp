@@ -6,6 +6,7 @@
 #include "support/components/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
@@ -61,6 +62,17 @@ TEST_F(TForm5Test, OpensBesideTheBackupFolderAndBrowses)
     // Compression is offered only where the file system has it.
     EXPECT_EQ(form.findChild<QCheckBox*>("SetCompressionCheck")->isChecked(),
               form.findChild<QCheckBox*>("SetCompressionCheck")->isEnabled());
+}
+
+TEST_F(TForm5Test, AnUnfinishedMoveOpensAtItsFolderAndSaysSo)
+{
+    fs::create_directories(env.Work() + "other/target");
+    test::WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nMoveTo=" + env.Work() + "other/target/\n");
+    IniFile::ClearCache();
+    form.FormShow();
+    EXPECT_EQ(form.CurrentFolder(), env.Work() + "other/");
+    EXPECT_EQ(form.SelectedFolder(), env.Work() + "other/target");
+    EXPECT_FALSE(form.findChild<QLabel*>("UnfinishedMoveLabel")->isHidden());
 }
 
 TEST_F(TForm5Test, NewFolderNamesNeverTakeAnExistingOne)

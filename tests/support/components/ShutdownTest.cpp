@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoadRow{aatLogOff, true, false, ShutdownOutcome::Accepted, true},
                       RoadRow{aatSuspend, false, false, ShutdownOutcome::Denied, false},
                       RoadRow{aatHibernate, false, false, ShutdownOutcome::NoLoginManager, false}),
-    test::RowNamesBy(&RoadRow::action, &RoadRow::force, &RoadRow::veto));
+    [](const auto& i) { return test::RowName(i.index, i.param.action, i.param.force, i.param.veto); });
 
 TEST(Shutdown, AFailingHandlerIsNoConsent)
 {
