@@ -7,8 +7,7 @@
 # versions), of the progress dialog and of the first screen of the help page; then the main
 # window after a move of the versions that was cancelled part-way (with the tests built).
 # With openbox and tint2 installed, a panel with a tray runs first and tray-area.png
-# shows the agent's icon in it; with xfce4-panel, panel-menu.png its menu on a status tray
-# of the D-Bus kind. menu-entry-icon.png is the icon the installed menu entry
+# shows the agent's icon in it. menu-entry-icon.png is the icon the installed menu entry
 # names; monitor-window-icon.png the one the monitor's windows give the desktop. The monitor
 # then starts three more times and saves its main window each time (main-restart-N.png); the
 # layout file must stay as the first run left it, or the script says what moved and fails.
@@ -167,37 +166,6 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
         kill "$pid" 2>/dev/null || true
     done
 ' shots "$build" "$out" "$work"
-
-# With xfce4-panel here, its status tray (a panel of the D-Bus kind) started before the
-# agent: panel-menu.png shows the icon's menu as the panel shows it on a right click.
-if command -v xfce4-panel >/dev/null; then
-    mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
-    printf '%s\n' '<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>' \
-        '<property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty">' \
-        '<property name="position" type="string" value="p=10;x=0;y=0"/><property name="length" type="uint" value="30"/>' \
-        '<property name="size" type="uint" value="32"/><property name="plugin-ids" type="array"><value type="int" value="1"/>' \
-        '</property></property></property><property name="plugins" type="empty">' \
-        '<property name="plugin-1" type="string" value="systray"/></property></channel>' \
-        >"$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml"
-    xvfb-run -a -s "-screen 0 1024x768x24" dbus-run-session -- bash -c '
-        xfce4-panel >/dev/null 2>&1 &
-        for _ in $(seq 100); do
-            dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
-                org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
-                string:IsStatusNotifierHostRegistered 2>/dev/null | grep -q true && break
-            sleep 0.1
-        done
-        "$1/bin/quennet" >"$2/quennet-panel.log" 2>&1 &
-        sleep 3
-        # The panel holds the tray alone: the icon sits just past its left handle.
-        eval "$(xdotool search --onlyvisible --class xfce4-panel getwindowgeometry --shell | tail -6)"
-        xdotool mousemove $((X + 26)) $((Y + HEIGHT / 2)) click 3
-        sleep 1
-        import -window root -crop 360x140+$((X - 20))+$((Y - 105)) +repage "$2/panel-menu.png"
-        xdotool key Escape
-        kill %2 %1 2>/dev/null || true
-    ' shots "$build" "$out" || echo "no picture of the panel's menu" >&2
-fi
 
 for run in 1 2 3; do
     if ! diff -u "$work/layout-0.ini" "$work/layout-$run.ini" >"$out/layout-restart-$run.diff"; then

@@ -47,4 +47,4 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"/data/plain.txt", "/data/plain.txt", {}, "/data/"},
         // Blanks alone before the quote are no program.
         OpenCase{"   \"/data/a.txt\"", "\"/data/a.txt\"", {}, "/data/"}, OpenCase{"", "", {}, ""}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Text); });
+    test::RowNamesBy(&OpenCase::Text));

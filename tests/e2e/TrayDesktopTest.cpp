@@ -372,8 +372,8 @@ TEST_F(TrayDesktopTest, StatusNotifierPanelShowsTheMenuAndItsShutDownEndsTheAgen
         return send("/StatusNotifierItem", "org.freedesktop.DBus.Properties.Get",
                     {"string:org.kde.StatusNotifierItem", "string:" + name});
     };
-    EXPECT_TRUE(property("Title").contains("string \"Morvane Agent\"")) << property("Title").toStdString();
-    EXPECT_TRUE(property("Id").contains("string \"Morvane Agent\"")) << property("Id").toStdString();
+    for (const char* name : {"Title", "Id"})
+        EXPECT_TRUE(property(name).contains("string \"Morvane Agent\"")) << property(name).toStdString();
     const QString menu =
         QRegularExpression(R"re(object path "([^"]+)")re").match(property("Menu")).captured(1);
     const QString layout =

@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(Masks, SplitTextToListTest,
                                            SplitCase{"*.txt;*.doc", {"*.txt"}},
                                            SplitCase{"a;;b;", {"a", "b"}}, SplitCase{"", {}},
                                            SplitCase{";;;", {}}, SplitCase{"no delimiter", {}}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.Text); });
+                         test::RowNamesBy(&SplitCase::Text));
 
 TEST(VersionString, PartsChooseWhatIsJoined)
 {

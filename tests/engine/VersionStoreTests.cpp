@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FileNameCase{"Makefile", nmVersionNumber, 1, 1, 0, 0, "(v 1)Makefile"},
                       FileNameCase{".bashrc", nmVersionNumber, 2, 1, 0, 0, "(v 2).bashrc"},
                       FileNameCase{"x.y", static_cast<TNameMode>(9), 2, 1, 0, 0, "x.y"}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Expected); });
+    test::RowNamesBy(&FileNameCase::Expected));
 
 } // namespace
 } // namespace morvane::test

@@ -617,11 +617,6 @@ struct LimitCase
     std::vector<const char*> Said; // in the box
 };
 
-void PrintTo(const LimitCase& c, std::ostream* os)
-{
-    *os << c.Name;
-}
-
 class WatchLimitTest : public WatchThreadTest, public ::testing::WithParamInterface<LimitCase>
 {
 };
@@ -641,6 +636,7 @@ TEST_P(WatchLimitTest, IsOneBoxAnEpisodeAndItsFoldersShowStopped)
     block.MonitorWnd = monitor.Handle();
     block.MonitorRunning = true;
 
+    constexpr int kFolders = 12;
     std::vector<std::string> paths;
     std::vector<std::shared_ptr<TRKMonFolder>> folders;
     auto failing = [&](int count) {
@@ -665,14 +661,14 @@ TEST_P(WatchLimitTest, IsOneBoxAnEpisodeAndItsFoldersShowStopped)
         c.Fail(0);
         RunQueuedCalls();
     };
-    failing(12);
+    failing(kFolders);
     const auto boxes = host.BoxTexts();
     ASSERT_EQ(boxes.size(), 1u) << "once, not once per folder";
     for (const char* said : c.Said)
         EXPECT_NE(boxes[0].find(said), std::string::npos) << said << " in " << boxes[0];
     EXPECT_NE(boxes[0].find("12 folders"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find(paths[0]), std::string::npos) << boxes[0];
-    EXPECT_EQ(stops.size(), paths.size()) << "every folder shows stopped in the monitor";
+    EXPECT_EQ(static_cast<int>(stops.size()), kFolders) << "every folder shows stopped in the monitor";
     EXPECT_TRUE(folders[0]->Monitored()) << "kept monitored, so a start after the limit is raised watches it";
     failing(3);
     EXPECT_EQ(host.BoxTexts().size(), 1u) << "the same episode";

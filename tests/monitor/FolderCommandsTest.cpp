@@ -147,9 +147,7 @@ TEST_P(FolderCommandsCancel, CancelSendsNothing)
 INSTANTIATE_TEST_SUITE_P(Commands, FolderCommandsCancel,
                          ::testing::Values(CancelCase{"aAddFolder", false}, CancelCase{"aAddFolder", true},
                                            CancelCase{"aReassignFolder", false}),
-                         [](const auto& i) {
-                             return test::RowName(i.index, i.param.Name, i.param.FolderChosen);
-                         });
+                         test::RowNamesBy(&CancelCase::Name, &CancelCase::FolderChosen));
 
 TEST_F(FolderCommandsTest, PropertiesSendTheOptionsAndAStopOfTheFolder)
 {
@@ -242,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    "[AboutBox]\nVersionLabel.Caption=Fassung\n",
                                    "Gut", "Sichern"},
                       LanguageCase{"garbage without sections\n[Form8\n", "OK", "Save options"}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Form8Ok, i.param.Form2Save); });
+    test::RowNamesBy(&LanguageCase::Form8Ok, &LanguageCase::Form2Save));
 
 TEST_F(FolderCommandsTest, DeleteAsksTheAgentAndTheNodeGoesWithItsAnswer)
 {

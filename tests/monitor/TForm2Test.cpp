@@ -254,9 +254,7 @@ INSTANTIATE_TEST_SUITE_P(Keys, TForm2Input,
                                            InputCase{"DelIntervalDaysEdit", "45", 0, "30"},
                                            InputCase{"DelIntervalDaysEdit", "129", 0, "12"},
                                            InputCase{"DelIntervalDaysEdit", "7", 0, "7"}),
-                         [](const auto& i) {
-                             return test::RowName(i.index, i.param.Field, i.param.Keys, i.param.Backspaces);
-                         });
+                         test::RowNamesBy(&InputCase::Field, &InputCase::Keys, &InputCase::Backspaces));
 
 TEST_F(TForm2Test, AFileThatLeftTheListClosesTheDialog)
 {

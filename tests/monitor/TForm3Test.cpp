@@ -88,19 +88,6 @@ TEST_F(TForm3Test, ShowsTheBlocksSettingsWithALiveSample)
     dialog->findChild<QCheckBox*>("ShowDateCheck")->setChecked(false);
     EXPECT_FALSE(dialog->findChild<QWidget*>("DateFormatEdit")->isEnabled());
     EXPECT_FALSE(dialog->findChild<QWidget*>("LimitShowNumber")->isEnabled());
-
-    // A backup move left unfinished is said at the next show, with a button to finish it.
-    WriteFile(env.Home() + "kelvrim.ini", "[Basic]\nMoveTo=" + env.Work() + "new/\n");
-    IniFile::ClearCache();
-    int opened = 0;
-    dialog->SetBackupFolderDialog([&] { ++opened; });
-    dialog->hide();
-    dialog->show();
-    const auto* notice = dialog->findChild<QLabel*>("MoveNoticeLabel");
-    EXPECT_TRUE(notice->isVisible());
-    EXPECT_NE(notice->text().indexOf(QString::fromStdString(env.Work() + "new/")), -1);
-    dialog->findChild<QPushButton*>("FinishMoveButton")->click();
-    EXPECT_EQ(opened, 1);
 }
 
 TEST_F(TForm3Test, LimitFieldHoldsOneToThreeDigits)
@@ -160,7 +147,7 @@ TEST_P(TForm3Saves, WritesTheSevenKeysAndPostsReinit)
 INSTANTIATE_TEST_SUITE_P(Languages, TForm3Saves,
                          ::testing::Values(SaveCase{"English", true}, // "ENGLISH" in the block differs
                                            SaveCase{"Deutsch", true}, SaveCase{"", true}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.Language); });
+                         test::RowNamesBy(&SaveCase::Language));
 
 TEST_F(TForm3Test, SameLanguageSavesWithoutRelocalising)
 {

@@ -101,9 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Matrix, TForm8Enabling,
                                            EnableCase{true, "rTemplates", true, true, true},
                                            EnableCase{false, "rTemplates", false, false, false},
                                            EnableCase{false, "rWholeFolder", false, false, false}),
-                         [](const auto& i) {
-                             return test::RowName(i.index, i.param.Mode, i.param.Monitored);
-                         });
+                         test::RowNamesBy(&EnableCase::Mode, &EnableCase::Monitored));
 
 TEST_F(TForm8Test, CheckingMonitoredAgainRestoresTheFilterModesEnabling)
 {
@@ -174,9 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Records, TForm8Stored,
                                            // A wait no field can hold (a corrupt list) shows the default.
                                            StoredCase{"", true, false, 5000, "rWholeFolder", 0, "3"},
                                            StoredCase{"", true, false, -1, "rWholeFolder", 0, "3"}),
-                         [](const auto& i) {
-                             return test::RowName(i.index, i.param.CheckedRadio, i.param.Templates);
-                         });
+                         test::RowNamesBy(&StoredCase::CheckedRadio, &StoredCase::Templates));
 
 TEST_F(TForm8Test, WaitFieldTakesThreeDigitsAndNeverEmpties)
 {
@@ -218,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(Masks, TForm8Masks,
                          ::testing::Values(MaskCase{"report*.odt", true}, MaskCase{"", false},
                                            MaskCase{"a;b", false}, MaskCase{QString(248, 'x'), true},
                                            MaskCase{QString(249, 'x'), false}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.Mask); });
+                         test::RowNamesBy(&MaskCase::Mask));
 
 TEST_F(TForm8Test, AnEditedMaskHoldingTheSeparatorKeepsTheDialogOpen)
 {

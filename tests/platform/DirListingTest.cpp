@@ -78,9 +78,7 @@ TEST(ListDir, EveryEntryWithItsKindAndLocalDate)
 
 // The links the test makes are its user's: the rule is told another user is the one
 // trusted, so they stand for links of another user, with their real owner looked at.
-class LinkOwners : public ::testing::TestWithParam<bool>
-{
-};
+using LinkOwners = ::testing::TestWithParam<bool>;
 
 TEST_P(LinkOwners, ALinkIsFollowedOnlyWhenItIsTheUsersAndEachRefusalIsLoggedOnce)
 {
@@ -95,10 +93,9 @@ TEST_P(LinkOwners, ALinkIsFollowedOnlyWhenItIsTheUsersAndEachRefusalIsLoggedOnce
     std::vector<std::string> lines;
     SetLogSink([&](const std::string& line) { lines.push_back(line); });
     const uid_t before = FollowLinksOf(ours ? ::geteuid() : ::geteuid() + 1);
-    for (int look = 0; look < 2; ++look) {
+    for (int look = 0; look < 2; ++look)
         for (const DirEntry& e : ListDir(dir))
             EXPECT_EQ(e.IsRegular || e.IsDir, ours || e.Name == "private.txt" || e.Name == "sub") << e.Name;
-    }
     EXPECT_EQ(FileExists(dir + "chain"), ours);
     EXPECT_EQ(StampOf(dir + "link").has_value(), ours);
     EXPECT_EQ(DirectoryExists(dir + "linkdir/"), ours);

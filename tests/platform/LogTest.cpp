@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Table, LogRotation,
                          ::testing::Values(RotationCase{"under the limit", 3, false},
                                            RotationCase{"one file full", 8, true},
                                            RotationCase{"many times full", 200, true}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.label); });
+                         test::RowNamesBy(&RotationCase::label));
 
 TEST_F(LogFile, AFileAnotherProcessMovedAsideIsNotMovedAgain)
 {

@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PathParts,
                                            PathCase{"/home/u/a.txt", "/home/u/a.txt/", "/home/u/", "a.txt"},
                                            PathCase{"/home/u/", "/home/u/", "/home/u/", ""},
                                            PathCase{"/", "/", "/", ""}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.path); });
+                         test::RowNamesBy(&PathCase::path));
 
 TEST(PathTrim, WithoutTrailingSepKeepsTheRoot)
 {

@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CaseRow{"Software/Morvane", "", "software/morvane", "", true},
                       CaseRow{"Software/Morvane", "Mode", "Software/Morvan", "Mode", false},
                       CaseRow{"Software/Morvane", "Mode", "Software/Morvane/Sub", "Mode", false}),
-    [](const auto& i) { return test::RowName(i.index, i.param.readKey, i.param.readName); });
+    test::RowNamesBy(&CaseRow::readKey, &CaseRow::readName));
 
 // Value names and texts that the INI file could misread if stored as they stand.
 struct ValueRow
@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StoreValueTest,
                                            ValueRow{"a=b", "x=y"}, ValueRow{" padded ", "  lead and trail  "},
                                            ValueRow{"%41", "100%"}, ValueRow{"[section]", "\"quoted\""},
                                            ValueRow{";comment", ""}, ValueRow{"caf\xc3\xa9", "\xe2\x82\xac"}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.name, i.param.text); });
+                         test::RowNamesBy(&ValueRow::name, &ValueRow::text));
 
 TEST_F(RegistryStoreTest, MissingValuesAndKeysReadAsNothing)
 {
@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Table, StoreDeleteTest,
                                            DeleteRow{"a", {"ab", "x"}},
                                            DeleteRow{"a/b/c/d", {"a", "a/b", "a/b/c", "a/bc", "ab", "x"}},
                                            DeleteRow{"missing", {"a", "a/b", "a/b/c", "a/bc", "ab", "x"}}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.deleted); });
+                         test::RowNamesBy(&DeleteRow::deleted));
 
 TEST_F(RegistryStoreTest, SubKeysAreListedOnceInTheirFirstSpelling)
 {
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NoticeRow{"watched", false, kRegNotifyChangeName, "watched/new", true},
                       NoticeRow{"watched/sub", false, kRegNotifyChangeName, "watched/sub", false},
                       NoticeRow{"watched", true, kRegNotifyChangeLastSet, "other", false}),
-    [](const auto& i) { return test::RowName(i.index, i.param.watched, i.param.changedKey); });
+    test::RowNamesBy(&NoticeRow::watched, &NoticeRow::changedKey));
 
 TEST_F(RegistryStoreTest, AStopEndsAWaitAtOnce)
 {

@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Utf8Cut,
                                            CutCase{std::string(251, 'a') + kFour + "b", 255},
                                            // Not UTF-8 at all: cut where it stands.
                                            CutCase{std::string(300, '\x80'), 255}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.expectedLen); });
+                         test::RowNamesBy(&CutCase::expectedLen));
 
 TEST(ShortTextStore, UnusedBytesAreZeroed)
 {

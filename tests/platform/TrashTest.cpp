@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // A line break in a name would otherwise end the info file's line.
                       EncodeCase{"/x/two\nlines=[a]", "/x/two%0Alines%3D%5Ba%5D"},
                       EncodeCase{"/x/#?&+;'\"", "/x/%23%3F%26%2B%3B%27%22"}),
-    [](const auto& i) { return test::RowName(i.index, i.param.path); });
+    test::RowNamesBy(&EncodeCase::path));
 
 TEST(TrashPathText, BrokenEscapesAreRefused)
 {

@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         BaseCase{"machine autostart", "XDG_CONFIG_DIRS", "", SystemAutostartDir, "/etc/xdg/autostart/"},
         BaseCase{"system data first existing", "XDG_DATA_DIRS", "{W}none:rel:{W}d1", SystemDataDir, "{W}d1/"},
         BaseCase{"system data none existing", "XDG_DATA_DIRS", "{W}x:{W}y", SystemDataDir, "{W}y/"}),
-    [](const auto& i) { return test::RowName(i.index, i.param.label); });
+    test::RowNamesBy(&BaseCase::label));
 
 TEST(UserHome, ARelativeOrMissingHomeFallsBackToTheAccount)
 {

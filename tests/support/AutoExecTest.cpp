@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PathRow{"/tmp/back\\slash/prog", "\"/tmp/back\\\\\\\\slash/prog\""},
                       PathRow{"/tmp/it's `x`/prog", "\"/tmp/it's \\\\`x\\\\`/prog\""},
                       PathRow{"/tmp/tab\there/prog", "\"/tmp/tab\\there/prog\""}),
-    [](const auto& i) { return test::RowName(i.index, i.param.path); });
+    test::RowNamesBy(&PathRow::path));
 
 TEST(ExecLine, FieldCodesAndOpenQuotes)
 {

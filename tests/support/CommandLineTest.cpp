@@ -57,6 +57,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // The toolkit's own options and the program's arguments are not ours.
                       ArgsCase{{"-platform", "offscreen"}, false, ""}, ArgsCase{{}, false, ""},
                       ArgsCase{{"--", "--help"}, false, ""}, ArgsCase{{"--helpful"}, false, ""}),
-    [](const auto& i) { return test::RowName(i.index, i.param.args); });
+    test::RowNamesBy(&ArgsCase::args));
 
 } // namespace

@@ -132,6 +132,6 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"same key in another section", "[Form2]\nShutdown1.Caption=Shut down\n",
                  "[Form2]\nShutdown1.Caption=Shut down\n"},
         CopyCase{"empty file", "", ""}),
-    [](const auto& i) { return test::RowName(i.index, i.param.name); });
+    test::RowNamesBy(&CopyCase::name));
 
 } // namespace

@@ -120,9 +120,7 @@ INSTANTIATE_TEST_SUITE_P(All, VersionLabels,
                                            LabelCase{true, false, "2026-12-08 14:05:09"},
                                            LabelCase{false, true, "report(v 1).doc"},
                                            LabelCase{true, true, "2026-12-08 14:05:09 | report(v 1).doc"}),
-                         [](const auto& i) {
-                             return test::RowName(i.index, i.param.ShowDate, i.param.ShowFileName);
-                         });
+                         test::RowNamesBy(&LabelCase::ShowDate, &LabelCase::ShowFileName));
 
 TEST_F(VersionListing, CustomProgramStandsBeforeTheQuotedPath)
 {

@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Table, NotificationBalloons,
                              BalloonCase{"set time", 3000, "a.txt", "a.txt", 3000},
                              // A file name is text, never markup the desktop would drop or break on.
                              BalloonCase{"markup in a name", 0, "<b>&x.txt", "&lt;b&gt;&amp;x.txt", -1}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.name); });
+                         test::RowNamesBy(&BalloonCase::name));
 
 TEST(NotificationService, NextBalloonReplacesTheLastAndOnlyItsExpiryIsReported)
 {

@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Table, IconValueTest,
                          ::testing::Values(IconRow{"file,3", "file", 3}, IconRow{"file,abc", "file,abc", 0},
                                            IconRow{"a,1,2", "a", 1}, IconRow{"plain", "plain", 0},
                                            IconRow{"f,-2", "f", -2}, IconRow{",5", "", 5}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.stored); });
+                         test::RowNamesBy(&IconRow::stored));
 
 } // namespace
 

@@ -52,13 +52,13 @@ INSTANTIATE_TEST_SUITE_P(Extra, ColorNameTest,
                                            NameRow{0xD0FFD0, "clLightGreen"},
                                            NameRow{0xFFFFC0, "clLightTurquoise"},
                                            NameRow{0xFFC890, "clPaleBlue"}, NameRow{0xFF98C0, "clLavender"}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.ident); });
+                         test::RowNamesBy(&NameRow::ident));
 
 INSTANTIATE_TEST_SUITE_P(Standard, ColorNameTest,
                          ::testing::Values(NameRow{0x0000FF, "clRed"}, NameRow{0xFF0000, "clBlue"},
                                            NameRow{0x000000, "clBlack"}, NameRow{0xFFFFFF, "clWhite"},
                                            NameRow{clNone, "clNone"}),
-                         [](const auto& i) { return test::RowName(i.index, i.param.ident); });
+                         test::RowNamesBy(&NameRow::ident));
 
 TEST(ColorText, UnnamedColoursAndBadTextHaveNoName)
 {

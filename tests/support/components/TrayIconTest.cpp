@@ -447,10 +447,8 @@ INSTANTIATE_TEST_SUITE_P(
         TrayBackRow{true, false, false, true, {"Delete", "Add"}, {"Hide", "Show"}},
         TrayBackRow{true, true, false, false, {"Delete", "MakeVisible", "Add"}, {"Hide", "Show"}},
         TrayBackRow{true, true, true, true, {"Delete", "ShowApplication", "Add"}, {"Hide", "Show"}}),
-    [](const auto& i) {
-        return test::RowName(i.index, i.param.visible, i.param.enabled, i.param.minimizeToTray,
-                             i.param.ownerVisible);
-    });
+    test::RowNamesBy(&TrayBackRow::visible, &TrayBackRow::enabled, &TrayBackRow::minimizeToTray,
+                     &TrayBackRow::ownerVisible));
 
 TEST_F(TrayIconTest, ANewIconIdHidesAndShowsAShownIcon)
 {

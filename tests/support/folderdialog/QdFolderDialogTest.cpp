@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PickCase{TQdFolderDialog::DefaultLabelCaptions(), "0c07", "Ausgewählter Ordner:"},
                       PickCase{TQdFolderDialog::DefaultLabelCaptions(), "0415", "Bieżący folder"},
                       PickCase{{"0407=Ordner", "040C=Dossier"}, "0409", "Ordner"}, PickCase{{}, "0409", ""}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Key, i.param.Expected); });
+    test::RowNamesBy(&PickCase::Key, &PickCase::Expected));
 
 TEST(QdFolderDialogLists, DefaultListsHaveTheSameTwentyNineKeys)
 {
@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   "/äääääääääääääääääääääääääääääääääääääääääääääääää"},
                       ShortenCase{"/home/user/éééééééééééééééééééééééééééééééééééééééé", 30,
                                   "/.../éééééééééééééééééééééé..."}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Max); });
+    test::RowNamesBy(&ShortenCase::Max));
 
 class QdFolderDialogTest : public ::testing::Test
 {
@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NewFolderCase{"a//b/", true, false, "a/b"}, NewFolderCase{"a/../b", false, true},
                       NewFolderCase{"/", false, true}, NewFolderCase{".", false, true},
                       NewFolderCase{"..", false, true}, NewFolderCase{"../x", false, true}),
-    [](const auto& i) { return test::RowName(i.index, i.param.Name); });
+    test::RowNamesBy(&NewFolderCase::Name));
 
 TEST_F(QdFolderDialogTest, TheMonitorsSettingsShowNoNewFolderButton)
 {
