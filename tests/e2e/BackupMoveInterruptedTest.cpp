@@ -38,7 +38,7 @@ using namespace std::chrono_literals;
 
 // A sanitizer build runs several times slower: fewer rounds keep it within the test timeout.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kRounds = 8;
+constexpr int kRounds = 5;
 #else
 constexpr int kRounds = 20;
 #endif

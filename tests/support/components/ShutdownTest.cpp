@@ -222,6 +222,7 @@ TEST_P(LoginManagerCallTest, EachActionMakesItsCall)
         GTEST_SKIP() << "no dbus-daemon here";
     QThread thread;
     FakeLoginManager fake;
+    thread.start();
     fake.withFlags = row.WithFlags;
     if (*row.HeldWhat)
         fake.inhibitors.push_back({row.HeldWhat, "editor", "unsaved work", row.HeldMode, 1000, 42});
@@ -231,10 +232,7 @@ TEST_P(LoginManagerCallTest, EachActionMakesItsCall)
         ASSERT_TRUE(service.registerService("org.freedesktop.login1"));
         ASSERT_TRUE(
             service.registerVirtualObject("/org/freedesktop/login1", &fake, QDBusConnection::SubPath));
-        // Registered first: the bus gives it a helper child, which must be made here and
-        // move along with it.
         fake.moveToThread(&thread);
-        thread.start();
         QDBusConnection client = QDBusConnection::connectToBus(bus.Address(), "login-client");
         LoginManagerBackend backend(client, client);
         EXPECT_EQ(backend.Request(row.Action, row.Force), row.Outcome);
