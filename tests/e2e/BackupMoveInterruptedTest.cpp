@@ -36,8 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A sanitizer build runs several times slower: fewer rounds keep it within the test timeout.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) // several times slower: fewer rounds keep within the timeout
 constexpr int kRounds = 5;
 #else
 constexpr int kRounds = 20;
