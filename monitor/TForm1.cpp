@@ -98,9 +98,22 @@ TForm1::TForm1(SharedBlock* block, const std::string& home, QWidget* parent)
 
 TForm1::~TForm1()
 {
-    // Hidden while the item list still exists: hiding lays the views out again, and their
-    // rows ask the list for their colours, which would otherwise be gone by then.
+    // The views go first, while the window their callbacks reach and the item list they
+    // show still exist: left to the base classes, they would be laid out and painted after
+    // both are gone. Nothing they send on the way is followed.
     hide();
+    for (QObject* view : std::initializer_list<QObject*>{m_tree, m_fileList, m_verList})
+        disconnect(view, nullptr, this, nullptr);
+    m_fileList->SetRowColour({});
+    delete takeCentralWidget();
+    m_coolBar = nullptr;
+    m_toolBar = nullptr;
+    m_tree = nullptr;
+    m_panel = nullptr;
+    m_foldersPlace = nullptr;
+    m_fileListPlace = nullptr;
+    m_fileList = nullptr;
+    m_verList = nullptr;
 }
 
 QAction* TForm1::Action(const char* name) const

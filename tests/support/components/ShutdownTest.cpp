@@ -222,7 +222,6 @@ TEST_P(LoginManagerCallTest, EachActionMakesItsCall)
         GTEST_SKIP() << "no dbus-daemon here";
     QThread thread;
     FakeLoginManager fake;
-    fake.moveToThread(&thread);
     thread.start();
     fake.withFlags = row.WithFlags;
     if (*row.HeldWhat)
@@ -233,6 +232,7 @@ TEST_P(LoginManagerCallTest, EachActionMakesItsCall)
         ASSERT_TRUE(service.registerService("org.freedesktop.login1"));
         ASSERT_TRUE(
             service.registerVirtualObject("/org/freedesktop/login1", &fake, QDBusConnection::SubPath));
+        fake.moveToThread(&thread);
         QDBusConnection client = QDBusConnection::connectToBus(bus.Address(), "login-client");
         LoginManagerBackend backend(client, client);
         EXPECT_EQ(backend.Request(row.Action, row.Force), row.Outcome);
