@@ -1,12 +1,14 @@
 // The monitor never gets ahead of the real agent: what it shows changes on the agent's
 // answers, so a slow or refusing agent leaves both in agreement and loses no history.
 #include "MonitorE2EFixture.h"
+#include "engine/ItemRecordIO.h"
 #include "engine/TRKMonItem.h"
 #include "engine/TRKMonItems.h"
 #include "monitor/FileDialogs.h"
 #include "monitor/ListView.h"
 #include "monitor/MonitorProgram.h"
 #include "platform/DirListing.h"
+#include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "support/components/MessageBoxes.h"
 
@@ -25,13 +27,18 @@ class MonitorFollowsAgent : public MonitorE2E
 protected:
     void SetUp() override
     {
-        StartAgent();
+        // Only the files added are watched: a folder watched whole takes back, at its next
+        // scan, any file in it that is not listed, so a removal there need not last.
+        WriteQuickDefaults(env, 0);
+        IniFile list(env.Home() + "mvlist.srv");
+        list.WriteBool(kDefaultSection, "IsWholeFolder", false);
+        list.Flush();
+        StartAgent(false);
         StartMonitor();
     }
 
     // A file added through the window, with its first version on disk; its FileID. It
-    // appears whole: its folder is watched whole, and an empty file seen on the way would
-    // rightly be a version of its own.
+    // appears whole: an empty file seen on the way would rightly be a version of its own.
     std::string Added(const std::string& path)
     {
         ReplaceFile(path, "one", -90);
