@@ -1,7 +1,9 @@
 #pragma once
 
 // The real agent started by a benchmark in its own folders.
+#include "engine/ItemRecordIO.h"
 #include "engine/SharedBlock.h"
+#include "platform/IniFile.h"
 #include "platform/MessageWindow.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,26 @@
 #include <string>
 
 namespace morvane::bench {
+
+// Writes count watched folders files + "d<i>/" (made on disk) into list, with FileIDs
+// idPrefix + i; a whole folder takes every file in it.
+inline void WriteWatchedFolders(IniFile& list, const std::string& files, int count,
+                                const std::string& idPrefix, bool wholeFolder)
+{
+    for (int i = 0; i < count; ++i) {
+        const std::string folder = files + "d" + std::to_string(i) + "/";
+        std::filesystem::create_directories(folder);
+        TMonItemRecord f = EmptyItemRecord();
+        f.Path.Set(folder);
+        f.IsFolder = true;
+        f.IsWholeFolder = wholeFolder;
+        f.FileID.Set(idPrefix + std::to_string(i));
+        f.Monitored = true;
+        f.MonStatus = msActive;
+        f.FolderWait = 3;
+        WriteItemRecord(f, list, nullptr);
+    }
+}
 
 // The agent runs in its own home, runtime and config folders, offscreen, its boxes
 // answered "no", its output dropped (its log kept where MORVANE_BENCH_LOG names a file).

@@ -56,18 +56,7 @@ Home MakeHome(const fs::path& root, int count)
     fs::create_directories(home);
     IniFile list(home + kListFileName);
     list.WriteString(kDefaultSection, "FolderWait", "3");
-    for (int i = 0; i < count; ++i) {
-        const std::string folder = files + "d" + std::to_string(i) + "/";
-        fs::create_directories(folder);
-        TMonItemRecord f = EmptyItemRecord();
-        f.Path.Set(folder);
-        f.IsFolder = true;
-        f.FileID.Set("stopdir" + std::to_string(i));
-        f.Monitored = true;
-        f.MonStatus = msActive;
-        f.FolderWait = 3;
-        WriteItemRecord(f, list, nullptr);
-    }
+    WriteWatchedFolders(list, files, count, "stopdir", false);
     Home made{files + "d0/known.txt", files + "new/added.txt"};
     std::ofstream(made.Known) << "content";
     TMonItemRecord r = EmptyItemRecord();

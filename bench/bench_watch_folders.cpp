@@ -61,19 +61,7 @@ std::string MakeHome(const fs::path& root, int count)
     list.WriteString(kDefaultSection, "MonMode", "0");
     list.WriteString(kDefaultSection, "FolderWait", "3");
     const std::string first = files + "d0/first.txt";
-    for (int i = 0; i < count; ++i) {
-        const std::string folder = files + "d" + std::to_string(i) + "/";
-        fs::create_directories(folder);
-        TMonItemRecord f = EmptyItemRecord();
-        f.Path.Set(folder);
-        f.IsFolder = true;
-        f.IsWholeFolder = true;
-        f.FileID.Set("benchdir" + std::to_string(i));
-        f.Monitored = true;
-        f.MonStatus = msActive;
-        f.FolderWait = 3;
-        WriteItemRecord(f, list, nullptr);
-    }
+    WriteWatchedFolders(list, files, count, "benchdir", true);
     std::ofstream(first) << "content";
     TMonItemRecord r = EmptyItemRecord();
     r.Path.Set(first);
